@@ -1,0 +1,26 @@
+# The effect: one set of sources, built twice. `veltrix_effect` is a static
+# library for unit tests; `Veltrix` is the plug-in the host loads, exporting
+# nothing but EntryPointFunc.
+file(GLOB VELTRIX_EFFECT_SOURCES CONFIGURE_DEPENDS
+  ${CMAKE_SOURCE_DIR}/host/*.cpp
+  ${CMAKE_SOURCE_DIR}/scene/*.cpp
+  ${CMAKE_SOURCE_DIR}/tracer/*.cpp
+  ${CMAKE_SOURCE_DIR}/imaging/*.cpp)
+
+add_library(veltrix_effect_objects OBJECT ${VELTRIX_EFFECT_SOURCES})
+target_include_directories(veltrix_effect_objects PUBLIC
+  ${VELTRIX_SDK_DIR} ${CMAKE_SOURCE_DIR})
+set_target_properties(veltrix_effect_objects PROPERTIES
+  CXX_VISIBILITY_PRESET hidden VISIBILITY_INLINES_HIDDEN ON)
+
+add_library(veltrix_effect STATIC $<TARGET_OBJECTS:veltrix_effect_objects>)
+target_include_directories(veltrix_effect PUBLIC ${VELTRIX_SDK_DIR} ${CMAKE_SOURCE_DIR})
+
+add_library(Veltrix SHARED $<TARGET_OBJECTS:veltrix_effect_objects>)
+set_target_properties(Veltrix PROPERTIES PREFIX "" OUTPUT_NAME Veltrix)
+if(WIN32)
+  set_target_properties(Veltrix PROPERTIES SUFFIX ".aex")
+elseif(NOT APPLE)
+  target_link_options(Veltrix PRIVATE
+    -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/exports.map -Wl,--no-undefined)
+endif()
