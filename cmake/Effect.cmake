@@ -6,6 +6,11 @@ file(GLOB VELTRIX_EFFECT_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/scene/*.cpp
   ${CMAKE_SOURCE_DIR}/tracer/*.cpp
   ${CMAKE_SOURCE_DIR}/imaging/*.cpp)
+if(NOT VELTRIX_EFFECT_SOURCES)
+  # A tree checked out before any effect source exists still configures.
+  file(WRITE ${CMAKE_BINARY_DIR}/effect_placeholder.cpp "")
+  set(VELTRIX_EFFECT_SOURCES ${CMAKE_BINARY_DIR}/effect_placeholder.cpp)
+endif()
 
 add_library(veltrix_effect_objects OBJECT ${VELTRIX_EFFECT_SOURCES})
 target_include_directories(veltrix_effect_objects PUBLIC
