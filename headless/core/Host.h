@@ -140,10 +140,13 @@ public:
 private:
     struct Token; // what effect_ref points at
 
-    void initInData(const HostOptions &options);
-    void prepareOutData();
-    void afterCommand(PF_Cmd cmd);
-    PF_Err guarded(PF_Cmd cmd, const std::function<PF_Err()> &body);
+    void initInData();
+    void prepareOutData(PF_OutData &out) const;
+    void afterCommand(PF_Cmd cmd, PF_Err err, const PF_OutData &out);
+    // Runs `body` as command `cmd` with this Host current, catching throws.
+    // With `integersAreErrors`, an integer thrown is the result (as the
+    // effect's entry point treats it); otherwise every throw is kErrThrown.
+    PF_Err guarded(PF_Cmd cmd, bool integersAreErrors, const std::function<PF_Err()> &body);
     static std::string describeCurrentException();
 
     HostOptions options_;
@@ -156,6 +159,7 @@ private:
     ParamArray params_;
     WorkerPool workers_;
 
+    SPBasicSuite basic_{};
     PF_UtilCallbacks utils_{};
     PF_InData inData_{};
     PF_OutData outData_{};
@@ -169,7 +173,7 @@ private:
 };
 
 template <class F> PF_Err Host::run(PF_Cmd cmd, F &&fn) {
-    return guarded(cmd, [&fn]() -> PF_Err {
+    return guarded(cmd, true, [&fn]() -> PF_Err {
         if constexpr (std::is_void_v<std::invoke_result_t<F &>>) {
             fn();
             return PF_Err_NONE;

@@ -28,8 +28,8 @@ public:
     // PluginError when the file cannot be loaded or lacks the entry point.
     explicit Plugin(const std::string &path);
     ~Plugin() = default;
-    Plugin(Plugin &&) noexcept = default;
-    Plugin &operator=(Plugin &&) noexcept = default;
+    Plugin(Plugin &&other) noexcept;
+    Plugin &operator=(Plugin &&other) noexcept;
 
     // The same without exceptions: null, with the reason in `error`.
     static std::unique_ptr<Plugin> tryLoad(const std::string &path, std::string &error);

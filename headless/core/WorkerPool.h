@@ -60,7 +60,7 @@ private:
     std::vector<std::thread> workers_;
     std::mutex passMutex_; // one pass at a time
 
-    std::mutex mutex_; // guards everything below
+    mutable std::mutex mutex_; // guards everything below
     std::condition_variable wake_;
     std::condition_variable done_;
     Pass *pass_ = nullptr;
