@@ -31,6 +31,7 @@
 #include "headless/core/Params.h"
 #include "headless/core/Suites.h"
 #include "headless/core/WorkerPool.h"
+#include "headless/core/Worlds.h"
 
 #include <functional>
 #include <string>
@@ -123,6 +124,9 @@ public:
     WorkerPool &workers() { return workers_; }
     Ledger &ledger() { return ledger_; }
     Faults &faults() { return faults_; }
+    // The images the effect can reach; the world and sampling suites work on
+    // them (Worlds.h, WorldSuites.h, AreaSampler.h).
+    Worlds &worlds() { return worlds_; }
 
     // Sets in_data's current time (and, when given, step and scale).
     void setTime(A_long currentTime);
@@ -158,6 +162,7 @@ private:
     SuiteRegistry suites_;
     ParamArray params_;
     WorkerPool workers_;
+    Worlds worlds_;
 
     SPBasicSuite basic_{};
     PF_UtilCallbacks utils_{};
