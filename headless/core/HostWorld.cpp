@@ -151,11 +151,12 @@ const AreaTable &HostWorld::areaTable() const {
 void HostWorld::dropStaleTables() {
     std::lock_guard lock(tableMutex_);
     const AreaTable *current = table_.load(std::memory_order_acquire);
-    const std::uint64_t now = generation();
-    std::erase_if(tables_, [&](const std::unique_ptr<const AreaTable> &table) {
-        return table.get() != current || table->generation() != now;
-    });
-    if (current && current->generation() != now) table_.store(nullptr, std::memory_order_release);
+    // The current table is stale too once the pixels moved on since it was built.
+    if (current && current->generation() != generation()) {
+        table_.store(nullptr, std::memory_order_release);
+        current = nullptr;
+    }
+    std::erase_if(tables_, [&](const std::unique_ptr<const AreaTable> &table) { return table.get() != current; });
 }
 
 } // namespace headless

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <new>
 #include <sstream>
-#include <stdexcept>
 
 namespace headless {
 
