@@ -28,46 +28,23 @@ constexpr PF_Fixed kHalf = 32768;
 
 // ---- the suites per pixel type ----------------------------------------------------
 
-template <class P> struct Suite;
-template <> struct Suite<PF_Pixel> {
-    static constexpr AEGP_WorldType kType = AEGP_WorldType_8;
-    static constexpr const char *kName = kPFSampling8Suite;
-    static PF_Err area(PF_ProgPtr r, PF_Fixed x, PF_Fixed y, const PF_SampPB *pb, PF_Pixel *out) {
-        return headless::sampling8Suite1().area_sample(r, x, y, pb, out);
-    }
-    static PF_Err bilinear(PF_ProgPtr r, PF_Fixed x, PF_Fixed y, const PF_SampPB *pb, PF_Pixel *out) {
-        return headless::sampling8Suite1().subpixel_sample(r, x, y, pb, out);
-    }
-    static PF_Err nearest(PF_ProgPtr r, PF_Fixed x, PF_Fixed y, const PF_SampPB *pb, PF_Pixel *out) {
-        return headless::sampling8Suite1().nn_sample(r, x, y, pb, out);
-    }
+template <class P> using SampleFn = PF_Err (*)(PF_ProgPtr, PF_Fixed, PF_Fixed, const PF_SampPB *, P *);
+template <class P> struct SuiteFunctions {
+    AEGP_WorldType worldType;
+    SampleFn<P> nearest, bilinear, area;
 };
-template <> struct Suite<PF_Pixel16> {
-    static constexpr AEGP_WorldType kType = AEGP_WorldType_16;
-    static constexpr const char *kName = kPFSampling16Suite;
-    static PF_Err area(PF_ProgPtr r, PF_Fixed x, PF_Fixed y, const PF_SampPB *pb, PF_Pixel16 *out) {
-        return headless::sampling16Suite1().area_sample16(r, x, y, pb, out);
+template <class P> SuiteFunctions<P> suite() {
+    if constexpr (std::is_same_v<P, PF_Pixel>) {
+        const PF_Sampling8Suite1 &s = headless::sampling8Suite1();
+        return {AEGP_WorldType_8, s.nn_sample, s.subpixel_sample, s.area_sample};
+    } else if constexpr (std::is_same_v<P, PF_Pixel16>) {
+        const PF_Sampling16Suite1 &s = headless::sampling16Suite1();
+        return {AEGP_WorldType_16, s.nn_sample16, s.subpixel_sample16, s.area_sample16};
+    } else {
+        const PF_SamplingFloatSuite1 &s = headless::samplingFloatSuite1();
+        return {AEGP_WorldType_32, s.nn_sample_float, s.subpixel_sample_float, s.area_sample_float};
     }
-    static PF_Err bilinear(PF_ProgPtr r, PF_Fixed x, PF_Fixed y, const PF_SampPB *pb, PF_Pixel16 *out) {
-        return headless::sampling16Suite1().subpixel_sample16(r, x, y, pb, out);
-    }
-    static PF_Err nearest(PF_ProgPtr r, PF_Fixed x, PF_Fixed y, const PF_SampPB *pb, PF_Pixel16 *out) {
-        return headless::sampling16Suite1().nn_sample16(r, x, y, pb, out);
-    }
-};
-template <> struct Suite<PF_PixelFloat> {
-    static constexpr AEGP_WorldType kType = AEGP_WorldType_32;
-    static constexpr const char *kName = kPFSamplingFloatSuite;
-    static PF_Err area(PF_ProgPtr r, PF_Fixed x, PF_Fixed y, const PF_SampPB *pb, PF_PixelFloat *out) {
-        return headless::samplingFloatSuite1().area_sample_float(r, x, y, pb, out);
-    }
-    static PF_Err bilinear(PF_ProgPtr r, PF_Fixed x, PF_Fixed y, const PF_SampPB *pb, PF_PixelFloat *out) {
-        return headless::samplingFloatSuite1().subpixel_sample_float(r, x, y, pb, out);
-    }
-    static PF_Err nearest(PF_ProgPtr r, PF_Fixed x, PF_Fixed y, const PF_SampPB *pb, PF_PixelFloat *out) {
-        return headless::samplingFloatSuite1().nn_sample_float(r, x, y, pb, out);
-    }
-};
+}
 
 // ---- pixels -------------------------------------------------------------------------
 
@@ -170,9 +147,9 @@ struct SamplerHost {
     template <class P> PF_EffectWorld newWorld(A_long width, A_long height) {
         AEGP_WorldH handle = nullptr;
         PF_EffectWorld desc{};
-        const AEGP_WorldSuite3 &suite = headless::aegpWorldSuite3();
-        EXPECT_EQ(suite.AEGP_New(1, Suite<P>::kType, width, height, &handle), A_Err_NONE);
-        EXPECT_EQ(suite.AEGP_FillOutPFEffectWorld(handle, &desc), A_Err_NONE);
+        const AEGP_WorldSuite3 &worlds = headless::aegpWorldSuite3();
+        EXPECT_EQ(worlds.AEGP_New(1, suite<P>().worldType, width, height, &handle), A_Err_NONE);
+        EXPECT_EQ(worlds.AEGP_FillOutPFEffectWorld(handle, &desc), A_Err_NONE);
         handles.push_back(handle);
         return desc;
     }
@@ -195,7 +172,7 @@ template <class P> struct SamplerTest : ::testing::Test, SamplerHost {
     P area(const PF_EffectWorld &world, PF_Fixed x, PF_Fixed y, PF_Fixed rx, PF_Fixed ry) {
         const PF_SampPB pb = block(world, rx, ry);
         P out{};
-        EXPECT_EQ(Suite<P>::area(host.effectRef(), x, y, &pb, &out), PF_Err_NONE);
+        EXPECT_EQ(suite<P>().area(host.effectRef(), x, y, &pb, &out), PF_Err_NONE);
         return out;
     }
 };
@@ -265,9 +242,9 @@ TYPED_TEST(SamplerTest, HalfPixelOrLessIsBilinearAndColourStaysStraight) {
     // subpixel_sample is the same filter, whatever the block's radii.
     const PF_SampPB pb = block(world, 40 * kOne, 40 * kOne);
     P out{};
-    ASSERT_EQ(Suite<P>::bilinear(this->host.effectRef(), kHalf / 2, kOne, &pb, &out), PF_Err_NONE);
+    ASSERT_EQ(suite<P>().bilinear(this->host.effectRef(), kHalf / 2, kOne, &pb, &out), PF_Err_NONE);
     EXPECT_TRUE(matches(out, Expected{1, 0.25 * 200 / 255, 0, 0}));
-    ASSERT_EQ(Suite<P>::bilinear(this->host.effectRef(), -kHalf, -kHalf, &pb, &out), PF_Err_NONE);
+    ASSERT_EQ(suite<P>().bilinear(this->host.effectRef(), -kHalf, -kHalf, &pb, &out), PF_Err_NONE);
     EXPECT_TRUE(matches(out, Expected{0.25, 1, 0, 0})) << "a quarter of the box on the corner pixel";
 }
 
@@ -278,7 +255,7 @@ TYPED_TEST(SamplerTest, NearestTakesThePixelWhoseSquareHoldsThePoint) {
     const PF_SampPB pb = block(world, 0, 0);
     auto nearestRed = [&](PF_Fixed x, PF_Fixed y) {
         P out = makePixel<P>(9, 9, 9, 9);
-        EXPECT_EQ(Suite<P>::nearest(this->host.effectRef(), x, y, &pb, &out), PF_Err_NONE);
+        EXPECT_EQ(suite<P>().nearest(this->host.effectRef(), x, y, &pb, &out), PF_Err_NONE);
         return double(out.red);
     };
     EXPECT_EQ(nearestRed(kOne + kHalf - 1, 0), 2) << "just left of the edge between pixels 1 and 2";
@@ -335,7 +312,7 @@ TEST(SamplerPrecisionTest, FloatTablesOfA4KWorldLoseNothingVisible) {
     auto sample = [&](double x, double y, double r) {
         const PF_SampPB pb = block(world, PF_Fixed(r * kOne), PF_Fixed(r * kOne));
         PF_PixelFloat out{};
-        EXPECT_EQ(Suite<PF_PixelFloat>::area(h.host.effectRef(), PF_Fixed(x * kOne), PF_Fixed(y * kOne), &pb, &out),
+        EXPECT_EQ(suite<PF_PixelFloat>().area(h.host.effectRef(), PF_Fixed(x * kOne), PF_Fixed(y * kOne), &pb, &out),
                   PF_Err_NONE);
         return out;
     };
@@ -358,13 +335,26 @@ TEST(SamplerPrecisionTest, FloatTablesOfA4KWorldLoseNothingVisible) {
 
 struct SamplerErrorsTest : ::testing::Test, SamplerHost {};
 
+TEST_F(SamplerErrorsTest, EveryHostOffersTheThreeSuitesByName) {
+    SPBasicSuite &basic = *host.inData()->pica_basicP;
+    const std::pair<const char *, const void *> offered[] = {{kPFSampling8Suite, &headless::sampling8Suite1()},
+                                                             {kPFSampling16Suite, &headless::sampling16Suite1()},
+                                                             {kPFSamplingFloatSuite, &headless::samplingFloatSuite1()}};
+    for (const auto &[name, table] : offered) {
+        const void *acquired = nullptr;
+        EXPECT_EQ(basic.AcquireSuite(name, 1, &acquired), kSPNoError) << name;
+        EXPECT_EQ(acquired, table) << name;
+        EXPECT_EQ(basic.ReleaseSuite(name, 1), kSPNoError);
+    }
+}
+
 TEST_F(SamplerErrorsTest, BadSourcesAreRefusedAndRecordedOnce) {
     const PF_EffectWorld eight = newWorld<PF_Pixel>(4, 4);
     const PF_Pixel opaque{255, 255, 255, 255};
     auto check = [&](const PF_SampPB *pb, const char *problem) {
         for (int n = 0; n < 3; ++n) {
             PF_Pixel out = opaque;
-            EXPECT_EQ(Suite<PF_Pixel>::area(host.effectRef(), 0, 0, pb, &out), PF_Err_BAD_CALLBACK_PARAM) << problem;
+            EXPECT_EQ(suite<PF_Pixel>().area(host.effectRef(), 0, 0, pb, &out), PF_Err_BAD_CALLBACK_PARAM) << problem;
             EXPECT_EQ(out.alpha + out.red, 0) << "transparent black on failure";
         }
         std::size_t seen = 0;
@@ -390,10 +380,10 @@ TEST_F(SamplerErrorsTest, BadSourcesAreRefusedAndRecordedOnce) {
     check(&deep, "is a 16-bit world");
 
     const PF_SampPB good = block(eight, kOne, kOne);
-    EXPECT_EQ(Suite<PF_Pixel>::area(host.effectRef(), 0, 0, &good, nullptr), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(suite<PF_Pixel>().area(host.effectRef(), 0, 0, &good, nullptr), PF_Err_BAD_CALLBACK_PARAM);
     PF_Pixel out = opaque;
     int local = 0;
-    EXPECT_EQ(Suite<PF_Pixel>::area(reinterpret_cast<PF_ProgPtr>(&local), 0, 0, &good, &out),
+    EXPECT_EQ(suite<PF_Pixel>().area(reinterpret_cast<PF_ProgPtr>(&local), 0, 0, &good, &out),
               PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(out.alpha, 0);
 }
@@ -405,10 +395,10 @@ TEST_F(SamplerErrorsTest, DisposedSourcesAreRefusedNotRead) {
     const PF_EffectWorld copy = desc;
     const PF_SampPB pb = block(copy, kOne, kOne);
     PF_PixelFloat out{};
-    EXPECT_EQ(Suite<PF_PixelFloat>::area(host.effectRef(), kOne, kOne, &pb, &out), PF_Err_NONE);
+    EXPECT_EQ(suite<PF_PixelFloat>().area(host.effectRef(), kOne, kOne, &pb, &out), PF_Err_NONE);
     ASSERT_EQ(pf.PF_DisposeWorld(host.effectRef(), &desc), PF_Err_NONE);
     host.run(PF_Cmd_SMART_RENDER, [] {}); // the next command frees what was disposed of
-    EXPECT_EQ(Suite<PF_PixelFloat>::area(host.effectRef(), kOne, kOne, &pb, &out), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(suite<PF_PixelFloat>().area(host.effectRef(), kOne, kOne, &pb, &out), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(host.ledger().problems().size(), 1u) << host.ledger().report();
 }
 
@@ -420,7 +410,7 @@ TEST_F(SamplerErrorsTest, FaultsFailTheChosenSample) {
     const PF_SampPB pb = block(world, kOne, kOne);
     PF_Err results[3];
     PF_Pixel16 outs[3];
-    for (int n = 0; n < 3; ++n) results[n] = Suite<PF_Pixel16>::area(host.effectRef(), kOne, kOne, &pb, &outs[n]);
+    for (int n = 0; n < 3; ++n) results[n] = suite<PF_Pixel16>().area(host.effectRef(), kOne, kOne, &pb, &outs[n]);
     EXPECT_EQ(results[0], PF_Err_NONE);
     EXPECT_EQ(results[1], PF_Err_OUT_OF_MEMORY);
     EXPECT_EQ(results[2], PF_Err_NONE);
@@ -430,8 +420,8 @@ TEST_F(SamplerErrorsTest, FaultsFailTheChosenSample) {
 
     PF_Pixel16 out{};
     host.faults().arm(headless::service::kPointSample, 1, PF_Err_INTERNAL_STRUCT_DAMAGED, kPFSampling16Suite);
-    EXPECT_EQ(Suite<PF_Pixel16>::area(host.effectRef(), 0, 0, &pb, &out), PF_Err_NONE) << "not a point sample";
-    EXPECT_EQ(Suite<PF_Pixel16>::nearest(host.effectRef(), 0, 0, &pb, &out), PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_EQ(suite<PF_Pixel16>().area(host.effectRef(), 0, 0, &pb, &out), PF_Err_NONE) << "not a point sample";
+    EXPECT_EQ(suite<PF_Pixel16>().nearest(host.effectRef(), 0, 0, &pb, &out), PF_Err_INTERNAL_STRUCT_DAMAGED);
 }
 
 TEST_F(SamplerErrorsTest, WhatTheEffectWritesIsSampledAfterTheNextBoundary) {
@@ -459,7 +449,7 @@ TEST_F(SamplerErrorsTest, WhatTheEffectWritesIsSampledAfterTheNextBoundary) {
             if (err) return err;
             return utils.iterate_generic(1, &frame, [](void *refcon, A_long, A_long, A_long) -> PF_Err {
                 auto &f = *static_cast<Frame *>(refcon);
-                return Suite<PF_Pixel>::area(f.ref, 8 * kOne, 8 * kOne, f.pb, &f.seen);
+                return suite<PF_Pixel>().area(f.ref, 8 * kOne, 8 * kOne, f.pb, &f.seen);
             });
         });
         return frame.seen.red;
@@ -486,7 +476,7 @@ TEST_F(SamplerErrorsTest, ThreadsSamplingAFreshWorldShareOneTable) {
     for (int t = 0; t < kThreads; ++t)
         threads.emplace_back([&, t] {
             start.arrive_and_wait();
-            Suite<PF_PixelFloat>::area(host.effectRef(), 100 * kOne, 90 * kOne, &pb, &seen[t]);
+            suite<PF_PixelFloat>().area(host.effectRef(), 100 * kOne, 90 * kOne, &pb, &seen[t]);
         });
     for (std::thread &thread : threads) thread.join();
     EXPECT_EQ(hostWorld.tableBuilds(), 1);
@@ -499,7 +489,7 @@ TEST_F(SamplerErrorsTest, ThreadsSamplingAFreshWorldShareOneTable) {
     // before it, so the pass gets one new table, which all its threads share.
     std::vector<PF_PixelFloat> inPass(4096), serial(4096);
     for (A_long i = 0; i < 4096; ++i)
-        Suite<PF_PixelFloat>::area(host.effectRef(), (i % 64) * 4 * kOne, (i / 64) * 4 * kOne, &pb, &serial[i]);
+        suite<PF_PixelFloat>().area(host.effectRef(), (i % 64) * 4 * kOne, (i / 64) * 4 * kOne, &pb, &serial[i]);
     struct Pass {
         PF_ProgPtr ref;
         const PF_SampPB *pb;
@@ -508,7 +498,7 @@ TEST_F(SamplerErrorsTest, ThreadsSamplingAFreshWorldShareOneTable) {
     host.run(PF_Cmd_SMART_RENDER, [&] {
         return host.inData()->utils->iterate_generic(4096, &pass, [](void *refcon, A_long, A_long i, A_long) -> PF_Err {
             auto &p = *static_cast<Pass *>(refcon);
-            return Suite<PF_PixelFloat>::area(p.ref, (i % 64) * 4 * kOne, (i / 64) * 4 * kOne, p.pb, &p.out[i]);
+            return suite<PF_PixelFloat>().area(p.ref, (i % 64) * 4 * kOne, (i / 64) * 4 * kOne, p.pb, &p.out[i]);
         });
     });
     EXPECT_EQ(hostWorld.tableBuilds(), 2);

@@ -118,6 +118,12 @@ TEST(HostWorldTest, TablesFollowTheGeneration) {
     world.dropStaleTables();
     EXPECT_EQ(&world.areaTable(), &second);
     EXPECT_EQ(world.tableBuilds(), 2);
+
+    world.pixel<PF_Pixel>(0, 0)->red = 10;
+    world.pixelsChanged();
+    world.dropStaleTables(); // the current table is stale now as well
+    EXPECT_DOUBLE_EQ(world.areaTable().integrate(0, 0, 4, 4).red, 16 * 10 * 255.0);
+    EXPECT_EQ(world.tableBuilds(), 3);
 }
 
 // ---- the world suites -----------------------------------------------------------
