@@ -8,7 +8,6 @@
 
 #include "headless/core/Host.h"
 #include "headless/core/Plugin.h"
-#include "host/GlobalData.h"
 #include "host/Handlers.h"
 #include "host/aeLibInit.h"
 
@@ -17,35 +16,29 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <string>
 
 namespace {
 
 constexpr const char *kUtilitySuite = "AEGP Utility Suite";
 constexpr A_long kUtilityVersion = 11;
 
-// How the test's utility suite answers registration.
+// How the test's utility suite answers registration, and what it saw.
 enum class Registration { Grant, Refuse, ThrowBadAlloc, ThrowOther, ThrowInteger };
-
-struct RegistrationLog {
-    Registration mode = Registration::Grant;
-    AEGP_PluginID grantedId = 4242;
-    int calls = 0;
+struct {
+    Registration mode;
+    AEGP_PluginID grantedId;
+    int calls;
     std::string name;
-    bool nullRefcon = false;
-    AEGP_PluginID idDuringCall = -1;     // g_PluginID while registering
-    AEGP_PluginID contextIdDuringCall = -1;
-};
-RegistrationLog g_log;
+    AEGP_PluginID idDuringCall; // g_PluginID while registering
+} g_reg;
 
 A_Err registerWithAEGP(AEGP_GlobalRefcon refcon, const A_char *name, AEGP_PluginID *id) {
-    ++g_log.calls;
-    g_log.name = name ? name : "";
-    g_log.nullRefcon = refcon == nullptr;
-    g_log.idDuringCall = g_PluginID;
-    g_log.contextIdDuringCall =
-        aeLibInit::_current && aeLibInit::_current->data() ? aeLibInit::_current->data()->pluginID : -1;
-    switch (g_log.mode) {
-    case Registration::Grant: *id = g_log.grantedId; return A_Err_NONE;
+    ++g_reg.calls;
+    g_reg.name = refcon == nullptr && name ? name : "(unexpected refcon)";
+    g_reg.idDuringCall = g_PluginID;
+    switch (g_reg.mode) {
+    case Registration::Grant: *id = g_reg.grantedId; return A_Err_NONE;
     case Registration::Refuse: return A_Err_GENERIC;
     case Registration::ThrowBadAlloc: throw std::bad_alloc();
     case Registration::ThrowOther: throw std::runtime_error("host fell over");
@@ -53,79 +46,53 @@ A_Err registerWithAEGP(AEGP_GlobalRefcon refcon, const A_char *name, AEGP_Plugin
     }
     return A_Err_NONE;
 }
-
 const AEGP_UtilitySuite6 kUtility{registerWithAEGP};
+
+void expectAnnounced(const PF_OutData &out) {
+    EXPECT_EQ(out.my_version, 524289u);
+    EXPECT_EQ(out.out_flags, PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_KEEP_RESOURCE_OPEN);
+    EXPECT_EQ(out.out_flags2, 0x1406);
+}
+
+void expectNothingHeld(headless::Host &host) {
+    EXPECT_EQ(aeLibInit::_current, nullptr);
+    EXPECT_FALSE(host.last().threw) << host.last().thrown;
+    EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
+}
 
 class EntryPoint : public testing::Test {
 protected:
     void SetUp() override {
-        g_log = {};
+        g_reg = {Registration::Grant, 4242, 0, "", -1};
         host.suites().add(kUtilitySuite, kUtilityVersion, &kUtility);
     }
-
-    void expectNothingHeld() {
-        EXPECT_EQ(aeLibInit::_current, nullptr);
-        EXPECT_FALSE(host.last().threw) << host.last().thrown;
-        EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
-    }
-
     headless::Host host{EntryPointFunc};
 };
-
-TEST_F(EntryPoint, GlobalSetupAnnouncesTheEffectAndRegisters) {
-    ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
-    const PF_OutData &out = *host.outData();
-    EXPECT_EQ(out.my_version, 524289u);
-    EXPECT_EQ(out.out_flags, PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_KEEP_RESOURCE_OPEN);
-    EXPECT_EQ(out.out_flags2, 0x1406);
-    EXPECT_EQ(g_log.calls, 1);
-    EXPECT_EQ(g_log.name, "Veltrix");
-    EXPECT_TRUE(g_log.nullRefcon);
-
-    // The global data is one host handle, kept by the host for the effect.
-    ASSERT_NE(out.global_data, nullptr);
-    EXPECT_TRUE(host.handles().isLive(out.global_data));
-    EXPECT_EQ(host.ledger().count(headless::Ledger::kLiveHandles), 1);
-    EXPECT_EQ(GlobalData::fromHandle(out.global_data)->pluginID, 4242);
-    EXPECT_EQ(host.ledger().outstanding().size(), 2u) << host.ledger().report(); // live + locked
-
-    EXPECT_EQ(host.globalSetdown(), PF_Err_NONE);
-    expectNothingHeld();
-}
 
 TEST_F(EntryPoint, PluginIdIsZeroDuringGlobalSetupAndTheRegisteredOneAfter) {
     g_PluginID = 77; // whatever an earlier instance left behind
     ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
-    EXPECT_EQ(g_log.idDuringCall, 0);
-    EXPECT_EQ(g_log.contextIdDuringCall, 0);
-    EXPECT_EQ(g_PluginID, 0) << "set-up itself ran under id 0";
+    expectAnnounced(*host.outData());
+    EXPECT_EQ(g_reg.name, "Veltrix");
+    EXPECT_EQ(g_reg.idDuringCall, 0);
+    EXPECT_EQ(host.ledger().count(headless::Ledger::kLiveHandles), 1) << "the global data";
 
     ASSERT_EQ(host.sequenceSetup(), PF_Err_NONE);
     EXPECT_EQ(g_PluginID, 4242) << "the next command's context carries the registered id";
-
     ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
-    expectNothingHeld();
+    expectNothingHeld(host);
 }
 
 TEST_F(EntryPoint, RefusedRegistrationLeavesIdZeroAndStillSucceeds) {
-    g_log.mode = Registration::Refuse;
+    g_reg.mode = Registration::Refuse;
     ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
     ASSERT_EQ(host.sequenceSetup(), PF_Err_NONE);
     EXPECT_EQ(g_PluginID, 0);
     ASSERT_EQ(host.globalSetdown(), PF_Err_NONE);
-    expectNothingHeld();
+    expectNothingHeld(host);
 }
 
-TEST_F(EntryPoint, MissingUtilitySuiteFailsSetupWithNothingLeft) {
-    host.suites().remove(kUtilitySuite, kUtilityVersion);
-    aeLibInit *before = aeLibInit::_current;
-    EXPECT_EQ(host.globalSetup(), PF_Err_BAD_CALLBACK_PARAM);
-    EXPECT_EQ(aeLibInit::_current, before);
-    EXPECT_EQ(host.outData()->global_data, nullptr);
-    expectNothingHeld();
-}
-
-TEST_F(EntryPoint, ExceptionsNeverLeaveTheEntryPoint) {
+TEST_F(EntryPoint, FailuresAndExceptionsBecomeResultsWithNothingLeft) {
     const struct {
         Registration mode;
         PF_Err expected;
@@ -136,11 +103,19 @@ TEST_F(EntryPoint, ExceptionsNeverLeaveTheEntryPoint) {
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(static_cast<int>(c.mode));
-        g_log.mode = c.mode;
+        g_reg.mode = c.mode;
         EXPECT_EQ(host.globalSetup(), c.expected);
         EXPECT_EQ(host.outData()->global_data, nullptr);
-        expectNothingHeld(); // the global data's block and the context went back
+        expectNothingHeld(host); // the global data's block and the context went back
     }
+
+    host.suites().remove(kUtilitySuite, kUtilityVersion);
+    EXPECT_EQ(host.globalSetup(), PF_Err_BAD_CALLBACK_PARAM);
+    expectNothingHeld(host);
+
+    host.inData()->pica_basicP = nullptr;
+    EXPECT_EQ(host.sequenceSetup(), PF_Err_BAD_CALLBACK_PARAM);
+    expectNothingHeld(host);
 }
 
 TEST_F(EntryPoint, NoMemoryForGlobalDataIsReported) {
@@ -148,54 +123,30 @@ TEST_F(EntryPoint, NoMemoryForGlobalDataIsReported) {
     host.faults().arm(headless::service::kNewHandle, 2, PF_Err_OUT_OF_MEMORY);
     EXPECT_EQ(host.globalSetup(), PF_Err_OUT_OF_MEMORY);
     EXPECT_EQ(host.outData()->global_data, nullptr);
-    EXPECT_EQ(g_log.calls, 0);
-    expectNothingHeld();
-}
+    EXPECT_EQ(g_reg.calls, 0);
+    expectNothingHeld(host);
 
-TEST_F(EntryPoint, CommandRunsWhenTheContextBlockCannotBeHad) {
+    // Without a block for the context itself a command still runs.
     host.faults().arm(headless::service::kLockHandle, 1, PF_Err_OUT_OF_MEMORY);
     EXPECT_EQ(host.sequenceSetup(), PF_Err_NONE);
-    expectNothingHeld();
-    EXPECT_EQ(host.faults().fired(), 1);
-}
-
-TEST_F(EntryPoint, MissingBasicSuiteIs516) {
-    host.inData()->pica_basicP = nullptr;
-    EXPECT_EQ(host.sequenceSetup(), PF_Err_BAD_CALLBACK_PARAM);
-    expectNothingHeld();
+    expectNothingHeld(host);
 }
 
 TEST_F(EntryPoint, CommandsWithNothingToDoLeaveOutDataAlone) {
-    const PF_Cmd idle[] = {PF_Cmd_ABOUT,          PF_Cmd_UNUSED_0,         PF_Cmd_DO_DIALOG,
-                           PF_Cmd_FRAME_SETUP,    PF_Cmd_FRAME_SETDOWN,    PF_Cmd_EVENT,
-                           PF_Cmd_GET_EXTERNAL_DEPENDENCIES, PF_Cmd_COMPLETELY_GENERAL,
-                           PF_Cmd_QUERY_DYNAMIC_FLAGS, PF_Cmd_AUDIO_RENDER, PF_Cmd_AUDIO_SETUP,
-                           PF_Cmd_AUDIO_SETDOWN,  PF_Cmd_ARBITRARY_CALLBACK, PF_Cmd_SEQUENCE_SETUP,
-                           PF_Cmd_SEQUENCE_RESETUP, PF_Cmd_SEQUENCE_FLATTEN, PF_Cmd_SEQUENCE_SETDOWN,
-                           PF_Cmd_RENDER,         25,                      26,
-                           1000,                  -1};
+    const PF_Cmd idle[] = {PF_Cmd_ABOUT, PF_Cmd_UNUSED_0, PF_Cmd_DO_DIALOG, PF_Cmd_FRAME_SETUP,
+                           PF_Cmd_FRAME_SETDOWN, PF_Cmd_EVENT, PF_Cmd_ARBITRARY_CALLBACK,
+                           PF_Cmd_SEQUENCE_SETUP, PF_Cmd_SEQUENCE_RESETUP, PF_Cmd_SEQUENCE_FLATTEN,
+                           PF_Cmd_SEQUENCE_SETDOWN, PF_Cmd_RENDER, PF_Cmd_GLOBAL_SETDOWN, 25, 1000, -1};
     for (PF_Cmd cmd : idle) {
         SCOPED_TRACE(cmd);
         EXPECT_EQ(host.send(cmd), PF_Err_NONE);
         EXPECT_EQ(std::memcmp(host.outData(), &host.outDataBeforeLast(), sizeof(PF_OutData)), 0);
-        expectNothingHeld();
+        expectNothingHeld(host);
     }
-    EXPECT_EQ(g_log.calls, 0);
-}
-
-TEST_F(EntryPoint, GlobalSetdownWithoutGlobalDataFreesNothing) {
-    EXPECT_EQ(host.globalSetdown(), PF_Err_NONE);
-    expectNothingHeld();
-}
-
-TEST(EntryPointWithoutHost, NullRecordsDoNotCrash) {
     EXPECT_EQ(EntryPointFunc(PF_Cmd_GLOBAL_SETUP, nullptr, nullptr, nullptr, nullptr, nullptr),
               PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(EntryPointFunc(PF_Cmd_GLOBAL_SETDOWN, nullptr, nullptr, nullptr, nullptr, nullptr),
               PF_Err_NONE);
-    EXPECT_EQ(EntryPointFunc(PF_Cmd_ABOUT, nullptr, nullptr, nullptr, nullptr, nullptr),
-              PF_Err_NONE);
-    EXPECT_EQ(aeLibInit::_current, nullptr);
 }
 
 // ---- the built plug-in, loaded as the host loads it --------------------------
@@ -203,11 +154,9 @@ TEST(EntryPointWithoutHost, NullRecordsDoNotCrash) {
 class PluginLibrary : public testing::Test {
 protected:
     void SetUp() override {
-        g_log = {};
-        g_log.grantedId = 31337;
+        g_reg = {Registration::Grant, 31337, 0, "", -1};
         host.suites().add(kUtilitySuite, kUtilityVersion, &kUtility);
     }
-
     headless::Plugin plugin{VELTRIX_PLUGIN_PATH};
     headless::Host host{plugin};
 };
@@ -215,12 +164,9 @@ protected:
 TEST_F(PluginLibrary, SetupAndSetdownGiveEverythingBack) {
     ASSERT_EQ(host.globalSetup(), PF_Err_NONE);
     const PF_OutData &out = *host.outData();
-    EXPECT_EQ(out.my_version, 524289u);
-    EXPECT_EQ(out.out_flags, PF_OutFlag_DEEP_COLOR_AWARE | PF_OutFlag_KEEP_RESOURCE_OPEN);
-    EXPECT_EQ(out.out_flags2, 0x1406);
-
-    // The plug-in's global data holds the id registration produced: after the
-    // block's 8-byte header comes the object, its vtable pointer, then the id.
+    expectAnnounced(out);
+    // The global data holds the id registration produced: after the block's
+    // 8-byte header comes the object, its vtable pointer, then the id.
     ASSERT_NE(out.global_data, nullptr);
     AEGP_PluginID stored = 0;
     std::memcpy(&stored, static_cast<char *>(host.handles().peek(out.global_data)) + 16, sizeof stored);
@@ -232,24 +178,22 @@ TEST_F(PluginLibrary, SetupAndSetdownGiveEverythingBack) {
     EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
 }
 
-TEST_F(PluginLibrary, MissingUtilitySuiteIs516WithNothingOutstanding) {
+TEST_F(PluginLibrary, MissingSuiteOrExceptionIsAnsweredWithNothingOutstanding) {
     host.suites().remove(kUtilitySuite, kUtilityVersion);
     EXPECT_EQ(host.globalSetup(), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_FALSE(host.last().threw) << host.last().thrown;
     EXPECT_EQ(host.outData()->global_data, nullptr);
     EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
 
-    // The instance is still usable: set-up succeeds once the suite is there.
     host.suites().add(kUtilitySuite, kUtilityVersion, &kUtility);
-    EXPECT_EQ(host.globalSetup(), PF_Err_NONE);
-    EXPECT_EQ(host.globalSetdown(), PF_Err_NONE);
-    EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
-}
-
-TEST_F(PluginLibrary, ExceptionsAreAnsweredNotThrownIntoTheHost) {
-    g_log.mode = Registration::ThrowOther;
+    g_reg.mode = Registration::ThrowOther;
     EXPECT_EQ(host.globalSetup(), PF_Err_INTERNAL_STRUCT_DAMAGED);
     EXPECT_FALSE(host.last().threw) << host.last().thrown;
+    EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
+
+    g_reg.mode = Registration::Grant; // the instance is still usable
+    EXPECT_EQ(host.globalSetup(), PF_Err_NONE);
+    EXPECT_EQ(host.globalSetdown(), PF_Err_NONE);
     EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
 }
 

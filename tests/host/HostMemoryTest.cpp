@@ -17,13 +17,7 @@ using headless::Ledger;
 
 std::uintptr_t address(const void *p) { return reinterpret_cast<std::uintptr_t>(p); }
 
-void *storedBelow(const void *p) {
-    void *q;
-    std::memcpy(&q, static_cast<const char *>(p) - 8, sizeof q);
-    return q;
-}
-
-// Runs `body` inside a command of a fresh headless host with an open context,
+// Runs `body` in a command of a fresh headless host with an open context,
 // then checks that the host got everything back.
 template <class F> void inContext(F &&body) {
     headless::Host host;
@@ -40,7 +34,6 @@ struct Counted : aeBase {
     explicit Counted(int *destroyed) : destroyed_(destroyed) {}
     ~Counted() override { ++*destroyed_; }
     int *destroyed_;
-    char payload[40] = {};
 };
 
 struct AlignedRecord : aeAlignedBase<16> {
@@ -51,14 +44,10 @@ TEST(HostMemory, NothingWithoutAContext) {
     ASSERT_EQ(aeLibInit::_current, nullptr);
     EXPECT_EQ(AEMalloc(1), nullptr);
     EXPECT_EQ(AEAlignedAlloc(160, 16), nullptr);
-
-    // Freeing needs a context too: any pointer is then left alone, even one
-    // whose header is garbage.
-    std::uint64_t words[4] = {0xdeadbeef, 0xdeadbeef, 0xdeadbeef, 0xdeadbeef};
-    AEFree(&words[2]);
+    // Freeing is left alone too, even for a pointer whose header is garbage.
+    std::uint64_t words[2] = {0xdeadbeef, 0xdeadbeef};
+    AEFree(&words[1]);
     AEAlignedFree(nullptr);
-    AEFree(nullptr);
-    EXPECT_EQ(getHandle(nullptr), nullptr);
 
     int destroyed = 0;
     EXPECT_EQ(new Counted(&destroyed), nullptr) << "no memory, no construction";
@@ -68,19 +57,20 @@ TEST(HostMemory, NothingWithoutAContext) {
 
 TEST(HostMemory, BlockCarriesItsLockedHandle) {
     inContext([](headless::Host &host) {
-        const long before = host.ledger().count(Ledger::kLiveHandles);
         auto *p = static_cast<unsigned char *>(AEMalloc(100));
         ASSERT_NE(p, nullptr);
         PF_Handle handle = getHandle(p);
-        EXPECT_TRUE(host.handles().isLive(handle));
         EXPECT_EQ(host.handles().lockCount(handle), 1) << "locked for the block's life";
         EXPECT_EQ(host.handles().peek(handle), p - 8) << "the block starts with the header";
         EXPECT_EQ(host.handles().size(handle), 100u + 8u);
         std::memset(p, 0x5a, 100);
-
+        {
+            aeLibInit blockless(PF_Cmd_RENDER, 0, nullptr);
+            AEFree(p); // the current context has no block: nothing happens
+            EXPECT_TRUE(host.handles().isLive(handle));
+        }
         AEFree(p);
         EXPECT_FALSE(host.handles().isLive(handle));
-        EXPECT_EQ(host.ledger().count(Ledger::kLiveHandles), before);
     });
 }
 
@@ -91,26 +81,8 @@ TEST(HostMemory, FailedHandleOrLockGivesNullAndKeepsNothing) {
             host.faults().arm(failing, 1, PF_Err_OUT_OF_MEMORY);
             EXPECT_EQ(AEMalloc(64), nullptr);
             EXPECT_EQ(host.faults().fired(), 1);
-            void *p = AEAlignedAlloc(64, 16); // the fault fired once; the host has memory again
-            EXPECT_NE(p, nullptr);
-            AEAlignedFree(p);
         });
     }
-}
-
-TEST(HostMemory, FreeingNeedsABlockInTheCurrentContext) {
-    inContext([](headless::Host &host) {
-        void *p = AEMalloc(24);
-        ASSERT_NE(p, nullptr);
-        PF_Handle handle = getHandle(p);
-        {
-            aeLibInit blockless(PF_Cmd_RENDER, 0, nullptr);
-            AEFree(p); // no block in the current context: nothing happens
-            EXPECT_TRUE(host.handles().isLive(handle));
-        }
-        AEFree(p);
-        EXPECT_FALSE(host.handles().isLive(handle));
-    });
 }
 
 TEST(HostMemory, AlignedBlockLayout) {
@@ -123,49 +95,29 @@ TEST(HostMemory, AlignedBlockLayout) {
                 EXPECT_EQ(address(p) % alignment, 0u);
 
                 // The 8 bytes below hold the ordinary block the carving came from.
-                auto *block = static_cast<char *>(storedBelow(p));
+                char *block;
+                std::memcpy(&block, p - 8, sizeof block);
                 PF_Handle handle = getHandle(block);
                 ASSERT_TRUE(host.handles().isLive(handle));
                 EXPECT_EQ(host.handles().size(handle), size + alignment + 7 + 8);
-                // The largest multiple of the alignment not above block + alignment + 7:
+                // The largest multiple of the alignment not above block + alignment + 7.
                 EXPECT_EQ(address(p), (address(block) + alignment + 7) & ~(alignment - 1));
-                EXPECT_GE(p, block + 8);
-                EXPECT_LE(p + size, block + size + alignment + 7);
                 std::memset(p, 0x33, size);
 
-                AEAlignedFree(p);
+                if (size == 160) {
+                    AEFree(block); // the stored pointer is one AEFree accepts
+                } else {
+                    AEAlignedFree(p);
+                }
                 EXPECT_FALSE(host.handles().isLive(handle));
             }
         }
+        EXPECT_EQ(AEAlignedAlloc(16, 24), nullptr) << "not a power of two";
     });
 }
 
-TEST(HostMemory, AlignedPointerHoldsABlockThatAEFreeAccepts) {
+TEST(HostMemory, AllocationAwareTypesDrawFromTheHost) {
     inContext([](headless::Host &host) {
-        void *p = AEAlignedAlloc(160, 16);
-        ASSERT_NE(p, nullptr);
-        EXPECT_EQ(address(p) % 16, 0u);
-        void *block = storedBelow(p);
-        PF_Handle handle = getHandle(block);
-        EXPECT_TRUE(host.handles().isLive(handle));
-        AEFree(block);
-        EXPECT_FALSE(host.handles().isLive(handle));
-        EXPECT_TRUE(host.ledger().problems().empty()) << host.ledger().report();
-    });
-}
-
-TEST(HostMemory, AlignmentMustBeAPowerOfTwo) {
-    inContext([](headless::Host &host) {
-        const long before = host.faults().calls(headless::service::kNewHandle);
-        EXPECT_EQ(AEAlignedAlloc(16, 0), nullptr);
-        EXPECT_EQ(AEAlignedAlloc(16, 24), nullptr);
-        EXPECT_EQ(host.faults().calls(headless::service::kNewHandle), before);
-    });
-}
-
-TEST(HostMemory, ObjectsLiveInHostMemory) {
-    inContext([](headless::Host &host) {
-        const long before = host.ledger().count(Ledger::kLiveHandles);
         int destroyed = 0;
         aeBase *object = new Counted(&destroyed);
         ASSERT_NE(object, nullptr);
@@ -175,36 +127,18 @@ TEST(HostMemory, ObjectsLiveInHostMemory) {
 
         auto *record = new AlignedRecord;
         ASSERT_NE(record, nullptr);
-        EXPECT_EQ(address(record) % 16, 0u);
         EXPECT_EQ(address(record->v) % 16, 0u);
-        EXPECT_EQ(host.ledger().count(Ledger::kLiveHandles), before + 1);
         delete record;
-        EXPECT_EQ(host.ledger().count(Ledger::kLiveHandles), before);
-    });
-}
+        EXPECT_EQ(host.ledger().count(Ledger::kLiveHandles), 1) << "only the context block";
 
-TEST(HostMemory, StringsAndContainersDrawFromTheHost) {
-    inContext([](headless::Host &host) {
-        const long before = host.ledger().count(Ledger::kLiveHandles);
         {
             aeString name("a name long enough to leave the small-string buffer");
-            EXPECT_EQ(host.ledger().count(Ledger::kLiveHandles), before + 1);
-            EXPECT_EQ(name.size(), 51u);
-
-            std::vector<int, aeAllocator<int>> values;
-            for (int i = 0; i < 100; ++i) values.push_back(i);
-            EXPECT_EQ(values[99], 99);
+            std::vector<int, aeAllocator<int>> values(100, 7);
+            EXPECT_EQ(host.ledger().count(Ledger::kLiveHandles), 3);
+            host.faults().arm(headless::service::kNewHandle, 1, PF_Err_OUT_OF_MEMORY);
+            EXPECT_THROW(values.push_back(1), std::bad_alloc);
+            EXPECT_EQ(values.size(), 100u);
         }
-        EXPECT_EQ(host.ledger().count(Ledger::kLiveHandles), before);
-    });
-}
-
-TEST(HostMemory, ContainerGrowthFailureThrowsBadAlloc) {
-    inContext([](headless::Host &host) {
-        std::vector<int, aeAllocator<int>> values;
-        host.faults().arm(headless::service::kNewHandle, 1, PF_Err_OUT_OF_MEMORY);
-        EXPECT_THROW(values.push_back(1), std::bad_alloc);
-        EXPECT_TRUE(values.empty());
     });
 }
 
