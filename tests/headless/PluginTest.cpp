@@ -44,8 +44,9 @@ TEST(Plugin, FileThatIsNoLibraryIsRefused) {
 TEST(Plugin, LibraryWithoutEntryPointIsRefused) {
     // Any shared library that is not a plug-in will do: the C math library.
     std::string library;
-    for (const char *candidate : {"/lib/x86_64-linux-gnu/libm.so.6", "/usr/lib/x86_64-linux-gnu/libm.so.6",
-                                  "/lib/aarch64-linux-gnu/libm.so.6", "/lib64/libm.so.6"})
+    for (const char *candidate :
+         {"/lib/x86_64-linux-gnu/libm.so.6", "/usr/lib/x86_64-linux-gnu/libm.so.6",
+          "/lib/aarch64-linux-gnu/libm.so.6", "/lib64/libm.so.6"})
         if (std::ifstream(candidate)) library = candidate;
     if (library.empty()) GTEST_SKIP() << "no C math library found where expected";
     std::string error;
