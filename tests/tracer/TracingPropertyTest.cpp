@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 using namespace tracer_test;
 
@@ -151,6 +152,61 @@ TEST_F(TracingProperties, CoverageTakesOnlyNinthsAndMatchesTheCount)
         if (count > 0 && count < 9) ++partial;
     }
     EXPECT_GT(partial, 0);
+}
+
+} // namespace
+
+namespace {
+
+// Many render threads share one record: every pixel comes out as it does
+// when traced alone.
+TEST(TracingConcurrency, ThreadsShareTheRecordWithoutInterference)
+{
+    TestRecord info;
+    SetSemiAxes(info->shape, 20.0f, 15.0f, 10.0f);
+    SetFullResolution(*info);
+    const Vector3 kX(1.0f, 0.0f, 0.0f), kY(0.0f, 1.0f, 0.0f), kZ(0.0f, 0.0f, 1.0f);
+    SetPerspectiveCamera(*info, Frame(kX, kY, kZ, Vector3(5.0f, 3.0f, -120.0f)), 60.0f, 32.0f, 32.0f);
+
+    constexpr int kSize = 64;
+    struct Result {
+        double coverage, A, Bh, D, u, v;
+        int count;
+    };
+    auto trace = [&](int i) {
+        Result r{};
+        Ray ray;
+        r.coverage = msaaRayTest(i % kSize, i / kSize, info.get(), r.count, r.A, r.Bh, r.D, ray);
+        r.u = r.v = -1.0;
+        if (r.count > 0) {
+            const Vector3 p = ray.pointAt((r.Bh - std::sqrt(r.D)) / r.A).getXYZ();
+            info.get().shape.getUVFromCoordinate(info.get(), p, r.u, r.v);
+            info.get().shape.modifyUVByOpenParam(info.get(), r.u, r.v);
+        }
+        return r;
+    };
+    info->textureHeight = 30.0;
+    info->openFactor = 2.0;
+
+    std::vector<Result> serial(kSize * kSize), parallel(kSize * kSize);
+    for (int i = 0; i < kSize * kSize; ++i) serial[i] = trace(i);
+    headless::WorkerPool pool(4);
+    ASSERT_EQ(pool.iterate(kSize * kSize,
+                           [&](A_long, A_long i) {
+                               parallel[i] = trace(static_cast<int>(i));
+                               return PF_Err_NONE;
+                           }),
+              PF_Err_NONE);
+    int hits = 0;
+    for (int i = 0; i < kSize * kSize; ++i) {
+        EXPECT_EQ(parallel[i].count, serial[i].count) << i;
+        EXPECT_EQ(parallel[i].coverage, serial[i].coverage) << i;
+        EXPECT_EQ(parallel[i].D, serial[i].D) << i;
+        EXPECT_EQ(parallel[i].u, serial[i].u) << i;
+        EXPECT_EQ(parallel[i].v, serial[i].v) << i;
+        hits += serial[i].count > 0;
+    }
+    EXPECT_GT(hits, 100);
 }
 
 } // namespace
