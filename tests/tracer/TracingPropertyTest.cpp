@@ -118,42 +118,6 @@ TEST_F(TracingProperties, RootsCrossTheSurfaceInTheirStatedDirection)
     EXPECT_GT(crossings, 300);
 }
 
-// Whatever the camera, coverage is 0, k/9 or 1 and agrees with count, and a
-// pixel with any hit hands back a real, non-negative discriminant.
-TEST_F(TracingProperties, CoverageTakesOnlyNinthsAndMatchesTheCount)
-{
-    SetFullResolution(*info);
-    int partial = 0;
-    for (int trial = 0; trial < 3000; ++trial) {
-        SetSemiAxes(info->shape, 20.0f, 15.0f, 10.0f);
-        const Vector3 z = randomUnit();
-        const Vector3 x = Vectormath::Aos::normalize(
-            Vector3(z.getY() - z.getZ(), z.getZ() - z.getX(), z.getX() - z.getY()));
-        const Vector3 y(z.getY() * x.getZ() - z.getZ() * x.getY(), z.getZ() * x.getX() - z.getX() * x.getZ(),
-                        z.getX() * x.getY() - z.getY() * x.getX());
-        const Vector3 eye = z * static_cast<float>(-uniform(30, 300));
-        if (trial % 2 == 0)
-            SetPerspectiveCamera(*info, Frame(x, y, z, eye), 300.0f, 32.0f, 32.0f);
-        else
-            SetOrthographicCamera(*info, Frame(x, y, z, eye), 32.0f, 32.0f);
-
-        int count = 0;
-        double A = 0, Bh = 0, D = 0;
-        Ray ray;
-        const int px = static_cast<int>(uniform(0, 64)), py = static_cast<int>(uniform(0, 64));
-        const double coverage = msaaRayTest(px, py, info.get(), count, A, Bh, D, ray);
-        ASSERT_GE(count, 0);
-        ASSERT_LE(count, 9);
-        EXPECT_EQ(coverage, count == 9 ? 1.0 : static_cast<double>(static_cast<float>(count) / 9.0f));
-        if (count > 0) {
-            EXPECT_GE(D, 0.0);
-            EXPECT_FALSE(std::isnan(A) || std::isnan(Bh));
-        }
-        if (count > 0 && count < 9) ++partial;
-    }
-    EXPECT_GT(partial, 0);
-}
-
 } // namespace
 
 namespace {
