@@ -4,12 +4,6 @@
 
 #include "host/Handlers.h"
 
-// ---- ParamsSetup: remove this block when host/ParamsSetup.cpp lands --------
-PF_Err ParamsSetup(PF_InData *, PF_OutData *, PF_ParamDef *[], PF_LayerDef *) {
-    return PF_Err_NONE; // built later: registers the effect's parameters
-}
-// ---- end of ParamsSetup block -----------------------------------------------
-
 PF_Err HandleChangedParam(PF_InData *, PF_OutData *, PF_ParamDef *[], PF_LayerDef *,
                           PF_UserChangedParamExtra *) {
     return PF_Err_NONE; // built later: follows the control layer's transform
