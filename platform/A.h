@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstddef>
 #include <cstdint>
 
 typedef int32_t A_long;
