@@ -3,6 +3,8 @@
 // headers instead with -DVELTRIX_SDK_DIR=<path>.
 #pragma once
 
+#include <cstddef>
+#include <cstddef>
 #include <cstdint>
 
 typedef int32_t A_long;

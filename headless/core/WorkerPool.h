@@ -1,0 +1,73 @@
+// The host's worker pool and its generic iterator (iterate_generic).
+//
+// A pass over [0, n) is cut into contiguous blocks of indices; the pool's
+// threads (the calling thread among them) take blocks one after another until
+// none is left, so every index runs exactly once, possibly concurrently with
+// others. Each thread has a fixed index in [0, threads()) that it passes to the
+// callback; the calling thread is index 0. The first non-zero error any call
+// returns ends the pass: no further index is started, and that error is the
+// pass's result. An exception thrown by a callback counts as an error
+// (PF_Err_INTERNAL_STRUCT_DAMAGED) and its text is kept in lastException().
+//
+// With one thread a pass runs inline on the caller. The threads live as long
+// as the pool and are reused by every pass.
+//
+// Thread safety: passes are serialised; a pass started from inside a callback
+// (a nested pass) runs inline on that thread with that thread's index.
+#pragma once
+
+#include "headless/core/SdkHeaders.h"
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace headless {
+
+class WorkerPool {
+public:
+    // `threads` < 1 means one per hardware thread.
+    explicit WorkerPool(int threads = 0);
+    ~WorkerPool();
+    WorkerPool(const WorkerPool &) = delete;
+    WorkerPool &operator=(const WorkerPool &) = delete;
+
+    int threads() const { return threadCount_; }
+
+    // iterate_generic: fn(refcon, thread_index, i, iterations) for every i.
+    // A negative count or a null function is PF_Err_BAD_CALLBACK_PARAM.
+    PF_Err iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn);
+
+    // The same for any callable: fn(thread_index, i).
+    PF_Err iterate(A_long iterations, const std::function<PF_Err(A_long, A_long)> &fn);
+
+    // Number of consecutive indices a task takes in a pass of `iterations`.
+    A_long blockSize(A_long iterations) const;
+
+    // Text of the last exception a callback threw (empty if none so far).
+    std::string lastException() const;
+
+private:
+    struct Pass;
+
+    void workerLoop(int threadIndex);
+    void work(Pass &pass, int threadIndex);
+
+    int threadCount_;
+    std::vector<std::thread> workers_;
+    std::mutex passMutex_; // one pass at a time
+
+    mutable std::mutex mutex_; // guards everything below
+    std::condition_variable wake_;
+    std::condition_variable done_;
+    Pass *pass_ = nullptr;
+    unsigned long generation_ = 0;
+    int busy_ = 0;
+    bool stop_ = false;
+    std::string lastException_;
+};
+
+} // namespace headless

@@ -1,0 +1,44 @@
+// The traced shape: a hyperboloid of two sheets, z²/c² − x²/a² − y²/b² = 1 in
+// its own frame, whose axis is the local z axis. The sheet with z > 0 is the
+// tail sheet, the one with z <= 0 the head sheet.
+//
+// The render record holds one as its member `shape`. Scene construction fills
+// the fields; afterwards the record is read-only and every operation below is
+// a const function that allocates nothing and may run on any number of render
+// threads at once. The operations are defined with the surface geometry in
+// tracer/.
+#pragma once
+
+#include "scene/Vectormath.h"
+
+template <class Shape> class RenderInfoTemplate;
+
+struct Hyperboloid {
+    // Object (local) frame to world: unit axis columns, translation in col3.
+    Vectormath::Aos::Matrix4 objectToWorld;
+    // Inverse of objectToWorld.
+    Vectormath::Aos::Matrix4 worldToObject;
+    // Semi-axes a, b, c (c: vertex distance), already multiplied by the open factor.
+    Vectormath::Aos::Vector3 radii;
+    // a², b², c².
+    Vectormath::Aos::Vector3 radiiSquared;
+    // 1/a, 1/b, and 1/c when c > 0, else 0.
+    Vectormath::Aos::Vector3 invRadii;
+    // Squares of invRadii.
+    Vectormath::Aos::Vector3 invRadiiSquared;
+
+    // Texture coordinates (u, v) of a point p of the surface, in object space.
+    void getUVFromCoordinate(const RenderInfoTemplate<Hyperboloid> &info,
+                             const Vectormath::Aos::Vector3 &p, double &u, double &v) const;
+    // Remaps (u, v) for a surface opened about the fixed point.
+    void modifyUVByOpenParam(const RenderInfoTemplate<Hyperboloid> &info, double &u,
+                             double &v) const;
+    // Surface length per unit of u and v at the normalised point pn.
+    void getJacobian(const RenderInfoTemplate<Hyperboloid> &info,
+                     const Vectormath::Aos::Vector3 &pn, double &du, double &dv) const;
+    // The surface point of (u, v) for texture height H and semi-axes (a, b, c).
+    Vectormath::Aos::Vector3 getHitcoordFromUV(double H, const Vectormath::Aos::Vector3 &semiAxes,
+                                               double u, double v) const;
+    // Signed distance estimate of p from the surface, for rays that miss it.
+    double evaluateDistance(const Vectormath::Aos::Vector3 &p) const;
+};

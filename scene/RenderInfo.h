@@ -1,0 +1,185 @@
+// The render record: everything one frame's ray trace needs.
+//
+// Lifecycle: the smart render constructs one RenderInfoTemplate<Hyperboloid>
+// per render call on its own stack, stores the downsample factors, pixel
+// aspect and pixel format, lets ConstructRenderInfo fill the rest from the
+// parameters and the composition, copies the layer descriptions in, and then
+// hands the record to the host's per-pixel iteration. It dies at the end of
+// the render call.
+//
+// Thread safety: written only by the thread that handles the render call,
+// before the iteration starts; read-only, without locks, on the render threads
+// afterwards. The one exception is the sampling-suite slots of `suites`, which
+// are safe to fill from several render threads at once.
+//
+// Ownership: the record owns its lights and the list that holds them. It does
+// not own inData, outputWorld or the four depth-of-field buffers, and the two
+// PF_LayerDef copies are plain copies whose pixels remain the host's.
+#pragma once
+
+#include <cstddef> // the SDK headers use size_t without including it
+
+#include "host/AEGP_SuiteHandler.h"
+#include "host/SDK.h"
+#include "scene/Hyperboloid.h"
+#include "scene/Light.h"
+#include "scene/Vectormath.h"
+
+namespace AEO {
+class World;
+}
+
+// Per-shape settings that go with the render record.
+template <class Shape> struct ExtraRenderInfo;
+
+template <> struct ExtraRenderInfo<Hyperboloid> {
+    // Repetition of the texture along the axis ("Extend Hyperboloid"). The
+    // operations are defined with the surface geometry in tracer/.
+    struct ExtensionInfo {
+        // Extra copies on the head sheet (local z <= 0).
+        int headExtensions = 0;
+        // Extra copies on the tail sheet (local z > 0).
+        int tailExtensions = 0;
+        // Odd copies are mirrored vertically.
+        bool flipVertical = false;
+        // Turns of u added per copy.
+        double screwTurns = 0.0;
+        // Gap between copies, in units of v.
+        double interval = 0.0;
+        // Whether the head (z <= 0) and the tail (z > 0) sheet carry texture.
+        bool renderHead = true;
+        bool renderTail = true;
+
+        // Maps (u, v) into the copy the normalised point pn lies on; returns
+        // the copy's index.
+        int modifyUVByExtendedCylinder(const Vectormath::Aos::Vector3 &pn,
+                                       const RenderInfoTemplate<Hyperboloid> &info, double &u,
+                                       double &v) const;
+        // Whether copy n exists on the sheet of the normalised point pn.
+        bool isTextureInExtension(int n, const Vectormath::Aos::Vector3 &pn) const;
+    };
+};
+
+// Growable array of owned lights, stored on host memory. Capacity starts at
+// one element and doubles when full.
+class vLightList {
+public:
+    vLightList() = default;
+    ~vLightList() { clear(); }
+    vLightList(const vLightList &) = delete;
+    vLightList &operator=(const vLightList &) = delete;
+
+    // Appends a light and takes ownership of it. A null light is not stored.
+    // When the storage cannot grow the light is destroyed at once, so a caller
+    // never has to clean up; false then tells that it was not stored.
+    bool append(vLight *light);
+    // Destroys every light and returns the storage to the host.
+    void clear();
+
+    size_t size() const { return size_; }
+    size_t capacity() const { return capacity_; }
+    bool empty() const { return size_ == 0; }
+    vLight *operator[](size_t i) const { return items_[i]; }
+    vLight *const *begin() const { return items_; }
+    vLight *const *end() const { return items_ + size_; }
+
+private:
+    vLight **items_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
+template <class Shape> class RenderInfoTemplate {
+public:
+    // Distance fog and fade-out ("Depth Composite").
+    struct DepthCompositeInfo {
+        // 1 Off, 2 Fog, 3 Fade Out.
+        int mode = 1;
+        // End depth minus start depth; may be zero or negative.
+        double range = 1.0;
+        double start = 0.0;
+        // Alpha 1 and the fog colour / 255.
+        PF_PixelFloat fogColor{0.0f, 0.0f, 0.0f, 0.0f};
+    };
+
+    // Stores the in-data and builds the suite cache from its basic suite
+    // (throws PF_Err_BAD_CALLBACK_PARAM when there is none).
+    explicit RenderInfoTemplate(PF_InData *inData);
+    // Destroys the lights, frees their list, then releases the suites.
+    ~RenderInfoTemplate();
+    RenderInfoTemplate(const RenderInfoTemplate &) = delete;
+    RenderInfoTemplate &operator=(const RenderInfoTemplate &) = delete;
+
+    PF_InData *inData;
+    AEGP_SuiteHandler suites;
+    double downsampleX = 0.0;
+    double downsampleY = 0.0;
+    double pixelAspect = 0.0;
+    Shape shape;
+    bool isOpen = false;
+    // Texture slide in turns.
+    double textureSlide = 0.0;
+    // Copy of the "Texture" layer; a texture is present when its first pointer is set.
+    PF_LayerDef textureLayer;
+    // Texture width in full-resolution pixels.
+    double textureWidth = 0.0;
+    // Axial length, in object units, that one texture height covers.
+    double textureHeight = 0.0;
+    PF_LayerDef *outputWorld = nullptr;
+    PF_PixelFormat pixelFormat = 0;
+    // (composition width / 2, composition height / 2, -zoom), pixels.
+    Vectormath::Aos::Vector3 imagePlane;
+    Vectormath::Aos::Matrix4 cameraToWorld;
+    Vectormath::Aos::Matrix4 cameraToObject;
+    bool showPivot = false;
+    double openFactor = 0.0;
+    double fixedPointU = 0.0;
+    double fixedPointV = 0.0;
+    // In composition layer order.
+    vLightList lights;
+    // 1 None, 2 Smooth, 3 Inverse Square Clamped.
+    int falloffMode = 1;
+    double falloffRadius = 1.0;
+    double falloffDistance = 1.0;
+    bool selfShadow = false;
+    // Material values as fractions; shininess is the specular exponent.
+    float lightTransmission = 0.0f;
+    float emit = 0.0f;
+    float ambient = 0.0f;
+    float diffuse = 0.0f;
+    float specular = 0.0f;
+    float shininess = 0.0f;
+    float metal = 0.0f;
+    // Copy of the "Reflection Map" layer; all zero (no map) unless one is chosen.
+    PF_LayerDef reflectionLayer;
+    float reflectionIntensity = 0.0f;
+    float reflectionRolloff = 0.0f;
+    // The eye in object space and the quadric's value there.
+    double eyeX = 0.0;
+    double eyeY = 0.0;
+    double eyeZ = 0.0;
+    double eyeImplicit = 0.0;
+    // 1 Full, 2 Inside, 3 Outside.
+    int renderSide = 0;
+    // 1 Off, 2 Camera Settings, 3 On.
+    int dofMode = 0;
+    bool perspective = false;
+    bool dofEnabled = false;
+    double focusDistance = 0.0;
+    double dofBlurScale = 0.0;
+    // Depth-of-field buffers, owned by the smart render; set only when dofEnabled.
+    AEO::World *nearColorWorld = nullptr;
+    AEO::World *farColorWorld = nullptr;
+    AEO::World *nearDepthWorld = nullptr;
+    AEO::World *farDepthWorld = nullptr;
+    // 1 - sharpness; scales the texture footprint.
+    double textureBlur = 1.0;
+    typename ExtraRenderInfo<Shape>::ExtensionInfo extension;
+    DepthCompositeInfo depthComposite;
+};
+
+extern template class RenderInfoTemplate<Hyperboloid>;
+
+// Fills the record from the effect's parameters and the composition (scene
+// construction). Reports no errors: always returns PF_Err_NONE.
+PF_Err ConstructRenderInfo(const PF_InData *inData, RenderInfoTemplate<Hyperboloid> &info);

@@ -1,0 +1,212 @@
+// Nine-point coverage of output pixels.
+#include "TracerTestSupport.h"
+
+#include "tracer/CameraRay.h"
+#include "tracer/Coverage.h"
+#include "tracer/Intersection.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace tracer_test;
+
+namespace {
+
+const Vector3 kX(1.0f, 0.0f, 0.0f), kY(0.0f, 1.0f, 0.0f), kZ(0.0f, 0.0f, 1.0f);
+
+void ExpectSameRay(const Ray &a, const Ray &b)
+{
+    EXPECT_EQ(a.direction.getX(), b.direction.getX());
+    EXPECT_EQ(a.direction.getY(), b.direction.getY());
+    EXPECT_EQ(a.direction.getZ(), b.direction.getZ());
+    EXPECT_EQ(a.origin.getX(), b.origin.getX());
+    EXPECT_EQ(a.origin.getY(), b.origin.getY());
+    EXPECT_EQ(a.origin.getZ(), b.origin.getZ());
+    EXPECT_EQ(a.origin.getW(), b.origin.getW());
+}
+
+Ray SampleRay(const Record &info, int x, int y, int index)
+{
+    Ray ray;
+    BuildCameraRay(info, x, y, msaa_sampling_point[index][0], msaa_sampling_point[index][1], ray);
+    return ray;
+}
+
+TEST(SamplingPattern, IsTheThreeByThreeGridCentreFirst)
+{
+    const double sixth = 1.0 / 6.0, fiveSixths = 5.0 / 6.0;
+    const double expected[9][2] = {{0.5, 0.5},   {sixth, 0.5},   {0.5, fiveSixths},
+                                   {fiveSixths, 0.5}, {0.5, sixth}, {sixth, sixth},
+                                   {sixth, fiveSixths}, {fiveSixths, sixth}, {fiveSixths, fiveSixths}};
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_EQ(msaa_sampling_point[i][0], expected[i][0]) << i;
+        EXPECT_EQ(msaa_sampling_point[i][1], expected[i][1]) << i;
+    }
+}
+
+// A straight silhouette edge across pixel (0, 0): rays run along object x
+// toward a surface stretched so far along y (b = 1e6) that its outline in
+// the image is the line z = c. The image axes are turned so that a sample
+// at offset (sx, sy) hits when slope * sx + sy exceeds `threshold`.
+struct Edge {
+    int slope;        // 1 or 2
+    double threshold; // between two of the samples' values
+    int hits;         // samples beyond the edge
+    int firstHit;     // index of the first of them in table order
+};
+
+class StraightEdge : public ::testing::TestWithParam<Edge> {
+protected:
+    void SetUp() override
+    {
+        const Edge e = GetParam();
+        SetSemiAxes(info->shape, 1.0f, 1e6f, 10.0f);
+        SetFullResolution(*info);
+        const double n = std::sqrt(e.slope * e.slope + 1.0);
+        const float cosA = static_cast<float>(1.0 / n), sinA = static_cast<float>(e.slope / n);
+        // Image x and y are the object's (y, z) plane turned so that
+        // z = (slope * px + py) / n + tz.
+        const Vector3 imageX(0.0f, cosA, sinA), imageY(0.0f, -sinA, cosA);
+        const float tz = static_cast<float>(10.0 - e.threshold / n);
+        SetOrthographicCamera(*info, Frame(imageX, imageY, kX, Vector3(0.0f, 0.0f, tz)), 0.0f, 0.0f);
+    }
+    TestRecord info;
+};
+
+TEST_P(StraightEdge, CoverageCountsTheSamplesBeyondTheEdge)
+{
+    const Edge e = GetParam();
+    int count = 0;
+    double A = 0, Bh = 0, D = -1;
+    Ray ray;
+    const double coverage = msaaRayTest(0, 0, info.get(), count, A, Bh, D, ray);
+    EXPECT_EQ(count, e.hits);
+    EXPECT_EQ(coverage, static_cast<double>(static_cast<float>(e.hits) / 9.0f));
+
+    // The representative ray is the first hitting sample, with its quadratic.
+    ExpectSameRay(ray, SampleRay(info.get(), 0, 0, e.firstHit));
+    double A2, Bh2;
+    const double D2 = SingleRayTest(info.get(), ray, A2, Bh2);
+    EXPECT_EQ(A, A2);
+    EXPECT_EQ(Bh, Bh2);
+    EXPECT_EQ(D, D2);
+    EXPECT_GE(D, 0.0);
+}
+
+// slope * sx + sy over the samples: slope 1 gives 1/3, 2/3 (twice), 1 (three
+// times), 4/3 (twice), 5/3; slope 2 gives 1/2, 5/6, 7/6 (twice), 3/2, 11/6
+// (twice), 13/6, 5/2.
+INSTANTIATE_TEST_SUITE_P(EveryPartialCount, StraightEdge,
+                         ::testing::Values(Edge{1, 1.5, 1, 8}, Edge{2, 2.0, 2, 3},
+                                           Edge{1, 7.0 / 6.0, 3, 2}, Edge{2, 5.0 / 3.0, 4, 2},
+                                           Edge{2, 4.0 / 3.0, 5, 0}, Edge{1, 5.0 / 6.0, 6, 0},
+                                           Edge{2, 1.0, 7, 0}, Edge{1, 0.5, 8, 0}));
+
+class Coverage : public ::testing::Test {
+protected:
+    void SetUp() override { SetFullResolution(*info); }
+    TestRecord info;
+};
+
+TEST_F(Coverage, PixelWithAllCornersInsideIsFullAndUsesTheLastCorner)
+{
+    SetSemiAxes(info->shape, 2.0f, 2.0f, 2.0f);
+    // Looking down the axis from between the sheets: every ray meets the tail.
+    SetPerspectiveCamera(*info, Frame(kX, kY, kZ, Vector3(0.0f, 0.0f, 0.0f)), 100.0f, 10.0f, 10.0f);
+    int count = 0;
+    double A = 0, Bh = 0, D = 0;
+    Ray ray;
+    EXPECT_EQ(msaaRayTest(3, 4, info.get(), count, A, Bh, D, ray), 1.0);
+    EXPECT_EQ(count, 9);
+    ExpectSameRay(ray, SampleRay(info.get(), 3, 4, 8));
+    EXPECT_GT(D, 0.0);
+}
+
+TEST_F(Coverage, PixelWhoseCornersAllMissIsEmptyEvenIfItsCentreHits)
+{
+    // A needle-thin bowl (b = 0.01, c = 10) whose tip lies at 0.4 of the
+    // pixel's height, on its vertical centre line: the centre and the lower
+    // edge midpoint are inside, every corner outside.
+    SetSemiAxes(info->shape, 1.0f, 0.01f, 10.0f);
+    SetOrthographicCamera(*info, Frame(kY, kZ, kX, Vector3(0.0f, -0.5f, 9.6f)), 0.0f, 0.0f);
+    Ray centre = SampleRay(info.get(), 0, 0, 0);
+    double A = 0, Bh = 0;
+    ASSERT_GE(SingleRayTest(info.get(), centre, A, Bh), 0.0);
+
+    int count = 0;
+    double D = -1;
+    Ray ray;
+    EXPECT_EQ(msaaRayTest(0, 0, info.get(), count, A, Bh, D, ray), 0.0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(D, 0.0);
+    ExpectSameRay(ray, SampleRay(info.get(), 0, 0, 8)); // the last corner's ray
+}
+
+TEST_F(Coverage, RaysThatMissThePixelEntirelyGiveZero)
+{
+    SetSemiAxes(info->shape, 1.0f, 1.0f, 1.0f);
+    // Along x, between the sheets: every sample passes through the gap.
+    SetOrthographicCamera(*info, Frame(kY, kZ, kX, Vector3(0.0f, 0.0f, 0.0f)), 0.0f, 0.0f);
+    int count = 5; // the function starts counting from zero whatever it is given
+    double A = 0, Bh = 0, D = -1;
+    Ray ray;
+    EXPECT_EQ(msaaRayTest(0, 0, info.get(), count, A, Bh, D, ray), 0.0);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(D, 0.0);
+}
+
+TEST_F(Coverage, TangentSampleCountsAsAHit)
+{
+    // Rays along x; the image point of the corner (5/6, 5/6) of pixel (0, 0)
+    // is placed exactly on the tail vertex (0, 0, 1), so that corner's ray
+    // grazes the surface there and every other sample passes between the sheets.
+    SetSemiAxes(info->shape, 1.0f, 1.0f, 1.0f);
+    const float corner = static_cast<float>(5.0 / 6.0);
+    SetOrthographicCamera(*info, Frame(kY, kZ, kX, Vector3(0.0f, -corner, 1.0f - corner)), 0.0f,
+                          0.0f);
+    int count = 0;
+    double A = 0, Bh = 0, D = -1;
+    Ray ray;
+    const double coverage = msaaRayTest(0, 0, info.get(), count, A, Bh, D, ray);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(coverage, static_cast<double>(1.0f / 9.0f));
+    EXPECT_EQ(D, 0.0);
+    const Vector4 touch = ray.pointAt(Bh / A);
+    EXPECT_EQ(touch.getY(), 0.0f);
+    EXPECT_EQ(touch.getZ(), 1.0f);
+    EXPECT_EQ(touch.getX(), 0.0f);
+}
+
+TEST_F(Coverage, AsymptoteParallelSamplesNeverCountInTheFullPass)
+{
+    // Surface z^2 - x^2 = 1 (b so large that 1/b^2 is 0), eye at the origin,
+    // focal length 1. A ray with equal x and z components runs along the
+    // asymptote: A = 0 and, from the origin, D = 0. Such rays at the left
+    // corners make the corner pass look further, the right corners miss.
+    SetSemiAxes(info->shape, 1.0f, 1e30f, 1.0f);
+    ASSERT_EQ(info->shape.invRadiiSquared.getY(), 0.0f);
+    const float cx = static_cast<float>(-5.0 / 6.0); // left corners at image x = 1
+    SetPerspectiveCamera(*info, Frame(kX, kY, kZ, Vector3(0.0f, 0.0f, 0.0f)), 1.0f, cx, 0.0f);
+    for (int corner : {5, 6}) {
+        const Ray r = SampleRay(info.get(), 0, 0, corner);
+        ASSERT_EQ(r.direction.getX(), r.direction.getZ());
+        double A, Bh;
+        ASSERT_GE(SingleRayTest(info.get(), r, A, Bh), 0.0);
+        ASSERT_EQ(A, 0.0);
+    }
+    int count = 0;
+    double A = -1, Bh = 0, D = -1;
+    Ray ray;
+    EXPECT_EQ(msaaRayTest(0, 0, info.get(), count, A, Bh, D, ray), 0.0);
+    EXPECT_EQ(count, 0);
+    // Nothing counted: the centre's ray and coefficients are handed back.
+    ExpectSameRay(ray, SampleRay(info.get(), 0, 0, 0));
+    double A0, Bh0;
+    SingleRayTest(info.get(), SampleRay(info.get(), 0, 0, 0), A0, Bh0);
+    EXPECT_EQ(A, A0);
+    EXPECT_EQ(Bh, Bh0);
+    EXPECT_EQ(D, 0.0);
+}
+
+} // namespace
