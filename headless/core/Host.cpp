@@ -30,8 +30,8 @@ std::vector<Host *> g_liveHosts;
 std::atomic<Host *> g_inCommand{nullptr};
 
 constexpr A_long fourCharCode(char a, char b, char c, char d) {
-    return static_cast<A_long>((A_u_long(std::uint8_t(a)) << 24) | (A_u_long(std::uint8_t(b)) << 16) |
-                               (A_u_long(std::uint8_t(c)) << 8) | A_u_long(std::uint8_t(d)));
+    auto byte = [](char ch) { return A_u_long(std::uint8_t(ch)); };
+    return static_cast<A_long>((byte(a) << 24) | (byte(b) << 16) | (byte(c) << 8) | byte(d));
 }
 constexpr A_long kApplicationId = fourCharCode('F', 'X', 'T', 'C');
 constexpr PF_Quality kQualityHigh = 1;
