@@ -48,9 +48,12 @@
 // scale (compositionTimeScale); in layer time mode the in point is 0.
 //
 // Errors, the same for every call:
-//   - an armed fault on service::kAegp with the function's SDK name as the
-//     detail (PF_UpdateParamUI: service::kUpdateParamUI) fails the call with
-//     its error before it does anything;
+//   - once its handle or effect reference is known (so that the call is
+//     known to be this host's), the call counts as service::kAegp with the
+//     function's SDK name as the detail, e.g. "AEGP_GetLayerFlags"
+//     (PF_UpdateParamUI: service::kUpdateParamUI; the name calls of both
+//     layer suites are "AEGP_GetLayerName"); an armed fault there fails it
+//     with the fault's error before it does anything else;
 //   - a null, unknown, disposed or wrong-kind handle, a null result pointer,
 //     an index out of range, or a plug-in id that this host did not hand out
 //     is A_Err_PARAMETER (PF_UpdateParamUI: PF_Err_INVALID_INDEX or

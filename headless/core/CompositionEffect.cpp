@@ -5,6 +5,7 @@
 #include "headless/core/Ledger.h"
 
 #include <climits>
+#include <cstdint>
 #include <cmath>
 #include <cstring>
 #include <stdexcept>

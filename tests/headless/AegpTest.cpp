@@ -1,6 +1,7 @@
 // The AEGP suites of the headless host, asked through the effect's own
 // wrappers (as the effect asks them) and directly (for misuse and faults).
 #include "headless/core/AegpSuites.h"
+#include "headless/core/AegpText.h"
 #include "headless/core/CompositionEffect.h"
 #include "headless/core/Host.h"
 #include "headless/core/LayerTransform.h"
@@ -383,6 +384,19 @@ TEST_F(Aegp, UpdateParamUIStoresFlagsAndNameAndCounts) {
     EXPECT_EQ(utils->PF_UpdateParamUI(host.effectRef(), 1, &def), PF_Err_INTERNAL_STRUCT_DAMAGED);
     EXPECT_EQ(effect.paramUIUpdates(), 1);
     EXPECT_EQ(host.ledger().problems().size(), 2u) << host.ledger().report();
+}
+
+TEST(AegpText, MalformedTextBecomesReplacementCharactersNotGarbage) {
+    EXPECT_EQ(toUtf16("a\xc3"), u"a\ufffd");                 // cut short
+    EXPECT_EQ(toUtf16("\xc0\x80z"), u"\ufffd\ufffdz");        // overlong NUL
+    EXPECT_EQ(toUtf16("\xed\xa0\x80"), u"\ufffd\ufffd\ufffd"); // a surrogate in UTF-8
+    const A_UTF16Char lone[] = {0xD800, 'x', 0};
+    EXPECT_EQ(fromUtf16(lone), "\xef\xbf\xbdx");
+    const A_UTF16Char unterminated[] = {'a', 'b', 'c'};
+    EXPECT_EQ(fromUtf16(unterminated, 3), "abc");
+    A_char field[AEGP_MAX_LAYER_NAME_SIZE];
+    copyName(std::string(40, 'n'), field);
+    EXPECT_EQ(std::string(field), std::string(31, 'n'));
 }
 
 // ---- the built effect on a composition ---------------------------------------------

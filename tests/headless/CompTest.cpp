@@ -314,12 +314,14 @@ TEST_F(CompEffect, WhichLayerALayerParameterHolds) {
     EXPECT_EQ(none.u.ld.data, nullptr);
     EXPECT_EQ(none.u.ld.width, 0);
     // The input and a parameter whose default is the effect's own layer: that layer.
-    PF_ParamDef input = at(0, 1.0);
+    PF_ParamDef input;
+    ASSERT_EQ(host.params().checkout(0, 0, 1, 30, &input), PF_Err_NONE);
     EXPECT_EQ(input.u.ld.reserved0, effect.layerHandle(kEffectLayer));
     EXPECT_EQ(input.u.ld.width, 200);
     const PF_Pixel solid = pixelAt<PF_Pixel>(input.u.ld, 199, 99);
     EXPECT_EQ(solid.alpha, 255);
     EXPECT_EQ(solid.red, 51); // 0.2 * 255 = 51.000001 in single precision
+    ASSERT_EQ(host.params().checkin(&input), PF_Err_NONE);
     EXPECT_EQ(at(kMyself, 1.0).u.ld.reserved0, effect.layerHandle(kEffectLayer));
     // A camera or a light is no image: none.
     effect.chooseLayer(kTexture, kCamera);
