@@ -45,8 +45,11 @@
 //   layer           [0] the layer index, -1 for none              hold
 // Points: without a track a point sits at its default, which is a percentage
 // of the effect layer's source size (x_dephault, y_dephault in 16.16
-// percent). The effect receives points in downsampled layer pixels: raw 16.16
-// = value * downsample * 65536.
+// percent); the stored x_value and y_value are never read, since the host
+// rewrites them for the current downsample. The effect receives points in
+// downsampled layer pixels: raw 16.16 = value * downsample * 65536.
+// Publishing writes a tracked parameter's current value into its stored
+// record; dropping the track later leaves that last value there.
 // Layers: without a track, parameter 0 (the input) is the effect's own layer,
 // and any layer parameter whose default is PF_LayerDefault_MYSELF too; all
 // others are "none". A checked-out layer parameter holds the chosen layer's
