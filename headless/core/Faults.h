@@ -47,7 +47,10 @@ inline constexpr std::string_view kGetPixelFormat = "PF_GetPixelFormat";
 // calls(kPointSample) count the samples made while some fault was armed.
 inline constexpr std::string_view kAreaSample = "area sample";         // detail: suite name
 inline constexpr std::string_view kPointSample = "point sample";       // detail: suite name (nn, subpixel)
+// Every function of the AEGP suites (AegpSuites.h) counts as this one
+// service; the detail is the function's SDK name, e.g. "AEGP_GetLayerName".
 inline constexpr std::string_view kAegp = "AEGP call";                 // detail: function name
+inline constexpr std::string_view kUpdateParamUI = "PF_UpdateParamUI";
 } // namespace service
 
 class Faults {

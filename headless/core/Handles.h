@@ -45,7 +45,7 @@ public:
     void unlock(PF_Handle handle);
     // host_dispose_handle: frees the handle, locked or not. Null is ignored.
     void dispose(PF_Handle handle);
-    // host_get_handle_size: 0 for an unknown handle.
+    // host_get_handle_size: 0, and a problem, for an unknown handle.
     A_HandleSize size(PF_Handle handle) const;
 
     // For tests: whether the handle is live, how often it is locked, and its

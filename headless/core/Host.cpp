@@ -32,8 +32,8 @@ std::vector<Host *> g_liveHosts;
 std::atomic<Host *> g_inCommand{nullptr};
 
 constexpr A_long fourCharCode(char a, char b, char c, char d) {
-    return static_cast<A_long>((A_u_long(std::uint8_t(a)) << 24) | (A_u_long(std::uint8_t(b)) << 16) |
-                               (A_u_long(std::uint8_t(c)) << 8) | A_u_long(std::uint8_t(d)));
+    auto byte = [](char ch) { return A_u_long(std::uint8_t(ch)); };
+    return static_cast<A_long>((byte(a) << 24) | (byte(b) << 16) | (byte(c) << 8) | byte(d));
 }
 constexpr A_long kApplicationId = fourCharCode('F', 'X', 'T', 'C');
 constexpr PF_Quality kQualityHigh = 1;
@@ -208,6 +208,7 @@ PF_Err Host::send(PF_Cmd cmd, void *extra, PF_LayerDef *output) {
         last_ = CommandRecord{cmd, PF_Err_INVALID_CALLBACK, false, {}};
         return PF_Err_INVALID_CALLBACK;
     }
+    if (beforeSend_) beforeSend_(cmd);
     // Each call gets its own out record, so a nested command cannot disturb
     // the one it interrupts; outData() shows the latest one afterwards.
     PF_OutData out;

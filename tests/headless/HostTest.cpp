@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 using headless::Host;
 using headless::HostOptions;
@@ -18,7 +19,7 @@ namespace {
 struct Seen {
     PF_Handle globalData = nullptr;
     A_long numParams = -1;
-    PF_ParamDef **params = nullptr;
+    std::vector<PF_ParamDef *> params;
     Host *current = nullptr;
 } g_seen;
 
@@ -30,7 +31,7 @@ PF_Err FakeEntryPoint(PF_Cmd cmd, PF_InData *in_data, PF_OutData *out_data,
     g_seen.current = Host::current();
     g_seen.globalData = in_data->global_data;
     g_seen.numParams = in_data->num_params;
-    g_seen.params = params;
+    g_seen.params.assign(params, params + in_data->num_params);
     PF_UtilCallbacks &utils = *in_data->utils;
     switch (cmd) {
     case PF_Cmd_GLOBAL_SETUP: {
@@ -149,6 +150,7 @@ TEST(Host, ParameterSetupPublishesTheCount) {
     // The parameter array handed to later commands holds every parameter.
     ASSERT_EQ(host.send(PF_Cmd_UPDATE_PARAMS_UI), PF_Err_NONE);
     EXPECT_EQ(g_seen.numParams, 3);
+    ASSERT_EQ(g_seen.params.size(), 3u);
     EXPECT_EQ(g_seen.params[2], &host.params().at(2));
 }
 

@@ -33,18 +33,6 @@ Ray SampleRay(const Record &info, int x, int y, int index)
     return ray;
 }
 
-TEST(SamplingPattern, IsTheThreeByThreeGridCentreFirst)
-{
-    const double sixth = 1.0 / 6.0, fiveSixths = 5.0 / 6.0;
-    const double expected[9][2] = {{0.5, 0.5},   {sixth, 0.5},   {0.5, fiveSixths},
-                                   {fiveSixths, 0.5}, {0.5, sixth}, {sixth, sixth},
-                                   {sixth, fiveSixths}, {fiveSixths, sixth}, {fiveSixths, fiveSixths}};
-    for (int i = 0; i < 9; ++i) {
-        EXPECT_EQ(msaa_sampling_point[i][0], expected[i][0]) << i;
-        EXPECT_EQ(msaa_sampling_point[i][1], expected[i][1]) << i;
-    }
-}
-
 // A straight silhouette edge across pixel (0, 0): rays run along object x
 // toward a surface stretched so far along y (b = 1e6) that its outline in
 // the image is the line z = c. The image axes are turned so that a sample
@@ -141,19 +129,6 @@ TEST_F(Coverage, PixelWhoseCornersAllMissIsEmptyEvenIfItsCentreHits)
     EXPECT_EQ(count, 0);
     EXPECT_EQ(D, 0.0);
     ExpectSameRay(ray, SampleRay(info.get(), 0, 0, 8)); // the last corner's ray
-}
-
-TEST_F(Coverage, RaysThatMissThePixelEntirelyGiveZero)
-{
-    SetSemiAxes(info->shape, 1.0f, 1.0f, 1.0f);
-    // Along x, between the sheets: every sample passes through the gap.
-    SetOrthographicCamera(*info, Frame(kY, kZ, kX, Vector3(0.0f, 0.0f, 0.0f)), 0.0f, 0.0f);
-    int count = 5; // the function starts counting from zero whatever it is given
-    double A = 0, Bh = 0, D = -1;
-    Ray ray;
-    EXPECT_EQ(msaaRayTest(0, 0, info.get(), count, A, Bh, D, ray), 0.0);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(D, 0.0);
 }
 
 TEST_F(Coverage, TangentSampleCountsAsAHit)

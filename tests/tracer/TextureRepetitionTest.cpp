@@ -18,17 +18,6 @@ using Extension = ExtraRenderInfo<Hyperboloid>::ExtensionInfo;
 const Vector3 kTail(0.5f, 0.0f, 2.0f); // normalised points on either sheet
 const Vector3 kHead(0.5f, 0.0f, -2.0f);
 
-TEST(TextureRepetition, IndexFollowsThePitch)
-{
-    EXPECT_EQ(RepetitionIndex(0.0, 0.5), 0);
-    EXPECT_EQ(RepetitionIndex(1.49, 0.5), 0); // inside the gap after copy 0
-    EXPECT_EQ(RepetitionIndex(1.5, 0.5), 1);
-    EXPECT_EQ(RepetitionIndex(-1e-9, 0.5), -1);
-    EXPECT_EQ(RepetitionIndex(-1.5, 0.5), -1);
-    EXPECT_EQ(RepetitionIndex(-1.51, 0.5), -2);
-    EXPECT_EQ(RepetitionIndex(2.0, 0.0), 2);
-}
-
 TEST(TextureRepetition, IndexOfDegenerateRowsStaysInRange)
 {
     EXPECT_EQ(RepetitionIndex(std::numeric_limits<double>::quiet_NaN(), 0.0), 0);

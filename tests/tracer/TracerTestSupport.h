@@ -2,6 +2,7 @@
 // and camera, filled the way scene construction fills it.
 #pragma once
 
+#include "headless/core/Host.h"
 #include "scene/Hyperboloid.h"
 #include "scene/RenderInfo.h"
 #include "scene/Vectormath.h"
@@ -16,15 +17,24 @@ using Vectormath::Aos::Vector3;
 using Vectormath::Aos::Vector4;
 using Record = RenderInfoTemplate<Hyperboloid>;
 
-// A render record for tests. Owns whatever the record's construction needs.
+// A render record for tests, on a headless host that supplies the basic
+// suite its suite cache is built from. Geometry reads no host service.
 class TestRecord {
 public:
-    TestRecord() : info_(std::make_unique<Record>(nullptr)) {}
+    TestRecord() : host_(SingleThreaded()), info_(std::make_unique<Record>(host_.inData())) {}
     Record &operator*() { return *info_; }
     Record *operator->() { return info_.get(); }
     const Record &get() const { return *info_; }
 
 private:
+    static headless::HostOptions SingleThreaded()
+    {
+        headless::HostOptions options;
+        options.threads = 1;
+        return options;
+    }
+
+    headless::Host host_;
     std::unique_ptr<Record> info_;
 };
 

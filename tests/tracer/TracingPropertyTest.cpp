@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 using namespace tracer_test;
 
@@ -117,40 +118,59 @@ TEST_F(TracingProperties, RootsCrossTheSurfaceInTheirStatedDirection)
     EXPECT_GT(crossings, 300);
 }
 
-// Whatever the camera, coverage is 0, k/9 or 1 and agrees with count, and a
-// pixel with any hit hands back a real, non-negative discriminant.
-TEST_F(TracingProperties, CoverageTakesOnlyNinthsAndMatchesTheCount)
-{
-    SetFullResolution(*info);
-    int partial = 0;
-    for (int trial = 0; trial < 3000; ++trial) {
-        SetSemiAxes(info->shape, 20.0f, 15.0f, 10.0f);
-        const Vector3 z = randomUnit();
-        const Vector3 x = Vectormath::Aos::normalize(
-            Vector3(z.getY() - z.getZ(), z.getZ() - z.getX(), z.getX() - z.getY()));
-        const Vector3 y(z.getY() * x.getZ() - z.getZ() * x.getY(), z.getZ() * x.getX() - z.getX() * x.getZ(),
-                        z.getX() * x.getY() - z.getY() * x.getX());
-        const Vector3 eye = z * static_cast<float>(-uniform(30, 300));
-        if (trial % 2 == 0)
-            SetPerspectiveCamera(*info, Frame(x, y, z, eye), 300.0f, 32.0f, 32.0f);
-        else
-            SetOrthographicCamera(*info, Frame(x, y, z, eye), 32.0f, 32.0f);
+} // namespace
 
-        int count = 0;
-        double A = 0, Bh = 0, D = 0;
+namespace {
+
+// Many render threads share one record: every pixel comes out as it does
+// when traced alone.
+TEST(TracingConcurrency, ThreadsShareTheRecordWithoutInterference)
+{
+    TestRecord info;
+    SetSemiAxes(info->shape, 20.0f, 15.0f, 10.0f);
+    SetFullResolution(*info);
+    const Vector3 kX(1.0f, 0.0f, 0.0f), kY(0.0f, 1.0f, 0.0f), kZ(0.0f, 0.0f, 1.0f);
+    SetPerspectiveCamera(*info, Frame(kX, kY, kZ, Vector3(5.0f, 3.0f, -120.0f)), 60.0f, 32.0f, 32.0f);
+
+    constexpr int kSize = 64;
+    struct Result {
+        double coverage, A, Bh, D, u, v;
+        int count;
+    };
+    auto trace = [&](int i) {
+        Result r{};
         Ray ray;
-        const int px = static_cast<int>(uniform(0, 64)), py = static_cast<int>(uniform(0, 64));
-        const double coverage = msaaRayTest(px, py, info.get(), count, A, Bh, D, ray);
-        ASSERT_GE(count, 0);
-        ASSERT_LE(count, 9);
-        EXPECT_EQ(coverage, count == 9 ? 1.0 : static_cast<double>(static_cast<float>(count) / 9.0f));
-        if (count > 0) {
-            EXPECT_GE(D, 0.0);
-            EXPECT_FALSE(std::isnan(A) || std::isnan(Bh));
+        r.coverage = msaaRayTest(i % kSize, i / kSize, info.get(), r.count, r.A, r.Bh, r.D, ray);
+        r.u = r.v = -1.0;
+        if (r.count > 0) {
+            const Vector3 p = ray.pointAt((r.Bh - std::sqrt(r.D)) / r.A).getXYZ();
+            info.get().shape.getUVFromCoordinate(info.get(), p, r.u, r.v);
+            info.get().shape.modifyUVByOpenParam(info.get(), r.u, r.v);
         }
-        if (count > 0 && count < 9) ++partial;
+        return r;
+    };
+    info->textureHeight = 30.0;
+    info->openFactor = 2.0;
+
+    std::vector<Result> serial(kSize * kSize), parallel(kSize * kSize);
+    for (int i = 0; i < kSize * kSize; ++i) serial[i] = trace(i);
+    headless::WorkerPool pool(4);
+    ASSERT_EQ(pool.iterate(kSize * kSize,
+                           [&](A_long, A_long i) {
+                               parallel[i] = trace(static_cast<int>(i));
+                               return PF_Err_NONE;
+                           }),
+              PF_Err_NONE);
+    int hits = 0;
+    for (int i = 0; i < kSize * kSize; ++i) {
+        EXPECT_EQ(parallel[i].count, serial[i].count) << i;
+        EXPECT_EQ(parallel[i].coverage, serial[i].coverage) << i;
+        EXPECT_EQ(parallel[i].D, serial[i].D) << i;
+        EXPECT_EQ(parallel[i].u, serial[i].u) << i;
+        EXPECT_EQ(parallel[i].v, serial[i].v) << i;
+        hits += serial[i].count > 0;
     }
-    EXPECT_GT(partial, 0);
+    EXPECT_GT(hits, 100);
 }
 
 } // namespace
