@@ -4,7 +4,8 @@
 //   Suite", "PF Sampling16 Suite", "PF Sampling8 Suite", version 1). Every
 //   call is recorded (depth, effect reference, 16.16 position, a copy of the
 //   parameter block); the answer comes from a texture function of the
-//   position in pixels, transparent black outside the source world.
+//   position in pixels, transparent black when the box of the radii misses
+//   the source world (edge behaviour zero).
 // - TestWorldSuite: "AEGP World Suite" 3 over plain heap buffers with padded
 //   rows, booking every world in the ledger as Ledger::kHostWorlds. Each
 //   function first asks the host's fault injector (service::kAegp, detail =
@@ -16,6 +17,7 @@
 #include "headless/core/Host.h"
 #include "imaging/Pixel.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -91,15 +93,22 @@ private:
             std::lock_guard lock(self->mutex_);
             self->calls_.push_back({depth, ref, x, y, *pb});
         }
-        const PF_PixelFloat colour = self->colourAt(x / 65536.0, y / 65536.0, pb->src);
+        const PF_PixelFloat colour = self->colourAt(x / 65536.0, y / 65536.0, *pb);
         *out = fromPixelF<P>(&colour);
         return PF_Err_NONE;
     }
 
-    PF_PixelFloat colourAt(double x, double y, const PF_EffectWorld *src) const
+    // Transparent black when the sampling box misses the source; otherwise
+    // the texture at the box centre, moved into the source.
+    PF_PixelFloat colourAt(double x, double y, const PF_SampPB &pb) const
     {
-        if (!src || x < 0.0 || y < 0.0 || x >= src->width || y >= src->height)
-            return PF_PixelFloat{}; // edge behaviour zero
+        const PF_EffectWorld *src = pb.src;
+        const double rx = pb.x_radius / 65536.0, ry = pb.y_radius / 65536.0;
+        if (!src || x + rx < 0.0 || y + ry < 0.0 || x - rx >= src->width ||
+            y - ry >= src->height)
+            return PF_PixelFloat{};
+        x = std::clamp(x, 0.0, src->width - 1.0);
+        y = std::clamp(y, 0.0, src->height - 1.0);
         if (texture_) return texture_(x, y);
         return PF_PixelFloat{1.0f, static_cast<float>(x / 256.0), static_cast<float>(y / 256.0),
                              0.5f};
@@ -230,5 +239,40 @@ private:
     std::map<AEGP_WorldH, std::unique_ptr<Buffer>> worlds_;
     AEGP_WorldSuite3 table_{&New, &Dispose, &GetType, &GetSize, &FillOut};
 };
+
+} // namespace texture_test
+
+#include "scene/RenderInfo.h"
+
+namespace texture_test {
+
+using Record = RenderInfoTemplate<Hyperboloid>;
+
+// Final semi-axes a, b, c and their derived values, as scene construction
+// stores them.
+inline void SetSemiAxes(Hyperboloid &shape, float a, float b, float c)
+{
+    using Vectormath::Aos::Vector3;
+    shape.radii = Vector3(a, b, c);
+    shape.radiiSquared = Vector3(a * a, b * b, c * c);
+    const float ia = 1.0f / a, ib = 1.0f / b, ic = c > 0.0f ? 1.0f / c : 0.0f;
+    shape.invRadii = Vector3(ia, ib, ic);
+    shape.invRadiiSquared = Vector3(ia * ia, ib * ib, ic * ic);
+}
+
+// A chosen texture layer of the given size. The first pointer marks it as
+// chosen; its pixels are whatever the sampler under test provides.
+inline PF_LayerDef TextureLayer(A_long width, A_long height, PF_PixelPtr pixels = nullptr,
+                                A_long rowbytes = 0)
+{
+    static int marker;
+    PF_LayerDef layer{};
+    layer.reserved0 = &marker;
+    layer.data = pixels;
+    layer.rowbytes = rowbytes;
+    layer.width = width;
+    layer.height = height;
+    return layer;
+}
 
 } // namespace texture_test
