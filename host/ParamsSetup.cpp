@@ -6,12 +6,12 @@
 // of them are deliberately shared: the end of "Open Hyperboloid" carries the
 // id of its start, and "Reflection Rolloff" carries the id of "Reflection
 // Intensity". Projects saved with these ids exist, so they stay as they are.
-#include <cstddef> // the SDK headers use size_t without declaring it
-#include <cstring>
-#include <limits>
-
+#include "host/Handlers.h"
 #include "host/ParamIds.h"
 #include "host/SDK.h"
+
+#include <cstring>
+#include <limits>
 
 namespace {
 

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstddef>
 #include <cstdint>
 
 typedef int32_t A_long;

@@ -112,9 +112,10 @@ aeUTF16String Layer::readName(bool sourceName) {
     AEGP_MemHandle layerText = nullptr, sourceText = nullptr;
     const bool named = call(layer_suite_, &AEGP_LayerSuite6::AEGP_GetLayerName, g_PluginID, layer_,
                             &layerText, &sourceText);
-    // Both handles are ours from here on; the wrappers free them on return.
-    Memory layerMemory(layerText), sourceMemory(sourceText);
+    // A failed call hands out nothing (whatever it left in the outputs); after
+    // a successful one both handles are ours, and the wrappers free them.
     if (!named) return aeUTF16String();
+    Memory layerMemory(layerText), sourceMemory(sourceText);
 
     Memory &text = sourceName ? sourceMemory : layerMemory;
     const AEGP_MemSize bytes = text.GetSize();

@@ -9,8 +9,8 @@
 // Thread safety: see AEO_ObjectBase.h.
 #pragma once
 
-#include "scene/AEO_ObjectBase.h" // first: it declares size_t for the SDK headers
 #include "host/aeMemory.h"
+#include "scene/AEO_ObjectBase.h"
 
 namespace AEO {
 

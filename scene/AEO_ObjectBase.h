@@ -19,8 +19,6 @@
 // the command context that is open on that thread (host/aeLibInit.h).
 #pragma once
 
-#include <cstddef> // the SDK headers use size_t without declaring it
-
 #include "host/SDK.h"
 
 namespace AEO {
