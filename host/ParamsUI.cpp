@@ -144,6 +144,8 @@ PF_Err HandleChangedParam(PF_InData *, PF_OutData *, PF_ParamDef *params[], PF_L
                           PF_UserChangedParamExtra *extra) {
     // "Falloff" is supervised too; the greying out follows in UpdataParamsUI.
     if (!extra || extra->param_index != PARAM_CONTROL_LAYER) return PF_Err_NONE;
+    // Without the parameter's record there is no telling what was chosen.
+    if (!Param(params, PARAM_CONTROL_LAYER)) return PF_Err_NONE;
     WatchControlLayer(ChosenControlLayer(params));
     return PF_Err_NONE;
 }
