@@ -42,7 +42,10 @@ inline constexpr std::string_view kCheckoutOutput = "checkout_output";
 inline constexpr std::string_view kNewWorld = "world creation";        // detail: function name
 inline constexpr std::string_view kGetPixelFormat = "PF_GetPixelFormat";
 inline constexpr std::string_view kAreaSample = "area sample";         // detail: suite name
+// Every function of the AEGP suites (AegpSuites.h) counts as this one
+// service; the detail is the function's SDK name, e.g. "AEGP_GetLayerName".
 inline constexpr std::string_view kAegp = "AEGP call";                 // detail: function name
+inline constexpr std::string_view kUpdateParamUI = "PF_UpdateParamUI";
 } // namespace service
 
 class Faults {

@@ -199,6 +199,7 @@ PF_Err Host::send(PF_Cmd cmd, void *extra, PF_LayerDef *output) {
         last_ = CommandRecord{cmd, PF_Err_INVALID_CALLBACK, false, {}};
         return PF_Err_INVALID_CALLBACK;
     }
+    if (beforeSend_) beforeSend_(cmd);
     // Each call gets its own out record, so a nested command cannot disturb
     // the one it interrupts; outData() shows the latest one afterwards.
     PF_OutData out;

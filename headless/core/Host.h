@@ -128,6 +128,12 @@ public:
     void setTime(A_long currentTime);
     void setTime(A_long currentTime, A_long timeStep, A_u_long timeScale);
 
+    // Runs `hook` at the start of every send(), on the sending thread, before
+    // the parameter list is taken and the entry point called (a composition
+    // model writes the parameter values of the current time there). One hook
+    // at a time; an empty function removes it.
+    void setBeforeSend(std::function<void(PF_Cmd)> hook) { beforeSend_ = std::move(hook); }
+
     // Makes abort() report PF_Interrupt_CANCEL from now on (until cleared).
     void requestAbort(bool abort = true) { abortRequested_ = abort; }
     bool abortRequested() const { return abortRequested_; }
@@ -166,6 +172,7 @@ private:
     PF_OutData outBefore_{};
     CommandRecord last_;
     Token *token_ = nullptr;
+    std::function<void(PF_Cmd)> beforeSend_;
 
     int depth_ = 0;
     PF_Cmd currentCmd_ = -1;

@@ -113,6 +113,11 @@ void ParamArray::setValueSource(ParamValueSource source) {
     source_ = std::move(source);
 }
 
+void ParamArray::setCheckinObserver(ParamCheckinObserver observer) {
+    std::lock_guard lock(mutex_);
+    checkinObserver_ = std::move(observer);
+}
+
 PF_Err ParamArray::checkout(PF_ParamIndex index, A_long what_time, A_long time_step,
                             A_u_long time_scale, PF_ParamDef *out) {
     PF_Err err = faults_.check(service::kCheckoutParam);
@@ -144,11 +149,14 @@ PF_Err ParamArray::checkout(PF_ParamIndex index, A_long what_time, A_long time_s
 }
 
 PF_Err ParamArray::checkin(PF_ParamDef *param) {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
     auto held = checkedOut_.find(param);
     if (held != checkedOut_.end()) {
         if (--held->second == 0) checkedOut_.erase(held);
         ledger_.remove(Ledger::kParamCheckouts);
+        ParamCheckinObserver observer = checkinObserver_;
+        lock.unlock();
+        if (observer) observer(*param);
         return PF_Err_NONE;
     }
     auto failed = failedCheckouts_.find(param);

@@ -39,6 +39,10 @@ using ParamValueSource = std::function<PF_Err(PF_ParamIndex index, A_long what_t
                                               A_long time_step, A_u_long time_scale,
                                               PF_ParamDef &value)>;
 
+// Told of every successful checkin, with the record as it is handed back (a
+// composition model frees the pixels it lent a layer parameter).
+using ParamCheckinObserver = std::function<void(const PF_ParamDef &param)>;
+
 class ParamArray {
 public:
     ParamArray(Ledger &ledger, Faults &faults);
@@ -67,6 +71,7 @@ public:
     std::vector<PF_ParamDef *> list();
 
     void setValueSource(ParamValueSource source);
+    void setCheckinObserver(ParamCheckinObserver observer);
 
     // checkout_param: copies parameter `index` at the given time into `*out`.
     // An invalid index is PF_Err_INVALID_INDEX, a null record or a zero time
@@ -87,6 +92,7 @@ private:
     mutable std::mutex mutex_;
     std::deque<PF_ParamDef> records_;
     ParamValueSource source_;
+    ParamCheckinObserver checkinObserver_;
     long addCalls_ = 0;
     std::unordered_map<const PF_ParamDef *, long> checkedOut_;
     std::unordered_map<const PF_ParamDef *, long> failedCheckouts_;

@@ -1,0 +1,226 @@
+#include "headless/core/CompositionPixels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+namespace headless {
+
+namespace {
+
+constexpr unsigned char kPaddingByte = 0xCD;
+// The largest image the host makes for a layer (per side), so that a broken
+// size cannot ask for more memory than any real layer has.
+constexpr long long kMaxSide = 30000;
+
+PF_PixelFloat fill(const ColorValue &c) {
+    return {float(c.alpha), float(c.red), float(c.green), float(c.blue)};
+}
+
+SourceImage blank(int width, int height, PF_PixelFloat pixel) {
+    SourceImage image;
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return image;
+    image.width = width;
+    image.height = height;
+    image.pixels.assign(std::size_t(width) * std::size_t(height), pixel);
+    return image;
+}
+
+SourceImage footageImage(const FootageSource &f) {
+    SourceImage image = blank(f.width, f.height, {0.f, 0.f, 0.f, 0.f});
+    if (image.empty() || f.rgba.size() != image.pixels.size() * 4) return image;
+    for (std::size_t i = 0; i < image.pixels.size(); ++i) {
+        const float *src = &f.rgba[i * 4];
+        image.pixels[i] = {src[3], src[0], src[1], src[2]};
+    }
+    return image;
+}
+
+// A downsample factor num / den; one that is not positive counts as 1/1.
+PF_RationalScale usable(PF_RationalScale s) {
+    if (s.num <= 0 || s.den == 0) return {1, 1};
+    return s;
+}
+
+// ceil(size * num / den), in whole numbers.
+long long scaledSize(int size, PF_RationalScale s) {
+    return (static_cast<long long>(size) * s.num + s.den - 1) / s.den;
+}
+
+// Source index range [first, last] whose pixel centres fall in
+// [i / f, (i + 1) / f) with f = num / den, or the nearest source pixel when
+// there is none.
+void sourceSpan(int i, PF_RationalScale f, int size, int &first, int &last) {
+    const double begin = double(i) * f.den / f.num, end = double(i + 1) * f.den / f.num;
+    first = std::max(0, int(std::ceil(begin - 0.5)));
+    last = std::min(size - 1, int(std::ceil(end - 0.5)) - 1);
+    if (first > last) {
+        const double centre = (double(i) + 0.5) * f.den / f.num;
+        first = last = int(std::clamp(std::floor(centre), 0.0, double(size - 1)));
+    }
+}
+
+// Alpha-weighted average of a block of straight-alpha pixels.
+PF_PixelFloat averageBlock(const SourceImage &image, int x0, int x1, int y0, int y1) {
+    double alpha = 0.0, red = 0.0, green = 0.0, blue = 0.0;
+    for (int y = y0; y <= y1; ++y)
+        for (int x = x0; x <= x1; ++x) {
+            const PF_PixelFloat &p = image.at(x, y);
+            alpha += p.alpha;
+            red += double(p.red) * p.alpha;
+            green += double(p.green) * p.alpha;
+            blue += double(p.blue) * p.alpha;
+        }
+    const double count = double(x1 - x0 + 1) * double(y1 - y0 + 1);
+    if (alpha == 0.0) return {0.f, 0.f, 0.f, 0.f};
+    return {float(alpha / count), float(red / alpha), float(green / alpha), float(blue / alpha)};
+}
+
+// The one float-to-integer rule: scale in single precision, clamp, truncate.
+template <class Channel> Channel toInteger(float value, float full) {
+    const float scaled = value * full;
+    if (scaled > full) return Channel(full);
+    if (!(scaled >= 0.f)) return 0; // negative or NaN
+    return Channel(scaled);
+}
+
+} // namespace
+
+SourceImage layerSourceImage(const Layer &layer) {
+    switch (layer.type) {
+    case LayerType::Solid:
+        return blank(layer.solid.width, layer.solid.height, fill(layer.solid.color));
+    case LayerType::Null:
+        return blank(layer.solid.width, layer.solid.height, {0.f, 0.f, 0.f, 0.f});
+    case LayerType::Footage:
+        return footageImage(layer.footage);
+    case LayerType::Camera:
+    case LayerType::Light:
+        break;
+    }
+    return {};
+}
+
+SourceImage downsampleImage(const SourceImage &image, PF_RationalScale x, PF_RationalScale y) {
+    const PF_RationalScale fx = usable(x), fy = usable(y);
+    if (image.empty()) return {};
+    if (fx.num == static_cast<A_long>(fx.den) && fy.num == static_cast<A_long>(fy.den)) return image;
+    const long long w = std::clamp(scaledSize(image.width, fx), 1LL, kMaxSide);
+    const long long h = std::clamp(scaledSize(image.height, fy), 1LL, kMaxSide);
+    SourceImage out = blank(int(w), int(h), {0.f, 0.f, 0.f, 0.f});
+    for (int j = 0; j < out.height; ++j) {
+        int y0, y1;
+        sourceSpan(j, fy, image.height, y0, y1);
+        for (int i = 0; i < out.width; ++i) {
+            int x0, x1;
+            sourceSpan(i, fx, image.width, x0, x1);
+            out.pixels[std::size_t(j) * std::size_t(out.width) + std::size_t(i)] =
+                averageBlock(image, x0, x1, y0, y1);
+        }
+    }
+    return out;
+}
+
+int bytesPerPixel(int bitsPerChannel) {
+    switch (bitsPerChannel) {
+    case 8: return int(sizeof(PF_Pixel));
+    case 16: return int(sizeof(PF_Pixel16));
+    case 32: return int(sizeof(PF_PixelFloat));
+    default: return 0;
+    }
+}
+
+LayerImage::LayerImage(int width, int height, int bits)
+    : width_(width), height_(height), bits_(bits), bytesPerPixel_(bytesPerPixel(bits)),
+      rowbytes_((width + 1) * bytesPerPixel_) {
+    const std::size_t size = std::size_t(rowbytes_) * std::size_t(height);
+    bytes_.reset(new unsigned char[size]);
+    std::memset(bytes_.get(), kPaddingByte, size);
+}
+
+std::unique_ptr<LayerImage> LayerImage::create(int width, int height, int bitsPerChannel) {
+    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return nullptr;
+    if (bytesPerPixel(bitsPerChannel) == 0) return nullptr;
+    try {
+        return std::unique_ptr<LayerImage>(new LayerImage(width, height, bitsPerChannel));
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+std::unique_ptr<LayerImage> LayerImage::fromSource(const SourceImage &image, int bitsPerChannel) {
+    if (image.empty() || image.pixels.size() != std::size_t(image.width) * image.height)
+        return nullptr;
+    std::unique_ptr<LayerImage> out = create(image.width, image.height, bitsPerChannel);
+    if (!out) return nullptr;
+    for (int y = 0; y < image.height; ++y)
+        for (int x = 0; x < image.width; ++x) out->store(x, y, image.at(x, y));
+    return out;
+}
+
+unsigned char *LayerImage::pixel(int x, int y) const {
+    return bytes_.get() + std::size_t(y) * std::size_t(rowbytes_) +
+           std::size_t(x) * std::size_t(bytesPerPixel_);
+}
+
+void LayerImage::store(int x, int y, const PF_PixelFloat &p) {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+    unsigned char *at = pixel(x, y);
+    switch (bits_) {
+    case 8: {
+        const PF_Pixel out = {toInteger<A_u_char>(p.alpha, 255.f), toInteger<A_u_char>(p.red, 255.f),
+                              toInteger<A_u_char>(p.green, 255.f), toInteger<A_u_char>(p.blue, 255.f)};
+        std::memcpy(at, &out, sizeof out);
+        break;
+    }
+    case 16: {
+        const PF_Pixel16 out = {
+            toInteger<A_u_short>(p.alpha, 32768.f), toInteger<A_u_short>(p.red, 32768.f),
+            toInteger<A_u_short>(p.green, 32768.f), toInteger<A_u_short>(p.blue, 32768.f)};
+        std::memcpy(at, &out, sizeof out);
+        break;
+    }
+    default:
+        std::memcpy(at, &p, sizeof p);
+        break;
+    }
+}
+
+PF_PixelFloat LayerImage::load(int x, int y) const {
+    if (x < 0 || y < 0 || x >= width_ || y >= height_) return {0.f, 0.f, 0.f, 0.f};
+    const unsigned char *at = pixel(x, y);
+    switch (bits_) {
+    case 8: {
+        PF_Pixel p;
+        std::memcpy(&p, at, sizeof p);
+        return {p.alpha / 255.f, p.red / 255.f, p.green / 255.f, p.blue / 255.f};
+    }
+    case 16: {
+        PF_Pixel16 p;
+        std::memcpy(&p, at, sizeof p);
+        constexpr float k = 1.0f / 32768.0f;
+        return {p.alpha * k, p.red * k, p.green * k, p.blue * k};
+    }
+    default: {
+        PF_PixelFloat p;
+        std::memcpy(&p, at, sizeof p);
+        return p;
+    }
+    }
+}
+
+PF_LayerDef LayerImage::world() const {
+    PF_LayerDef def;
+    std::memset(&def, 0, sizeof def);
+    def.data = bytes_.get();
+    def.rowbytes = rowbytes_;
+    def.width = width_;
+    def.height = height_;
+    def.extent_hint = {0, 0, width_, height_};
+    def.world_flags = bits_ == 16 ? PF_WorldFlags(PF_WorldFlag_DEEP) : PF_WorldFlags(0);
+    def.pix_aspect_ratio = {1, 1};
+    return def;
+}
+
+} // namespace headless

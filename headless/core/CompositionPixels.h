@@ -1,0 +1,99 @@
+// Layer pixels of the composition model: a layer's source image, scaled down
+// for a downsampled render and stored at the render's depth in host-owned
+// storage that the effect reads through a PF_LayerDef.
+//
+// This is the narrow interface between the composition model and pixel
+// storage: `LayerImage` is what a layer parameter checkout hands out. It may
+// later rest on the host's general world storage; callers only use `create`,
+// `store` and `world`.
+//
+// Source images are straight (not premultiplied) float colour, channels in
+// the host's order alpha, red, green, blue:
+//   - a solid: its size, every pixel its colour;
+//   - footage: its pixels (a buffer whose size does not match gives a
+//     transparent image of the footage's size);
+//   - a null: its size, transparent;
+//   - cameras and lights have no image.
+//
+// Downsampling by (sx, sy) = num / den gives ceil(width * sx) x
+// ceil(height * sy) pixels. Output pixel (i, j) averages the source pixels
+// whose centres fall in [i / sx, (i + 1) / sx) x [j / sy, (j + 1) / sy) (the
+// nearest one when none does), weighting colour by alpha: exact box
+// averages for whole reduction factors (1/2, 1/3, ...).
+//
+// Depth conversion is the system's one rule: float to 8 or 16 bits multiplies
+// by 255 or 32768 in single precision, clamps to [0, full] and truncates; NaN
+// becomes 0.
+//
+// Thread safety: a LayerImage is written while it is made and only read
+// afterwards (by any number of threads).
+#pragma once
+
+#include "headless/core/Composition.h"
+#include "headless/core/SdkHeaders.h"
+
+#include <cstddef>
+#include <memory>
+#include <vector>
+
+namespace headless {
+
+// A straight-alpha float image, pixels in rows top first.
+struct SourceImage {
+    int width = 0;
+    int height = 0;
+    std::vector<PF_PixelFloat> pixels;
+
+    bool empty() const { return width <= 0 || height <= 0; }
+    const PF_PixelFloat &at(int x, int y) const {
+        return pixels[std::size_t(y) * std::size_t(width) + std::size_t(x)];
+    }
+};
+
+// The layer's own image at its own size (empty for cameras and lights).
+SourceImage layerSourceImage(const Layer &layer);
+
+// The image scaled by the downsample factors (see above). Factors that are
+// not positive count as 1.
+SourceImage downsampleImage(const SourceImage &image, PF_RationalScale x, PF_RationalScale y);
+
+// Host-owned pixels of one depth (8, 16 or 32 bits per channel). Rows are
+// padded beyond width * bytes per pixel, and the padding holds a fixed byte
+// pattern, so code that steps rows by width instead of rowbytes reads wrong.
+class LayerImage {
+public:
+    // Null for a size that is not positive or a depth other than 8, 16, 32.
+    static std::unique_ptr<LayerImage> create(int width, int height, int bitsPerChannel);
+    // `image` converted to `bitsPerChannel`; null as for create().
+    static std::unique_ptr<LayerImage> fromSource(const SourceImage &image, int bitsPerChannel);
+
+    // Stores pixel (x, y), converting from float; ignored outside the image.
+    void store(int x, int y, const PF_PixelFloat &pixel);
+    // Reads pixel (x, y) back as float (8 bits / 255, 16 bits / 32768);
+    // transparent black outside the image.
+    PF_PixelFloat load(int x, int y) const;
+
+    // The description the effect receives: data, rowbytes, width, height,
+    // extent, world flags (PF_WorldFlag_DEEP for 16 bits), pixel aspect 1/1.
+    PF_LayerDef world() const;
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int bitsPerChannel() const { return bits_; }
+    A_long rowbytes() const { return rowbytes_; }
+    const void *data() const { return bytes_.get(); }
+
+private:
+    LayerImage(int width, int height, int bits);
+    unsigned char *pixel(int x, int y) const;
+
+    int width_, height_, bits_;
+    int bytesPerPixel_;
+    A_long rowbytes_;
+    std::unique_ptr<unsigned char[]> bytes_;
+};
+
+// Bytes per pixel of a depth: 4, 8 or 16; 0 for any other depth.
+int bytesPerPixel(int bitsPerChannel);
+
+} // namespace headless
