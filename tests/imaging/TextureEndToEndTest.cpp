@@ -151,22 +151,6 @@ TEST_F(TextureEndToEndTest, FlippedRepetitionsShowTheMirroredRow)
     ExpectPixel(lookups[1].out, CheckerAt(2, 30)); // repetition 1: row 32 - 1 - 1
 }
 
-TEST_F(TextureEndToEndTest, AnEightBitWorldCarriesFloatsForTheDepthPass)
-{
-    host.run(PF_Cmd_SMART_RENDER, [&] {
-        aeLibInit context(PF_Cmd_SMART_RENDER, 1, host.inData());
-        World depth(World::WorldType_8, 5, 4);
-        ASSERT_EQ(depth.err(), PF_Err_NONE);
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 5; ++x) *static_cast<float *>(depth.data(x, y)) = -1.0f;
-        *static_cast<float *>(depth.data(3, 2)) = 1.5f;
-        EXPECT_EQ(*static_cast<const float *>(depth.data(3, 2)), 1.5f);
-        EXPECT_EQ(*static_cast<const float *>(depth.data(2, 2)), -1.0f);
-        EXPECT_EQ(*static_cast<const float *>(depth.data(4, 2)), -1.0f);
-        EXPECT_EQ(depth.data(5, 0), nullptr);
-    });
-}
-
 TEST_F(TextureEndToEndTest, TheHostRefusesAnUnknownWorldType)
 {
     host.run(PF_Cmd_SMART_RENDER, [&] {
