@@ -47,7 +47,8 @@ PF_Err BlurredLayer(const Record &info, const Layer &layer, int x, int y, PF_Pix
 
     const PF_SampPB pb =
         MakeSampPB((right - left) / 2.0, (bottom - top) / 2.0, layer.colour->effectWorld());
-    return HostAreaSample<P>(info.inData, SamplingSuites(info), FixedFromDouble((left + right) / 2.0),
+    return HostAreaSample<P>(info.inData, SamplingSuites(info),
+                             FixedFromDouble((left + right) / 2.0),
                              FixedFromDouble((top + bottom) / 2.0), pb, out);
 }
 

@@ -63,7 +63,8 @@ template <class P> inline bool PixelOfIndex(const PF_LayerDef *output, A_long i,
 // Pixel (x, y) of `output`, whose pixels are of type P; rows are rowbytes apart.
 template <class P> inline P *OutputPixel(const PF_LayerDef *output, int x, int y)
 {
-    char *row = static_cast<char *>(output->data) + static_cast<std::ptrdiff_t>(y) * output->rowbytes;
+    char *row =
+        static_cast<char *>(output->data) + static_cast<std::ptrdiff_t>(y) * output->rowbytes;
     return reinterpret_cast<P *>(row) + x;
 }
 

@@ -51,8 +51,7 @@ int Ray_GetColor(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid>
 // direction in which the light travels at X, the zero vector for an ambient
 // light, and is left as it was for an unknown light type (power 1).
 void GetLightPower(const RenderInfoTemplate<Hyperboloid> &info, const vLight *light,
-                   const Vectormath::Aos::Vector4 &X, double &power,
-                   Vectormath::Aos::Vector3 &L);
+                   const Vectormath::Aos::Vector4 &X, double &power, Vectormath::Aos::Vector3 &L);
 
 // What the textured surface lets through along a secondary ray that starts on
 // it: a filter in x, y, z, w = (alpha-like, red, green, blue), (1, 1, 1, 1)

@@ -5,6 +5,7 @@
 #include "imaging/DofComposite.h"
 #include "imaging/World.h"
 #include "tracer/PixelCallbacks.h"
+#include "tracer/Shading.h"
 #include "tracer/ShadingTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <cmath>
 #include <functional>
 #include <stdexcept>
+#include <vector>
 
 using namespace shading_test;
 using headless::HostWorld;
@@ -76,7 +78,8 @@ public:
     // Host area samples made from now on.
     void countSamples()
     {
-        s.host().faults().arm(headless::service::kAreaSample, 1L << 40, PF_Err_INTERNAL_STRUCT_DAMAGED);
+        s.host().faults().arm(headless::service::kAreaSample, 1L << 40,
+                              PF_Err_INTERNAL_STRUCT_DAMAGED);
         s.host().faults().resetCounts();
     }
     long samples() { return s.host().faults().calls(headless::service::kAreaSample); }
@@ -124,9 +127,9 @@ TEST(DofCompositeTest, HostBoxFollowsTheRadius)
         float depth;
         double downsample, radius;
     };
-    for (const Case &c : {Case{0.0f, 1.0, kBlur / 2}, Case{50.0f, 1.0, kBlur / 3},
-                          Case{150.0f, 1.0, kBlur / 3}, Case{200.0f, 1.0, kBlur / 2},
-                          Case{0.0f, 0.5, kBlur / 4}}) {
+    for (const Case &c :
+         {Case{0.0f, 1.0, kBlur / 2}, Case{50.0f, 1.0, kBlur / 3}, Case{150.0f, 1.0, kBlur / 3},
+          Case{200.0f, 1.0, kBlur / 2}, Case{0.0f, 0.5, kBlur / 4}}) {
         SCOPED_TRACE(testing::Message() << "depth " << c.depth << " downsample " << c.downsample);
         DofFrame<PF_PixelFloat> f(33, 9);
         f.s->downsampleX = c.downsample;
@@ -233,4 +236,41 @@ TEST(DofCompositeTest, ErrorsAreReturnedNeverThrown)
     f.s.host().suites().remove("PF SamplingFloat Suite", 1);
     EXPECT_EQ(f.run(), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_FALSE(f.s.host().last().threw) << f.s.host().last().thrown;
+}
+
+TEST(DofCompositeTest, SharpFrameAfterTheDepthPassMatchesTheSinglePass)
+{
+    // The tail bowl seen along +y through a texture of half-transparent red
+    // (u < 0.5, the near wall) and blue (the far wall), focused on the near
+    // wall with almost no blur.
+    constexpr int size = 6;
+    auto look = [](Scene &s) {
+        s.setTexture<PF_PixelFloat>(64, 64, [](int x, int) {
+            return x < 32 ? Pixel(0.5f, 1, 0, 0) : Pixel(0.5f, 0, 0, 1);
+        });
+        tracer_test::SetOrthographicCamera(
+            s.info(),
+            Frame(Vector3(1, 0, 0), Vector3(0, 0, -1), Vector3(0, 1, 0), Vector3(0, -1000, 130)),
+            size / 2.0f, size / 2.0f);
+    };
+    std::vector<PF_PixelFloat> single;
+    {
+        Scene s;
+        look(s);
+        const HostWorld &out = s.setOutput<PF_PixelFloat>(size, size);
+        ASSERT_EQ(s.iterate(&RayTrace_PixelCallback<PF_PixelFloat>), PF_Err_NONE);
+        for (int i = 0; i < size * size; ++i)
+            single.push_back(*out.pixel<PF_PixelFloat>(i % size, i / size));
+    }
+    DofFrame<PF_PixelFloat> f(size, size);
+    look(f.s);
+    f.s->focusDistance = 1017.0;
+    f.s->dofBlurScale = 0.01;
+    ASSERT_EQ(f.s.iterate(&RayTrace_PixelDepthCallback<PF_PixelFloat>), PF_Err_NONE);
+    ASSERT_EQ(f.run(), PF_Err_NONE);
+    for (int i = 0; i < size * size; ++i) {
+        const PF_PixelFloat &want = single[i];
+        ExpectPixel(f.at(i % size, i / size), want.alpha, want.red, want.green, want.blue, 1e-5f);
+    }
+    EXPECT_NEAR(single[0].alpha, 0.75f, 1e-5f);
 }

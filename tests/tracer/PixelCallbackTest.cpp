@@ -53,9 +53,8 @@ void LookAlongY(Record &info, float zc)
 // Half-transparent red where u < 0.5, half-transparent blue beyond.
 void HalfTransparentHalves(Scene &s)
 {
-    s.setTexture<PF_PixelFloat>(64, 64, [](int x, int) {
-        return x < 32 ? Pixel(0.5f, 1, 0, 0) : Pixel(0.5f, 0, 0, 1);
-    });
+    s.setTexture<PF_PixelFloat>(
+        64, 64, [](int x, int) { return x < 32 ? Pixel(0.5f, 1, 0, 0) : Pixel(0.5f, 0, 0, 1); });
 }
 
 // Orthographic view along object +x across the tail vertex: image x is
@@ -185,9 +184,8 @@ TEST(PixelCallbackTest, IntegerOutputsStoreTheFloatOutputByTheOneRule)
 TEST(PixelCallbackTest, HalfAlphaStoresHalfOfFullIntensity)
 {
     Scene s;
-    s.setTexture<PF_Pixel16>(64, 64, [](int x, int) {
-        return x < 32 ? Pixel(0.5f, 1, 0, 0) : Pixel(0.5f, 0, 0, 1);
-    });
+    s.setTexture<PF_Pixel16>(
+        64, 64, [](int x, int) { return x < 32 ? Pixel(0.5f, 1, 0, 0) : Pixel(0.5f, 0, 0, 1); });
     LookAlongY(s.info(), 130.0f);
     s->renderSide = 2;
     const HostWorld &out = s.setOutput<PF_Pixel16>(kSideSize, kSideSize);
@@ -226,7 +224,8 @@ TEST(PixelCallbackTest, InfiniteRootsAreNotDrawn)
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 4; ++x) ExpectPixel(At<PF_PixelFloat>(out, x, y), 0, 0, 0, 0, 0);
 
-    AEO::World nearColour(AEO::World::WorldType_32, 4, 4), farColour(AEO::World::WorldType_32, 4, 4);
+    AEO::World nearColour(AEO::World::WorldType_32, 4, 4),
+        farColour(AEO::World::WorldType_32, 4, 4);
     AEO::World nearDepth(AEO::World::WorldType_8, 4, 4), farDepth(AEO::World::WorldType_8, 4, 4);
     s->nearColorWorld = &nearColour;
     s->farColorWorld = &farColour;
@@ -248,11 +247,10 @@ namespace {
 
 // The four side buffers of a frame, of pixel type P.
 template <class P> struct SideBuffers {
-    static constexpr AEO::World::WorldType kColourType = std::is_same_v<P, PF_PixelFloat>
-                                                             ? AEO::World::WorldType_32
-                                                             : std::is_same_v<P, PF_Pixel16>
-                                                                   ? AEO::World::WorldType_16
-                                                                   : AEO::World::WorldType_8;
+    static constexpr AEO::World::WorldType kColourType =
+        std::is_same_v<P, PF_PixelFloat> ? AEO::World::WorldType_32
+        : std::is_same_v<P, PF_Pixel16>  ? AEO::World::WorldType_16
+                                         : AEO::World::WorldType_8;
     AEO::World nearColour, farColour, nearDepth, farDepth;
     SideBuffers(Record &info, int w, int h)
         : nearColour(kColourType, w, h), farColour(kColourType, w, h),
@@ -278,7 +276,8 @@ TEST(PixelDepthCallbackTest, LayersGoToFixedBuffersUncomposited)
 
     // Fully covered pixels trace the corner (5/6, 5/6): object x and z there.
     auto wallDistance = [](int x, int y) {
-        const double ox = x + 5.0 / 6.0 - kSideSize / 2.0, oz = 130.0 - (y + 5.0 / 6.0 - kSideSize / 2.0);
+        const double ox = x + 5.0 / 6.0 - kSideSize / 2.0,
+                     oz = 130.0 - (y + 5.0 / 6.0 - kSideSize / 2.0);
         return 100.0 * std::sqrt(oz * oz / 1e4 - 1.0 - ox * ox / 1e4);
     };
     std::vector<float> nearDepths;
@@ -347,7 +346,8 @@ template <class P> std::vector<unsigned char> RenderRich(int threads)
         const float a = (x / 5 + y / 5) % 2 ? 1.0f : 0.4f;
         return Pixel(a, x / 40.0f, y / 40.0f, 0.5f);
     });
-    s.setReflectionMap<P>(32, 16, [](int x, int y) { return Pixel(1, x / 32.0f, 0.2f, y / 16.0f); });
+    s.setReflectionMap<P>(32, 16,
+                          [](int x, int y) { return Pixel(1, x / 32.0f, 0.2f, y / 16.0f); });
     s->reflectionIntensity = 0.5f;
     s->reflectionRolloff = 0.3f;
     s->selfShadow = true;
