@@ -13,15 +13,6 @@ PF_Err UpdataParamsUI(PF_InData *, PF_OutData *, PF_ParamDef *[], PF_LayerDef *)
     return PF_Err_NONE; // built later: greys out the dependent controls
 }
 
-PF_Err PreRender(PF_InData *, PF_OutData *, PF_PreRenderExtra *) {
-    return PF_Err_NONE; // built later: checks out the input, reports the result rectangles
-}
-
-PF_Err SmartRender(PF_InData *, PF_OutData *, PF_SmartRenderExtra *) {
-    return PF_Err_NONE; // built later: builds the render record and traces the frame
-}
-
-// The effect renders only through smart render; the classic render command is
-// answered without touching the output. This is its final form, kept here
-// beside the render pair until that pair has a file of its own.
+// The effect renders only through smart render (SmartRender.cpp); the classic
+// render command is answered without touching the output.
 PF_Err Render(PF_InData *, PF_OutData *, PF_ParamDef *[], PF_LayerDef *) { return PF_Err_NONE; }
