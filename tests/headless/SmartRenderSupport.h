@@ -13,6 +13,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <string>
+#include <string_view>
 #include <memory>
 #include <vector>
 
@@ -76,6 +79,21 @@ struct LoadedEffect {
     std::unique_ptr<EffectInstance> effect;
     PF_Err setupErr = PF_Err_NONE;
 };
+
+// What the host's ledger shows the effect holding beyond its global data
+// (one live, locked handle between global set-up and set-down), and every
+// problem recorded; empty when there is nothing.
+inline std::string heldBeyondGlobalData(const Ledger &ledger) {
+    std::map<std::string, long> held = ledger.outstanding();
+    for (std::string_view counter : {Ledger::kLiveHandles, Ledger::kLockedHandles}) {
+        auto it = held.find(std::string(counter));
+        if (it != held.end() && --it->second == 0) held.erase(it);
+    }
+    std::string text;
+    for (const auto &[counter, count] : held) text += counter + ": " + std::to_string(count) + "\n";
+    for (const std::string &problem : ledger.problems()) text += problem + "\n";
+    return text;
+}
 
 // The system's one rule from float to an integer depth: scale in single
 // precision, clamp to [0, full], truncate; NaN stores 0.

@@ -172,7 +172,7 @@ TEST_F(SmartRenderCommands, SmartRenderAfterAFailedInputCheckoutReturnsItsErrorA
 
     // An output checkout that succeeds without a world is the host's fault,
     // reported as a bad callback rather than followed.
-    PF_SmartRenderCallbacks noWorld{[](PF_ProgPtr, A_long, PF_EffectWorld **p) {
+    PF_SmartRenderCallbacks noWorld{[](PF_ProgPtr, A_long, PF_EffectWorld **p) -> PF_Err {
                                         *p = nullptr;
                                         return PF_Err_NONE;
                                     },
