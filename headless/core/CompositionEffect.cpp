@@ -248,34 +248,16 @@ void EffectInstance::fillLayer(PF_ParamIndex index, double t, PF_ParamDef &value
     ld.pix_aspect_ratio = pixelAspectOf(layer);
     if (source.empty()) return; // a layer without pixels: chosen, but nothing to read
 
-    std::unique_ptr<HostWorld> world = lendablePixels(source);
+    std::unique_ptr<LayerImage> image = LayerImage::fromSource(source, renderDepth_);
+    if (!image) throw std::bad_alloc();
     const A_long dephault = ld.dephault;
-    ld = world->effectWorld();
+    ld = image->world();
     ld.reserved0 = layerHandle(chosen);
     ld.pix_aspect_ratio = pixelAspectOf(layer);
     ld.dephault = dephault;
-    // Published, so that the host's samplers find the pixels the effect
-    // hands them (a texture, a reflection map).
-    Worlds::Publication publication = host_.worlds().publish(*world, WorldAccess::ReadOnly);
     std::lock_guard lock(mutex_);
-    const void *data = world->effectWorld().data;
-    layerPixels_[data] = LentPixels{std::move(world), std::move(publication)};
+    layerPixels_[image->data()] = std::move(image);
     host_.ledger().add(kLayerParamPixels);
-}
-
-std::unique_ptr<HostWorld> EffectInstance::lendablePixels(const SourceImage &source) const {
-    std::unique_ptr<LayerImage> image = LayerImage::fromSource(source, renderDepth_);
-    if (!image) throw std::bad_alloc();
-    const PixelDepth depth = renderDepth_ == 32   ? PixelDepth::Float
-                             : renderDepth_ == 16 ? PixelDepth::Sixteen
-                                                  : PixelDepth::Eight;
-    auto world = std::make_unique<HostWorld>(depth, image->width(), image->height());
-    const std::size_t rowBytes = std::size_t(image->width()) * world->bytesPerPixel();
-    const auto *rows = static_cast<const std::byte *>(image->data());
-    for (A_long y = 0; y < world->height(); ++y)
-        std::memcpy(world->row(y), rows + std::size_t(y) * std::size_t(image->rowbytes()), rowBytes);
-    world->pixelsChanged();
-    return world;
 }
 
 PF_Err EffectInstance::checkoutValue(PF_ParamIndex index, A_long what_time, A_u_long time_scale,

@@ -57,10 +57,9 @@
 // when its video switch is off) scaled by the in_data downsample and stored at
 // the render depth (setRenderDepth), with `reserved0` the layer's
 // AEGP_LayerH; with no layer chosen (or a camera or light chosen) every field
-// is zero but the default, and `reserved0` is null. The pixels lie in a host
-// world (HostWorld.h) published to the host's samplers (Worlds.h), so the
-// effect can area-sample them; they stay valid until the parameter is checked
-// in; the ledger counts them as kLayerParamPixels.
+// is zero but the default, and `reserved0` is null. The pixels stay valid
+// until the parameter is checked in; the ledger counts them as
+// kLayerParamPixels.
 //
 // Expressions. AEGP_SetExpression stores the text on the parameter's stream
 // (the empty text removes it); the host keeps it for tests to read and does
@@ -76,8 +75,6 @@
 #include "headless/core/AegpHandles.h"
 #include "headless/core/Composition.h"
 #include "headless/core/CompositionPixels.h"
-#include "headless/core/HostWorld.h"
-#include "headless/core/Worlds.h"
 #include "headless/core/SdkHeaders.h"
 
 #include <array>
@@ -190,8 +187,6 @@ private:
     void fillLayer(PF_ParamIndex index, double t, PF_ParamDef &value);
     void fillPoint(PF_ParamIndex index, double t, const PF_RationalScale &dsx,
                    const PF_RationalScale &dsy, PF_ParamDef &value) const;
-    // `source` stored at the render depth in a host world.
-    std::unique_ptr<HostWorld> lendablePixels(const SourceImage &source) const;
     ParamValue trackValue(PF_ParamIndex index, double t, Interpolation how) const;
     // Full-resolution size of the effect layer's source (0 x 0 without one).
     void effectLayerSize(int &width, int &height) const;
@@ -206,12 +201,7 @@ private:
     mutable std::mutex mutex_; // guards everything below
     std::map<PF_ParamIndex, std::string> expressions_;
     std::map<PF_ParamIndex, A_long> streamFlags_;
-    // Layer pixels lent to the effect, by data address, until checked in.
-    struct LentPixels {
-        std::unique_ptr<HostWorld> world;
-        Worlds::Publication publication; // withdrawn before the world goes
-    };
-    std::map<const void *, LentPixels> layerPixels_;
+    std::map<const void *, std::unique_ptr<LayerImage>> layerPixels_; // by data address
     std::map<A_long, std::string> plugins_;
     A_long nextPluginId_ = 0x5645; // any non-zero start will do
     long paramUIUpdates_ = 0;
