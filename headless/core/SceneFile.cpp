@@ -44,6 +44,11 @@ std::string childPlace(const std::string &parent, const std::string &key) {
     return parent + "[" + jsonQuoted(key) + "]";
 }
 
+// Parameters are named as the controls show them, so always in brackets.
+std::string paramPlace(const std::string &parent, const std::string &name) {
+    return parent + "[" + jsonQuoted(name) + "]";
+}
+
 std::string childPlace(const std::string &parent, std::size_t index) {
     return parent + "[" + std::to_string(index) + "]";
 }
@@ -641,7 +646,7 @@ private:
     void readParams(const Node &node, SceneEffect &effect) const {
         if (!node.isObject()) node.expected("an object of parameter values by name");
         for (const auto &[name, value] : node.value().items()) {
-            const Node param(value, childPlace(node.place(), name), file_);
+            const Node param(value, paramPlace(node.place(), name), file_);
             const ParamInfo &info = parameterNamed(param, name);
             // Popups, checkboxes and layers hold between keys; the effect
             // instance applies that when it reads the track.
@@ -756,7 +761,11 @@ private:
 // ---- public ---------------------------------------------------------------------------------
 
 SceneError::SceneError(std::string file, std::string place, std::string reason)
-    : std::runtime_error(file + ": " + (place.empty() ? "" : place + ": ") + reason),
+    : std::runtime_error(file + (place.empty() ? ": "
+                                 : std::isdigit(static_cast<unsigned char>(place[0]))
+                                     ? ":" + place + ": " // LINE:COLUMN, as compilers write it
+                                     : ": " + place + ": ") +
+                         reason),
       file_(std::move(file)), place_(std::move(place)), reason_(std::move(reason)) {}
 
 const SceneEffect *Scene::effectOn(const std::string &layerName) const {
