@@ -21,7 +21,7 @@ set_target_properties(veltrix_effect_objects PROPERTIES
 add_library(veltrix_effect STATIC $<TARGET_OBJECTS:veltrix_effect_objects>)
 target_include_directories(veltrix_effect PUBLIC ${VELTRIX_SDK_DIR} ${CMAKE_SOURCE_DIR})
 
-add_library(Veltrix SHARED $<TARGET_OBJECTS:veltrix_effect_objects>)
+add_library(Veltrix MODULE $<TARGET_OBJECTS:veltrix_effect_objects>)
 set_target_properties(Veltrix PROPERTIES PREFIX "" OUTPUT_NAME Veltrix)
 if(WIN32)
   set_target_properties(Veltrix PROPERTIES SUFFIX ".aex")
@@ -29,3 +29,5 @@ elseif(NOT APPLE)
   target_link_options(Veltrix PRIVATE
     -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/exports.map -Wl,--no-undefined)
 endif()
+
+include(${CMAKE_CURRENT_LIST_DIR}/Deliverables.cmake)

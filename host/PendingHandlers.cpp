@@ -4,15 +4,6 @@
 
 #include "host/Handlers.h"
 
-PF_Err HandleChangedParam(PF_InData *, PF_OutData *, PF_ParamDef *[], PF_LayerDef *,
-                          PF_UserChangedParamExtra *) {
-    return PF_Err_NONE; // built later: follows the control layer's transform
-}
-
-PF_Err UpdataParamsUI(PF_InData *, PF_OutData *, PF_ParamDef *[], PF_LayerDef *) {
-    return PF_Err_NONE; // built later: greys out the dependent controls
-}
-
 PF_Err PreRender(PF_InData *, PF_OutData *, PF_PreRenderExtra *) {
     return PF_Err_NONE; // built later: checks out the input, reports the result rectangles
 }

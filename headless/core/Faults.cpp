@@ -21,11 +21,13 @@ void Faults::arm(std::string_view service, long nth, PF_Err err, std::string_vie
     if (nth < 1) return;
     std::lock_guard lock(mutex_);
     armed_.push_back(Armed{std::string(service), std::string(detail), nth, 0, err, sticky, false});
+    armedCount_.store(static_cast<long>(armed_.size()), std::memory_order_release);
 }
 
 void Faults::disarm() {
     std::lock_guard lock(mutex_);
     armed_.clear();
+    armedCount_.store(0, std::memory_order_release);
 }
 
 PF_Err Faults::check(std::string_view service, std::string_view detail) {

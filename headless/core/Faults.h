@@ -18,6 +18,7 @@
 
 #include "headless/core/SdkHeaders.h"
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -41,7 +42,11 @@ inline constexpr std::string_view kCheckoutLayerPixels = "checkout_layer_pixels"
 inline constexpr std::string_view kCheckoutOutput = "checkout_output";
 inline constexpr std::string_view kNewWorld = "world creation";        // detail: function name
 inline constexpr std::string_view kGetPixelFormat = "PF_GetPixelFormat";
+// Samples are far too many to count one by one under a lock: the samplers
+// consult check() only while anyArmed(), so calls(kAreaSample) and
+// calls(kPointSample) count the samples made while some fault was armed.
 inline constexpr std::string_view kAreaSample = "area sample";         // detail: suite name
+inline constexpr std::string_view kPointSample = "point sample";       // detail: suite name (nn, subpixel)
 // Every function of the AEGP suites (AegpSuites.h) counts as this one
 // service; the detail is the function's SDK name, e.g. "AEGP_GetLayerName".
 inline constexpr std::string_view kAegp = "AEGP call";                 // detail: function name
@@ -61,6 +66,10 @@ public:
 
     // Removes every armed fault (call counts are kept).
     void disarm();
+
+    // Whether any fault was armed since construction or the last disarm()
+    // (spent ones included). Lock-free, for services on hot paths.
+    bool anyArmed() const { return armedCount_.load(std::memory_order_acquire) > 0; }
 
     // Called by a host service on entry: counts the call and returns the
     // error to fail with, or PF_Err_NONE to proceed.
@@ -92,6 +101,7 @@ private:
     std::map<std::string, long, std::less<>> calls_;
     std::map<std::string, long, std::less<>> detailCalls_; // key: service '\n' detail
     long fired_ = 0;
+    std::atomic<long> armedCount_{0};
 };
 
 } // namespace headless

@@ -1,7 +1,9 @@
 #include "headless/core/Host.h"
 
 #include "headless/core/Ansi.h"
+#include "headless/core/AreaSampler.h"
 #include "headless/core/Plugin.h"
+#include "headless/core/WorldSuites.h"
 
 #include <algorithm>
 #include <atomic>
@@ -82,7 +84,12 @@ PF_Err iterateGeneric(A_long iterationsL, void *refconPV, PF_IterateGenericFunc 
     Host *host = Host::current();
     if (!host) return PF_Err_INVALID_CALLBACK;
     if (PF_Err err = host->faults().check(service::kIterate)) return err;
-    return host->workers().iterate(iterationsL, refconPV, fn_func);
+    // The effect's writes to its worlds before and during the pass become
+    // visible to the samplers at these two boundaries.
+    host->worlds().passBegins();
+    const PF_Err err = host->workers().iterate(iterationsL, refconPV, fn_func);
+    host->worlds().passEnds();
+    return err;
 }
 
 } // namespace
@@ -91,10 +98,12 @@ PF_Err iterateGeneric(A_long iterationsL, void *refconPV, PF_IterateGenericFunc 
 
 Host::Host(HostOptions options)
     : options_(options), handles_(ledger_, faults_), suites_(ledger_, faults_),
-      params_(ledger_, faults_), workers_(options.threads) {
+      params_(ledger_, faults_), workers_(options.threads), worlds_(ledger_) {
     token_ = new Token;
     token_->host = this;
     basic_ = *basicSuite();
+    installWorldSuites(suites_);
+    installSamplingSuites(suites_);
     initInData();
     std::lock_guard lock(g_registryMutex);
     g_liveHosts.push_back(this);
@@ -256,6 +265,7 @@ PF_Err Host::guarded(PF_Cmd cmd, bool integersAreErrors, const std::function<PF_
     const PF_Cmd previousCmd = currentCmd_;
     currentCmd_ = cmd;
     ++depth_;
+    worlds_.commandBoundary();
 
     CommandRecord record;
     record.cmd = cmd;
@@ -277,6 +287,7 @@ PF_Err Host::guarded(PF_Cmd cmd, bool integersAreErrors, const std::function<PF_
         }
     }
 
+    worlds_.commandBoundary();
     --depth_;
     currentCmd_ = previousCmd;
     g_inCommand.store(previousHost);

@@ -1,8 +1,13 @@
 // The host side of one effect instance: everything the effect receives with a
 // command (PF_InData with its callbacks and basic suite, PF_OutData, the
 // parameter array) and the services behind it (handles, suites, parameters,
-// the worker pool), with a ledger of what the effect holds and a fault
+// the worker pool, worlds), with a ledger of what the effect holds and a fault
 // injector over every service.
+//
+// Every Host offers "AEGP World Suite" 3, "PF World Suite" 2 and the three
+// sampling suites from its construction on (WorldSuites.h, AreaSampler.h).
+// Its passes and commands are the boundaries at which the effect's writes to
+// its worlds become visible to the samplers (Worlds.h).
 //
 // Use it with a loaded plug-in:
 //     headless::Plugin plugin(VELTRIX_PLUGIN_PATH);
@@ -31,6 +36,7 @@
 #include "headless/core/Params.h"
 #include "headless/core/Suites.h"
 #include "headless/core/WorkerPool.h"
+#include "headless/core/Worlds.h"
 
 #include <functional>
 #include <string>
@@ -123,6 +129,9 @@ public:
     WorkerPool &workers() { return workers_; }
     Ledger &ledger() { return ledger_; }
     Faults &faults() { return faults_; }
+    // The images the effect can reach; the world and sampling suites work on
+    // them (Worlds.h, WorldSuites.h, AreaSampler.h).
+    Worlds &worlds() { return worlds_; }
 
     // Sets in_data's current time (and, when given, step and scale).
     void setTime(A_long currentTime);
@@ -164,6 +173,7 @@ private:
     SuiteRegistry suites_;
     ParamArray params_;
     WorkerPool workers_;
+    Worlds worlds_;
 
     SPBasicSuite basic_{};
     PF_UtilCallbacks utils_{};

@@ -1,0 +1,195 @@
+#include "imaging/TextureSampling.h"
+
+#include "tracer/TextureRepetition.h"
+
+#include <algorithm>
+#include <cmath>
+
+using Vectormath::Aos::Vector3;
+
+namespace {
+
+using Record = RenderInfoTemplate<Hyperboloid>;
+
+// ---- footprint --------------------------------------------------------------------
+
+// min(r, cap), where a NaN counts as beyond the cap: a footprint that cannot be
+// measured is treated like a huge one and filtered as widely as allowed.
+inline double CapRadius(double r, double cap) { return r <= cap ? r : cap; }
+
+// Unit tangent along u at pn, (-a y, b x, 0) normalised in single precision;
+// on the axis, where u has no direction, the x axis.
+inline Vector3 UTangent(const Hyperboloid &shape, const Vector3 &pn)
+{
+    const Vector3 t(-shape.radii.getX() * pn.getY(), shape.radii.getY() * pn.getX(), 0.0f);
+    if (!(Vectormath::Aos::length(t) > 0.0f)) return Vector3(1.0f, 0.0f, 0.0f);
+    return Vectormath::Aos::normalize(t);
+}
+
+// How much wider the footprint of a one-pixel ray gets per unit of distance:
+// t / zoom for a perspective camera, 1 for an orthographic one.
+inline double FootprintScale(const Record &info, double t)
+{
+    return info.perspective ? -t / static_cast<double>(info.imagePlane.getZ()) : 1.0;
+}
+
+// ---- repetition layout along v ----------------------------------------------------
+
+// Where the repetitions of the texture lie along the axis, for one lookup.
+struct Layout {
+    double gap;     // "Interval", in texture heights
+    double screw;   // "Screw", turns of u per repetition
+    double period;  // u period of the (opened) surface at the hit
+    double rows;    // texture height H in pixels
+    bool flip;      // "Flip Vertical"
+};
+
+// u period P = sqrt(d^2 - 1) (|k| - 1) + 1 at normalised height d. A hit a
+// rounding error inside a vertex (|d| < 1) counts as the vertex.
+inline double UPeriod(double openFactor, double d)
+{
+    return std::sqrt(std::max(0.0, d * d - 1.0)) * (std::fabs(openFactor) - 1.0) + 1.0;
+}
+
+// v local to repetition n. Repetitions n >= 0 have their gap after them,
+// negative ones before them, so -1 and 0 meet at v = 0.
+inline double LocalV(double v, int n, double gap)
+{
+    const double local = v - static_cast<double>(n) * (1.0 + gap);
+    return n < 0 ? local - gap : local;
+}
+
+// u on repetition n: twisted by the screw (-1 and 0 untwisted), wrapped into
+// [0, period).
+inline double RepetitionU(double u, int n, const Layout &layout)
+{
+    const double twists = n < 0 ? static_cast<double>(n) + 1.0 : static_cast<double>(n);
+    const double twisted = u + twists * layout.screw;
+    return twisted - layout.period * std::floor(twisted / layout.period);
+}
+
+// Local v as sampled: odd repetitions are mirrored under "Flip Vertical", so
+// that texel row r shows row H - 1 - r.
+inline double SampledV(double localV, int n, const Layout &layout)
+{
+    if (!layout.flip || (n & 1) == 0) return localV;
+    return (1.0 - 1.0 / layout.rows) - localV;
+}
+
+template <class P>
+int FetchRepetition(const Record &info, double u, double v, int n, const Layout &layout,
+                    double rx, double ry, const PF_SampPB &pb, PF_PixelFloat &out)
+{
+    const double un = RepetitionU(u, n, layout);
+    const double vn = SampledV(LocalV(v, n, layout.gap), n, layout);
+    return ULoopSampling<P>(info, layout.period, un, vn, rx, ry, pb, out);
+}
+
+inline int FirstError(int first, int next) { return first != 0 ? first : next; }
+
+} // namespace
+
+void getSampRadius(const Record &info, const Ray &ray, const double &t, const Vector3 &pn,
+                   const Vector3 &N, double &rx, double &ry)
+{
+    const Vector3 &d = ray.direction;
+    const Vector3 T = UTangent(info.shape, pn);
+    const double e = FootprintScale(info, t);
+
+    // Incidence, kept off 0 and 1 so that the radii stay finite.
+    const float c = Vectormath::Aos::dot(d, N);
+    const double m = std::clamp(static_cast<double>(std::fabs(c)), 0.0001, 0.9999);
+    const float s = Vectormath::Aos::dot(d, T);
+    const double s2 = static_cast<double>(s) * s;
+    const double m2 = m * m;
+    const double w2 = 1.0 - s2 - m2;
+    const double M = m * std::sqrt(1.0 - m2);
+
+    double Ju = 0.0, Jv = 0.0;
+    info.shape.getJacobian(info, pn, Ju, Jv);
+
+    // Both radicands are >= 0 in exact arithmetic (d, T and N are unit and T is
+    // tangent); rounding at grazing incidence may push them a hair below 0.
+    const double W = info.textureLayer.width, H = info.textureLayer.height;
+    const double k = info.openFactor;
+    rx = std::fabs(W * k * e * std::sqrt(std::max(0.0, m2 * w2 + s2)) / M / Ju);
+    ry = std::fabs(H * k * e * std::sqrt(std::max(0.0, m2 * s2 + w2)) / M / Jv);
+    rx = CapRadius(rx, kFootprintCap);
+    ry = CapRadius(ry, kFootprintCap);
+
+    rx = CapRadius(rx * info.textureBlur, kSampleRadiusCap);
+    ry = CapRadius(ry * info.textureBlur, kSampleRadiusCap);
+}
+
+template <class P>
+int TopologycalSampling(const Record &info, const Vector3 &pn, double u, double v, double rx,
+                        double ry, const PF_LayerDef *texture, PF_PixelFloat &out)
+{
+    out = PF_PixelFloat{};
+    if (!texture || texture->width <= 0 || texture->height <= 0) return 0;
+
+    const PF_SampPB pb = MakeSampPB(rx, ry, texture);
+    const auto &ext = info.extension;
+    const Layout layout{ext.interval, ext.screwTurns,
+                        UPeriod(info.openFactor, pn.getZ()),
+                        static_cast<double>(texture->height), ext.flipVertical};
+    const int nh = RepetitionIndex(v, layout.gap);
+
+    int err = 0;
+    if (ext.isTextureInExtension(nh, pn))
+        err = FetchRepetition<P>(info, u, v, nh, layout, rx, ry, pb, out);
+
+    // At most one neighbour: the next repetition when the hit lies within
+    // 1 + ry texel rows before its start, else the previous one when the hit
+    // lies within ry rows past its end.
+    const double H = layout.rows;
+    int neighbour = nh;
+    if (ext.isTextureInExtension(nh + 1, pn) && 1.0 + ry > -LocalV(v, nh + 1, layout.gap) * H)
+        neighbour = nh + 1;
+    else if (ext.isTextureInExtension(nh - 1, pn) &&
+             ry > (LocalV(v, nh - 1, layout.gap) - 1.0) * H)
+        neighbour = nh - 1;
+    if (neighbour == nh) return err;
+
+    PF_PixelFloat second{};
+    err = FirstError(err, FetchRepetition<P>(info, u, v, neighbour, layout, rx, ry, pb, second));
+    BlendPixel(out, second);
+    return err;
+}
+
+template <class P>
+int ULoopSampling(const Record &info, const double &period, double u, double v, double rx,
+                  double /*ry*/, const PF_SampPB &pb, PF_PixelFloat &out)
+{
+    out = PF_PixelFloat{};
+    if (!pb.src) return 0;
+    const double W = pb.src->width;
+    AEGP_SuiteHandler &suites = SamplingSuites(info);
+    const PF_Fixed y = FixedFromDouble(v * pb.src->height);
+    int err = HostAreaSample<P>(info.inData, suites, FixedFromDouble(u * W), y, pb, out);
+
+    // The footprint reaches over the seam at u = period (from below) or at
+    // u = 0 (from above): sample the other side as well.
+    double u2 = u - period;
+    if (!(1.0 + rx > (period - u) * W)) {
+        u2 = u + period;
+        if (!(rx > (u2 - 1.0) * W)) return err;
+    }
+    PF_PixelFloat other{};
+    err = FirstError(err, HostAreaSample<P>(info.inData, suites, FixedFromDouble(u2 * W), y, pb,
+                                            other));
+    BlendPixel(out, other);
+    return err;
+}
+
+#define VELTRIX_INSTANTIATE_TEXTURE_SAMPLING(P)                                                   \
+    template int TopologycalSampling<P>(const Record &, const Vector3 &, double, double, double,   \
+                                        double, const PF_LayerDef *, PF_PixelFloat &);             \
+    template int ULoopSampling<P>(const Record &, const double &, double, double, double, double, \
+                                  const PF_SampPB &, PF_PixelFloat &);
+
+VELTRIX_INSTANTIATE_TEXTURE_SAMPLING(PF_PixelFloat)
+VELTRIX_INSTANTIATE_TEXTURE_SAMPLING(PF_Pixel16)
+VELTRIX_INSTANTIATE_TEXTURE_SAMPLING(PF_Pixel)
+
+#undef VELTRIX_INSTANTIATE_TEXTURE_SAMPLING

@@ -1,0 +1,90 @@
+// The texture colour at a ray's hit, filtered over the ray's footprint.
+//
+// Three layers:
+// - getSampRadius turns the footprint of the ray at the hit into sampling
+//   radii in texture pixels, along u (around the axis) and v (along it).
+// - TopologycalSampling places (u, v) on the repeating layout along the axis
+//   (the sheets' base copies and their extension repetitions with the
+//   "Interval" gaps, "Flip Vertical" mirroring and "Screw" twist) and blends
+//   in the neighbouring repetition when the footprint reaches across a gap.
+// - ULoopSampling makes one host area sample and, when the footprint crosses
+//   the seam where u wraps around, samples the other side too and blends.
+// Each lookup costs one to four host area samples; the filtering is the
+// host's area sampling over the box of the two radii.
+//
+// The templates are instantiated for PF_PixelFloat, PF_Pixel16 and PF_Pixel,
+// the depth of the texture world; they differ only in the host sampler and
+// always deliver float colour.
+//
+// Thread safety: called from the host's per-pixel iteration on many threads
+// at once. The record is only read, everything else lives on the stack, no
+// heap, no locks (beyond the first fill of a sampling-suite slot in the
+// record's suite cache).
+#pragma once
+
+#include <cstddef> // the SDK headers use size_t without including it
+
+#include "host/SDK.h"
+#include "imaging/AreaSample.h"
+#include "scene/RenderInfo.h"
+#include "scene/Vectormath.h"
+#include "tracer/Ray.h"
+
+// Largest footprint radius before textureBlur applies, and after it.
+inline constexpr double kFootprintCap = 32768.0;
+inline constexpr double kSampleRadiusCap = 128.0;
+
+// Sampling radii rx, ry in texture pixels for the hit at ray parameter t, with
+// pn the hit in normalised coordinates (object coordinates / shape.radii) and
+// N the unit surface normal there. Both radii lie in [0, 128]; a footprint that
+// comes out as NaN or infinite is capped like a huge one.
+void getSampRadius(const RenderInfoTemplate<Hyperboloid> &info, const Ray &ray, const double &t,
+                   const Vectormath::Aos::Vector3 &pn, const Vectormath::Aos::Vector3 &N,
+                   double &rx, double &ry);
+
+// Texture colour at (u, v) (after the opening and slide corrections) of the
+// hit pn, sampled from `texture` (the record's textureLayer) over the radii
+// rx, ry. A hit on no repetition is transparent black unless a neighbouring
+// repetition lies within the radius. The blended alpha may exceed 1. Returns
+// the first host sampling error (0 when none); callers need not check it.
+template <class P>
+int TopologycalSampling(const RenderInfoTemplate<Hyperboloid> &info,
+                        const Vectormath::Aos::Vector3 &pn, double u, double v, double rx,
+                        double ry, const PF_LayerDef *texture, PF_PixelFloat &out);
+
+// One seam-aware fetch at (u, v) of the world in pb.src with u period P: a
+// hit within 1 + rx texture pixels below u = P also samples u - P, one within
+// rx pixels above u = 0 also samples u + P, and the two are blended. ry is not
+// used. Returns the first host sampling error.
+template <class P>
+int ULoopSampling(const RenderInfoTemplate<Hyperboloid> &info, const double &period, double u,
+                  double v, double rx, double ry, const PF_SampPB &pb, PF_PixelFloat &out);
+
+// The record's suite cache for the samplers. The cache is the one member of
+// the shared, read-only record that render threads may fill (thread-safely).
+inline AEGP_SuiteHandler &SamplingSuites(const RenderInfoTemplate<Hyperboloid> &info)
+{
+    return const_cast<AEGP_SuiteHandler &>(info.suites);
+}
+
+extern template int TopologycalSampling<PF_PixelFloat>(const RenderInfoTemplate<Hyperboloid> &,
+                                                       const Vectormath::Aos::Vector3 &, double,
+                                                       double, double, double,
+                                                       const PF_LayerDef *, PF_PixelFloat &);
+extern template int TopologycalSampling<PF_Pixel16>(const RenderInfoTemplate<Hyperboloid> &,
+                                                    const Vectormath::Aos::Vector3 &, double,
+                                                    double, double, double, const PF_LayerDef *,
+                                                    PF_PixelFloat &);
+extern template int TopologycalSampling<PF_Pixel>(const RenderInfoTemplate<Hyperboloid> &,
+                                                  const Vectormath::Aos::Vector3 &, double,
+                                                  double, double, double, const PF_LayerDef *,
+                                                  PF_PixelFloat &);
+extern template int ULoopSampling<PF_PixelFloat>(const RenderInfoTemplate<Hyperboloid> &,
+                                                 const double &, double, double, double, double,
+                                                 const PF_SampPB &, PF_PixelFloat &);
+extern template int ULoopSampling<PF_Pixel16>(const RenderInfoTemplate<Hyperboloid> &,
+                                              const double &, double, double, double, double,
+                                              const PF_SampPB &, PF_PixelFloat &);
+extern template int ULoopSampling<PF_Pixel>(const RenderInfoTemplate<Hyperboloid> &,
+                                            const double &, double, double, double, double,
+                                            const PF_SampPB &, PF_PixelFloat &);

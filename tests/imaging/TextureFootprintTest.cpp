@@ -1,0 +1,162 @@
+// Sampling radii from a ray's footprint at the hit.
+#include "imaging/TextureSampling.h"
+
+#include "TextureTestHost.h"
+
+#include "tracer/SurfacePoint.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace texture_test;
+using Vectormath::Aos::Vector3;
+using Vectormath::Aos::Vector4;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+headless::HostOptions OneThread()
+{
+    headless::HostOptions options;
+    options.threads = 1;
+    return options;
+}
+
+// A hit on the tail sheet of a = b = c = 100 at pn = (sqrt 3, 0, 2), seen by a
+// perspective camera of zoom 1000, on a 200 x 100 texture one texture height
+// of which covers 100 object units.
+class TextureFootprintTest : public ::testing::Test {
+protected:
+    TextureFootprintTest()
+    {
+        SetSemiAxes(info->shape, 100.0f, 100.0f, 100.0f);
+        info->openFactor = 1.0;
+        info->textureHeight = 100.0;
+        info->textureLayer = TextureLayer(200, 100);
+        info->perspective = true;
+        info->imagePlane = Vector3(320.0f, 240.0f, -1000.0f);
+        info->textureBlur = 1.0;
+        point = Vector3(100.0f * std::sqrt(3.0f), 0.0f, 200.0f);
+        pn = NormalisedPoint(info->shape, point);
+        normal = SurfaceNormal(info->shape, point);
+        info->shape.getJacobian(*info, pn, Ju, Jv);
+    }
+
+    // Radii for a ray along `direction` hitting at ray parameter t.
+    void radii(const Vector3 &direction, double t)
+    {
+        Ray ray{direction, Vector4(point - static_cast<float>(t) * direction, 1.0f)};
+        getSampRadius(*info, ray, t, pn, normal, rx, ry);
+    }
+    // A ray along the surface in the direction of growing v: grazing incidence.
+    Vector3 alongV() const { return Vectormath::Aos::normalize(Vector3(2.0f, 0.0f, std::sqrt(3.0f))); }
+
+    headless::Host host{OneThread()};
+    std::unique_ptr<Record> info = std::make_unique<Record>(host.inData());
+    Vector3 point, pn, normal;
+    double Ju = 0.0, Jv = 0.0;
+    double rx = -1.0, ry = -1.0;
+};
+
+TEST_F(TextureFootprintTest, HeadOnTheRadiiAreThePixelFootprintInTexturePixels)
+{
+    // e = t / zoom = 0.5 object units per pixel; W / Ju and H / Jv texture
+    // pixels per object unit. Incidence counts as 0.9999, not 1.
+    radii(-normal, 500.0);
+    EXPECT_NEAR(rx, 200.0 * 0.5 / Ju, 1e-9);
+    EXPECT_NEAR(ry, 100.0 * 0.5 / (0.9999 * Jv), 1e-9);
+    EXPECT_GT(rx, 0.0);
+    EXPECT_LT(ry, 128.0);
+}
+
+TEST_F(TextureFootprintTest, AGrazingRayStretchesTheFootprintAlongItsPathByAtMost1OverMinimum)
+{
+    info->textureBlur = 0.001; // keeps the stretched radius below the caps
+    radii(alongV(), 500.0);
+    EXPECT_NEAR(rx, 0.001 * 200.0 * 0.5 / Ju, 1e-9);
+    EXPECT_NEAR(ry, 0.001 * 100.0 * 0.5 / (0.0001 * Jv), 1e-6);
+}
+
+TEST_F(TextureFootprintTest, AGrazingRayAlongUHasNoVFootprint)
+{
+    // Directions a rounding error longer than unit, as normalising leaves
+    // them, must not turn the vanishing v extent into an unmeasurable one
+    // (which would blur as widely as allowed).
+    for (const Vector3 d : {Vector3(0.0f, 1.0f, 0.0f), Vector3(0.0f, 1.0000001f, 0.0f),
+                            Vector3(0.0f, -1.0000001f, 0.0f)}) {
+        SCOPED_TRACE(d.getY());
+        radii(d, 500.0);
+        EXPECT_LT(ry, 0.01);
+        EXPECT_GE(ry, 0.0);
+        EXPECT_EQ(rx, 128.0); // stretched along the ray instead
+    }
+}
+
+TEST_F(TextureFootprintTest, OnlyAPerspectiveFootprintGrowsWithDistance)
+{
+    radii(-normal, 500.0);
+    const double nearX = rx, nearY = ry;
+    radii(-normal, 1000.0);
+    EXPECT_NEAR(rx, 2.0 * nearX, 1e-12);
+    EXPECT_NEAR(ry, 2.0 * nearY, 1e-12);
+
+    info->perspective = false;
+    radii(-normal, 10.0);
+    const double orthoX = rx;
+    EXPECT_NEAR(rx, 200.0 / Ju, 1e-9); // e = 1
+    radii(-normal, 5000.0);
+    EXPECT_EQ(rx, orthoX);
+}
+
+TEST_F(TextureFootprintTest, SharpnessScalesTheRadiiBeforeThe128PixelCap)
+{
+    // A distance at which the unscaled u radius is 200 pixels.
+    const double t = 200.0 * Ju / 200.0 * 1000.0;
+    radii(-normal, t);
+    EXPECT_EQ(rx, 128.0);
+
+    info->textureBlur = 0.5; // default sharpness
+    radii(-normal, t);
+    EXPECT_NEAR(rx, 100.0, 1e-9);
+
+    info->textureBlur = 0.0; // full sharpness: point sampling
+    radii(-normal, t);
+    EXPECT_EQ(rx, 0.0);
+    EXPECT_EQ(ry, 0.0);
+    EXPECT_EQ(FixedSampleRadius(rx), 1);
+}
+
+TEST_F(TextureFootprintTest, HugeFootprintsAreCappedAt32768BeforeSharpness)
+{
+    const double t = 1e6 * Ju / 200.0 * 1000.0; // unscaled u radius 1e6 pixels
+    info->textureBlur = 0.001;
+    radii(-normal, t);
+    EXPECT_NEAR(rx, 32.768, 1e-9);
+}
+
+TEST_F(TextureFootprintTest, UnmeasurableFootprintsBlurAsWidelyAsAllowed)
+{
+    radii(-normal, kNaN);
+    EXPECT_EQ(rx, 128.0);
+    EXPECT_EQ(ry, 128.0);
+    info->textureBlur = 0.5;
+    radii(-normal, kNaN);
+    EXPECT_EQ(rx, 128.0);
+}
+
+TEST_F(TextureFootprintTest, AtAVertexUIsBlurredFullyAndVNotAtAll)
+{
+    // Around the axis u has no extent (Ju = 0), along it v changes only to
+    // second order (Jv infinite).
+    point = Vector3(0.0f, 0.0f, 100.0f);
+    pn = NormalisedPoint(info->shape, point);
+    normal = SurfaceNormal(info->shape, point);
+    radii(Vector3(0.0f, 0.0f, -1.0f), 500.0);
+    EXPECT_EQ(rx, 128.0);
+    EXPECT_EQ(ry, 0.0);
+}
+
+} // namespace

@@ -1,0 +1,213 @@
+#include "tracer/PixelCallbacks.h"
+
+#include "tracer/Coverage.h"
+#include "tracer/Ray.h"
+#include "tracer/Shading.h"
+
+#include <cmath>
+
+using namespace pixel_pass;
+
+namespace {
+
+using Record = RenderInfoTemplate<Hyperboloid>;
+
+// "Render Side" values that suppress a face.
+constexpr int kRenderInside = 2;  // hides t-, the face turned toward the axis
+constexpr int kRenderOutside = 3; // hides t+, the face turned away from it
+
+// Depth of a pixel layer without surface.
+constexpr float kNoSurface = -1.0f;
+
+constexpr PF_PixelFloat kTransparent{0.0f, 0.0f, 0.0f, 0.0f};
+
+// The nine-point coverage of one pixel and its representative ray.
+struct PixelRay {
+    int count = 0;
+    double coverage = 0.0;
+    double A = 0.0, Bh = 0.0, D = 0.0;
+    Ray ray;
+
+    // The two crossings of the ray's line: t- leaves the bowls, t+ enters them.
+    double tMinus() const { return (Bh - std::sqrt(D)) / A; }
+    double tPlus() const { return (Bh + std::sqrt(D)) / A; }
+};
+
+PixelRay CoverPixel(const Record &info, int x, int y)
+{
+    PixelRay p;
+    p.coverage = msaaRayTest(x, y, info, p.count, p.A, p.Bh, p.D, p.ray);
+    return p;
+}
+
+// Whether a root is shaded. A root that is not finite (a ray parallel to an
+// asymptote has A = 0) has no crossing to shade.
+inline bool IsDrawn(double t, bool faceShown) { return faceShown && t > 0.0 && std::isfinite(t); }
+
+inline PF_PixelFloat WithCoverage(const PF_PixelFloat &c, double coverage)
+{
+    return {static_cast<float>(c.alpha * coverage), c.red, c.green, c.blue};
+}
+
+// The colour along a covering ray: the near hit, and the far hit seen through
+// it where the near one is not opaque.
+template <class P> PF_PixelFloat TraceHits(const Record &info, const PixelRay &p)
+{
+    const double tMinus = p.tMinus(), tPlus = p.tPlus();
+    const bool minusShown = info.renderSide != kRenderInside;
+    const bool plusShown = info.renderSide != kRenderOutside;
+    const bool minusNear = tPlus > tMinus;
+    const double tNear = minusNear ? tMinus : tPlus;
+    const double tFar = minusNear ? tPlus : tMinus;
+    const bool nearDrawn = IsDrawn(tNear, minusNear ? minusShown : plusShown);
+    const bool farDrawn = IsDrawn(tFar, minusNear ? plusShown : minusShown);
+
+    PF_PixelFloat N = kTransparent;
+    if (nearDrawn) Ray_GetColor<P>(p.ray, tNear, info, N);
+    if (!farDrawn || !(N.alpha < 1.0f)) return N;
+    PF_PixelFloat F = kTransparent;
+    Ray_GetColor<P>(p.ray, tFar, info, F);
+    return Over(N, F);
+}
+
+template <class P> PF_Err TracePixel(const Record *info, A_long i)
+{
+    int x = 0, y = 0;
+    if (!info || !PixelOfIndex(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
+    const PixelRay p = CoverPixel(*info, x, y);
+    const PF_PixelFloat colour =
+        p.count > 0 ? WithCoverage(TraceHits<P>(*info, p), p.coverage) : kTransparent;
+    StorePixel<P>(OutputPixel<P>(info->outputWorld, x, y), colour);
+    return PF_Err_NONE;
+}
+
+// ---- depth pass ---------------------------------------------------------------------
+
+// Where the depth pass writes pixel (x, y).
+struct DepthTargets {
+    void *nearColour, *farColour, *nearDepth, *farDepth;
+
+    bool complete() const { return nearColour && farColour && nearDepth && farDepth; }
+};
+
+template <class P> DepthTargets TargetsAt(const Record &info, int x, int y)
+{
+    constexpr int colourBytes = static_cast<int>(sizeof(P));
+    constexpr int depthBytes = static_cast<int>(sizeof(float));
+    return {WorldPixel(info.nearColorWorld, colourBytes, x, y),
+            WorldPixel(info.farColorWorld, colourBytes, x, y),
+            WorldPixel(info.nearDepthWorld, depthBytes, x, y),
+            WorldPixel(info.farDepthWorld, depthBytes, x, y)};
+}
+
+// One surface layer of a covered pixel: its colour, alpha times coverage,
+// where the root is drawn; otherwise transparent at the root's distance, or
+// without surface when there is no finite root or the surface is degenerate
+// (no vertex distance).
+template <class P>
+void WriteLayer(const Record &info, const PixelRay &p, double t, bool faceShown, void *colourDst,
+                void *depthDst)
+{
+    PF_PixelFloat colour = kTransparent;
+    float depth = kNoSurface;
+    if (IsDrawn(t, faceShown)) {
+        Ray_GetColor<P>(p.ray, t, info, colour);
+        depth = static_cast<float>(t);
+    } else if (std::isfinite(t) && info.shape.invRadii.getZ() != 0.0f) {
+        depth = static_cast<float>(std::fabs(t));
+    }
+    StorePixel<P>(colourDst, WithCoverage(colour, p.coverage));
+    StoreDepth(depthDst, depth);
+}
+
+// Depth given to a pixel the surface misses: the ray parameter where the ray
+// comes closest to the surface, when the surface there lies within the blur
+// of the depth of field, so that the blur of nearby pixels can spread into
+// this one; otherwise no surface.
+float MissDepth(const Record &info, const PixelRay &p)
+{
+    const float tm = p.A != 0.0 ? static_cast<float>(p.Bh / p.A) : 0.0f;
+    if (tm == 0.0f || !std::isfinite(tm)) return kNoSurface; // no usable closest approach
+    const Vectormath::Aos::Vector3 X = p.ray.pointAt(tm).getXYZ();
+    const double distance = info.shape.evaluateDistance(X);
+    const double zoom = std::fabs(info.imagePlane.getZ());
+    return info.dofBlurScale > distance * zoom / tm ? tm : kNoSurface;
+}
+
+template <class P> PF_Err TraceDepthPixel(const Record *info, A_long i)
+{
+    int x = 0, y = 0;
+    if (!info || !PixelOfIndex(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
+    const DepthTargets dst = TargetsAt<P>(*info, x, y);
+    if (!dst.complete()) return SideBufferError(*info);
+
+    const PixelRay p = CoverPixel(*info, x, y);
+    if (p.count > 0) {
+        WriteLayer<P>(*info, p, p.tMinus(), info->renderSide != kRenderInside, dst.nearColour,
+                      dst.nearDepth);
+        WriteLayer<P>(*info, p, p.tPlus(), info->renderSide != kRenderOutside, dst.farColour,
+                      dst.farDepth);
+        return PF_Err_NONE;
+    }
+    const float depth = MissDepth(*info, p);
+    StoreDepth(dst.nearDepth, depth);
+    StoreDepth(dst.farDepth, depth);
+    StorePixel<P>(dst.nearColour, kTransparent);
+    StorePixel<P>(dst.farColour, kTransparent);
+    return PF_Err_NONE;
+}
+
+// Runs one pixel's work, turning anything thrown into the callback's error:
+// the host's iterator cannot take an exception.
+template <class Work> PF_Err Guarded(Work &&work)
+{
+    try {
+        return work();
+    } catch (PF_Err err) {
+        return err;
+    } catch (...) {
+        return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    }
+}
+
+} // namespace
+
+template <class P>
+PF_Err RayTrace_PixelCallback(void *refcon, A_long threadIndex, A_long i, A_long /*iterations*/)
+{
+    if (threadIndex < 0) return PF_Err_NONE;
+    return Guarded([&] { return TracePixel<P>(static_cast<const Record *>(refcon), i); });
+}
+
+template <class P>
+PF_Err RayTrace_PixelDepthCallback(void *refcon, A_long threadIndex, A_long i,
+                                   A_long /*iterations*/)
+{
+    if (threadIndex < 0) return PF_Err_NONE;
+    return Guarded([&] { return TraceDepthPixel<P>(static_cast<const Record *>(refcon), i); });
+}
+
+PF_Err AcquireSamplingSuite(Record &info)
+{
+    return Guarded([&info] {
+        switch (info.pixelFormat) {
+        case PF_PixelFormat_ARGB128:
+            info.suites.SamplingFloatSuite1();
+            break;
+        case PF_PixelFormat_ARGB64:
+            info.suites.Sampling16Suite1();
+            break;
+        default:
+            info.suites.Sampling8Suite1();
+            break;
+        }
+        return PF_Err_NONE;
+    });
+}
+
+template PF_Err RayTrace_PixelCallback<PF_PixelFloat>(void *, A_long, A_long, A_long);
+template PF_Err RayTrace_PixelCallback<PF_Pixel16>(void *, A_long, A_long, A_long);
+template PF_Err RayTrace_PixelCallback<PF_Pixel>(void *, A_long, A_long, A_long);
+template PF_Err RayTrace_PixelDepthCallback<PF_PixelFloat>(void *, A_long, A_long, A_long);
+template PF_Err RayTrace_PixelDepthCallback<PF_Pixel16>(void *, A_long, A_long, A_long);
+template PF_Err RayTrace_PixelDepthCallback<PF_Pixel>(void *, A_long, A_long, A_long);

@@ -1,0 +1,384 @@
+#include "tracer/Shading.h"
+
+#include "imaging/AreaSample.h"
+#include "imaging/DepthComposite.h"
+#include "imaging/TextureSampling.h"
+#include "tracer/Intersection.h"
+#include "tracer/SurfacePoint.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+using Vectormath::Aos::Matrix4;
+using Vectormath::Aos::Vector3;
+using Vectormath::Aos::Vector4;
+
+namespace {
+
+using Record = RenderInfoTemplate<Hyperboloid>;
+
+// Host light types.
+constexpr A_long kParallelLight = 0;
+constexpr A_long kSpotLight = 1;
+constexpr A_long kPointLight = 2;
+constexpr A_long kAmbientLight = 3;
+
+// "Falloff" choices.
+constexpr int kFalloffSmooth = 2;
+constexpr int kFalloffInverseSquareClamped = 3;
+
+// Shortest light distance; keeps the falloff and the light direction finite
+// at the light's own position.
+constexpr double kMinLightDistance = 1e-15;
+
+struct Rgb {
+    float r, g, b;
+};
+
+// Where a camera ray meets the surface.
+struct Hit {
+    Vector4 P;   // the point, w = 1
+    Vector3 pn;  // normalised point (x/a, y/b, z/c)
+    Vector3 n;   // unit normal, into the bowls
+    double u, v; // texture coordinates after opening (and, for the ramp, repetition)
+};
+
+inline bool InUnitSquare(double u, double v) { return u >= 0.0 && u < 1.0 && v >= 0.0 && v < 1.0; }
+
+// q clamped to [0, 1]; a quotient that is not a number counts as 0.
+inline double Clamp01(double q)
+{
+    if (!(q > 0.0)) return 0.0;
+    return q < 1.0 ? q : 1.0;
+}
+
+// A footprint radius the host can take: one that cannot be measured (a
+// grazing or head-on reflection) becomes a point sample.
+inline double FiniteOrZero(double r) { return std::isfinite(r) ? r : 0.0; }
+
+// Metal tints the highlights and reflections with the surface colour.
+inline Rgb MetalTint(const PF_PixelFloat &base, float metal)
+{
+    const float plain = 1.0f - metal;
+    return {base.red * metal + plain, base.green * metal + plain, base.blue * metal + plain};
+}
+
+Hit MakeHit(const Record &info, const Ray &ray, double t)
+{
+    const Hyperboloid &shape = info.shape;
+    Hit hit;
+    hit.P = ray.pointAt(t);
+    const Vector3 p = hit.P.getXYZ();
+    hit.pn = NormalisedPoint(shape, p);
+    hit.n = SurfaceNormal(shape, p);
+    shape.getUVFromCoordinate(info, p, hit.u, hit.v);
+    shape.modifyUVByOpenParam(info, hit.u, hit.v);
+    return hit;
+}
+
+// The u/v test ramp shown without a texture layer. It appears only on
+// repetitions that exist, exactly where a texture would: a sheet that "Render
+// Side2" turns off stays transparent, its base copy included.
+bool RampColour(const Record &info, Hit &hit, PF_PixelFloat &base)
+{
+    const auto &extension = info.extension;
+    const int copy = extension.modifyUVByExtendedCylinder(hit.pn, info, hit.u, hit.v);
+    if (!extension.isTextureInExtension(copy, hit.pn) || !InUnitSquare(hit.u, hit.v)) {
+        base = PF_PixelFloat{0.0f, 0.0f, 0.0f, 0.0f};
+        return false;
+    }
+    base = PF_PixelFloat{1.0f, static_cast<float>(hit.u), static_cast<float>(hit.v), 0.0f};
+    return true;
+}
+
+// The surface colour before lighting. False when the hit is transparent and
+// is not lit.
+template <class P>
+bool BaseColour(const Record &info, const Ray &ray, double t, Hit &hit, PF_PixelFloat &base)
+{
+    if (!IsLayerChosen(info.textureLayer)) return RampColour(info, hit, base);
+    double rx = 0.0, ry = 0.0;
+    getSampRadius(info, ray, t, hit.pn, hit.n, rx, ry);
+    TopologycalSampling<P>(info, hit.pn, hit.u, hit.v, rx, ry, &info.textureLayer, base);
+    return base.alpha > 0.0f;
+}
+
+// How much of the light reaches the hit through the surface itself, per
+// colour channel: 1 unless self shadowing is on and the light casts shadows.
+template <class P> Rgb ShadowFactors(const Record &info, const vLight &light, const Hit &hit,
+                                     const Vector3 &L)
+{
+    if (!info.selfShadow || light.type == kAmbientLight || !light.castsShadows)
+        return {1.0f, 1.0f, 1.0f};
+    const Ray towardLight{-L, hit.P};
+    const Vector4 f = GetObstColor<P>(info, towardLight, &light);
+    const float dark = light.shadowDarkness;
+    const float plain = 1.0f - dark;
+    return {f.getY() * dark + plain, f.getZ() * dark + plain, f.getW() * dark + plain};
+}
+
+// Adds one light's diffuse (or ambient) and specular terms to acc. n faces
+// the viewer, d is the camera ray's direction.
+template <class P>
+void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vector3 &n,
+              const Vector3 &d, const PF_PixelFloat &base, Rgb &acc)
+{
+    double power = 0.0;
+    Vector3 L(0.0f, 0.0f, 0.0f);
+    GetLightPower(info, &light, hit.P, power, L);
+    const bool ambient = light.type == kAmbientLight;
+    if (ambient) L = -n; // ambient light falls straight onto the visible face
+
+    const Rgb tint = MetalTint(base, info.metal);
+    const double E0 = power * light.intensity;
+    float lambda = Vectormath::Aos::dot(L, n);
+    const Vector3 reflected = L - n * (2.0f * lambda);
+    const Rgb shadow = ShadowFactors<P>(info, light, hit, L);
+
+    // Light from behind the visible face shines through it, scaled by the
+    // transmission; with none it adds nothing.
+    if (lambda > 0.0f) lambda = -info.lightTransmission * lambda;
+    const float E = static_cast<float>(E0 * -lambda);
+    const PF_PixelFloat &c = light.color;
+
+    if (lambda < 0.0f) {
+        const float k = (ambient ? info.ambient : info.diffuse) * E;
+        acc.r += c.red * base.red * shadow.r * k;
+        acc.g += c.green * base.green * shadow.g * k;
+        acc.b += c.blue * base.blue * shadow.b * k;
+    }
+
+    const float toward = Vectormath::Aos::dot(reflected, d);
+    if (toward < 0.0f && !ambient) {
+        const double highlight = std::pow(static_cast<double>(-toward),
+                                          static_cast<double>(info.shininess));
+        const float q = static_cast<float>((E * info.specular) * highlight);
+        acc.r += tint.r * c.red * shadow.r * q;
+        acc.g += tint.g * c.green * shadow.g * q;
+        acc.b += tint.b * c.blue * shadow.b * q;
+    }
+}
+
+// Where the reflection map is read and over how large a box, in map pixels.
+struct MapLookup {
+    double x, y;   // position
+    double rx, ry; // radii
+};
+
+// Equirectangular lookup of the world-space direction W (unit length): the
+// map's top row lies toward world -y, its bottom row toward +y, and the
+// longitude starts a quarter turn before +x.
+MapLookup MapPosition(const PF_LayerDef &map, const Vector3 &W, double &vr)
+{
+    constexpr double pi = std::numbers::pi;
+    const double wy = std::clamp(static_cast<double>(W.getY()), -1.0, 1.0);
+    vr = 1.0 - std::acos(wy) / pi;
+    double ur = 0.0; // straight up or down the longitude is undefined
+    if (W.getX() != 0.0f || W.getZ() != 0.0f) {
+        ur = std::atan2(static_cast<double>(W.getZ()), static_cast<double>(W.getX())) / (2.0 * pi) -
+             0.25;
+        ur -= std::floor(ur);
+    }
+    return {ur * map.width, vr * map.height, 0.0, 0.0};
+}
+
+// The reflected ray's footprint on the map: the surface tangent across the
+// view (C) and its image under the reflection (K), projected on the map's
+// longitude (T) and latitude (U) directions, widened by the incidence.
+void MapFootprint(const Record &info, const Vector3 &d, const Vector3 &n, const Vector3 &W,
+                  double vr, MapLookup &lookup)
+{
+    const Matrix4 &toWorld = info.shape.objectToWorld;
+    const Vector3 C = Vectormath::Aos::normalize(
+        Vectormath::Aos::transformDirection(toWorld, Vectormath::Aos::cross(d, n)));
+    const Vector3 T = Vectormath::Aos::normalize(Vector3(W.getZ(), 0.0f, -W.getX()));
+    const Vector3 U = Vectormath::Aos::cross(W, T);
+    const Vector3 K = Vectormath::Aos::cross(W, C);
+    const double c = Vectormath::Aos::dot(d, n);
+
+    const double tc = Vectormath::Aos::dot(T, C), tk = Vectormath::Aos::dot(T, K);
+    const double uc = Vectormath::Aos::dot(U, C), uk = Vectormath::Aos::dot(U, K);
+    const double ru = std::sqrt(tc * tc + tk * tk / (c * c));
+    const double rv = std::sqrt(uc * uc + uk * uk / (c * c));
+    const double s2 = 1.0 - vr * vr;
+    const double s = s2 > 0.0 ? std::sqrt(s2) : 0.00001;
+    lookup.rx = ru / s * info.textureBlur;
+    lookup.ry = rv * info.textureBlur;
+}
+
+// Adds the reflection map's colour along the mirrored view direction.
+template <class P>
+void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const Vector3 &d,
+                   const PF_PixelFloat &base, Rgb &acc)
+{
+    const Rgb tint = MetalTint(base, info.metal);
+    const Vector3 Rv = d - n * (2.0f * Vectormath::Aos::dot(d, n));
+
+    Rgb occlusion{1.0f, 1.0f, 1.0f};
+    if (info.selfShadow) {
+        const Vector4 f = GetObstColor<P>(info, Ray{Rv, hit.P}, nullptr);
+        occlusion = {f.getY(), f.getZ(), f.getW()};
+    }
+
+    const Vector3 W = Vectormath::Aos::normalize(
+        Vectormath::Aos::transformDirection(info.shape.objectToWorld, Rv));
+    const PF_LayerDef &map = info.reflectionLayer;
+    double vr = 0.0;
+    MapLookup lookup = MapPosition(map, W, vr);
+    MapFootprint(info, d, n, W, vr, lookup);
+
+    const PF_SampPB pb = MakeSampPB(FiniteOrZero(lookup.rx), FiniteOrZero(lookup.ry), &map);
+    PF_PixelFloat mapColour{};
+    HostAreaSample<P>(info.inData, SamplingSuites(info), FixedFromDouble(lookup.x),
+                      FixedFromDouble(lookup.y), pb, mapColour);
+
+    const double facing = 1.0 - std::fabs(Vectormath::Aos::dot(d, n));
+    const float rho = static_cast<float>(static_cast<double>(info.reflectionIntensity) *
+                                         std::pow(facing, 10.0f * info.reflectionRolloff));
+    acc.r += occlusion.r * (tint.r * mapColour.red) * rho;
+    acc.g += occlusion.g * (tint.g * mapColour.green) * rho;
+    acc.b += occlusion.b * (tint.b * mapColour.blue) * rho;
+}
+
+// Emission, lights and reflection on the base colour; alpha stays the base's.
+template <class P>
+PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF_PixelFloat &base)
+{
+    const Vector3 &d = ray.direction;
+    const Vector3 n = Vectormath::Aos::dot(hit.n, d) > 0.0f ? -hit.n : hit.n; // faces the viewer
+
+    Rgb acc{base.red * info.emit, base.green * info.emit, base.blue * info.emit};
+    for (const vLight *light : info.lights)
+        if (light) AddLight<P>(info, *light, hit, n, d, base, acc);
+    if (IsLayerChosen(info.reflectionLayer) && info.reflectionIntensity > 0.0f)
+        AddReflection<P>(info, hit, n, d, base, acc);
+    return PF_PixelFloat{base.alpha, acc.r, acc.g, acc.b};
+}
+
+// "Show Pivot": a blue dot on the fixed point, a green line along the axis
+// and a red ring around it through the fixed point.
+void DrawPivot(const Record &info, double u, double v, PF_PixelFloat &out)
+{
+    if (!InUnitSquare(u, v)) return;
+    const double du = u - info.fixedPointU;
+    const double dv = v - info.fixedPointV;
+    if (dv * dv + 4.0 * du * du < 0.0001)
+        out = PF_PixelFloat{1.0f, 0.0f, 0.0f, 1.0f};
+    else if (std::fabs(du) < 0.001)
+        out = PF_PixelFloat{1.0f, 0.0f, 1.0f, 0.0f};
+    else if (std::fabs(dv) < 0.002)
+        out = PF_PixelFloat{1.0f, 1.0f, 0.0f, 0.0f};
+}
+
+// Light falloff with the distance from the light, by the record's "Falloff".
+double Falloff(const Record &info, double dist)
+{
+    const double Rf = info.falloffRadius;
+    if (info.falloffMode == kFalloffSmooth) {
+        const double Df = info.falloffDistance;
+        const double h = Clamp01((dist - Rf) / ((Df + Rf) - Rf));
+        return 1.0 - (3.0 - 2.0 * h) * h * h;
+    }
+    if (info.falloffMode == kFalloffInverseSquareClamped) {
+        const double q = std::min(1.0, Rf / dist);
+        return q * q;
+    }
+    return 1.0;
+}
+
+} // namespace
+
+void GetLightPower(const Record &info, const vLight *light, const Vector4 &X, double &power,
+                   Vector3 &L)
+{
+    power = 1.0;
+    if (!light) return;
+    const Matrix4 &M = light->lightToObject;
+    const Vector3 D = X.getXYZ() - M.getTranslation();
+    const double dist = std::max(static_cast<double>(Vectormath::Aos::length(D)), kMinLightDistance);
+    const Vector3 axis = M.getCol2().getXYZ();
+
+    switch (light->type) {
+    case kParallelLight:
+        L = Vectormath::Aos::normalize(axis);
+        power = Falloff(info, dist);
+        break;
+    case kSpotLight: {
+        L = D / static_cast<float>(dist);
+        const double cone = (Vectormath::Aos::dot(L, axis) - light->coneCos) /
+                            ((1.0 - light->coneCos) * light->coneFeather);
+        power = Falloff(info, dist) * Clamp01(cone);
+        break;
+    }
+    case kPointLight:
+        L = D / static_cast<float>(dist);
+        power = Falloff(info, dist);
+        break;
+    case kAmbientLight:
+        L = Vector3(0.0f, 0.0f, 0.0f);
+        break;
+    default:
+        break; // unknown type: full power, direction left as it was
+    }
+}
+
+template <class P> Vector4 GetObstColor(const Record &info, const Ray &ray, const vLight *light)
+{
+    const Vector4 clear(1.0f, 1.0f, 1.0f, 1.0f);
+    // The ramp shown without a texture is a test image and casts no shadow.
+    if (!IsLayerChosen(info.textureLayer)) return clear;
+
+    const Hyperboloid &shape = info.shape;
+    double A = 0.0, B = 0.0, C = 0.0;
+    RayQuadric(shape, ray, A, B, C);
+    const double disc = B * B - A * C;
+    if (!(disc > 0.0)) return clear;
+
+    // The ray starts on the surface, so one crossing is (nearly) its start;
+    // the other one is the obstruction.
+    const double root = std::sqrt(disc);
+    const double t1 = (-B - root) / A;
+    const double t2 = (root - B) / A;
+    const double t = std::fabs(t2) > std::fabs(t1) ? t2 : t1;
+    const Vector3 origin = ray.origin.getXYZ();
+    const double bound =
+        light && light->type != kParallelLight
+            ? static_cast<double>(
+                  Vectormath::Aos::dot(light->lightToObject.getTranslation() - origin, ray.direction))
+            : t + 1.0;
+    if (!(t > 0.0 && t < bound)) return clear; // behind the start, beyond the light, or no crossing
+
+    const Vector3 X = ray.pointAt(t).getXYZ();
+    double u = 0.0, v = 0.0;
+    shape.getUVFromCoordinate(info, X, u, v);
+    shape.modifyUVByOpenParam(info, u, v);
+    PF_PixelFloat texel{};
+    TopologycalSampling<P>(info, NormalisedPoint(shape, X), u, v, 0.0, 0.0, &info.textureLayer,
+                           texel);
+
+    const float tau = info.lightTransmission;
+    const float a = texel.alpha;
+    const float open = 1.0f - a;
+    return Vector4(open + tau * a * a, open + tau * a * texel.red, open + tau * a * texel.green,
+                   open + tau * a * texel.blue);
+}
+
+template <class P>
+int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &out)
+{
+    Hit hit = MakeHit(info, ray, t);
+    PF_PixelFloat base{};
+    const bool lit = BaseColour<P>(info, ray, t, hit, base);
+    out = lit ? Shade<P>(info, ray, hit, base) : base;
+    depthComposite(info.depthComposite, t, out);
+    if (info.showPivot) DrawPivot(info, hit.u, hit.v, out);
+    return 0;
+}
+
+template int Ray_GetColor<PF_PixelFloat>(const Ray &, double, const Record &, PF_PixelFloat &);
+template int Ray_GetColor<PF_Pixel16>(const Ray &, double, const Record &, PF_PixelFloat &);
+template int Ray_GetColor<PF_Pixel>(const Ray &, double, const Record &, PF_PixelFloat &);
+template Vector4 GetObstColor<PF_PixelFloat>(const Record &, const Ray &, const vLight *);
+template Vector4 GetObstColor<PF_Pixel16>(const Record &, const Ray &, const vLight *);
+template Vector4 GetObstColor<PF_Pixel>(const Record &, const Ray &, const vLight *);

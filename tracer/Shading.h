@@ -1,0 +1,82 @@
+// Shading of one surface hit: the colour a camera ray sees where it meets the
+// surface.
+//
+// Ray_GetColor puts the pieces together, in this order:
+// - the base colour: the texture, area-sampled over the ray's footprint, or
+//   without a texture layer a u/v test ramp (red = u, green = v) on the
+//   repetitions that exist ("Extend Hyperboloid", "Render Side2");
+// - emission, then every light: diffuse (ambient for ambient lights) and
+//   specular terms with the global falloff and spot cones, a metal tint on
+//   the specular, self shadowing through the textured surface and light
+//   transmission for light that arrives from behind the visible face;
+// - the reflection map, an equirectangular image looked up in world space;
+// - the depth composite (fog or fade-out);
+// - the fixed-point marker of "Show Pivot".
+// Colours are straight (not premultiplied) and not clamped; the texture's
+// alpha is the hit's alpha.
+//
+// The templates are instantiated for the three output pixel types
+// (PF_PixelFloat, PF_Pixel16, PF_Pixel). They compute in float alike and
+// differ only in the host sampler that reads the texture and the reflection
+// map, which hold pixels of the output's depth.
+//
+// Thread safety: called from the host's per-pixel iteration on many threads
+// at once. The render record, its lights and the layer pixels are only read;
+// every working value lives on the stack; nothing is allocated and no lock is
+// taken, apart from the first fill of a sampling-suite slot in the record's
+// suite cache (AEGP_SuiteHandler makes that safe). Host sampling errors leave
+// the sample transparent and are not reported; nothing is thrown.
+#pragma once
+
+#include <cstddef> // the SDK headers use size_t without including it
+
+#include "host/SDK.h"
+#include "scene/Light.h"
+#include "scene/RenderInfo.h"
+#include "scene/Vectormath.h"
+#include "tracer/Ray.h"
+
+// Whether a layer description copied from a layer parameter refers to a
+// layer: its first pointer is set only when one is chosen.
+inline bool IsLayerChosen(const PF_LayerDef &layer) { return layer.reserved0 != nullptr; }
+
+// The colour of the hit at ray parameter t (> 0, finite) of a camera ray in
+// object space, written to `out`. Always returns 0.
+template <class P>
+int Ray_GetColor(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid> &info,
+                 PF_PixelFloat &out);
+
+// Strength and direction of `light` at the object-space point X. power is the
+// falloff (none for ambient lights) times the spot cone; L receives the unit
+// direction in which the light travels at X, the zero vector for an ambient
+// light, and is left as it was for an unknown light type (power 1).
+void GetLightPower(const RenderInfoTemplate<Hyperboloid> &info, const vLight *light,
+                   const Vectormath::Aos::Vector4 &X, double &power,
+                   Vectormath::Aos::Vector3 &L);
+
+// What the textured surface lets through along a secondary ray that starts on
+// it: a filter (alpha-like, red, green, blue), (1, 1, 1, 1) when nothing is in
+// the way. Only the crossing farther from the ray's start is tested, and only
+// before `light` (when one is given and it is not parallel) or, without one,
+// within one unit past that crossing. An opaque texel passes "Light
+// Transmission" times its colour; a transparent one passes everything.
+// Without a texture layer the surface casts no shadow.
+template <class P>
+Vectormath::Aos::Vector4 GetObstColor(const RenderInfoTemplate<Hyperboloid> &info, const Ray &ray,
+                                      const vLight *light);
+
+extern template int Ray_GetColor<PF_PixelFloat>(const Ray &, double,
+                                                const RenderInfoTemplate<Hyperboloid> &,
+                                                PF_PixelFloat &);
+extern template int Ray_GetColor<PF_Pixel16>(const Ray &, double,
+                                             const RenderInfoTemplate<Hyperboloid> &,
+                                             PF_PixelFloat &);
+extern template int Ray_GetColor<PF_Pixel>(const Ray &, double,
+                                           const RenderInfoTemplate<Hyperboloid> &,
+                                           PF_PixelFloat &);
+extern template Vectormath::Aos::Vector4
+GetObstColor<PF_PixelFloat>(const RenderInfoTemplate<Hyperboloid> &, const Ray &, const vLight *);
+extern template Vectormath::Aos::Vector4
+GetObstColor<PF_Pixel16>(const RenderInfoTemplate<Hyperboloid> &, const Ray &, const vLight *);
+extern template Vectormath::Aos::Vector4
+GetObstColor<PF_Pixel>(const RenderInfoTemplate<Hyperboloid> &, const Ray &, const vLight *);
