@@ -112,10 +112,11 @@ Image FrameRenderer::render(double t) {
         effect_->composition().layers[static_cast<std::size_t>(layer_)];
     if (!layer.video || !layer.activeAt(t)) return Image::transparent(width_, height_, depth_);
 #ifdef VELTRIX_HAS_SMART_RENDER
-    headless::RenderResult result = headless::renderFrame(*effect_, t, depth_, downsample_);
+    const headless::RenderResult result = headless::renderFrame(*effect_, t, depth_, downsample_);
     if (result.err != PF_Err_NONE)
         throw RenderError("the effect's " + commandFailure(*host_, "smart render", result.err));
-    return imageFromWorld(result.world(), depth_);
+    if (!result.output) throw RenderError("the effect rendered no output");
+    return imageFromWorld(result.output->effectWorld(), depth_);
 #else
     throw RenderError("this build of the headless host cannot run the smart render yet");
 #endif
