@@ -80,7 +80,8 @@ void HideControlWatch() {
     watch.SetDynamicsStreamFlag(AEGP_DynStreamFlag_HIDDEN, false, true);
 }
 
-// Host spec versions up to 13.1 show invisible parameters in the timeline.
+// Hosts whose effect API version is 13.1 or older show invisible parameters in
+// the timeline.
 bool HostShowsInvisibleParams(const PF_InData *in_data) {
     return in_data->version.major * 100 + in_data->version.minor <= 1301;
 }

@@ -250,6 +250,7 @@ void EffectInstance::fillLayer(PF_ParamIndex index, double t, PF_ParamDef &value
 
     std::unique_ptr<LayerImage> image = LayerImage::fromSource(source, renderDepth_);
     if (!image) throw std::bad_alloc();
+    image->publishIn(host_.worlds());
     const A_long dephault = ld.dephault;
     ld = image->world();
     ld.reserved0 = layerHandle(chosen);

@@ -9,7 +9,6 @@ namespace headless {
 
 namespace {
 
-constexpr unsigned char kPaddingByte = 0xCD;
 // The largest image the host makes for a layer (per side), so that a broken
 // size cannot ask for more memory than any real layer has.
 constexpr long long kMaxSide = 30000;
@@ -131,12 +130,20 @@ int bytesPerPixel(int bitsPerChannel) {
     }
 }
 
+namespace {
+PixelDepth depthOfBits(int bits) {
+    return bits == 8 ? PixelDepth::Eight : bits == 16 ? PixelDepth::Sixteen : PixelDepth::Float;
+}
+} // namespace
+
 LayerImage::LayerImage(int width, int height, int bits)
-    : width_(width), height_(height), bits_(bits), bytesPerPixel_(bytesPerPixel(bits)),
-      rowbytes_((width + 1) * bytesPerPixel_) {
-    const std::size_t size = std::size_t(rowbytes_) * std::size_t(height);
-    bytes_.reset(new unsigned char[size]);
-    std::memset(bytes_.get(), kPaddingByte, size);
+    : bits_(bits),
+      world_(std::make_unique<HostWorld>(depthOfBits(bits), width, height, WorldFill::Garbage)) {
+    world_->setPixelAspect({1, 1});
+}
+
+void LayerImage::publishIn(Worlds &worlds) {
+    publication_ = worlds.publish(*world_, WorldAccess::ReadOnly);
 }
 
 std::unique_ptr<LayerImage> LayerImage::create(int width, int height, int bitsPerChannel) {
@@ -156,17 +163,13 @@ std::unique_ptr<LayerImage> LayerImage::fromSource(const SourceImage &image, int
     if (!out) return nullptr;
     for (int y = 0; y < image.height; ++y)
         for (int x = 0; x < image.width; ++x) out->store(x, y, image.at(x, y));
+    out->world_->pixelsChanged();
     return out;
 }
 
-unsigned char *LayerImage::pixel(int x, int y) const {
-    return bytes_.get() + std::size_t(y) * std::size_t(rowbytes_) +
-           std::size_t(x) * std::size_t(bytesPerPixel_);
-}
-
 void LayerImage::store(int x, int y, const PF_PixelFloat &p) {
-    if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
-    unsigned char *at = pixel(x, y);
+    if (x < 0 || y < 0 || x >= width() || y >= height()) return;
+    std::byte *at = world_->row(y) + std::size_t(x) * world_->bytesPerPixel();
     switch (bits_) {
     case 8: {
         const PF_Pixel out = {toInteger<A_u_char>(p.alpha, 255.f), toInteger<A_u_char>(p.red, 255.f),
@@ -188,8 +191,8 @@ void LayerImage::store(int x, int y, const PF_PixelFloat &p) {
 }
 
 PF_PixelFloat LayerImage::load(int x, int y) const {
-    if (x < 0 || y < 0 || x >= width_ || y >= height_) return {0.f, 0.f, 0.f, 0.f};
-    const unsigned char *at = pixel(x, y);
+    if (x < 0 || y < 0 || x >= width() || y >= height()) return {0.f, 0.f, 0.f, 0.f};
+    const std::byte *at = world_->row(y) + std::size_t(x) * world_->bytesPerPixel();
     switch (bits_) {
     case 8: {
         PF_Pixel p;
@@ -208,19 +211,6 @@ PF_PixelFloat LayerImage::load(int x, int y) const {
         return p;
     }
     }
-}
-
-PF_LayerDef LayerImage::world() const {
-    PF_LayerDef def;
-    std::memset(&def, 0, sizeof def);
-    def.data = bytes_.get();
-    def.rowbytes = rowbytes_;
-    def.width = width_;
-    def.height = height_;
-    def.extent_hint = {0, 0, width_, height_};
-    def.world_flags = bits_ == 16 ? PF_WorldFlags(PF_WorldFlag_DEEP) : PF_WorldFlags(0);
-    def.pix_aspect_ratio = {1, 1};
-    return def;
 }
 
 } // namespace headless

@@ -2,10 +2,8 @@
 // for a downsampled render and stored at the render's depth in host-owned
 // storage that the effect reads through a PF_LayerDef.
 //
-// This is the narrow interface between the composition model and pixel
-// storage: `LayerImage` is what a layer parameter checkout hands out. It may
-// later rest on the host's general world storage; callers only use `create`,
-// `store` and `world`.
+// `LayerImage` is what a layer parameter checkout hands out: a host world
+// (HostWorld) that the area samplers can find once it is published.
 //
 // Source images are straight (not premultiplied) float colour, channels in
 // the host's order alpha, red, green, blue:
@@ -30,6 +28,8 @@
 #pragma once
 
 #include "headless/core/Composition.h"
+#include "headless/core/HostWorld.h"
+#include "headless/core/Worlds.h"
 #include "headless/core/SdkHeaders.h"
 
 #include <cstddef>
@@ -57,9 +57,9 @@ SourceImage layerSourceImage(const Layer &layer);
 // not positive count as 1.
 SourceImage downsampleImage(const SourceImage &image, PF_RationalScale x, PF_RationalScale y);
 
-// Host-owned pixels of one depth (8, 16 or 32 bits per channel). Rows are
-// padded beyond width * bytes per pixel, and the padding holds a fixed byte
-// pattern, so code that steps rows by width instead of rowbytes reads wrong.
+// Host-owned pixels of one depth (8, 16 or 32 bits per channel) in a
+// HostWorld: rows padded beyond width * bytes per pixel, so code that steps
+// rows by width instead of rowbytes reads wrong.
 class LayerImage {
 public:
     // Null for a size that is not positive or a depth other than 8, 16, 32.
@@ -73,24 +73,26 @@ public:
     // transparent black outside the image.
     PF_PixelFloat load(int x, int y) const;
 
+    // Makes the image readable by the host's samplers (read-only) until the
+    // image is destroyed.
+    void publishIn(Worlds &worlds);
+
     // The description the effect receives: data, rowbytes, width, height,
     // extent, world flags (PF_WorldFlag_DEEP for 16 bits), pixel aspect 1/1.
-    PF_LayerDef world() const;
+    PF_LayerDef world() const { return world_->effectWorld(); }
 
-    int width() const { return width_; }
-    int height() const { return height_; }
+    int width() const { return int(world_->width()); }
+    int height() const { return int(world_->height()); }
     int bitsPerChannel() const { return bits_; }
-    A_long rowbytes() const { return rowbytes_; }
-    const void *data() const { return bytes_.get(); }
+    A_long rowbytes() const { return world_->rowbytes(); }
+    const void *data() const { return world_->effectWorld().data; }
 
 private:
     LayerImage(int width, int height, int bits);
-    unsigned char *pixel(int x, int y) const;
 
-    int width_, height_, bits_;
-    int bytesPerPixel_;
-    A_long rowbytes_;
-    std::unique_ptr<unsigned char[]> bytes_;
+    int bits_;
+    std::unique_ptr<HostWorld> world_;
+    Worlds::Publication publication_; // withdrawn before the world goes
 };
 
 // Bytes per pixel of a depth: 4, 8 or 16; 0 for any other depth.

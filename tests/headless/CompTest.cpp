@@ -253,6 +253,28 @@ TEST_F(CompEffect, LayerParametersCarryTheChosenLayersSourcePixels) {
     EXPECT_EQ(at(kTexture, 1.0).u.ld.width, 4);
 }
 
+TEST_F(CompEffect, CheckedOutLayerPixelsCanBeAreaSampled) {
+    // A texture the effect checks out must be reachable by the host's samplers.
+    effect.setRenderDepth(32);
+    effect.chooseLayer(kTexture, kFootage);
+    PF_ParamDef def;
+    ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &def), PF_Err_NONE);
+    const void *table = nullptr;
+    ASSERT_EQ(host.suites().acquire("PF SamplingFloat Suite", 1, &table), kSPNoError);
+    const auto *sampling = static_cast<const PF_SamplingFloatSuite1 *>(table);
+    PF_SampPB pb{};
+    pb.x_radius = pb.y_radius = 1; // the smallest footprint: bilinear
+    pb.src = &def.u.ld;
+    PF_PixelFloat out{};
+    EXPECT_EQ(sampling->area_sample_float(host.effectRef(), 0, 1 << 16, &pb, &out), PF_Err_NONE);
+    const PF_PixelFloat expected = pixelAt<PF_PixelFloat>(def.u.ld, 0, 1);
+    EXPECT_EQ(out.alpha, expected.alpha);
+    EXPECT_EQ(out.blue, expected.blue);
+    EXPECT_EQ(host.suites().release("PF SamplingFloat Suite", 1), kSPNoError);
+    ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
+    EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
+}
+
 TEST_F(CompEffect, LayerPixelsAt8And16BitsFollowTheOneConversionRule) {
     effect.chooseLayer(kTexture, kFootage);
     effect.setRenderDepth(8);
