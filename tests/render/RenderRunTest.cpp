@@ -18,7 +18,8 @@ const char *const kScene = R"({
      "transform": {"position": [20, 10, -200]}},
     {"name": "Surface", "type": "solid", "in_point": 0.5,
      "effects": [{"effect": "Veltrix", "params": {
-       "Emit": 0, "Rotation X": {"keyframes": [[0.5, -80], [1, -40]]}}]}]}
+       "Dist. from Center": 8, "Rotation Y": 20, "Emit": 0,
+       "Rotation X": {"keyframes": [[0.5, -80], [1, -40]]}}}]}
   ]
 })";
 
@@ -38,6 +39,7 @@ double sample(const Image &image, std::size_t i) {
 }
 
 TEST(RenderRun, DepthsAndTypesShowTheSameFrame) {
+    SKIP_UNLESS_HOST_RENDERS();
     ScratchDir dir;
     render_test::writeFile(dir / "s.json", kScene);
     const std::vector<std::pair<std::string, int>> outputs = {
@@ -70,6 +72,7 @@ TEST(RenderRun, DepthsAndTypesShowTheSameFrame) {
 }
 
 TEST(RenderRun, RangesNumberTheirFilesAndReportProgress) {
+    SKIP_UNLESS_HOST_RENDERS();
     ScratchDir dir;
     render_test::writeFile(dir / "s.json", kScene);
     const RunResult r =
@@ -91,6 +94,7 @@ TEST(RenderRun, RangesNumberTheirFilesAndReportProgress) {
 }
 
 TEST(RenderRun, AnExistingOutputIsReplacedWhole) {
+    SKIP_UNLESS_HOST_RENDERS();
     ScratchDir dir;
     render_test::writeFile(dir / "s.json", kScene);
     render_test::writeFile(dir / "f.png", "an earlier render");
@@ -102,6 +106,7 @@ TEST(RenderRun, AnExistingOutputIsReplacedWhole) {
 }
 
 TEST(RenderRun, DefaultOutputGoesToOutNamedAfterTheScene) {
+    SKIP_UNLESS_HOST_RENDERS();
     ScratchDir dir;
     render_test::writeFile(dir / "shot.json", kScene);
     const RunResult r = render_test::runRenderer("shot.json --frame 8 -q --downsample 2 --threads 1",
