@@ -51,6 +51,15 @@ std::string withParams(const std::string &params) {
 
 std::string withImage(const std::string &source) { return edited("tex.ppm", source); }
 
+// "Tex" is parented to "Surface" and "Surface" to "Tex".
+std::string withParentLoop() {
+    std::string text = edited(R"("name": "Tex", "type": "footage")",
+                              R"("name": "Tex", "type": "footage", "parent": "Surface")");
+    const std::string from = R"("name": "Surface", "type": "solid")";
+    text.replace(text.find(from), from.size(), R"("name": "Surface", "type": "solid", "parent": "Tex")");
+    return text;
+}
+
 struct BadInput {
     const char *what;
     std::string scene;
@@ -151,10 +160,7 @@ std::vector<BadInput> catalogue() {
                 R"("name": "Surface", "type": "solid", "parent": "Surface")"),
          {}, "-o out.png", "scene.json: layers[2].parent", "its own parent"},
         {"a parent loop",
-         edited(R"("name": "Tex", "type": "footage")",
-                R"("name": "Tex", "type": "footage", "parent": "Surface")")
-             .replace(R"("name": "Surface", "type": "solid")",
-                      R"("name": "Surface", "type": "solid", "parent": "Tex")"),
+         withParentLoop(),
          {}, "-o out.png", "scene.json: layers[", "loop"},
         // ---- where the output goes ----------------------------------------------------------------
         {"output in a folder that does not exist", kScene, {}, "-o missing/out.png", "missing",
@@ -194,18 +200,18 @@ std::string snapshot(const fs::path &folder) {
     return text;
 }
 
-struct Run {
+struct Exit {
     int code = -1;
     std::string err;
 };
 
-Run runRenderer(const fs::path &folder, const std::string &args) {
+Exit runRenderer(const fs::path &folder, const std::string &args) {
     const fs::path log = folder.parent_path() / (folder.filename().string() + ".stderr");
     const std::string command = "cd '" + folder.string() + "' && '" VELTRIX_RENDER_PATH
                                 "' --plugin '" VELTRIX_PLUGIN_PATH "' scene.json " +
                                 args + " >/dev/null 2>'" + log.string() + "'";
     const int status = std::system(command.c_str());
-    Run run;
+    Exit run;
     run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     run.err = readFile(log);
     fs::remove(log);
@@ -218,7 +224,7 @@ TEST(BadInput, TheValidSceneRenders) {
     const fs::path folder = scratchFolder();
     writeFile(folder / "scene.json", kScene);
     writeFile(folder / "tex.ppm", kImage);
-    const Run run = runRenderer(folder, "-o out.png --quiet");
+    const Exit run = runRenderer(folder, "-o out.png --quiet");
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_TRUE(fs::exists(folder / "out.png"));
     fs::remove_all(folder);
@@ -241,7 +247,7 @@ TEST(BadInput, EachExitsWithTwoNamesFilePlaceAndReasonAndLeavesTheOutput) {
         writeFile(folder / "out.png", kEarlierRender);
         const std::string before = snapshot(folder);
 
-        const Run run = runRenderer(folder, bad.args);
+        const Exit run = runRenderer(folder, bad.args);
         EXPECT_EQ(run.code, 2) << run.err;
         EXPECT_EQ(run.err.rfind("veltrix-render: ", 0), 0u) << run.err;
         EXPECT_NE(run.err.find(bad.place), std::string::npos) << run.err;

@@ -42,7 +42,8 @@ Observation observeGlobalSetup(Session &s) {
     return seen;
 }
 
-// The host's parameter array, field by field (no padding bytes).
+// The host's parameter array as the effect registered it, field by field (no
+// padding bytes).
 Observation observeParams(Session &s) {
     Observation seen;
     headless::ParamArray &params = s.host().params();
@@ -55,7 +56,11 @@ Observation observeParams(Session &s) {
         append(seen.bytes, def.param_type);
         appendText(seen.bytes, std::string(def.name, strnlen(def.name, sizeof def.name)));
         append(seen.bytes, def.flags);
-        append(seen.bytes, def.u);
+        // A layer record carries the host's own pointers; only its default is the effect's.
+        if (def.param_type == PF_Param_LAYER)
+            append(seen.bytes, def.u.ld.dephault);
+        else
+            append(seen.bytes, def.u);
     }
     return seen;
 }
@@ -254,7 +259,7 @@ Scenario changedControlLayerScenario(bool toLayer) {
         s.setup = setUp;
     } else {
         s.configure = [](EffectInstance &effect) { effect.chooseLayer(PARAM_CONTROL_LAYER, 2); };
-        s.setup = [](Session &session) {
+        s.setup = [](Session &session) -> PF_Err {
             if (PF_Err err = setUp(session)) return err;
             if (PF_Err err = session.host().userChangedParam(PARAM_CONTROL_LAYER)) return err;
             session.effect().chooseLayer(PARAM_CONTROL_LAYER, -1);
