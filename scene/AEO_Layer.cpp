@@ -128,12 +128,10 @@ aeUTF16String Layer::readName(bool sourceName) {
     const AEGP_MemSize capacity = bytes / sizeof(A_UTF16Char);
     AEGP_MemSize length = 0;
     while (length < capacity && chars[length] != 0) ++length;
-    try {
-        return aeUTF16String(chars, static_cast<size_t>(length));
-    } catch (const std::exception &) {
-        recordErr(PF_Err_OUT_OF_MEMORY);
-        return aeUTF16String();
-    }
+    // Without host memory for the copy, std::bad_alloc leaves: the effect's
+    // own allocation failing is the command's out-of-memory, not a host
+    // answer to absorb (an empty name would end up in the expression).
+    return aeUTF16String(chars, static_cast<size_t>(length));
 }
 
 aeString Layer::getLayerNameLocalized() {
@@ -144,12 +142,7 @@ aeString Layer::getLayerNameLocalized() {
     if (!call(names, &AEGP_LayerSuite5::AEGP_GetLayerName, layer_, layerName, sourceName))
         return aeString();
     layerName[AEGP_MAX_LAYER_NAME_SIZE - 1] = '\0';
-    try {
-        return aeString(layerName);
-    } catch (const std::exception &) {
-        recordErr(PF_Err_OUT_OF_MEMORY);
-        return aeString();
-    }
+    return aeString(layerName); // std::bad_alloc leaves, as above
 }
 
 } // namespace AEO

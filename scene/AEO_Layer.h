@@ -44,6 +44,10 @@ public:
     void SetName(const A_UTF16Char *name);
     void SetName(const aeUTF16String &name) { SetName(name.c_str()); }
 
+    // The names copy the host's text into host memory; when there is none for
+    // the copy they throw std::bad_alloc (the effect's own allocation, not a
+    // host call, failed), which the entry point reports as out of memory.
+    //
     // The layer's own name in UTF-16; empty when the layer shows its source's name.
     aeUTF16String getLayerName();
     // The name of the layer's source in UTF-16.

@@ -106,6 +106,19 @@ public:
         return true;
     }
 
+    // Where the value the parser is reading belongs: the current key of an
+    // object, or the element after the last complete one of an array. For
+    // errors the parser raises inside a value.
+    std::string pendingPlace() const {
+        std::string out;
+        for (std::size_t i = 0; i < frames_.size(); ++i) {
+            const Frame &f = frames_[i];
+            const long next = f.index + (i + 1 == frames_.size() ? 1 : 0);
+            out = f.object ? childPlace(out, f.key) : childPlace(out, std::size_t(next));
+        }
+        return out;
+    }
+
 private:
     struct Frame {
         bool object;
@@ -167,6 +180,9 @@ json parseJson(const std::string &text, const std::string &file) {
         const auto [line, column] = lineAndColumn(text, offset);
         throw SceneError(file, std::to_string(line) + ":" + std::to_string(column),
                          "malformed JSON: " + parseReason(e.what()));
+    } catch (const json::exception &e) {
+        // Raised inside a value, such as a number too large for a double (1e400).
+        throw SceneError(file, check.pendingPlace(), parseReason(e.what()));
     }
 }
 

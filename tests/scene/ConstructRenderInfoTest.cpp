@@ -425,9 +425,12 @@ TEST(ConstructRenderInfo, HostFailuresDoNotStopConstruction) {
     });
     host.faults().disarm();
 
-    // Every parameter checkout fails: each reads as zero.
+    // Every parameter checkout fails: each reads as zero, and the first
+    // refusal is returned so that the render does not draw the zeros.
     host.faults().arm(headless::service::kCheckoutParam, 1, PF_Err_OUT_OF_MEMORY, {}, true);
-    scene.construct([](const Info &info) {
+    scene.inRender([&] {
+        Info info(host.inData());
+        EXPECT_EQ(ConstructRenderInfo(host.inData(), info), PF_Err_OUT_OF_MEMORY);
         EXPECT_EQ(info.shape.radii.getZ(), 0.0f);
         EXPECT_EQ(info.shape.invRadii.getZ(), 0.0f);
         EXPECT_EQ(info.falloffMode, 0);
