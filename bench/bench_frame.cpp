@@ -19,6 +19,8 @@
 //         leaves every output value as it was) and the heap allocations a
 //         frame makes, all of them and those on the pool's worker threads
 //         (which run nothing but pixel passes); writes an 8-bit PPM if asked.
+//         VELTRIX_BENCH_PLUGIN=path/Veltrix.so runs another build of the
+//         plug-in under the same host.
 //     bench_frame --allocations
 //         the allocations of one frame of each scene at 192 x 108 and at
 //         1920 x 1080: equal counts mean the pixel passes allocate nothing.
@@ -193,10 +195,17 @@ void setParams(Scene scene, const Stage &s, EffectInstance &e, int width) {
     }
 }
 
+// The plug-in built with the benchmarks, or the one VELTRIX_BENCH_PLUGIN
+// names (to compare another build's output and speed with the same host).
+std::string pluginPath() {
+    const char *other = std::getenv("VELTRIX_BENCH_PLUGIN");
+    return other && *other ? other : VELTRIX_PLUGIN_PATH;
+}
+
 // The loaded plug-in set up on one scene, ready to render frames.
 struct Rig {
     Rig(Scene scene, int threads, int width = kWidth, int height = kHeight)
-        : stage(stageOf(scene, width, height)), plugin(VELTRIX_PLUGIN_PATH), host(plugin, options(threads)) {
+        : stage(stageOf(scene, width, height)), plugin(pluginPath()), host(plugin, options(threads)) {
         effect = std::make_unique<EffectInstance>(host, stage.comp, stage.effectLayer);
         if (host.globalSetup() != PF_Err_NONE || host.paramsSetup() != PF_Err_NONE)
             throw std::runtime_error("the plug-in did not set up");
@@ -271,11 +280,13 @@ int frameCommand(int argc, char **argv) {
     double best = 1e30;
     std::uint64_t hash = 0;
     Counted allocations{};
+    CommandRecord smartRender;
     for (int i = 0; i < repeats; ++i) {
         RenderResult frame;
         const auto start = std::chrono::steady_clock::now();
         allocations = countAllocations([&] { frame = rig.render(depth); });
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (seconds < best) smartRender = rig.host.last();
         best = std::min(best, seconds);
         hash = hashOf(*frame.output);
         if (i == 0 && argc > 6) writePpm(frame, argv[6]);
@@ -284,6 +295,10 @@ int frameCommand(int argc, char **argv) {
                 "(worker threads %ld)\n",
                 argv[2], depth, threads, repeats, best, static_cast<unsigned long long>(hash),
                 allocations.all, allocations.workers);
+    std::printf("  of the best frame: smart render command %.4f s", smartRender.seconds);
+    for (const PassTiming &pass : smartRender.passes)
+        std::printf(", pass of %ld pixels %.4f s", static_cast<long>(pass.iterations), pass.seconds);
+    std::printf("\n");
     return 0;
 }
 
