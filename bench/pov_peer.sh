@@ -69,7 +69,7 @@ best_pov=""
 for i in $(seq "$repeats"); do
   (cd "$work" && povray +Ipeer.pov +Opeer.png +FN +W1920 +H1080 +A0.0 +AM1 +R3 -J +WT"$threads" -D -V \
      >pov.log 2>&1) || { cat "$work/pov.log" >&2; exit 1; }
-  t=$(sed -n 's/^Trace Time:.*(\([0-9.]*\) seconds).*/\1/p' "$work/pov.log" | head -n 1)
+  t=$(sed -n 's/^ *Trace Time:.*(\([0-9.]*\) seconds).*/\1/p' "$work/pov.log" | head -n 1)
   [ -n "$t" ] || { echo "no trace time in POV-Ray's log:" >&2; cat "$work/pov.log" >&2; exit 1; }
   echo "POV-Ray trace time, run $i: $t s"
   best_pov=$(awk -v a="$t" -v b="$best_pov" 'BEGIN { print (b == "" || a < b) ? a : b }')
