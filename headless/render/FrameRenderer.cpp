@@ -110,8 +110,10 @@ FrameRenderer::~FrameRenderer() {
 Image FrameRenderer::render(double t) {
     const headless::Layer &layer =
         effect_->composition().layers[static_cast<std::size_t>(layer_)];
+    rendered_ = false;
     if (!layer.video || !layer.activeAt(t)) return Image::transparent(width_, height_, depth_);
 #ifdef VELTRIX_HAS_SMART_RENDER
+    rendered_ = true;
     const headless::RenderResult result = headless::renderFrame(*effect_, t, depth_, downsample_);
     if (result.err != PF_Err_NONE)
         throw RenderError("the effect's " + commandFailure(*host_, "smart render", result.err));
@@ -120,6 +122,10 @@ Image FrameRenderer::render(double t) {
 #else
     throw RenderError("this build of the headless host cannot run the smart render yet");
 #endif
+}
+
+const headless::CommandRecord *FrameRenderer::lastSmartRender() const {
+    return rendered_ && host_->last().cmd == PF_Cmd_SMART_RENDER ? &host_->last() : nullptr;
 }
 
 } // namespace veltrix_render
