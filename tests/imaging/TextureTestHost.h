@@ -1,5 +1,6 @@
 // Test doubles for the imaging tests, offered through a headless host's suite
-// registry:
+// registry in place of the host's own suites (which they restore when they
+// go):
 // - RecordingSamplers: the three area-sampling suites ("PF SamplingFloat
 //   Suite", "PF Sampling16 Suite", "PF Sampling8 Suite", version 1). Every
 //   call is recorded (depth, effect reference, 16.16 position, a copy of the
@@ -14,7 +15,9 @@
 // each double may exist at a time.
 #pragma once
 
+#include "headless/core/AreaSampler.h"
 #include "headless/core/Host.h"
+#include "headless/core/WorldSuites.h"
 #include "imaging/Pixel.h"
 
 #include <algorithm>
@@ -52,11 +55,10 @@ public:
         host_.suites().add("PF Sampling16 Suite", 1, &suite16_);
         host_.suites().add("PF Sampling8 Suite", 1, &suite8_);
     }
+    // Gives the host its own samplers back.
     ~RecordingSamplers()
     {
-        host_.suites().remove("PF SamplingFloat Suite", 1);
-        host_.suites().remove("PF Sampling16 Suite", 1);
-        host_.suites().remove("PF Sampling8 Suite", 1);
+        headless::installSamplingSuites(host_.suites());
         active_ = nullptr;
     }
     RecordingSamplers(const RecordingSamplers &) = delete;
@@ -141,9 +143,10 @@ public:
         active_ = this;
         host_.suites().add("AEGP World Suite", 3, &table_);
     }
+    // Gives the host its own world suites back.
     ~TestWorldSuite()
     {
-        host_.suites().remove("AEGP World Suite", 3);
+        headless::installWorldSuites(host_.suites());
         active_ = nullptr;
     }
     TestWorldSuite(const TestWorldSuite &) = delete;

@@ -1,0 +1,125 @@
+#include "headless/render/FrameRenderer.h"
+
+#include "headless/core/CompositionEffect.h"
+#include "headless/core/Host.h"
+#include "headless/core/Plugin.h"
+
+#if __has_include("headless/core/SmartRenderHost.h")
+#include "headless/core/SmartRenderHost.h"
+#define VELTRIX_HAS_SMART_RENDER 1
+#endif
+
+#include <cstring>
+
+namespace veltrix_render {
+
+namespace {
+
+std::string commandFailure(const headless::Host &host, const char *what, PF_Err err) {
+    std::string text = std::string(what) + " failed with error " + std::to_string(err);
+    if (host.last().threw) text += " (" + host.last().thrown + ")";
+    return text;
+}
+
+// Copies row `y` of an ARGB world into RGBA samples.
+template <class Pixel, class Sample, class Convert>
+void copyRow(const PF_LayerDef &world, int y, Sample *out, Convert convert) {
+    const auto *row = reinterpret_cast<const Pixel *>(static_cast<const char *>(world.data) +
+                                                      std::ptrdiff_t(y) * world.rowbytes);
+    for (A_long x = 0; x < world.width; ++x, out += 4) {
+        out[0] = convert(row[x].red);
+        out[1] = convert(row[x].green);
+        out[2] = convert(row[x].blue);
+        out[3] = convert(row[x].alpha);
+    }
+}
+
+int ceilDiv(int a, int b) { return b > 0 ? (a + b - 1) / b : a; }
+
+} // namespace
+
+headless::ParamCatalog readParamCatalog(const headless::Plugin &plugin) {
+    // Global set-up registers with the host's AEGP layer, which an effect
+    // instance serves; an empty composition is enough for that.
+    headless::Host host(plugin);
+    headless::EffectInstance instance(host, headless::Composition{}, -1);
+    if (PF_Err err = host.globalSetup())
+        throw RenderError("the plug-in's " + commandFailure(host, "global set-up", err));
+    PF_Err err = host.paramsSetup();
+    headless::ParamCatalog catalog;
+    if (!err) catalog = headless::ParamCatalog::fromParams(host.params());
+    const std::string failure = err ? commandFailure(host, "parameter set-up", err) : "";
+    host.globalSetdown();
+    if (err) throw RenderError("the plug-in's " + failure);
+    return catalog;
+}
+
+Image imageFromWorld(const PF_LayerDef &world, int bits) {
+    Image image = Image::transparent(world.width, world.height, bits);
+    if (!world.data || world.width <= 0 || world.height <= 0) return image;
+    const std::size_t stride = std::size_t(world.width) * 4;
+    for (int y = 0; y < world.height; ++y) {
+        switch (bits) {
+        case 16:
+            copyRow<PF_Pixel16>(world, y, &image.u16[std::size_t(y) * stride], fileSample16);
+            break;
+        case 32:
+            copyRow<PF_PixelFloat>(world, y, &image.f32[std::size_t(y) * stride],
+                                   [](float v) { return v; });
+            break;
+        default:
+            copyRow<PF_Pixel>(world, y, &image.u8[std::size_t(y) * stride],
+                              [](A_u_char v) { return v; });
+            break;
+        }
+    }
+    return image;
+}
+
+// ---- the renderer ------------------------------------------------------------------------
+
+FrameRenderer::FrameRenderer(const headless::Plugin &plugin, const headless::Scene &scene,
+                             const headless::SceneEffect &effect, int threads, int depth,
+                             int downsample)
+    : layer_(effect.layer), depth_(depth), downsample_(downsample < 1 ? 1 : downsample) {
+    headless::HostOptions options;
+    options.threads = threads;
+    host_ = std::make_unique<headless::Host>(plugin, options);
+    effect_ = std::make_unique<headless::EffectInstance>(*host_, scene.composition, effect.layer);
+    effect_->setRenderDepth(depth);
+    effect_->setDownsample({1, A_u_long(downsample_)}, {1, A_u_long(downsample_)});
+
+    if (PF_Err err = host_->globalSetup())
+        throw RenderError("the plug-in's " + commandFailure(*host_, "global set-up", err));
+    setUp_ = true;
+    if (PF_Err err = host_->paramsSetup())
+        throw RenderError("the plug-in's " + commandFailure(*host_, "parameter set-up", err));
+    headless::applySceneEffect(effect, *effect_);
+
+    const PF_InData &in = *host_->inData();
+    width_ = ceilDiv(in.width, downsample_);
+    height_ = ceilDiv(in.height, downsample_);
+}
+
+FrameRenderer::~FrameRenderer() {
+    if (setUp_) host_->globalSetdown();
+    effect_.reset();
+    host_.reset();
+}
+
+Image FrameRenderer::render(double t) {
+    const headless::Layer &layer =
+        effect_->composition().layers[static_cast<std::size_t>(layer_)];
+    if (!layer.video || !layer.activeAt(t)) return Image::transparent(width_, height_, depth_);
+#ifdef VELTRIX_HAS_SMART_RENDER
+    const headless::RenderResult result = headless::renderFrame(*effect_, t, depth_, downsample_);
+    if (result.err != PF_Err_NONE)
+        throw RenderError("the effect's " + commandFailure(*host_, "smart render", result.err));
+    if (!result.output) throw RenderError("the effect rendered no output");
+    return imageFromWorld(result.output->effectWorld(), depth_);
+#else
+    throw RenderError("this build of the headless host cannot run the smart render yet");
+#endif
+}
+
+} // namespace veltrix_render

@@ -1,0 +1,73 @@
+// Renders frames of one scene effect through the loaded plug-in, the way the
+// host would: one headless Host with the scene's composition, the effect on
+// its layer with the scene's parameter tracks, global and parameter set-up
+// once, then a smart render per frame at the requested depth and downsample.
+//
+// Only one Host runs commands at a time in a process: the effect keeps its
+// command context in process-wide state and declares itself unsafe for
+// concurrent commands, so frames of a range render one after another (each
+// frame uses every render thread).
+//
+// Thread safety: a FrameRenderer belongs to one thread.
+#pragma once
+
+#include "headless/core/ParamCatalog.h"
+#include "headless/core/SceneFile.h"
+#include "headless/render/ImageIO.h"
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+namespace headless {
+class Host;
+class EffectInstance;
+class Plugin;
+} // namespace headless
+
+namespace veltrix_render {
+
+// The plug-in failed to set up or render (exit code 1).
+class RenderError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The plug-in's parameters as it registers them (a Host of its own runs
+// global set-up, parameter set-up and set-down). Throws RenderError.
+headless::ParamCatalog readParamCatalog(const headless::Plugin &plugin);
+
+// The host's output buffer as a file image: ARGB to RGBA; 8-bit and float
+// samples unchanged; 16-bit samples scaled by fileSample16. `bits` is the
+// buffer's depth (8, 16, 32).
+Image imageFromWorld(const PF_LayerDef &world, int bits);
+
+class FrameRenderer {
+public:
+    // Sets up the effect of `effect` (a layer of `scene`); throws RenderError.
+    FrameRenderer(const headless::Plugin &plugin, const headless::Scene &scene,
+                  const headless::SceneEffect &effect, int threads, int depth, int downsample);
+    ~FrameRenderer();
+    FrameRenderer(const FrameRenderer &) = delete;
+    FrameRenderer &operator=(const FrameRenderer &) = delete;
+
+    // The effect's output at composition time `t`. When the effect's layer is
+    // not visible then (outside its in and out points, or switched off) the
+    // frame is transparent, as the composition shows it. Throws RenderError.
+    Image render(double t);
+
+    // Size of a frame: the layer's size divided by the downsample, rounded up.
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+private:
+    std::unique_ptr<headless::Host> host_;
+    std::unique_ptr<headless::EffectInstance> effect_;
+    int layer_;
+    int depth_;
+    int downsample_;
+    int width_ = 0, height_ = 0;
+    bool setUp_ = false;
+};
+
+} // namespace veltrix_render

@@ -1,0 +1,310 @@
+#include "headless/render/ImageIO.h"
+
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+namespace veltrix_render {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Larger than any composition; a bigger file is refused before its pixels
+// are allocated.
+constexpr long long kMaxImageSide = 30000;
+
+std::string lowerExtension(const std::string &path) {
+    std::string ext = fs::path(path).extension().string();
+    for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext;
+}
+
+// OpenImageIO's messages can span lines and end in a newline.
+std::string oneLine(std::string text) {
+    std::replace(text.begin(), text.end(), '\n', ' ');
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text.empty() ? "unknown error" : text;
+}
+
+// A name beside `target`, unique enough that concurrent writers never meet,
+// keeping the target's extension so the format is chosen the same way.
+fs::path temporaryBeside(const fs::path &target) {
+    static thread_local std::mt19937_64 random{std::random_device{}()};
+    const std::string tag = std::to_string(random() % 1000000000ULL);
+    return target.parent_path() /
+           ("." + target.stem().string() + ".veltrix-tmp-" + tag + target.extension().string());
+}
+
+void removeQuietly(const fs::path &path) {
+    std::error_code ec;
+    fs::remove(path, ec);
+}
+
+OIIO::TypeDesc typeOfBits(int bits) {
+    switch (bits) {
+    case 16: return OIIO::TypeDesc::UINT16;
+    case 32: return OIIO::TypeDesc::FLOAT;
+    default: return OIIO::TypeDesc::UINT8;
+    }
+}
+
+const void *samplesOf(const Image &image) {
+    switch (image.bits) {
+    case 16: return image.u16.data();
+    case 32: return image.f32.data();
+    default: return image.u8.data();
+    }
+}
+
+bool hasAllSamples(const Image &image) {
+    const std::size_t n = image.sampleCount();
+    switch (image.bits) {
+    case 8: return image.u8.size() == n;
+    case 16: return image.u16.size() == n;
+    case 32: return image.f32.size() == n;
+    default: return false;
+    }
+}
+
+// Writes the whole image to `path` as a file of the type its extension names.
+bool writeFile(const Image &image, const fs::path &path, const std::string &typeFrom,
+               std::string &error) {
+    std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(typeFrom);
+    if (!out) {
+        error = oneLine(OIIO::geterror());
+        return false;
+    }
+    OIIO::ImageSpec spec(image.width, image.height, 4, typeOfBits(image.bits));
+    spec.alpha_channel = 3;
+    // The samples are straight colour: say so, or the writer would divide
+    // them by alpha on the way out.
+    spec.attribute("oiio:UnassociatedAlpha", 1);
+    spec.attribute("Software", "veltrix-render");
+    if (!out->open(path.string(), spec) ||
+        !out->write_image(typeOfBits(image.bits), samplesOf(image)) || !out->close()) {
+        error = oneLine(out->geterror());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+// ---- images ------------------------------------------------------------------------
+
+Image Image::transparent(int width, int height, int bits) {
+    Image image;
+    image.width = std::max(0, width);
+    image.height = std::max(0, height);
+    image.bits = bits;
+    const std::size_t n = image.sampleCount();
+    if (bits == 16)
+        image.u16.assign(n, 0);
+    else if (bits == 32)
+        image.f32.assign(n, 0.0f);
+    else
+        image.u8.assign(n, 0);
+    return image;
+}
+
+std::uint16_t fileSample16(std::uint16_t hostSample) {
+    const std::uint32_t v = std::min<std::uint32_t>(hostSample, 32768);
+    // round(v * 65535 / 32768) in whole numbers: add half the divisor.
+    return static_cast<std::uint16_t>((v * 65535u + 16384u) / 32768u);
+}
+
+// ---- formats ------------------------------------------------------------------------
+
+bool OutputFormat::holds(int bits) const {
+    return std::find(depths.begin(), depths.end(), bits) != depths.end();
+}
+
+std::string OutputFormat::depthList() const {
+    std::string text;
+    for (std::size_t i = 0; i < depths.size(); ++i) {
+        if (i) text += i + 1 == depths.size() ? " or " : ", ";
+        text += std::to_string(depths[i]);
+    }
+    return text;
+}
+
+bool outputFormatOf(const std::string &path, OutputFormat &format) {
+    const std::string ext = lowerExtension(path);
+    if (ext == ".png") format = {ext, {8, 16}, 8};
+    else if (ext == ".tif" || ext == ".tiff") format = {ext, {8, 16, 32}, 8};
+    else if (ext == ".exr") format = {ext, {32}, 32};
+    else return false;
+    return true;
+}
+
+std::string supportedExtensions() { return ".png, .tif, .tiff or .exr"; }
+
+// ---- writing ----------------------------------------------------------------------------
+
+bool writeImage(const Image &image, const std::string &path, std::string &error) {
+    if (image.width <= 0 || image.height <= 0 || !hasAllSamples(image)) {
+        error = "the frame holds no pixels";
+        return false;
+    }
+    const fs::path target(path);
+    const fs::path temporary = temporaryBeside(target);
+    if (!writeFile(image, temporary, path, error)) {
+        removeQuietly(temporary);
+        return false;
+    }
+    std::error_code ec;
+    fs::rename(temporary, target, ec);
+    if (ec) {
+        removeQuietly(temporary);
+        error = "cannot replace " + path + ": " + ec.message();
+        return false;
+    }
+    return true;
+}
+
+bool canWriteBeside(const std::string &path, std::string &error) {
+    const fs::path target(path);
+    const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
+    std::error_code ec;
+    if (!fs::exists(folder, ec)) {
+        error = "the folder " + folder.string() + " does not exist";
+        return false;
+    }
+    if (!fs::is_directory(folder, ec)) {
+        error = folder.string() + " is not a folder";
+        return false;
+    }
+    if (fs::is_directory(target, ec)) {
+        error = path + " is a folder";
+        return false;
+    }
+    const fs::path probe = temporaryBeside(target);
+    {
+        std::ofstream file(probe, std::ios::binary);
+        if (!file) {
+            error = "cannot create files in the folder " + folder.string();
+            return false;
+        }
+    }
+    removeQuietly(probe);
+    return true;
+}
+
+// ---- reading ------------------------------------------------------------------------------
+
+namespace {
+
+std::unique_ptr<OIIO::ImageInput> openStraight(const std::string &path, std::string &error) {
+    std::error_code ec;
+    if (!fs::exists(path, ec)) {
+        error = "the file does not exist";
+        return nullptr;
+    }
+    if (fs::is_directory(path, ec)) {
+        error = "it is a folder";
+        return nullptr;
+    }
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1); // keep straight files straight
+    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path, &config);
+    if (!in) {
+        error = oneLine(OIIO::geterror());
+        return nullptr;
+    }
+    const OIIO::ImageSpec &spec = in->spec();
+    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0) {
+        error = "the image has no pixels";
+        return nullptr;
+    }
+    if (spec.width > kMaxImageSide || spec.height > kMaxImageSide) {
+        error = "the image is larger than " + std::to_string(kMaxImageSide) + " pixels a side";
+        return nullptr;
+    }
+    return in;
+}
+
+// Straight RGBA from `channels` samples per pixel.
+void toStraightRgba(const std::vector<float> &in, int channels, int alphaChannel,
+                    bool premultiplied, std::vector<float> &out) {
+    const std::size_t pixels = in.size() / std::size_t(channels);
+    out.resize(pixels * 4);
+    for (std::size_t p = 0; p < pixels; ++p) {
+        const float *s = &in[p * std::size_t(channels)];
+        float *d = &out[p * 4];
+        if (channels < 3) {
+            d[0] = d[1] = d[2] = s[0];
+        } else {
+            d[0] = s[0];
+            d[1] = s[1];
+            d[2] = s[2];
+        }
+        d[3] = alphaChannel >= 0 ? s[alphaChannel] : 1.0f;
+        if (premultiplied && d[3] > 0.0f)
+            for (int c = 0; c < 3; ++c) d[c] /= d[3];
+        for (int c = 0; c < 4; ++c)
+            if (!std::isfinite(d[c])) d[c] = 0.0f; // a damaged file must not poison the render
+    }
+}
+
+} // namespace
+
+bool readImage(const std::string &path, headless::FootageSource &out, std::string &error) {
+    std::unique_ptr<OIIO::ImageInput> in = openStraight(path, error);
+    if (!in) return false;
+    const OIIO::ImageSpec spec = in->spec();
+    const int channels = spec.nchannels;
+    std::vector<float> samples(std::size_t(spec.width) * std::size_t(spec.height) *
+                               std::size_t(channels));
+    if (!in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, samples.data())) {
+        error = oneLine(in->geterror());
+        return false;
+    }
+    in->close();
+    int alpha = spec.alpha_channel;
+    if (alpha < 0 && channels == 2) alpha = 1; // grey + alpha
+    if (alpha >= channels) alpha = -1;
+    const bool premultiplied = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
+    out.width = spec.width;
+    out.height = spec.height;
+    toStraightRgba(samples, channels, alpha, premultiplied, out.rgba);
+    const float aspect = spec.get_float_attribute("PixelAspectRatio", 1.0f);
+    out.pixelAspect = {1, 1};
+    if (aspect > 0.0f && std::isfinite(aspect) && aspect != 1.0f)
+        out.pixelAspect = {long(std::lround(aspect * 10000.0f)), 10000};
+    return true;
+}
+
+bool readStoredImage(const std::string &path, Image &out, std::string &error) {
+    std::unique_ptr<OIIO::ImageInput> in = openStraight(path, error);
+    if (!in) return false;
+    const OIIO::ImageSpec spec = in->spec();
+    if (spec.nchannels != 4) {
+        error = "expected 4 channels, found " + std::to_string(spec.nchannels);
+        return false;
+    }
+    const OIIO::TypeDesc stored = spec.format;
+    if (stored == OIIO::TypeDesc::UINT8) out = Image::transparent(spec.width, spec.height, 8);
+    else if (stored == OIIO::TypeDesc::UINT16) out = Image::transparent(spec.width, spec.height, 16);
+    else if (stored == OIIO::TypeDesc::FLOAT) out = Image::transparent(spec.width, spec.height, 32);
+    else {
+        error = std::string("unexpected sample type ") + stored.c_str();
+        return false;
+    }
+    void *data = out.bits == 8    ? static_cast<void *>(out.u8.data())
+                 : out.bits == 16 ? static_cast<void *>(out.u16.data())
+                                  : static_cast<void *>(out.f32.data());
+    if (!in->read_image(0, 0, 0, 4, stored, data)) {
+        error = oneLine(in->geterror());
+        return false;
+    }
+    in->close();
+    return true;
+}
+
+} // namespace veltrix_render

@@ -1,0 +1,81 @@
+// Image files for veltrix-render, through OpenImageIO: reading footage for
+// scene files, and writing rendered frames safely.
+//
+// Output types by extension (case does not matter):
+//   .png           8 or 16 bits (default 8)
+//   .tif / .tiff   8, 16 or 32-bit float (default 8)
+//   .exr           32-bit float (default 32)
+// Frames are RGBA with straight (unassociated) alpha, exactly as the effect
+// wrote its output buffer: 8-bit values unchanged, the host's 16-bit values
+// (full intensity 32768) scaled to the file's 0..65535 as
+// round(v * 65535 / 32768), floats unchanged.
+//
+// Writing never damages an existing file: the frame goes to a temporary file
+// beside the target, which is renamed over the target only once it is
+// complete. On any failure the temporary file is removed and the target is
+// left as it was.
+//
+// Thread safety: every function may be called from several threads at once
+// for different files.
+#pragma once
+
+#include "headless/core/Composition.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace veltrix_render {
+
+// A rendered frame ready to be written: RGBA, straight alpha, rows top first,
+// `bits` per channel (8, 16 or 32 float). 16-bit samples are in the file's
+// range 0..65535 already.
+struct Image {
+    int width = 0;
+    int height = 0;
+    int bits = 8;
+    std::vector<std::uint8_t> u8;
+    std::vector<std::uint16_t> u16;
+    std::vector<float> f32;
+
+    static Image transparent(int width, int height, int bits);
+    std::size_t sampleCount() const { return std::size_t(width) * std::size_t(height) * 4; }
+};
+
+// The host's 16-bit sample (0..32768) as a 16-bit file sample (0..65535).
+std::uint16_t fileSample16(std::uint16_t hostSample);
+
+// An output type: what a file extension stands for and which depths it holds.
+struct OutputFormat {
+    std::string extension; // lower case, with the dot
+    std::vector<int> depths;
+    int defaultDepth = 8;
+
+    bool holds(int bits) const;
+    std::string depthList() const; // "8 or 16"
+};
+
+// The output type of `path` by its extension; false when it is none of ours.
+bool outputFormatOf(const std::string &path, OutputFormat &format);
+// "png, tif, tiff or exr".
+std::string supportedExtensions();
+
+// Writes `image` to `path` through a temporary file. False with a reason in
+// `error` when anything fails; the target is then untouched.
+bool writeImage(const Image &image, const std::string &path, std::string &error);
+
+// True when a new file can be made in the folder of `path` (by making and
+// removing a temporary one); false with a reason otherwise.
+bool canWriteBeside(const std::string &path, std::string &error);
+
+// Reads the first image of `path` as straight RGBA floats (the scene loader's
+// ImageReader). Grey images fill red, green and blue; images without alpha
+// are opaque; premultiplied files are un-premultiplied.
+bool readImage(const std::string &path, headless::FootageSource &out, std::string &error);
+
+// Reads an RGBA file back with its samples exactly as stored (8, 16 or 32
+// bits, no alpha conversion); for tests and tools. False for files of other
+// depths or channel counts.
+bool readStoredImage(const std::string &path, Image &out, std::string &error);
+
+} // namespace veltrix_render

@@ -1,0 +1,25 @@
+// The work of one veltrix-render run once its options are parsed: load the
+// plug-in, read its parameters, load and check the scene, plan and check the
+// outputs, then render and write each frame.
+//
+// Everything that can be checked before rendering is: a bad scene or option
+// ends the run with kExitBadInput before the first frame, so nothing is
+// written. A failure while rendering or writing ends it with kExitFailed;
+// frames finished before it stay written (each file is complete), and the
+// file being written is left as it was.
+//
+// Thread safety: one run at a time per process (see FrameRenderer.h).
+#pragma once
+
+#include "headless/render/Options.h"
+
+#include <iosfwd>
+
+namespace veltrix_render {
+
+// Runs the render that `options` asks for. Results and statistics go to
+// `out`; progress and messages to `err` (a terminal when `errIsTerminal`).
+// Returns the exit code.
+int runRender(const Options &options, std::ostream &out, std::ostream &err, bool errIsTerminal);
+
+} // namespace veltrix_render
