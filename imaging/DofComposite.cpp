@@ -47,14 +47,15 @@ PF_Err BlurredLayer(const Record &info, const Layer &layer, int x, int y, PF_Pix
 
     const PF_SampPB pb =
         MakeSampPB((right - left) / 2.0, (bottom - top) / 2.0, layer.colour->effectWorld());
-    return HostAreaSample<P>(info.inData, SamplingSuites(info), FixedFromDouble((left + right) / 2.0),
+    return HostAreaSample<P>(info.inData, SamplingSuites(info),
+                             FixedFromDouble((left + right) / 2.0),
                              FixedFromDouble((top + bottom) / 2.0), pb, out);
 }
 
 template <class P> PF_Err CompositePixel(const Record *info, A_long i)
 {
     int x = 0, y = 0;
-    if (!info || !PixelOfIndex(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
+    if (!info || !PixelOfIndex<P>(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
     constexpr int colourBytes = static_cast<int>(sizeof(P));
     const void *nearDepth = WorldPixel(info->nearDepthWorld, sizeof(float), x, y);
     const void *farDepth = WorldPixel(info->farDepthWorld, sizeof(float), x, y);

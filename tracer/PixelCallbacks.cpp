@@ -73,7 +73,7 @@ template <class P> PF_PixelFloat TraceHits(const Record &info, const PixelRay &p
 template <class P> PF_Err TracePixel(const Record *info, A_long i)
 {
     int x = 0, y = 0;
-    if (!info || !PixelOfIndex(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
+    if (!info || !PixelOfIndex<P>(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
     const PixelRay p = CoverPixel(*info, x, y);
     const PF_PixelFloat colour =
         p.count > 0 ? WithCoverage(TraceHits<P>(*info, p), p.coverage) : kTransparent;
@@ -137,7 +137,7 @@ float MissDepth(const Record &info, const PixelRay &p)
 template <class P> PF_Err TraceDepthPixel(const Record *info, A_long i)
 {
     int x = 0, y = 0;
-    if (!info || !PixelOfIndex(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
+    if (!info || !PixelOfIndex<P>(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
     const DepthTargets dst = TargetsAt<P>(*info, x, y);
     if (!dst.complete()) return SideBufferError(*info);
 

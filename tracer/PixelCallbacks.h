@@ -48,11 +48,13 @@
 // composite). All of it is plain arithmetic on the caller's stack.
 namespace pixel_pass {
 
-// Column x and row y of iteration index i over `output`; false when i lies
-// outside it or the output has no pixels.
-inline bool PixelOfIndex(const PF_LayerDef *output, A_long i, int &x, int &y)
+// Column x and row y of iteration index i over `output`, whose pixels are of
+// type P; false when i lies outside it, or the output has no pixels or rows
+// too short for P (a pass of another depth than the output).
+template <class P> inline bool PixelOfIndex(const PF_LayerDef *output, A_long i, int &x, int &y)
 {
     if (!output || !output->data || output->width <= 0 || i < 0) return false;
+    if (output->rowbytes / static_cast<A_long>(sizeof(P)) < output->width) return false;
     x = static_cast<int>(i % output->width);
     y = static_cast<int>(i / output->width);
     return y < output->height;
@@ -61,7 +63,8 @@ inline bool PixelOfIndex(const PF_LayerDef *output, A_long i, int &x, int &y)
 // Pixel (x, y) of `output`, whose pixels are of type P; rows are rowbytes apart.
 template <class P> inline P *OutputPixel(const PF_LayerDef *output, int x, int y)
 {
-    char *row = static_cast<char *>(output->data) + static_cast<std::ptrdiff_t>(y) * output->rowbytes;
+    char *row =
+        static_cast<char *>(output->data) + static_cast<std::ptrdiff_t>(y) * output->rowbytes;
     return reinterpret_cast<P *>(row) + x;
 }
 

