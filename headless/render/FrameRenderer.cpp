@@ -91,9 +91,12 @@ FrameRenderer::FrameRenderer(const headless::Plugin &plugin, const headless::Sce
 
     if (PF_Err err = host_->globalSetup())
         throw RenderError("the plug-in's " + commandFailure(*host_, "global set-up", err));
+    if (PF_Err err = host_->paramsSetup()) {
+        const std::string failure = commandFailure(*host_, "parameter set-up", err);
+        host_->globalSetdown(); // the destructor does not run for a constructor that throws
+        throw RenderError("the plug-in's " + failure);
+    }
     setUp_ = true;
-    if (PF_Err err = host_->paramsSetup())
-        throw RenderError("the plug-in's " + commandFailure(*host_, "parameter set-up", err));
     headless::applySceneEffect(effect, *effect_);
 
     const PF_InData &in = *host_->inData();
