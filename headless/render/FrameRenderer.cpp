@@ -3,11 +3,7 @@
 #include "headless/core/CompositionEffect.h"
 #include "headless/core/Host.h"
 #include "headless/core/Plugin.h"
-
-#if __has_include("headless/core/SmartRenderHost.h")
 #include "headless/core/SmartRenderHost.h"
-#define VELTRIX_HAS_SMART_RENDER 1
-#endif
 
 #include <cstring>
 
@@ -114,15 +110,11 @@ Image FrameRenderer::render(double t) {
     const headless::Layer &layer =
         effect_->composition().layers[static_cast<std::size_t>(layer_)];
     if (!layer.video || !layer.activeAt(t)) return Image::transparent(width_, height_, depth_);
-#ifdef VELTRIX_HAS_SMART_RENDER
     const headless::RenderResult result = headless::renderFrame(*effect_, t, depth_, downsample_);
     if (result.err != PF_Err_NONE)
         throw RenderError("the effect's " + commandFailure(*host_, "smart render", result.err));
     if (!result.output) throw RenderError("the effect rendered no output");
     return imageFromWorld(result.output->effectWorld(), depth_);
-#else
-    throw RenderError("this build of the headless host cannot run the smart render yet");
-#endif
 }
 
 } // namespace veltrix_render
