@@ -259,7 +259,7 @@ Scenario changedControlLayerScenario(bool toLayer) {
         s.setup = setUp;
     } else {
         s.configure = [](EffectInstance &effect) { effect.chooseLayer(PARAM_CONTROL_LAYER, 2); };
-        s.setup = [](Session &session) {
+        s.setup = [](Session &session) -> PF_Err {
             if (PF_Err err = setUp(session)) return err;
             if (PF_Err err = session.host().userChangedParam(PARAM_CONTROL_LAYER)) return err;
             session.effect().chooseLayer(PARAM_CONTROL_LAYER, -1);
