@@ -90,7 +90,9 @@ PF_Err RunPass(Record &info, PF_IterateGenericFunc fn)
 {
     const PF_UtilCallbacks *utils = info.inData->utils;
     if (!utils || !utils->iterate_generic) return PF_Err_BAD_CALLBACK_PARAM;
-    return utils->iterate_generic(PixelCount(*info.outputWorld), &info, fn);
+    const PF_Err err = utils->iterate_generic(PixelCount(*info.outputWorld), &info, fn);
+    // A sample the host refused left a hole in the pass's pixels.
+    return err != PF_Err_NONE ? err : info.samplingErr.load();
 }
 
 // Whether a side buffer exists at the output's size, so that the passes find
@@ -223,10 +225,10 @@ PF_Err SmartRender(PF_InData *in_data, PF_OutData *, PF_SmartRenderExtra *extra)
     ATParameter reflectionReader(in_data);
     const PF_ParamDef reflection = reflectionReader.param(PARAM_REFLECTION_MAP);
     err |= textureReader.err();
-    if (NamesLayer(reflection.u.ld)) {
-        info.reflectionLayer = reflection.u.ld;
-        err |= reflectionReader.err();
-    }
+    if (NamesLayer(reflection.u.ld)) info.reflectionLayer = reflection.u.ld;
+    // A refused checkout reads as "none": counted whether or not a map was
+    // chosen, or the frame would be drawn without the map the user set.
+    err |= reflectionReader.err();
     info.outputWorld = output;
 
     if (!err) err = Trace(info);

@@ -25,6 +25,27 @@ constexpr std::string_view kSuiteNames[] = {
     "PF Sampling16 Suite",  "PF Sampling8 Suite",
 };
 
+// Every AEGP function the host offers the effect, by name. Those that give
+// something back (disposals, frees, unlocks) are not failed: a host that
+// refuses to take a thing back keeps it, and the effect has no answer to that
+// but the call it already made. The clean run checks that no other function
+// is called.
+constexpr std::string_view kAegpFunctions[] = {
+    "AEGP_ConvertEffectToCompTime", "AEGP_GetCameraType", "AEGP_GetCompLayerByIndex",
+    "AEGP_GetCompNumLayers", "AEGP_GetDefaultCameraDistanceToImagePlane",
+    "AEGP_GetDynamicStreamFlags", "AEGP_GetEffectCamera", "AEGP_GetEffectLayer",
+    "AEGP_GetExpression", "AEGP_GetItemDimensions", "AEGP_GetItemFromComp",
+    "AEGP_GetItemPixelAspectRatio", "AEGP_GetLayerDuration", "AEGP_GetLayerFlags",
+    "AEGP_GetLayerInPoint", "AEGP_GetLayerName", "AEGP_GetLayerNumMasks",
+    "AEGP_GetLayerObjectType", "AEGP_GetLayerParentComp", "AEGP_GetLayerSourceItem",
+    "AEGP_GetLayerStreamValue", "AEGP_GetLayerToWorldXform", "AEGP_GetLightType",
+    "AEGP_GetMemHandleSize", "AEGP_GetNewEffectForEffect", "AEGP_GetNewEffectStreamByIndex",
+    "AEGP_GetStreamNumKFs", "AEGP_LockMemHandle", "AEGP_NewMemHandle", "AEGP_RegisterWithAEGP",
+    "AEGP_SetDynamicStreamFlag", "AEGP_SetExpression", "AEGP_SetLayerName",
+};
+constexpr std::string_view kAegpReleases[] = {"AEGP_DisposeEffect", "AEGP_DisposeStream",
+                                              "AEGP_FreeMemHandle", "AEGP_UnlockMemHandle"};
+
 long callsOf(const headless::Faults &faults, const ServiceFault &fault) {
     return fault.detail.empty() ? faults.calls(fault.service)
                                 : faults.calls(fault.service, fault.detail);
@@ -93,12 +114,14 @@ bool cleanRun(PF_EntryPointFunc entry, const Scenario &scenario, CleanRun &clean
     host.faults().resetCounts();
     host.faults().arm(kNeverCalled, 1, PF_Err_INTERNAL_STRUCT_DAMAGED);
     if (problem.empty()) clean.outcome = scenario.act(*session);
-    long namedAcquisitions = 0;
+    // Calls by name, to prove that every suite and AEGP function is swept.
+    std::map<std::string_view, long> named;
     for (const ServiceFault &fault : sweptServices()) {
         clean.calls[faultName(fault)] = callsOf(host.faults(), fault);
-        if (fault.service == service::kAcquireSuite)
-            namedAcquisitions += callsOf(host.faults(), fault);
+        named[fault.service] += callsOf(host.faults(), fault);
     }
+    for (std::string_view function : kAegpReleases)
+        named[service::kAegp] += host.faults().calls(service::kAegp, function);
     clean.heldAfterAct = host.ledger().outstanding();
 
     if (problem.empty() && clean.outcome.err != PF_Err_NONE)
@@ -106,8 +129,9 @@ bool cleanRun(PF_EntryPointFunc entry, const Scenario &scenario, CleanRun &clean
                   host.last().thrown;
     if (problem.empty() && !clean.outcome.seen.defect.empty())
         problem = "the clean run's result is ill formed: " + clean.outcome.seen.defect;
-    if (problem.empty() && namedAcquisitions != host.faults().calls(service::kAcquireSuite))
-        problem = "a suite the sweep does not know was acquired";
+    for (std::string_view byName : {service::kAcquireSuite, service::kAegp})
+        if (problem.empty() && named[byName] != host.faults().calls(byName))
+            problem = "a " + std::string(byName) + " the sweep does not know by name was made";
     for (const std::string &name : scenario.mustCall)
         if (problem.empty() && host.faults().calls(name) == 0)
             problem = "the clean run never calls " + name;
@@ -124,6 +148,13 @@ struct FailingRun {
     std::string why;
 };
 
+// Where two observations part, for the report.
+std::string firstDifference(const std::string &a, const std::string &b) {
+    std::size_t at = 0;
+    while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+    return " (from byte " + std::to_string(at) + " of " + std::to_string(b.size()) + ")";
+}
+
 // Judges what a run with one failure produced against the clean run.
 RunResult judge(const Scenario &scenario, const ServiceFault &fault, long fired,
                 const Outcome &outcome, const CleanRun &clean, std::string &why) {
@@ -136,7 +167,8 @@ RunResult judge(const Scenario &scenario, const ServiceFault &fault, long fired,
     if (outcome.err != PF_Err_NONE) return RunResult::Error;
     if (outcome.seen.bytes == clean.outcome.seen.bytes) return RunResult::SameAsClean;
     if (!scenario.degradable || !scenario.degradable(fault.service, fault.detail)) {
-        why = "succeeded with a result that differs from the clean run";
+        why = "succeeded with a result that differs from the clean run" +
+              firstDifference(outcome.seen.bytes, clean.outcome.seen.bytes);
         return RunResult::Broken;
     }
     if (!outcome.seen.defect.empty()) {
@@ -231,6 +263,8 @@ const std::vector<ServiceFault> &sweptServices() {
         };
         for (std::string_view suite : kSuiteNames)
             list.push_back({service::kAcquireSuite, suite, PF_Err_BAD_CALLBACK_PARAM});
+        for (std::string_view function : kAegpFunctions)
+            list.push_back({service::kAegp, function, A_Err_GENERIC});
         const ServiceFault rest[] = {
             {service::kAddParam, {}, PF_Err_OUT_OF_MEMORY},
             {service::kCheckoutParam, {}, PF_Err_OUT_OF_MEMORY},
@@ -242,7 +276,6 @@ const std::vector<ServiceFault> &sweptServices() {
             {service::kIterate, {}, PF_Interrupt_CANCEL},
             {service::kAbort, {}, PF_Interrupt_CANCEL},
             {service::kProgress, {}, PF_Interrupt_CANCEL},
-            {service::kAegp, {}, A_Err_GENERIC},
             {service::kUpdateParamUI, {}, PF_Err_OUT_OF_MEMORY},
             {service::kAreaSample, {}, PF_Err_OUT_OF_MEMORY, true},
             {service::kPointSample, {}, PF_Err_OUT_OF_MEMORY, true},

@@ -1,9 +1,6 @@
 #include "tests/reliability/Scenarios.h"
 
-#if __has_include("headless/core/SmartRenderHost.h")
 #include "headless/core/SmartRenderHost.h"
-#define VELTRIX_HAS_SMART_RENDER 1
-#endif
 #include "host/GlobalData.h"
 #include "host/ParamIds.h"
 
@@ -45,7 +42,8 @@ Observation observeGlobalSetup(Session &s) {
     return seen;
 }
 
-// The host's parameter array, field by field (no padding bytes).
+// The host's parameter array as the effect registered it, field by field (no
+// padding bytes).
 Observation observeParams(Session &s) {
     Observation seen;
     headless::ParamArray &params = s.host().params();
@@ -58,7 +56,11 @@ Observation observeParams(Session &s) {
         append(seen.bytes, def.param_type);
         appendText(seen.bytes, std::string(def.name, strnlen(def.name, sizeof def.name)));
         append(seen.bytes, def.flags);
-        append(seen.bytes, def.u);
+        // A layer record carries the host's own pointers; only its default is the effect's.
+        if (def.param_type == PF_Param_LAYER)
+            append(seen.bytes, def.u.ld.dephault);
+        else
+            append(seen.bytes, def.u);
     }
     return seen;
 }
@@ -75,7 +77,6 @@ Observation observeControls(Session &s) {
     return seen;
 }
 
-#ifdef VELTRIX_HAS_SMART_RENDER
 // A rendered frame: every output pixel in float (exact for every depth). A
 // pixel the effect did not write still holds the host's garbage, which is
 // NaN in float and above full intensity in 16 bits.
@@ -102,7 +103,6 @@ Observation observeFrame(const headless::RenderResult &frame) {
     return seen;
 }
 
-#endif
 
 Outcome command(PF_Err err, Observation seen) { return Outcome{err, std::move(seen)}; }
 
@@ -276,7 +276,6 @@ Scenario changedControlLayerScenario(bool toLayer) {
     return s;
 }
 
-#ifdef VELTRIX_HAS_SMART_RENDER
 enum class Frame { Plain, Textured, Reflection, DepthOfField };
 
 const char *frameName(Frame frame) {
@@ -329,7 +328,6 @@ Scenario renderScenario(Frame frame, int depth) {
     return s;
 }
 
-#endif
 
 Scenario globalSetdownScenario() {
     Scenario s;
@@ -356,10 +354,8 @@ std::vector<Scenario> hostSequences() {
     list.push_back(updateUIScenario(true));
     list.push_back(changedControlLayerScenario(true));
     list.push_back(changedControlLayerScenario(false));
-#ifdef VELTRIX_HAS_SMART_RENDER
     for (Frame frame : {Frame::Plain, Frame::Textured, Frame::Reflection, Frame::DepthOfField})
         for (int depth : {8, 16, 32}) list.push_back(renderScenario(frame, depth));
-#endif
     list.push_back(globalSetdownScenario());
     return list;
 }
