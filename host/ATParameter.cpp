@@ -27,11 +27,12 @@ void ATParameter::checkout(PF_ParamIndex index, A_long time) {
     std::memset(&def_, 0, sizeof def_);
     if (!in_data_ || !in_data_->inter.checkout_param) {
         err_ = PF_Err_BAD_CALLBACK_PARAM;
-        return;
+    } else {
+        err_ = in_data_->inter.checkout_param(in_data_->effect_ref, index, time,
+                                              in_data_->time_step, in_data_->time_scale, &def_);
+        held_ = err_ == PF_Err_NONE;
     }
-    err_ = in_data_->inter.checkout_param(in_data_->effect_ref, index, time, in_data_->time_step,
-                                          in_data_->time_scale, &def_);
-    held_ = err_ == PF_Err_NONE;
+    if (firstErr_ == PF_Err_NONE) firstErr_ = err_;
 }
 
 void ATParameter::checkin() {

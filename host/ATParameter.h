@@ -32,6 +32,10 @@ public:
     PF_ParamDef param(PF_ParamIndex index, A_long time);
     // The error of the last checkout.
     PF_Err err() const { return err_; }
+    // The first checkout error since construction: a reader that has read
+    // several parameters uses it to tell whether any of them is what the
+    // host left in a failed checkout rather than the parameter's value.
+    PF_Err firstErr() const { return firstErr_; }
 
     // Value readers; each reads through param() and converts the parameter's
     // value word.
@@ -56,6 +60,7 @@ private:
     void checkin();
 
     PF_Err err_ = PF_Err_NONE;
+    PF_Err firstErr_ = PF_Err_NONE;
     const PF_InData *in_data_;
     PF_ParamDef def_{};
     A_long time_ = 0;

@@ -24,6 +24,25 @@ AEGP_PluginID pluginIDOf(const PF_InData *in_data) {
     return global ? global->pluginID : 0;
 }
 
+// Commands whose handlers reach the host through the context's block: host
+// memory, the AEGP wrappers (which take the basic suite from it) and the
+// shared suite cache. When the host cannot give the block they would run on
+// the wrappers' defaults and report success for a result nobody asked for
+// (a render without its camera, lights or control layer), so they report
+// that the host is out of memory instead. Global set-down runs regardless:
+// it must still give the global data back.
+bool needsContextBlock(PF_Cmd cmd) {
+    switch (cmd) {
+    case PF_Cmd_GLOBAL_SETUP:
+    case PF_Cmd_USER_CHANGED_PARAM:
+    case PF_Cmd_UPDATE_PARAMS_UI:
+    case PF_Cmd_SMART_RENDER:
+        return true;
+    default:
+        return false;
+    }
+}
+
 PF_Err routeCommand(PF_Cmd cmd, PF_InData *in_data, PF_OutData *out_data, PF_ParamDef *params[],
                     PF_LayerDef *output, void *extra) {
     switch (cmd) {
@@ -75,6 +94,7 @@ extern "C" VELTRIX_EXPORT PF_Err EntryPointFunc(PF_Cmd cmd, PF_InData *in_data,
     // before any of these results is returned.
     try {
         aeLibInit context(cmd, pluginIDOf(in_data), in_data);
+        if (in_data && !context.getInData() && needsContextBlock(cmd)) return PF_Err_OUT_OF_MEMORY;
         return routeCommand(cmd, in_data, out_data, params, output, extra);
     } catch (PF_Err err) {
         return err;

@@ -2,6 +2,7 @@
 
 #include "host/AEGP_SuiteHandler.h"
 #include "host/Handlers.h"
+#include "host/aeLibInit.h"
 
 GlobalData::GlobalData(const PF_InData *in_data) {
     // A cache of its own, so that the utility suite is released as soon as
@@ -40,9 +41,22 @@ PF_Err GlobalSetup(PF_InData *in_data, PF_OutData *out_data, PF_ParamDef *[], PF
 
 PF_Err GlobalSetdown(PF_InData *in_data) {
     if (!in_data) return PF_Err_NONE;
-    // The virtual deleting destructor frees the block, disposing of the very
-    // handle the host passed in.
-    delete GlobalData::fromHandle(in_data->global_data);
+    GlobalData *global = GlobalData::fromHandle(in_data->global_data);
+    if (!global) return PF_Err_NONE;
+    const aeLibInit *context = aeLibInit::_current;
+    if (context && context->getInData()) {
+        // The virtual deleting destructor frees the block, disposing of the
+        // very handle the host passed in.
+        delete global;
+        return PF_Err_NONE;
+    }
+    // The host could not give this command its context block, so host memory
+    // cannot be freed the usual way; this is the last chance to give the
+    // global data's handle back, so do it through the in-data directly.
+    global->~GlobalData();
+    const PF_UtilCallbacks *utils = in_data->utils;
+    if (utils && utils->host_unlock_handle) utils->host_unlock_handle(in_data->global_data);
+    if (utils && utils->host_dispose_handle) utils->host_dispose_handle(in_data->global_data);
     return PF_Err_NONE;
 }
 

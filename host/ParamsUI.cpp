@@ -54,21 +54,27 @@ AEGP_LayerH ChosenControlLayer(PF_ParamDef *params[]) {
 }
 
 // Writes the expression for `layer` (none: removes it) onto the hidden slider.
-void WatchControlLayer(AEGP_LayerH layer) {
+// Host errors are absorbed (the expression may then be missing), but a name
+// that could not be copied for want of memory would put a wrong name into the
+// expression: that is the command's PF_Err_OUT_OF_MEMORY.
+PF_Err WatchControlLayer(AEGP_LayerH layer) {
     AEO::Interface effectInterface;
     AEO::Effect effect(effectInterface.GetNewEffectForEffect());
     AEO::Stream watch(effect.GetNewStreamByIndex(PARAM_CONTROL_WATCH));
     if (!layer) {
         watch.SetExpression("");
-        return;
+        return PF_Err_NONE;
     }
 
     AEO::Layer control(layer);
     // A layer that shows its source's name has no name of its own to look it
     // up by; give it that name.
     if (control.getLayerName().empty()) control.SetName(control.getSourceName());
-    const aeString expression = ControlWatchExpression(control.getLayerNameLocalized());
+    const aeString name = control.getLayerNameLocalized();
+    if (control.err() == PF_Err_OUT_OF_MEMORY) return PF_Err_OUT_OF_MEMORY;
+    const aeString expression = ControlWatchExpression(name);
     watch.SetExpression(expression.c_str());
+    return PF_Err_NONE;
 }
 
 // Keeps the hidden slider out of the timeline of older hosts, which show it
@@ -147,8 +153,7 @@ PF_Err HandleChangedParam(PF_InData *, PF_OutData *, PF_ParamDef *params[], PF_L
     if (!extra || extra->param_index != PARAM_CONTROL_LAYER) return PF_Err_NONE;
     // Without the parameter's record there is no telling what was chosen.
     if (!Param(params, PARAM_CONTROL_LAYER)) return PF_Err_NONE;
-    WatchControlLayer(ChosenControlLayer(params));
-    return PF_Err_NONE;
+    return WatchControlLayer(ChosenControlLayer(params));
 }
 
 PF_Err UpdataParamsUI(PF_InData *in_data, PF_OutData *, PF_ParamDef *params[], PF_LayerDef *) {

@@ -90,7 +90,9 @@ PF_Err RunPass(Record &info, PF_IterateGenericFunc fn)
 {
     const PF_UtilCallbacks *utils = info.inData->utils;
     if (!utils || !utils->iterate_generic) return PF_Err_BAD_CALLBACK_PARAM;
-    return utils->iterate_generic(PixelCount(*info.outputWorld), &info, fn);
+    const PF_Err err = utils->iterate_generic(PixelCount(*info.outputWorld), &info, fn);
+    // A sample the host refused left a hole in the pass's pixels.
+    return err != PF_Err_NONE ? err : info.samplingErr.load();
 }
 
 // Whether a side buffer exists at the output's size, so that the passes find
@@ -128,6 +130,13 @@ PF_Err TraceWithDepthOfField(Record &info, const Passes &passes)
     return err;
 }
 
+// Whether the passes ask the host's samplers for anything: a texture, a
+// reflection map, or the blur of depth of field.
+bool SamplesLayers(const Record &info)
+{
+    return NamesLayer(info.textureLayer) || NamesLayer(info.reflectionLayer) || info.dofEnabled;
+}
+
 // Traces the frame into the record's output.
 PF_Err Trace(Record &info)
 {
@@ -135,10 +144,11 @@ PF_Err Trace(Record &info)
     if (pixels == 0) return PF_Err_NONE;             // nothing to draw
     if (pixels < 0) return PF_Err_BAD_CALLBACK_PARAM; // more than one pass can count
 
-    // The render threads must find the sampling suite already in the record's
-    // cache: a host without it is this command's error, never something
-    // thrown on a worker thread.
-    if (PF_Err err = AcquireSamplingSuite(info)) return err;
+    // A frame that samples must find the sampling suite already in the
+    // record's cache when the render threads start: a host without it is this
+    // command's error, never something thrown on a worker thread.
+    if (SamplesLayers(info))
+        if (PF_Err err = AcquireSamplingSuite(info)) return err;
 
     const Passes passes = PassesFor(info.pixelFormat);
     if (!info.dofEnabled) return RunPass(info, passes.single);
@@ -215,10 +225,10 @@ PF_Err SmartRender(PF_InData *in_data, PF_OutData *, PF_SmartRenderExtra *extra)
     ATParameter reflectionReader(in_data);
     const PF_ParamDef reflection = reflectionReader.param(PARAM_REFLECTION_MAP);
     err |= textureReader.err();
-    if (NamesLayer(reflection.u.ld)) {
-        info.reflectionLayer = reflection.u.ld;
-        err |= reflectionReader.err();
-    }
+    if (NamesLayer(reflection.u.ld)) info.reflectionLayer = reflection.u.ld;
+    // A refused checkout reads as "none": counted whether or not a map was
+    // chosen, or the frame would be drawn without the map the user set.
+    err |= reflectionReader.err();
     info.outputWorld = output;
 
     if (!err) err = Trace(info);

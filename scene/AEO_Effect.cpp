@@ -8,8 +8,8 @@ Effect::Effect(AEGP_EffectRefH effect) : effect_(effect) { requireHandle(effect)
 
 Effect::~Effect() {
     if (!effect_) return;
-    setErr(PF_Err_NONE); // the reference is ours even after a failed call
-    call(effect_suite_, &AEGP_EffectSuite3::AEGP_DisposeEffect, effect_);
+    // The reference is ours even after a failed call.
+    release(effect_suite_, &AEGP_EffectSuite3::AEGP_DisposeEffect, effect_);
 }
 
 AEGP_StreamRefH Effect::GetNewStreamByIndex(PF_ParamIndex index) {

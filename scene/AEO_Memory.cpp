@@ -9,8 +9,7 @@ Memory::~Memory() {
     // The handle is ours whatever happened before: give it back.
     setErr(PF_Err_NONE);
     Unlock();
-    setErr(PF_Err_NONE);
-    call(memory_, &AEGP_MemorySuite1::AEGP_FreeMemHandle, handle_);
+    release(memory_, &AEGP_MemorySuite1::AEGP_FreeMemHandle, handle_);
 }
 
 void *Memory::Lock() {

@@ -145,6 +145,21 @@ protected:
         return invoke(table, suite.err(), fn, args...);
     }
 
+    // Gives back a host object this wrapper owns, whatever happened before:
+    // through `suite`, or - when that suite could not be acquired - through
+    // one acquired for this call alone, since an owned handle that is not
+    // given back stays with the host for good.
+    template <class SuiteType, class Fn, class... Args>
+    void release(Suite<SuiteType> &suite, Fn SuiteType::*fn, Args... args) {
+        err_ = PF_Err_NONE;
+        if (const SuiteType *table = suite.suite()) {
+            invoke(table, suite.err(), fn, args...);
+            return;
+        }
+        Suite<SuiteType> again;
+        invoke(again.suite(), again.err(), fn, args...);
+    }
+
 private:
     PF_Err err_ = PF_Err_NONE;
 };

@@ -8,8 +8,8 @@ Stream::Stream(AEGP_StreamRefH stream) : stream_(stream) { requireHandle(stream)
 
 Stream::~Stream() {
     if (!stream_) return;
-    setErr(PF_Err_NONE); // the reference is ours even after a failed call
-    call(stream_suite_, &AEGP_StreamSuite4::AEGP_DisposeStream, stream_);
+    // The reference is ours even after a failed call.
+    release(stream_suite_, &AEGP_StreamSuite4::AEGP_DisposeStream, stream_);
 }
 
 void Stream::SetExpression(const A_char *expression) {

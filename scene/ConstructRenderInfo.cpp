@@ -10,9 +10,10 @@
 // the surface is also mirrored in its tangent plane at that point.
 //
 // The parameters are read through two readers in turn: one for the surface,
-// one for the camera, lights and material. Host errors are not reported: the
-// wrappers and the readers answer with their defaults, which are used as they
-// are, and construction always succeeds.
+// one for the camera, lights and material. Errors of the host-object wrappers
+// are not reported: they answer with their defaults, which are used as they
+// are. A parameter checkout the host refuses is returned (the first one), so
+// that the render reports it instead of drawing with zeros.
 //
 // Thread safety: runs on the thread that handles the render command, inside
 // an open command context, before any pixel is traced.
@@ -309,7 +310,8 @@ AEGP_LayerH ControlLayer(ATParameter &params) {
     return static_cast<AEGP_LayerH>(params.param(PARAM_CONTROL_LAYER).u.ld.reserved0);
 }
 
-void SetupSurface(const PF_InData *in_data, Info &info) {
+// Returns the first parameter checkout the host refused.
+PF_Err SetupSurface(const PF_InData *in_data, Info &info) {
     ATParameter params(in_data);
     SetupOpening(in_data, params, info);
     SetupTextureSize(in_data, params, info);
@@ -319,6 +321,7 @@ void SetupSurface(const PF_InData *in_data, Info &info) {
     const Placement place = control ? PlaceFromControlLayer(in_data, control, d, info)
                                     : PlaceFromParameters(in_data, params, d, info);
     SetupSurfaceFrame(place, info);
+    return params.firstErr();
 }
 
 // ---- material, rendering, extension, depth composite -------------------------------
@@ -383,7 +386,8 @@ void SetupDepthComposite(ATParameter &params, Info &info) {
 }
 
 // Camera, lights, material and rendering options, once the surface is placed.
-void SetupSceneAndMaterial(const PF_InData *in_data, Info &info) {
+// Returns the first parameter checkout the host refused.
+PF_Err SetupSceneAndMaterial(const PF_InData *in_data, Info &info) {
     ATParameter params(in_data);
     const SceneComposition scene = FindComposition(in_data);
     const CameraChoice camera = SetupCamera(scene, params, info);
@@ -399,13 +403,16 @@ void SetupSceneAndMaterial(const PF_InData *in_data, Info &info) {
     info.textureBlur = 1.0 - FixedValue(params, PARAM_SHARPNESS);
     SetupExtension(params, info);
     SetupDepthComposite(params, info);
+    return params.firstErr();
 }
 
 } // namespace
 
 PF_Err ConstructRenderInfo(const PF_InData *in_data, RenderInfoTemplate<Hyperboloid> &info) {
     if (!in_data) return PF_Err_NONE; // nothing to build from: the record keeps its initial values
-    SetupSurface(in_data, info);
-    SetupSceneAndMaterial(in_data, info);
-    return PF_Err_NONE;
+    // A parameter the host would not check out reads as zeros: the record is
+    // then not the frame the user set up, and the render must not claim it is.
+    const PF_Err surfaceErr = SetupSurface(in_data, info);
+    const PF_Err sceneErr = SetupSceneAndMaterial(in_data, info);
+    return surfaceErr != PF_Err_NONE ? surfaceErr : sceneErr;
 }

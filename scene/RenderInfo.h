@@ -25,6 +25,8 @@
 #include "scene/Light.h"
 #include "scene/Vectormath.h"
 
+#include <atomic>
+
 namespace AEO {
 class World;
 }
@@ -176,10 +178,22 @@ public:
     double textureBlur = 1.0;
     typename ExtraRenderInfo<Shape>::ExtensionInfo extension;
     DepthCompositeInfo depthComposite;
+
+    // The first error a host sampler answered during the pixel passes. The
+    // shading goes on with a transparent sample (it has no error path of its
+    // own); the render handler reports this error once a pass is over, so a
+    // frame with a failed sample is never taken for a finished one. Written
+    // from the render threads, hence atomic.
+    mutable std::atomic<PF_Err> samplingErr{PF_Err_NONE};
+    void noteSamplingErr(PF_Err err) const {
+        PF_Err none = PF_Err_NONE;
+        if (err != PF_Err_NONE) samplingErr.compare_exchange_strong(none, err);
+    }
 };
 
 extern template class RenderInfoTemplate<Hyperboloid>;
 
 // Fills the record from the effect's parameters and the composition (scene
-// construction). Reports no errors: always returns PF_Err_NONE.
+// construction). Returns the first parameter checkout the host refused;
+// errors of the host-object wrappers are absorbed (their defaults are used).
 PF_Err ConstructRenderInfo(const PF_InData *inData, RenderInfoTemplate<Hyperboloid> &info);

@@ -100,7 +100,8 @@ bool BaseColour(const Record &info, const Ray &ray, double t, Hit &hit, PF_Pixel
     if (!IsLayerChosen(info.textureLayer)) return RampColour(info, hit, base);
     double rx = 0.0, ry = 0.0;
     getSampRadius(info, ray, t, hit.pn, hit.n, rx, ry);
-    TopologycalSampling<P>(info, hit.pn, hit.u, hit.v, rx, ry, &info.textureLayer, base);
+    info.noteSamplingErr(
+        TopologycalSampling<P>(info, hit.pn, hit.u, hit.v, rx, ry, &info.textureLayer, base));
     return base.alpha > 0.0f;
 }
 
@@ -230,8 +231,9 @@ void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const V
 
     const PF_SampPB pb = MakeSampPB(FiniteOrZero(lookup.rx), FiniteOrZero(lookup.ry), &map);
     PF_PixelFloat mapColour{};
-    HostAreaSample<P>(info.inData, SamplingSuites(info), FixedFromDouble(lookup.x),
-                      FixedFromDouble(lookup.y), pb, mapColour);
+    info.noteSamplingErr(HostAreaSample<P>(info.inData, SamplingSuites(info),
+                                           FixedFromDouble(lookup.x), FixedFromDouble(lookup.y),
+                                           pb, mapColour));
 
     const double facing = 1.0 - std::fabs(Vectormath::Aos::dot(d, n));
     const float rho = static_cast<float>(static_cast<double>(info.reflectionIntensity) *
@@ -359,8 +361,8 @@ template <class P> Vector4 GetObstColor(const Record &info, const Ray &ray, cons
     shape.getUVFromCoordinate(info, X, u, v);
     shape.modifyUVByOpenParam(info, u, v);
     PF_PixelFloat texel{};
-    TopologycalSampling<P>(info, NormalisedPoint(shape, X), u, v, 0.0, 0.0, &info.textureLayer,
-                           texel);
+    info.noteSamplingErr(TopologycalSampling<P>(info, NormalisedPoint(shape, X), u, v, 0.0, 0.0,
+                                                &info.textureLayer, texel));
 
     const float tau = info.lightTransmission;
     const float a = texel.alpha;
