@@ -130,6 +130,13 @@ PF_Err TraceWithDepthOfField(Record &info, const Passes &passes)
     return err;
 }
 
+// Whether the passes ask the host's samplers for anything: a texture, a
+// reflection map, or the blur of depth of field.
+bool SamplesLayers(const Record &info)
+{
+    return NamesLayer(info.textureLayer) || NamesLayer(info.reflectionLayer) || info.dofEnabled;
+}
+
 // Traces the frame into the record's output.
 PF_Err Trace(Record &info)
 {
@@ -137,10 +144,11 @@ PF_Err Trace(Record &info)
     if (pixels == 0) return PF_Err_NONE;             // nothing to draw
     if (pixels < 0) return PF_Err_BAD_CALLBACK_PARAM; // more than one pass can count
 
-    // The render threads must find the sampling suite already in the record's
-    // cache: a host without it is this command's error, never something
-    // thrown on a worker thread.
-    if (PF_Err err = AcquireSamplingSuite(info)) return err;
+    // A frame that samples must find the sampling suite already in the
+    // record's cache when the render threads start: a host without it is this
+    // command's error, never something thrown on a worker thread.
+    if (SamplesLayers(info))
+        if (PF_Err err = AcquireSamplingSuite(info)) return err;
 
     const Passes passes = PassesFor(info.pixelFormat);
     if (!info.dofEnabled) return RunPass(info, passes.single);

@@ -18,15 +18,26 @@
 #include <algorithm>
 #include <cmath>
 
-inline void BuildCameraRay(const RenderInfoTemplate<Hyperboloid> &info, int x, int y,
-                           double offsetX, double offsetY, Ray &ray)
+// Image-plane coordinates (composition pixels from the principal point) of
+// the sub-pixel position x + offsetX, y + offsetY of the output grid.
+inline float ImagePlaneX(const RenderInfoTemplate<Hyperboloid> &info, int x, double offsetX)
+{
+    return static_cast<float>(((x + offsetX) / info.downsampleX - info.imagePlane.getX()) *
+                              info.pixelAspect);
+}
+inline float ImagePlaneY(const RenderInfoTemplate<Hyperboloid> &info, int y, double offsetY)
+{
+    return static_cast<float>((y + offsetY) / info.downsampleY - info.imagePlane.getY());
+}
+
+// The camera ray through image-plane point (px, py). Sub-samples of a pixel
+// share their columns and rows, so callers that trace several compute each
+// coordinate once.
+inline void CameraRayThrough(const RenderInfoTemplate<Hyperboloid> &info, float px, float py,
+                             Ray &ray)
 {
     using Vectormath::Aos::Vector3;
     using Vectormath::Aos::Vector4;
-
-    const float px = static_cast<float>(((x + offsetX) / info.downsampleX - info.imagePlane.getX()) *
-                                        info.pixelAspect);
-    const float py = static_cast<float>((y + offsetY) / info.downsampleY - info.imagePlane.getY());
 
     const Vectormath::Aos::Matrix4 &M = info.cameraToObject;
     const Vector3 axisX = M.getCol0().getXYZ();
@@ -45,4 +56,10 @@ inline void BuildCameraRay(const RenderInfoTemplate<Hyperboloid> &info, int x, i
     ray.direction = Vectormath::Aos::normalize(axisZ);
     const Vector3 start = axisX * px + axisY * py - axisZ * behind + M.getCol3().getXYZ();
     ray.origin = Vector4(start, 1.0f);
+}
+
+inline void BuildCameraRay(const RenderInfoTemplate<Hyperboloid> &info, int x, int y,
+                           double offsetX, double offsetY, Ray &ray)
+{
+    CameraRayThrough(info, ImagePlaneX(info, x, offsetX), ImagePlaneY(info, y, offsetY), ray);
 }

@@ -9,6 +9,13 @@ constexpr int kCentre = 0;
 constexpr int kFirstCorner = 5;
 constexpr int kSampleCount = 9;
 
+// The corner pass reads the corners as (left, top), (left, bottom),
+// (right, top), (right, bottom).
+static_assert(msaa_sampling_point[5][0] == msaa_sampling_point[6][0] &&
+              msaa_sampling_point[7][0] == msaa_sampling_point[8][0] &&
+              msaa_sampling_point[5][1] == msaa_sampling_point[7][1] &&
+              msaa_sampling_point[6][1] == msaa_sampling_point[8][1]);
+
 } // namespace
 
 double msaaRayTest(int x, int y, const RenderInfoTemplate<Hyperboloid> &info, int &count, double &A,
@@ -18,9 +25,16 @@ double msaaRayTest(int x, int y, const RenderInfoTemplate<Hyperboloid> &info, in
 
     // Corner pass. A corner whose line merely runs parallel to an asymptote
     // (A = 0) still counts here; it only marks the pixel as worth a closer look.
+    // The four corners lie on two columns and two rows of the image plane.
+    const float left = ImagePlaneX(info, x, msaa_sampling_point[kFirstCorner][0]);
+    const float right = ImagePlaneX(info, x, msaa_sampling_point[kSampleCount - 1][0]);
+    const float top = ImagePlaneY(info, y, msaa_sampling_point[kFirstCorner][1]);
+    const float bottom = ImagePlaneY(info, y, msaa_sampling_point[kSampleCount - 1][1]);
+    const float cornerX[4] = {left, left, right, right};
+    const float cornerY[4] = {top, bottom, top, bottom};
     int cornerHits = 0;
     for (int i = kFirstCorner; i < kSampleCount; ++i) {
-        BuildCameraRay(info, x, y, msaa_sampling_point[i][0], msaa_sampling_point[i][1], ray);
+        CameraRayThrough(info, cornerX[i - kFirstCorner], cornerY[i - kFirstCorner], ray);
         D = SingleRayTest(info, ray, A, Bh);
         if (D >= 0.0)
             ++cornerHits;

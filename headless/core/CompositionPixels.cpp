@@ -84,6 +84,17 @@ template <class Channel> Channel toInteger(float value, float full) {
     return Channel(scaled);
 }
 
+// `count` float pixels stored into a row of integer pixels P by that rule.
+template <class P> void storeRow(const PF_PixelFloat *src, int count, float full, std::byte *row) {
+    using Channel = decltype(P{}.alpha);
+    for (int x = 0; x < count; ++x) {
+        const PF_PixelFloat &p = src[x];
+        const P out = {toInteger<Channel>(p.alpha, full), toInteger<Channel>(p.red, full),
+                       toInteger<Channel>(p.green, full), toInteger<Channel>(p.blue, full)};
+        std::memcpy(row + std::size_t(x) * sizeof(P), &out, sizeof out);
+    }
+}
+
 } // namespace
 
 SourceImage layerSourceImage(const Layer &layer) {
@@ -101,7 +112,7 @@ SourceImage layerSourceImage(const Layer &layer) {
     return {};
 }
 
-SourceImage downsampleImage(const SourceImage &image, PF_RationalScale x, PF_RationalScale y) {
+SourceImage downsampleImage(SourceImage image, PF_RationalScale x, PF_RationalScale y) {
     const PF_RationalScale fx = usable(x), fy = usable(y);
     if (image.empty()) return {};
     if (fx.num == static_cast<A_long>(fx.den) && fy.num == static_cast<A_long>(fy.den)) return image;
@@ -161,8 +172,16 @@ std::unique_ptr<LayerImage> LayerImage::fromSource(const SourceImage &image, int
         return nullptr;
     std::unique_ptr<LayerImage> out = create(image.width, image.height, bitsPerChannel);
     if (!out) return nullptr;
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) out->store(x, y, image.at(x, y));
+    // Row by row, the depth decided once: a frame converts whole layers.
+    for (int y = 0; y < image.height; ++y) {
+        const PF_PixelFloat *src = &image.pixels[std::size_t(y) * std::size_t(image.width)];
+        std::byte *row = out->world_->row(y);
+        switch (bitsPerChannel) {
+        case 8: storeRow<PF_Pixel>(src, image.width, 255.f, row); break;
+        case 16: storeRow<PF_Pixel16>(src, image.width, 32768.f, row); break;
+        default: std::memcpy(row, src, std::size_t(image.width) * sizeof(PF_PixelFloat)); break;
+        }
+    }
     out->world_->pixelsChanged();
     return out;
 }

@@ -54,8 +54,9 @@ struct SourceImage {
 SourceImage layerSourceImage(const Layer &layer);
 
 // The image scaled by the downsample factors (see above). Factors that are
-// not positive count as 1.
-SourceImage downsampleImage(const SourceImage &image, PF_RationalScale x, PF_RationalScale y);
+// not positive count as 1. At full resolution the image is handed back as it
+// came (moved, not copied).
+SourceImage downsampleImage(SourceImage image, PF_RationalScale x, PF_RationalScale y);
 
 // Host-owned pixels of one depth (8, 16 or 32 bits per channel) in a
 // HostWorld: rows padded beyond width * bytes per pixel, so code that steps

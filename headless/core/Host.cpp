@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <exception>
@@ -87,7 +88,7 @@ PF_Err iterateGeneric(A_long iterationsL, void *refconPV, PF_IterateGenericFunc 
     // The effect's writes to its worlds before and during the pass become
     // visible to the samplers at these two boundaries.
     host->worlds().passBegins();
-    const PF_Err err = host->workers().iterate(iterationsL, refconPV, fn_func);
+    const PF_Err err = host->iterate(iterationsL, refconPV, fn_func);
     host->worlds().passEnds();
     return err;
 }
@@ -205,7 +206,9 @@ void Host::prepareOutData(PF_OutData &out) const {
 
 PF_Err Host::send(PF_Cmd cmd, void *extra, PF_LayerDef *output) {
     if (!entry_) {
-        last_ = CommandRecord{cmd, PF_Err_INVALID_CALLBACK, false, {}};
+        last_ = CommandRecord{};
+        last_.cmd = cmd;
+        last_.err = PF_Err_INVALID_CALLBACK;
         return PF_Err_INVALID_CALLBACK;
     }
     if (beforeSend_) beforeSend_(cmd);
@@ -260,7 +263,20 @@ void Host::afterCommand(PF_Cmd cmd, PF_Err err, const PF_OutData &out) {
     }
 }
 
+PF_Err Host::iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn) {
+    const auto start = std::chrono::steady_clock::now();
+    const PF_Err err = workers_.iterate(iterations, refcon, fn);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    if (depth_ > 0) {
+        std::lock_guard lock(passTimingsMutex_);
+        passTimings_.push_back({iterations, took.count()});
+    }
+    return err;
+}
+
 PF_Err Host::guarded(PF_Cmd cmd, bool integersAreErrors, const std::function<PF_Err()> &body) {
+    const auto start = std::chrono::steady_clock::now();
+    if (depth_ == 0) passTimings_.clear();
     Host *previousHost = g_inCommand.exchange(this);
     const PF_Cmd previousCmd = currentCmd_;
     currentCmd_ = cmd;
@@ -291,8 +307,10 @@ PF_Err Host::guarded(PF_Cmd cmd, bool integersAreErrors, const std::function<PF_
     --depth_;
     currentCmd_ = previousCmd;
     g_inCommand.store(previousHost);
-    last_ = record;
-    return record.err;
+    record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    record.passes = passTimings_;
+    last_ = std::move(record);
+    return last_.err;
 }
 
 std::string Host::describeCurrentException() {

@@ -39,9 +39,11 @@
 #include "headless/core/Worlds.h"
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 namespace headless {
 
@@ -63,12 +65,23 @@ struct HostOptions {
     int threads = 0;
 };
 
+// One iterate_generic pass of a command: its iteration count and how long it
+// took on the wall clock.
+struct PassTiming {
+    A_long iterations = 0;
+    double seconds = 0.0;
+};
+
 // How the last command ended.
 struct CommandRecord {
     PF_Cmd cmd = -1;
     PF_Err err = PF_Err_NONE;
     bool threw = false;   // something was thrown out of the entry point / functor
     std::string thrown;   // what was thrown, in words
+    // Wall-clock time of the whole command, and of each iterate_generic pass
+    // it ran, in the order they ended (a nested pass ends inside its outer one).
+    double seconds = 0.0;
+    std::vector<PassTiming> passes;
 };
 
 class Host {
@@ -152,6 +165,10 @@ public:
     // The live Host whose effect reference is `ref`, or null.
     static Host *fromEffectRef(PF_ProgPtr ref);
 
+    // Runs one iterate_generic pass on the workers and keeps its timing for
+    // the running command's record.
+    PF_Err iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn);
+
 private:
     struct Token; // what effect_ref points at
 
@@ -183,6 +200,11 @@ private:
     CommandRecord last_;
     Token *token_ = nullptr;
     std::function<void(PF_Cmd)> beforeSend_;
+
+    // Passes of the command running now (outermost command), for last();
+    // a nested pass may record from a worker thread.
+    std::mutex passTimingsMutex_;
+    std::vector<PassTiming> passTimings_;
 
     int depth_ = 0;
     PF_Cmd currentCmd_ = -1;

@@ -3,11 +3,7 @@
 #include "headless/core/CompositionEffect.h"
 #include "headless/core/Host.h"
 #include "headless/core/Plugin.h"
-
-#if __has_include("headless/core/SmartRenderHost.h")
 #include "headless/core/SmartRenderHost.h"
-#define VELTRIX_HAS_SMART_RENDER 1
-#endif
 
 #include <cstring>
 
@@ -91,9 +87,12 @@ FrameRenderer::FrameRenderer(const headless::Plugin &plugin, const headless::Sce
 
     if (PF_Err err = host_->globalSetup())
         throw RenderError("the plug-in's " + commandFailure(*host_, "global set-up", err));
+    if (PF_Err err = host_->paramsSetup()) {
+        const std::string failure = commandFailure(*host_, "parameter set-up", err);
+        host_->globalSetdown(); // the destructor does not run for a constructor that throws
+        throw RenderError("the plug-in's " + failure);
+    }
     setUp_ = true;
-    if (PF_Err err = host_->paramsSetup())
-        throw RenderError("the plug-in's " + commandFailure(*host_, "parameter set-up", err));
     headless::applySceneEffect(effect, *effect_);
 
     const PF_InData &in = *host_->inData();
@@ -110,16 +109,18 @@ FrameRenderer::~FrameRenderer() {
 Image FrameRenderer::render(double t) {
     const headless::Layer &layer =
         effect_->composition().layers[static_cast<std::size_t>(layer_)];
+    rendered_ = false;
     if (!layer.video || !layer.activeAt(t)) return Image::transparent(width_, height_, depth_);
-#ifdef VELTRIX_HAS_SMART_RENDER
+    rendered_ = true;
     const headless::RenderResult result = headless::renderFrame(*effect_, t, depth_, downsample_);
     if (result.err != PF_Err_NONE)
         throw RenderError("the effect's " + commandFailure(*host_, "smart render", result.err));
     if (!result.output) throw RenderError("the effect rendered no output");
     return imageFromWorld(result.output->effectWorld(), depth_);
-#else
-    throw RenderError("this build of the headless host cannot run the smart render yet");
-#endif
+}
+
+const headless::CommandRecord *FrameRenderer::lastSmartRender() const {
+    return rendered_ && host_->last().cmd == PF_Cmd_SMART_RENDER ? &host_->last() : nullptr;
 }
 
 } // namespace veltrix_render

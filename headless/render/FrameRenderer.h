@@ -11,6 +11,7 @@
 // Thread safety: a FrameRenderer belongs to one thread.
 #pragma once
 
+#include "headless/core/Host.h"
 #include "headless/core/ParamCatalog.h"
 #include "headless/core/SceneFile.h"
 #include "headless/render/ImageIO.h"
@@ -56,6 +57,10 @@ public:
     // frame is transparent, as the composition shows it. Throws RenderError.
     Image render(double t);
 
+    // The host's record of the smart render the last render() sent (its time
+    // and the times of its pixel passes); null when that call sent none.
+    const headless::CommandRecord *lastSmartRender() const;
+
     // Size of a frame: the layer's size divided by the downsample, rounded up.
     int width() const { return width_; }
     int height() const { return height_; }
@@ -68,6 +73,7 @@ private:
     int downsample_;
     int width_ = 0, height_ = 0;
     bool setUp_ = false;
+    bool rendered_ = false; // the last render() sent the smart render
 };
 
 } // namespace veltrix_render

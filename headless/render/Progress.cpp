@@ -76,6 +76,12 @@ std::string RunStats::report() const {
     for (const FrameStats &f : frames) {
         out << "frame " << f.number << "  render " << formatSeconds(f.render) << ", write "
             << formatSeconds(f.write) << "\n";
+        if (f.smartRender > 0.0) {
+            out << "  smart render  " << formatSeconds(f.smartRender);
+            for (std::size_t i = 0; i < f.passes.size(); ++i)
+                out << (i ? ", " : " (") << "pixel pass " << i + 1 << " " << formatSeconds(f.passes[i]);
+            out << (f.passes.empty() ? "" : ")") << "\n";
+        }
         render += f.render;
         write += f.write;
     }

@@ -62,6 +62,10 @@ struct FrameStats {
     long number = 0;
     double render = 0.0; // seconds in the effect's render, host included
     double write = 0.0;  // seconds encoding and writing the file
+    // Of render: the smart-render command (scene construction, layer
+    // checkouts, the pixel passes), and each pixel pass in it.
+    double smartRender = 0.0;
+    std::vector<double> passes;
 };
 
 struct RunStats {

@@ -51,9 +51,13 @@ int renderFrames(FrameRenderer &renderer, const FramePlan &plan, const Options &
     Progress progress(err, long(plan.frames.size()), !options.quiet, errIsTerminal);
     for (const FrameJob &job : plan.frames) {
         Stopwatch clock;
-        FrameStats frame{job.number, 0.0, 0.0};
+        FrameStats frame{job.number, 0.0, 0.0, 0.0, {}};
         const Image image = renderer.render(job.time);
         frame.render = clock.lap();
+        if (const headless::CommandRecord *command = renderer.lastSmartRender()) {
+            frame.smartRender = command->seconds;
+            for (const headless::PassTiming &pass : command->passes) frame.passes.push_back(pass.seconds);
+        }
         std::string error;
         if (!writeImage(image, job.output, error)) {
             progress.finish();

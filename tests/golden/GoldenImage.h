@@ -10,10 +10,15 @@
 //
 // Regenerating. A golden changes only on purpose: run the golden tests with
 // VELTRIX_UPDATE_GOLDEN=1 in the environment, e.g.
-//     VELTRIX_UPDATE_GOLDEN=1 build/tests/test_headless --gtest_filter='SmartRenderGolden*'
+//     VELTRIX_UPDATE_GOLDEN=1 build/tests/test_headless --gtest_filter='*SmartRenderGolden*'
 // Each test then rewrites its file in the source tree and is reported as
 // skipped, not passed; review the new images before committing them. Without
-// the variable a missing or unreadable golden is a failure, never written.
+// the variable a missing or unreadable golden is a failure, never written; a
+// frame that differs is written to the test's temporary folder for a look.
+//
+// The references hold for x86-64 builds at every optimisation level and under
+// the sanitizers. A compiler that fuses multiplies and adds (as on arm64 by
+// default) rounds differently in the last bits and needs its own references.
 #pragma once
 
 #include <cstdint>

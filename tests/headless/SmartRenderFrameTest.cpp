@@ -197,6 +197,13 @@ TEST_F(FailingFrame, AFailedDepthPassSkipsTheCompositeAndFreesTheSideBuffers) {
 }
 
 TEST_F(FailingFrame, AMissingSamplingSuiteIsTheCommandsErrorNotAWorkerThreadsThrow) {
+    // A frame without texture, reflection map or depth of field samples
+    // nothing and does not need the suite.
+    faults().arm(service::kAcquireSuite, 1, kSPSuiteNotFoundError, "PF Sampling16 Suite", true);
+    EXPECT_TRUE(render(16).ok());
+    faults().disarm();
+
+    fx.effect->chooseLayer(PARAM_TEXTURE, kStagedTexture);
     for (const char *suite : {"PF Sampling8 Suite", "PF Sampling16 Suite", "PF SamplingFloat Suite"}) {
         SCOPED_TRACE(suite);
         faults().arm(service::kAcquireSuite, 1, kSPSuiteNotFoundError, suite, true);

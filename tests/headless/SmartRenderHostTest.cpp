@@ -118,11 +118,16 @@ TEST_F(Protocol, SmartRenderLendsLayerPixelsAndOneOutputUntilTheFrameEnds) {
     };
     PF_EffectWorld *pixels = nullptr, *again = nullptr, *picture = nullptr;
     PF_EffectWorld *output = nullptr, *sameOutput = nullptr;
+    A_long inputWidth = 0, inputHeight = 0; // read while the pixels are lent
     g_smartRender = [&](PF_InData *, PF_SmartRenderExtra *extra) {
         EXPECT_EQ(extra->input->bitdepth, 32);
         EXPECT_EQ(extra->cb->checkout_layer_pixels(in->effect_ref, 0, &pixels), PF_Err_NONE);
         EXPECT_EQ(extra->cb->checkout_layer_pixels(in->effect_ref, 0, &again), PF_Err_NONE);
         EXPECT_EQ(extra->cb->checkout_layer_pixels(in->effect_ref, 7, &picture), PF_Err_NONE);
+        if (pixels) {
+            inputWidth = pixels->width;
+            inputHeight = pixels->height;
+        }
         EXPECT_EQ(host.ledger().count(Ledger::kLayerCheckouts), 2);
         EXPECT_EQ(extra->cb->checkin_layer_pixels(in->effect_ref, 7), PF_Err_NONE);
         EXPECT_EQ(host.ledger().count(Ledger::kLayerCheckouts), 1);
@@ -148,8 +153,8 @@ TEST_F(Protocol, SmartRenderLendsLayerPixelsAndOneOutputUntilTheFrameEnds) {
 
     ASSERT_NE(pixels, nullptr);
     EXPECT_EQ(again, pixels);
-    EXPECT_EQ(pixels->width, 30);
-    EXPECT_EQ(pixels->height, 20);
+    EXPECT_EQ(inputWidth, 30);
+    EXPECT_EQ(inputHeight, 20);
     EXPECT_EQ(picture, nullptr); // no texture chosen: the checkout holds no pixels
     ASSERT_NE(output, nullptr);
     EXPECT_EQ(sameOutput, output);

@@ -55,7 +55,6 @@ TEST(Examples, EverySceneLoads) {
 
 // Small renders keep this quick; a range renders its first two frames.
 TEST(Examples, EverySceneRenders) {
-    SKIP_UNLESS_HOST_RENDERS();
     for (const fs::path &scene : exampleScenes()) {
         const std::string name = scene.stem().string();
         SCOPED_TRACE(name);

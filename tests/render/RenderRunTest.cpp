@@ -39,7 +39,6 @@ double sample(const Image &image, std::size_t i) {
 }
 
 TEST(RenderRun, DepthsAndTypesShowTheSameFrame) {
-    SKIP_UNLESS_HOST_RENDERS();
     ScratchDir dir;
     render_test::writeFile(dir / "s.json", kScene);
     const std::vector<std::pair<std::string, int>> outputs = {
@@ -72,7 +71,6 @@ TEST(RenderRun, DepthsAndTypesShowTheSameFrame) {
 }
 
 TEST(RenderRun, RangesNumberTheirFilesAndReportProgress) {
-    SKIP_UNLESS_HOST_RENDERS();
     ScratchDir dir;
     render_test::writeFile(dir / "s.json", kScene);
     const RunResult r =
@@ -94,7 +92,6 @@ TEST(RenderRun, RangesNumberTheirFilesAndReportProgress) {
 }
 
 TEST(RenderRun, AnExistingOutputIsReplacedWhole) {
-    SKIP_UNLESS_HOST_RENDERS();
     ScratchDir dir;
     render_test::writeFile(dir / "s.json", kScene);
     render_test::writeFile(dir / "f.png", "an earlier render");
@@ -106,7 +103,6 @@ TEST(RenderRun, AnExistingOutputIsReplacedWhole) {
 }
 
 TEST(RenderRun, DefaultOutputGoesToOutNamedAfterTheScene) {
-    SKIP_UNLESS_HOST_RENDERS();
     ScratchDir dir;
     render_test::writeFile(dir / "shot.json", kScene);
     const RunResult r = render_test::runRenderer("shot.json --frame 8 -q --downsample 2 --threads 1",

@@ -20,16 +20,6 @@ namespace render_test {
 
 namespace fs = std::filesystem;
 
-// Whole frames need the host's smart render; a build of the renderer without
-// it still checks everything else.
-#if __has_include("headless/core/SmartRenderHost.h")
-inline constexpr bool kHostRenders = true;
-#else
-inline constexpr bool kHostRenders = false;
-#endif
-#define SKIP_UNLESS_HOST_RENDERS()                                                      \
-    if (!render_test::kHostRenders) GTEST_SKIP() << "this headless host cannot render frames yet"
-
 // The built plug-in, loaded once for the whole test program.
 inline const headless::Plugin &plugin() {
     static const headless::Plugin loaded(VELTRIX_PLUGIN_PATH);

@@ -1,0 +1,369 @@
+// Whole frames of the loaded plug-in, driven in-process through the host's
+// one-call smart render: 1920 x 1080 in 8, 16 and 32 bits, on 1 and 2
+// threads. The scenes are built in code (no image files, no image library):
+//
+//   default      the effect as applied: no texture, no lights (u/v ramp)
+//   peer         a = b = 30, c = 100 with a 512 x 512 checker texture, a
+//                point light, an ambient light and self shadowing, seen by a
+//                camera on the surface's axis, looking into the bowl that
+//                faces it (the texture covers one texture height of it, from
+//                the vertex out). bench/pov_peer.sh renders the same scene in
+//                POV-Ray.
+//   reflection   the peer scene with a reflection map and some metal
+//   dof          the peer scene with depth of field
+//
+//     bench_frame --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
+//     bench_frame --frame SCENE DEPTH THREADS [REPEATS] [out.ppm]
+//         renders one scene REPEATS times (default 1) and prints the best
+//         frame time, a hash of the output bytes (to check that a change
+//         leaves every output value as it was) and the heap allocations a
+//         frame makes, all of them and those on the pool's worker threads
+//         (which run nothing but pixel passes); writes an 8-bit PPM if asked.
+//         VELTRIX_BENCH_PLUGIN=path/Veltrix.so runs another build of the
+//         plug-in under the same host.
+//     bench_frame --allocations
+//         the allocations of one frame of each scene at 192 x 108 and at
+//         1920 x 1080: counts that do not grow with the pixels mean the pixel
+//         passes allocate nothing per pixel (or per row).
+#include "headless/core/CompositionEffect.h"
+#include "headless/core/Host.h"
+#include "headless/core/Plugin.h"
+#include "headless/core/SmartRenderHost.h"
+#include "host/ParamIds.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+// ---- allocation counting -------------------------------------------------------------
+//
+// Every operator new of the process is counted; the thread that drives the
+// host marks itself so that allocations elsewhere (the worker threads) are
+// counted apart.
+
+namespace {
+std::atomic<long> g_allocations{0};
+std::atomic<long> g_workerAllocations{0};
+thread_local bool t_driver = false;
+
+void *countedAlloc(std::size_t size) {
+    g_allocations.fetch_add(1, std::memory_order_relaxed);
+    if (!t_driver) g_workerAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void *p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+} // namespace
+
+void *operator new(std::size_t size) { return countedAlloc(size); }
+void *operator new[](std::size_t size) { return countedAlloc(size); }
+void operator delete(void *p) noexcept { std::free(p); }
+void operator delete[](void *p) noexcept { std::free(p); }
+void operator delete(void *p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void *p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using namespace headless;
+
+constexpr int kWidth = 1920, kHeight = 1080;
+constexpr int kTextureSize = 512, kCells = 8;
+// Eye to image plane, and eye to the surface's centre, in pixels.
+constexpr double kZoom = 1500.0;
+constexpr double kEyeDistance = 1150.0;
+// The point light relative to the surface's centre (x right, y down, z away
+// from the eye): inside the near bowl, so that it lights the inner walls and
+// the far bowl sees it through the near one.
+constexpr double kLightX = 100.0, kLightY = -80.0, kLightZ = -600.0;
+// "Radius Scale" that makes a = b = 30 with c = "Dist. from Center" = 100 on
+// a square texture: a = c * scale * W / (2 pi H).
+constexpr double kRadiusScale = 30.0 * 2.0 * 3.14159265358979323846;
+
+std::vector<float> checker(int size, int cells) {
+    std::vector<float> rgba;
+    rgba.reserve(std::size_t(size) * size * 4);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const bool odd = ((x * cells / size) + (y * cells / size)) % 2 != 0;
+            const float c = odd ? 0.15f : 0.9f;
+            rgba.insert(rgba.end(), {c, c, odd ? 0.6f : 0.3f, 1.0f});
+        }
+    return rgba;
+}
+
+// An equirectangular sky over a dark ground, with bright stripes.
+std::vector<float> sky(int width, int height) {
+    std::vector<float> rgba;
+    rgba.reserve(std::size_t(width) * height * 4);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const float up = 1.0f - float(y) / float(height - 1);
+            const bool stripe = (x * 8 / width) % 2 == 0 && y % 16 < 3;
+            if (y < height / 2)
+                rgba.insert(rgba.end(), {stripe ? 1.0f : 0.3f + 0.6f * up, 0.5f + 0.4f * up, 0.9f, 1.0f});
+            else
+                rgba.insert(rgba.end(), {0.35f, 0.2f, 0.1f, 1.0f});
+        }
+    return rgba;
+}
+
+enum Scene { kDefault, kPeer, kReflection, kDof, kSceneCount };
+const char *const kSceneNames[kSceneCount] = {"default", "peer", "reflection", "dof"};
+
+Scene sceneNamed(const std::string &name) {
+    for (int s = 0; s < kSceneCount; ++s)
+        if (name == kSceneNames[s]) return Scene(s);
+    throw std::invalid_argument("unknown scene " + name + " (default, peer, reflection, dof)");
+}
+
+struct Stage {
+    Composition comp;
+    int effectLayer = 0, texture = -1, map = -1;
+};
+
+// The composition of `scene` at width x height (the frame scales with it:
+// zoom, light and surface size keep their proportions to the width).
+Stage stageOf(Scene scene, int width, int height) {
+    const double k = double(width) / kWidth;
+    Stage s;
+    s.comp.width = width;
+    s.comp.height = height;
+    if (scene != kDefault) {
+        const double cx = width / 2.0, cy = height / 2.0;
+        Layer light = makeLight(s.comp, "Key", LightType::Point);
+        light.transform.position = Vec3{cx + kLightX * k, cy + kLightY * k, kLightZ * k};
+        light.light.intensity = 100.0;
+        light.light.castsShadows = 1.0;
+        s.comp.layers.push_back(std::move(light));
+        Layer fill = makeLight(s.comp, "Fill", LightType::Ambient);
+        fill.light.intensity = 20.0;
+        s.comp.layers.push_back(std::move(fill));
+        Layer camera = makeCamera(s.comp, "Camera");
+        camera.transform.position = Vec3{cx, cy, -kEyeDistance * k};
+        camera.camera.zoom = kZoom * k;
+        camera.camera.focusDistance = (kEyeDistance - 400.0) * k;
+        camera.camera.aperture = 60.0 * k;
+        camera.camera.depthOfField = scene == kDof ? 1.0 : 0.0;
+        s.comp.layers.push_back(std::move(camera));
+        s.texture = int(s.comp.layers.size());
+        s.comp.layers.push_back(makeFootage(s.comp, "Checker", kTextureSize, kTextureSize,
+                                            checker(kTextureSize, kCells)));
+        s.comp.layers.back().video = false;
+        if (scene == kReflection) {
+            s.map = int(s.comp.layers.size());
+            s.comp.layers.push_back(makeFootage(s.comp, "Sky", 1024, 512, sky(1024, 512)));
+            s.comp.layers.back().video = false;
+        }
+    }
+    s.effectLayer = int(s.comp.layers.size());
+    s.comp.layers.push_back(makeSolid(s.comp, "Canvas", width, height, {1.0, 0.2, 0.2, 0.2}));
+    return s;
+}
+
+void setParams(Scene scene, const Stage &s, EffectInstance &e, int width) {
+    if (scene == kDefault) return;
+    const double k = double(width) / kWidth;
+    e.chooseLayer(PARAM_TEXTURE, s.texture);
+    e.setParam(PARAM_DIST_FROM_CENTER, {100.0 * k});
+    e.setParam(PARAM_RADIUS_SCALE, {kRadiusScale});
+    e.setParam(PARAM_ROTATION_X, {0.0}); // the axis along the view: the surface fills the frame
+    e.setParam(PARAM_SELF_SHADOW, {1.0});
+    e.setParam(PARAM_LIGHT_TRANSMISSION, {30.0});
+    e.setParam(PARAM_EMIT, {0.0});
+    e.setParam(PARAM_DIFFUSE, {90.0});
+    e.setParam(PARAM_SPECULAR, {40.0});
+    e.setParam(PARAM_ROUGHNESS, {0.2});
+    if (scene == kReflection) {
+        e.chooseLayer(PARAM_REFLECTION_MAP, s.map);
+        e.setParam(PARAM_METAL, {60.0});
+        e.setParam(PARAM_REFLECTION_ROLLOFF, {20.0});
+    }
+    if (scene == kDof) {
+        e.setParam(PARAM_DEPTH_OF_FIELD, {double(DOF_ON)});
+        e.setParam(PARAM_BOOST_DOF_BLUR, {400.0});
+    }
+}
+
+// The plug-in built with the benchmarks, or the one VELTRIX_BENCH_PLUGIN
+// names (to compare another build's output and speed with the same host).
+std::string pluginPath() {
+    const char *other = std::getenv("VELTRIX_BENCH_PLUGIN");
+    return other && *other ? other : VELTRIX_PLUGIN_PATH;
+}
+
+// The loaded plug-in set up on one scene, ready to render frames.
+struct Rig {
+    Rig(Scene scene, int threads, int width = kWidth, int height = kHeight)
+        : stage(stageOf(scene, width, height)), plugin(pluginPath()), host(plugin, options(threads)) {
+        effect = std::make_unique<EffectInstance>(host, stage.comp, stage.effectLayer);
+        if (host.globalSetup() != PF_Err_NONE || host.paramsSetup() != PF_Err_NONE)
+            throw std::runtime_error("the plug-in did not set up");
+        setParams(scene, stage, *effect, width);
+    }
+    ~Rig() {
+        host.globalSetdown();
+        effect.reset();
+    }
+    static HostOptions options(int threads) {
+        HostOptions o;
+        o.threads = threads;
+        return o;
+    }
+    RenderResult render(int depth) {
+        RenderResult r = renderFrame(*effect, 0.0, depth, 1);
+        if (!r.ok()) throw std::runtime_error("render failed with error " + std::to_string(r.err));
+        return r;
+    }
+
+    Stage stage;
+    Plugin plugin;
+    Host host;
+    std::unique_ptr<EffectInstance> effect;
+};
+
+// FNV-1a over the output's pixel bytes, row padding left out.
+std::uint64_t hashOf(const HostWorld &world) {
+    std::uint64_t h = 1469598103934665603ull;
+    const std::size_t rowBytes = std::size_t(world.width()) * world.bytesPerPixel();
+    for (A_long y = 0; y < world.height(); ++y) {
+        const unsigned char *row = reinterpret_cast<const unsigned char *>(world.row(y));
+        for (std::size_t i = 0; i < rowBytes; ++i) h = (h ^ row[i]) * 1099511628211ull;
+    }
+    return h;
+}
+
+void writePpm(const RenderResult &frame, const std::string &path) {
+    std::ofstream out(path, std::ios::binary);
+    const A_long w = frame.output->width(), h = frame.output->height();
+    out << "P6\n" << w << " " << h << "\n255\n";
+    for (A_long y = 0; y < h; ++y)
+        for (A_long x = 0; x < w; ++x) {
+            const PF_PixelFloat p = frame.pixel(x, y);
+            for (float c : {p.red, p.green, p.blue}) {
+                const float v = c * p.alpha; // over black
+                out.put(char(v <= 0.0f ? 0 : v >= 1.0f ? 255 : int(v * 255.0f + 0.5f)));
+            }
+        }
+}
+
+struct Counted {
+    long all, workers;
+};
+
+template <class F> Counted countAllocations(F &&f) {
+    const long all0 = g_allocations.load(), workers0 = g_workerAllocations.load();
+    f();
+    return {g_allocations.load() - all0, g_workerAllocations.load() - workers0};
+}
+
+int frameCommand(int argc, char **argv) {
+    if (argc < 5) {
+        std::fprintf(stderr, "usage: bench_frame --frame SCENE DEPTH THREADS [REPEATS] [out.ppm]\n");
+        return 2;
+    }
+    t_driver = true;
+    const Scene scene = sceneNamed(argv[2]);
+    const int depth = std::atoi(argv[3]), threads = std::atoi(argv[4]);
+    const int repeats = argc > 5 ? std::max(1, std::atoi(argv[5])) : 1;
+    Rig rig(scene, threads);
+    double best = 1e30;
+    std::uint64_t hash = 0;
+    Counted allocations{};
+    CommandRecord smartRender;
+    for (int i = 0; i < repeats; ++i) {
+        RenderResult frame;
+        const auto start = std::chrono::steady_clock::now();
+        allocations = countAllocations([&] { frame = rig.render(depth); });
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (seconds < best) smartRender = rig.host.last();
+        best = std::min(best, seconds);
+        hash = hashOf(*frame.output);
+        if (i == 0 && argc > 6) writePpm(frame, argv[6]);
+    }
+    std::printf("scene %s depth %d threads %d: best of %d %.4f s, hash %016llx, allocations %ld "
+                "(worker threads %ld)\n",
+                argv[2], depth, threads, repeats, best, static_cast<unsigned long long>(hash),
+                allocations.all, allocations.workers);
+    std::printf("  of the best frame: smart render command %.4f s", smartRender.seconds);
+    for (const PassTiming &pass : smartRender.passes)
+        std::printf(", pass of %ld pixels %.4f s", static_cast<long>(pass.iterations), pass.seconds);
+    std::printf("\n");
+    return 0;
+}
+
+int allocationsCommand() {
+    t_driver = true;
+    int failures = 0;
+    for (int s = 0; s < kSceneCount; ++s)
+        for (int depth : {8, 16, 32}) {
+            long counts[2];
+            long workers = 0;
+            for (int big = 0; big < 2; ++big) {
+                const int w = big ? kWidth : kWidth / 10, h = big ? kHeight : kHeight / 10;
+                Rig rig(Scene(s), 2, w, h);
+                rig.render(depth); // first frame: lazily built host state
+                const Counted c = countAllocations([&] { rig.render(depth); });
+                counts[big] = c.all;
+                workers += c.workers;
+            }
+            // One allocation per row would add 972, one per pixel two million;
+            // a handful comes and goes with when the host drops stale tables.
+            const bool ok = std::labs(counts[1] - counts[0]) < 100;
+            failures += !ok;
+            std::printf("%-10s %2d bits: %ld allocations at 192x108, %ld at 1920x1080 (%ld on worker "
+                        "threads)%s\n",
+                        kSceneNames[s], depth, counts[0], counts[1], workers, ok ? "" : "  <- grows with pixels");
+        }
+    std::printf("Allocations on worker threads are the host's summed-area tables, built on the first\n"
+                "sample of a pass by whichever thread takes it.\n");
+    return failures ? 1 : 0;
+}
+
+void BM_Frame(benchmark::State &state) {
+    t_driver = true;
+    const Scene scene = Scene(state.range(0));
+    const int depth = int(state.range(1)), threads = int(state.range(2));
+    Rig rig(scene, threads);
+    for (auto _ : state) {
+        RenderResult frame = rig.render(depth);
+        benchmark::DoNotOptimize(frame.output.get());
+    }
+    state.SetLabel(std::string(kSceneNames[scene]) + " " + std::to_string(depth) + "-bit " +
+                   std::to_string(threads) + " thread" + (threads > 1 ? "s" : ""));
+    state.counters["Mpixel/s"] = benchmark::Counter(double(state.iterations()) * kWidth * kHeight / 1e6,
+                                                    benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_Frame)
+    ->ArgNames({"scene", "depth", "threads"})
+    ->ArgsProduct({{kDefault, kPeer, kReflection, kDof}, {8, 16, 32}, {1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+} // namespace
+
+int main(int argc, char **argv) {
+    try {
+        if (argc > 1 && std::strcmp(argv[1], "--frame") == 0) return frameCommand(argc, argv);
+        if (argc > 1 && std::strcmp(argv[1], "--allocations") == 0) return allocationsCommand();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "bench_frame: %s\n", e.what());
+        return 1;
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
