@@ -105,6 +105,9 @@ bool parseFrameRange(const std::string &text, long &first, long &last, std::stri
 ParseOutcome parseOptions(int argc, const char *const *argv, Options &options, std::ostream &out,
                           std::ostream &err) {
     CLI::App app("Renders the Veltrix effect of a scene file into image files.", "veltrix-render");
+    // The same command line everywhere: on Windows, "/x" would otherwise be
+    // taken for an option, and a path starting with a slash refused.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("veltrix-render ") + VELTRIX_VERSION);
     app.footer("Exit codes: 0 done, 1 the render or a write failed, 2 bad input (nothing written).\n"
                "Scene format: docs/scene-format.md");

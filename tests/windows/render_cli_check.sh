@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # veltrix-render.exe under Wine behaves as the Linux build does:
-#   - the same exit code and the same message for bad input and failures;
+#   - the same exit code and the same message for bad input and failures
+#     (but for the separator in paths the program joins itself);
 #   - a frame replaces an existing file in one step, leaving no temporary
 #     file, and a write that cannot happen leaves the existing file alone;
 #   - started from another folder, it still finds Veltrix.aex beside itself.
@@ -16,7 +17,10 @@ fail() { echo "FAIL: $*"; status=1; }
 same_outcome() {
   local linux_err windows_err linux_code windows_code
   linux_err=$("$linux_render" "$@" 2>&1 >/dev/null); linux_code=$?
-  windows_err=$("$wine" "$windows_render" "$@" 2>&1 >/dev/null | tr -d '\r'); windows_code=${PIPESTATUS[0]}
+  # Paths the program joins itself use the system's separator (shown quoted,
+  # with the backslash escaped); the rest of the message is the same.
+  windows_err=$("$wine" "$windows_render" "$@" 2>&1 >/dev/null | tr -d '\r' | sed 's/\\\\/\//g; s/\\/\//g')
+  windows_code=${PIPESTATUS[0]}
   if [ "$linux_code" != "$windows_code" ] || [ "$linux_err" != "$windows_err" ]; then
     fail "veltrix-render $*"
     echo "  Linux   ($linux_code): $linux_err"
