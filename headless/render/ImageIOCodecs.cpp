@@ -256,6 +256,10 @@ bool encodeTiff(const Image &image, Bytes &file, std::string &error) {
 
 bool encodeExr(const Image &image, Bytes &file, std::string &error) {
     if (!checkImage(image, "EXR", {32}, error)) return false;
+    if (std::uint64_t(image.width) * 16 > std::uint64_t(INT_MAX)) { // a line's size is an int
+        error = "the frame is too large for an EXR file";
+        return false;
+    }
     file.clear();
     Writer w{file};
     w.le32(20000630); // magic number
