@@ -43,16 +43,6 @@ void removeQuietly(const fs::path &path) {
     fs::remove(path, ec);
 }
 
-bool hasAllSamples(const Image &image) {
-    const std::size_t n = image.sampleCount();
-    switch (image.bits) {
-    case 8: return image.u8.size() == n;
-    case 16: return image.u16.size() == n;
-    case 32: return image.f32.size() == n;
-    default: return false;
-    }
-}
-
 } // namespace
 
 // ---- images ------------------------------------------------------------------------
@@ -107,7 +97,7 @@ std::string supportedExtensions() { return ".png, .tif, .tiff or .exr"; }
 // ---- writing ----------------------------------------------------------------------------
 
 bool writeImage(const Image &image, const std::string &path, std::string &error) {
-    if (image.width <= 0 || image.height <= 0 || !hasAllSamples(image)) {
+    if (!image.complete()) {
         error = "the frame holds no pixels";
         return false;
     }

@@ -44,6 +44,16 @@ struct Image {
 
     static Image transparent(int width, int height, int bits);
     std::size_t sampleCount() const { return std::size_t(width) * std::size_t(height) * 4; }
+    // A positive size and a buffer of `bits` holding every sample of it.
+    bool complete() const {
+        if (width <= 0 || height <= 0) return false;
+        switch (bits) {
+        case 8: return u8.size() == sampleCount();
+        case 16: return u16.size() == sampleCount();
+        case 32: return f32.size() == sampleCount();
+        default: return false;
+        }
+    }
 };
 
 // The host's 16-bit sample (0..32768) as a 16-bit file sample (0..65535).

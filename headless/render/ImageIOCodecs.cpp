@@ -42,20 +42,9 @@ std::uint32_t readBe32(const std::uint8_t *p) {
     return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
 }
 
-bool isComplete(const Image &image) {
-    if (image.width <= 0 || image.height <= 0) return false;
-    const std::size_t n = image.sampleCount();
-    switch (image.bits) {
-    case 8: return image.u8.size() == n;
-    case 16: return image.u16.size() == n;
-    case 32: return image.f32.size() == n;
-    default: return false;
-    }
-}
-
 bool checkImage(const Image &image, const char *type, std::initializer_list<int> depths,
                 std::string &error) {
-    if (!isComplete(image)) {
+    if (!image.complete()) {
         error = "the frame holds no pixels";
         return false;
     }
