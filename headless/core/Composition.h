@@ -121,6 +121,18 @@ struct Layer {
     // Solids, footage and nulls have a source item with pixels; cameras and
     // lights have none.
     bool hasSource() const { return type != LayerType::Camera && type != LayerType::Light; }
+    // The size of the source image as the layer describes it (0 x 0 for
+    // cameras and lights); not checked for sense.
+    void sourceSize(int &w, int &h) const {
+        w = h = 0;
+        if (type == LayerType::Solid || type == LayerType::Null) {
+            w = solid.width;
+            h = solid.height;
+        } else if (type == LayerType::Footage) {
+            w = footage.width;
+            h = footage.height;
+        }
+    }
 };
 
 struct Composition {

@@ -121,19 +121,7 @@ void EffectInstance::setEffectLayer(int index) {
 void EffectInstance::effectLayerSize(int &width, int &height) const {
     width = height = 0;
     if (effectLayer_ < 0 || static_cast<std::size_t>(effectLayer_) >= comp_.layers.size()) return;
-    const Layer &layer = comp_.layers[static_cast<std::size_t>(effectLayer_)];
-    switch (layer.type) {
-    case LayerType::Solid:
-    case LayerType::Null:
-        width = layer.solid.width;
-        height = layer.solid.height;
-        break;
-    case LayerType::Footage:
-        width = layer.footage.width;
-        height = layer.footage.height;
-        break;
-    default: break;
-    }
+    comp_.layers[static_cast<std::size_t>(effectLayer_)].sourceSize(width, height);
     if (width < 0 || height < 0) width = height = 0;
 }
 

@@ -48,19 +48,10 @@ A_long downsampled(A_long size, PF_RationalScale scale) {
 // Full-resolution size of a layer's source image (0 x 0 for cameras and
 // lights): what layerSourceImage makes, without making it.
 void sourceSize(const Layer &layer, A_long &width, A_long &height) {
-    width = height = 0;
-    switch (layer.type) {
-    case LayerType::Solid:
-    case LayerType::Null:
-        width = layer.solid.width;
-        height = layer.solid.height;
-        break;
-    case LayerType::Footage:
-        width = layer.footage.width;
-        height = layer.footage.height;
-        break;
-    default: break;
-    }
+    int w, h;
+    layer.sourceSize(w, h);
+    width = w;
+    height = h;
     if (width <= 0 || height <= 0) width = height = 0;
 }
 
