@@ -121,6 +121,20 @@ void getSampRadius(const Record &info, const Ray &ray, const double &t, const Ve
     ry = CapRadius(ry * info.textureBlur, kSampleRadiusCap);
 }
 
+bool TextureReachesRow(const Record &info, const Vector3 &pn, double v, const PF_LayerDef *texture,
+                       double maxRy)
+{
+    if (!texture || texture->width <= 0 || texture->height <= 0) return false;
+    const auto &ext = info.extension;
+    const double gap = ext.interval, H = texture->height;
+    // The tests TopologycalSampling makes, with ry at its largest.
+    const int nh = RepetitionIndex(v, gap);
+    if (ext.isTextureInExtension(nh, pn)) return true;
+    if (ext.isTextureInExtension(nh + 1, pn) && 1.0 + maxRy > -LocalV(v, nh + 1, gap) * H)
+        return true;
+    return ext.isTextureInExtension(nh - 1, pn) && maxRy > (LocalV(v, nh - 1, gap) - 1.0) * H;
+}
+
 template <class P>
 int TopologycalSampling(const Record &info, const Vector3 &pn, double u, double v, double rx,
                         double ry, const PF_LayerDef *texture, PF_PixelFloat &out)

@@ -47,6 +47,15 @@ void getSampRadius(const RenderInfoTemplate<Hyperboloid> &info, const Ray &ray, 
 // rx, ry. A hit on no repetition is transparent black unless a neighbouring
 // repetition lies within the radius. The blended alpha may exceed 1. Returns
 // the first host sampling error (0 when none); callers need not check it.
+// Whether TopologycalSampling at row v of the hit pn, with a radius ry of at
+// most maxRy, can fetch anything: false when the texture is empty, or when v
+// lies on no repetition and no neighbouring repetition lies within maxRy;
+// the lookup is then transparent black whatever u and the radii are. Lets
+// callers skip the costly parts of a hit the texture cannot reach.
+bool TextureReachesRow(const RenderInfoTemplate<Hyperboloid> &info,
+                       const Vectormath::Aos::Vector3 &pn, double v, const PF_LayerDef *texture,
+                       double maxRy);
+
 template <class P>
 int TopologycalSampling(const RenderInfoTemplate<Hyperboloid> &info,
                         const Vectormath::Aos::Vector3 &pn, double u, double v, double rx,

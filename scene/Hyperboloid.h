@@ -33,6 +33,14 @@ struct Hyperboloid {
     // Remaps (u, v) for a surface opened about the fixed point.
     void modifyUVByOpenParam(const RenderInfoTemplate<Hyperboloid> &info, double &u,
                              double &v) const;
+    // The two coordinates one at a time, for callers that may not need u (its
+    // angle is the costly part): v of p, u of p, and their opened values. The
+    // opened u depends on the v it had before opening.
+    double getVFromCoordinate(const RenderInfoTemplate<Hyperboloid> &info,
+                              const Vectormath::Aos::Vector3 &p) const;
+    double getUFromCoordinate(const Vectormath::Aos::Vector3 &p) const;
+    double openedV(const RenderInfoTemplate<Hyperboloid> &info, double v) const;
+    double openedU(const RenderInfoTemplate<Hyperboloid> &info, double u, double v) const;
     // Surface length per unit of u and v at the normalised point pn.
     void getJacobian(const RenderInfoTemplate<Hyperboloid> &info,
                      const Vectormath::Aos::Vector3 &pn, double &du, double &dv) const;

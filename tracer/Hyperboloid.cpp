@@ -61,42 +61,59 @@ Vector3 Hyperboloid::getHitcoordFromUV(double H, const Vector3 &semiAxes, double
 void Hyperboloid::getUVFromCoordinate(const RenderInfoTemplate<Hyperboloid> &info,
                                       const Vector3 &p, double &u, double &v) const
 {
+    v = getVFromCoordinate(info, p);
+    u = getUFromCoordinate(p);
+}
+
+double Hyperboloid::getVFromCoordinate(const RenderInfoTemplate<Hyperboloid> &info,
+                                       const Vector3 &p) const
+{
     const double axialScale = info.textureHeight * info.openFactor;
     const float c = radii.getZ();
-    if (p.getZ() > 0.0f) {
-        v = (p.getZ() - c) / axialScale;
-    } else {
-        v = (p.getZ() + c) / axialScale;
-        // The head sheet's rows are counted from the far side of the vertex
-        // row, so the two sheets do not share the texture's first row.
-        const int rows = info.textureLayer.height;
-        if (rows != 0) v -= 1.0 / rows;
-    }
+    if (p.getZ() > 0.0f) return (p.getZ() - c) / axialScale;
+    double v = (p.getZ() + c) / axialScale;
+    // The head sheet's rows are counted from the far side of the vertex row,
+    // so the two sheets do not share the texture's first row.
+    const int rows = info.textureLayer.height;
+    if (rows != 0) v -= 1.0 / rows;
+    return v;
+}
 
+double Hyperboloid::getUFromCoordinate(const Vector3 &p) const
+{
     const float X = p.getX() * invRadii.getX();
     const float Y = p.getY() * invRadii.getY();
-    if (X == 0.0f && Y == 0.0f) {
-        u = 0.0; // on the axis the angle is undefined
-        return;
-    }
-    u = std::atan2(static_cast<double>(Y), static_cast<double>(X)) / -kTwoPi;
+    if (X == 0.0f && Y == 0.0f) return 0.0; // on the axis the angle is undefined
+    double u = std::atan2(static_cast<double>(Y), static_cast<double>(X)) / -kTwoPi;
     if (u < 0.0) {
         u += 1.0;
         if (u >= 1.0) u = 0.0; // a tiny negative angle rounds up to a full turn
     }
+    return u;
 }
 
 void Hyperboloid::modifyUVByOpenParam(const RenderInfoTemplate<Hyperboloid> &info, double &u,
                                       double &v) const
 {
+    u = openedU(info, u, v);
+    v = openedV(info, v);
+}
+
+double Hyperboloid::openedU(const RenderInfoTemplate<Hyperboloid> &info, double u, double v) const
+{
     const double k = info.openFactor;
-    const double u0 = info.fixedPointU, v0 = info.fixedPointV;
+    const double u0 = info.fixedPointU;
     const double d = NormalisedHeight(info.textureHeight * k * v / radii.getZ(), v);
     const double period = UPeriod(k, d);
     u = (u - u0) * period + u0;
     u += info.textureSlide;
-    u = WrapU(u, period);
-    v = (v - v0) * k + v0;
+    return WrapU(u, period);
+}
+
+double Hyperboloid::openedV(const RenderInfoTemplate<Hyperboloid> &info, double v) const
+{
+    const double v0 = info.fixedPointV;
+    return (v - v0) * info.openFactor + v0;
 }
 
 void Hyperboloid::getJacobian(const RenderInfoTemplate<Hyperboloid> &info, const Vector3 &pn,

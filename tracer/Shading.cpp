@@ -64,7 +64,8 @@ inline Rgb MetalTint(const PF_PixelFloat &base, float metal)
     return {base.red * metal + plain, base.green * metal + plain, base.blue * metal + plain};
 }
 
-Hit MakeHit(const Record &info, const Ray &ray, double t)
+// The hit without u: v (opened), and the v before opening in `rawV`.
+Hit MakeHitWithoutU(const Record &info, const Ray &ray, double t, double &rawV)
 {
     const Hyperboloid &shape = info.shape;
     Hit hit;
@@ -72,9 +73,23 @@ Hit MakeHit(const Record &info, const Ray &ray, double t)
     const Vector3 p = hit.P.getXYZ();
     hit.pn = NormalisedPoint(shape, p);
     hit.n = SurfaceNormal(shape, p);
-    shape.getUVFromCoordinate(info, p, hit.u, hit.v);
-    shape.modifyUVByOpenParam(info, hit.u, hit.v);
+    rawV = shape.getVFromCoordinate(info, p);
+    hit.v = shape.openedV(info, rawV);
+    hit.u = 0.0;
     return hit;
+}
+
+void AddU(const Record &info, double rawV, Hit &hit)
+{
+    hit.u = info.shape.openedU(info, info.shape.getUFromCoordinate(hit.P.getXYZ()), rawV);
+}
+
+// Whether a hit is transparent whatever its u: a texture that cannot reach
+// its row (the ramp shown without a texture is decided by u as well).
+bool OutsideTexture(const Record &info, const Hit &hit)
+{
+    return IsLayerChosen(info.textureLayer) &&
+           !TextureReachesRow(info, hit.pn, hit.v, &info.textureLayer, kSampleRadiusCap);
 }
 
 // The u/v test ramp shown without a texture layer. It appears only on
@@ -357,12 +372,15 @@ template <class P> Vector4 GetObstColor(const Record &info, const Ray &ray, cons
     if (!(t > 0.0 && t < ObstructionBound(ray, light, t))) return clear;
 
     const Vector3 X = ray.pointAt(t).getXYZ();
-    double u = 0.0, v = 0.0;
-    shape.getUVFromCoordinate(info, X, u, v);
-    shape.modifyUVByOpenParam(info, u, v);
-    PF_PixelFloat texel{};
-    info.noteSamplingErr(TopologycalSampling<P>(info, NormalisedPoint(shape, X), u, v, 0.0, 0.0,
-                                                &info.textureLayer, texel));
+    const Vector3 pn = NormalisedPoint(shape, X);
+    const double rawV = shape.getVFromCoordinate(info, X);
+    const double v = shape.openedV(info, rawV);
+    PF_PixelFloat texel{}; // transparent where the texture cannot reach
+    if (TextureReachesRow(info, pn, v, &info.textureLayer, 0.0)) {
+        const double u = shape.openedU(info, shape.getUFromCoordinate(X), rawV);
+        info.noteSamplingErr(
+            TopologycalSampling<P>(info, pn, u, v, 0.0, 0.0, &info.textureLayer, texel));
+    }
 
     const float tau = info.lightTransmission;
     const float a = texel.alpha;
@@ -374,7 +392,16 @@ template <class P> Vector4 GetObstColor(const Record &info, const Ray &ray, cons
 template <class P>
 int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &out)
 {
-    Hit hit = MakeHit(info, ray, t);
+    double rawV = 0.0;
+    Hit hit = MakeHitWithoutU(info, ray, t, rawV);
+    // Most of the surface may lie beyond the texture's repetitions: such a
+    // hit is transparent, and its angle, footprint and lookup are not needed.
+    if (!info.showPivot && OutsideTexture(info, hit)) {
+        out = PF_PixelFloat{};
+        depthComposite(info.depthComposite, t, out);
+        return 0;
+    }
+    AddU(info, rawV, hit);
     PF_PixelFloat base{};
     const bool lit = BaseColour<P>(info, ray, t, hit, base);
     out = lit ? Shade<P>(info, ray, hit, base) : base;

@@ -230,14 +230,12 @@ void EffectInstance::fillLayer(PF_ParamIndex index, double t, PF_ParamDef &value
     const Layer &layer = comp_.layers[static_cast<std::size_t>(chosen)];
     if (!layer.hasSource()) return; // cameras and lights carry no image
     const PF_InData &in = *host_.inData();
-    const SourceImage source =
-        downsampleImage(layerSourceImage(layer), in.downsample_x, in.downsample_y);
+    std::unique_ptr<LayerImage> image =
+        layerPixels(layer, in.downsample_x, in.downsample_y, renderDepth_);
     ld.reserved0 = layerHandle(chosen);
     ld.pix_aspect_ratio = pixelAspectOf(layer);
-    if (source.empty()) return; // a layer without pixels: chosen, but nothing to read
+    if (!image) return; // a layer without pixels: chosen, but nothing to read
 
-    std::unique_ptr<LayerImage> image = LayerImage::fromSource(source, renderDepth_);
-    if (!image) throw std::bad_alloc();
     image->publishIn(host_.worlds());
     const A_long dephault = ld.dephault;
     ld = image->world();

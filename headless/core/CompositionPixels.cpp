@@ -17,9 +17,13 @@ PF_PixelFloat fill(const ColorValue &c) {
     return {float(c.alpha), float(c.red), float(c.green), float(c.blue)};
 }
 
+bool usableSize(int width, int height) {
+    return width > 0 && height > 0 && width <= kMaxSide && height <= kMaxSide;
+}
+
 SourceImage blank(int width, int height, PF_PixelFloat pixel) {
     SourceImage image;
-    if (width <= 0 || height <= 0 || width > kMaxSide || height > kMaxSide) return image;
+    if (!usableSize(width, height)) return image;
     image.width = width;
     image.height = height;
     image.pixels.assign(std::size_t(width) * std::size_t(height), pixel);
@@ -184,6 +188,42 @@ std::unique_ptr<LayerImage> LayerImage::fromSource(const SourceImage &image, int
     }
     out->world_->pixelsChanged();
     return out;
+}
+
+std::unique_ptr<LayerImage> LayerImage::filled(int width, int height, const PF_PixelFloat &pixel,
+                                               int bitsPerChannel) {
+    std::unique_ptr<LayerImage> out = create(width, height, bitsPerChannel);
+    if (!out) return nullptr;
+    // One pixel converted, then copied along the first row and the first row
+    // down the others.
+    out->store(0, 0, pixel);
+    const std::size_t bytes = out->world_->bytesPerPixel();
+    std::byte *first = out->world_->row(0);
+    for (int x = 1; x < width; ++x) std::memcpy(first + std::size_t(x) * bytes, first, bytes);
+    for (int y = 1; y < height; ++y) std::memcpy(out->world_->row(y), first, std::size_t(width) * bytes);
+    out->world_->pixelsChanged();
+    return out;
+}
+
+std::unique_ptr<LayerImage> layerPixels(const Layer &layer, PF_RationalScale x, PF_RationalScale y,
+                                        int bitsPerChannel) {
+    const PF_RationalScale fx = usable(x), fy = usable(y);
+    const bool fullSize = fx.num == static_cast<A_long>(fx.den) && fy.num == static_cast<A_long>(fy.den);
+    const bool uniform = layer.type == LayerType::Solid || layer.type == LayerType::Null;
+    std::unique_ptr<LayerImage> image;
+    if (uniform && fullSize) {
+        const int width = layer.solid.width, height = layer.solid.height;
+        if (!usableSize(width, height)) return nullptr;
+        const PF_PixelFloat pixel =
+            layer.type == LayerType::Solid ? fill(layer.solid.color) : PF_PixelFloat{0.f, 0.f, 0.f, 0.f};
+        image = LayerImage::filled(width, height, pixel, bitsPerChannel);
+    } else {
+        const SourceImage source = downsampleImage(layerSourceImage(layer), x, y);
+        if (source.empty()) return nullptr;
+        image = LayerImage::fromSource(source, bitsPerChannel);
+    }
+    if (!image) throw std::bad_alloc();
+    return image;
 }
 
 void LayerImage::store(int x, int y, const PF_PixelFloat &p) {

@@ -67,6 +67,9 @@ public:
     static std::unique_ptr<LayerImage> create(int width, int height, int bitsPerChannel);
     // `image` converted to `bitsPerChannel`; null as for create().
     static std::unique_ptr<LayerImage> fromSource(const SourceImage &image, int bitsPerChannel);
+    // Every pixel `pixel` converted to `bitsPerChannel`; null as for create().
+    static std::unique_ptr<LayerImage> filled(int width, int height, const PF_PixelFloat &pixel,
+                                              int bitsPerChannel);
 
     // Stores pixel (x, y), converting from float; ignored outside the image.
     void store(int x, int y, const PF_PixelFloat &pixel);
@@ -95,6 +98,15 @@ private:
     std::unique_ptr<HostWorld> world_;
     Worlds::Publication publication_; // withdrawn before the world goes
 };
+
+// What a checkout of `layer` hands out: its source image scaled by the
+// downsample factors and stored at `bitsPerChannel`, the same values as
+// fromSource(downsampleImage(layerSourceImage(layer), x, y)), but a solid or
+// null at full resolution is filled directly, without a float image of its
+// size. Null for a layer without pixels; throws std::bad_alloc when the
+// memory is not there.
+std::unique_ptr<LayerImage> layerPixels(const Layer &layer, PF_RationalScale x, PF_RationalScale y,
+                                        int bitsPerChannel);
 
 // Bytes per pixel of a depth: 4, 8 or 16; 0 for any other depth.
 int bytesPerPixel(int bitsPerChannel);

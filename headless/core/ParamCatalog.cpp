@@ -125,8 +125,9 @@ std::string ParamInfo::defaultText() const {
     case PF_Param_CHECKBOX: return def.u.bd.dephault ? "true" : "false";
     case PF_Param_COLOR: {
         const PF_Pixel &c = def.u.cd.dephault;
-        return "[" + std::to_string(c.red) + ", " + std::to_string(c.green) + ", " +
-               std::to_string(c.blue) + "]";
+        std::string text = "[";
+        text += std::to_string(c.red) + ", " + std::to_string(c.green) + ", ";
+        return text + std::to_string(c.blue) + "]";
     }
     case PF_Param_POINT:
         return numberText(fixedValue(def.u.td.x_dephault)) + "%, " +

@@ -329,6 +329,39 @@ TEST_F(CompEffect, DownsampledLayerPixelsAverageTheirBlockWeightedByAlpha) {
     ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
 }
 
+// A solid at full size is filled without a float image of its size; it must
+// hand out exactly the bytes the general path (float image, then the one
+// conversion rule) makes, colours beyond [0, 1] and NaN included.
+TEST(LayerPixels, FilledSolidsAndNullsMatchTheGeneralPath) {
+    const double nan = std::nan("");
+    const ColorValue colours[] = {{1.0, 0.5, 0.25, 0.999}, {0.3, 1.7, -0.2, nan}, {0.0, 0.0, 0.0, 0.0}};
+    for (LayerType type : {LayerType::Solid, LayerType::Null})
+        for (const ColorValue &colour : colours)
+            for (int bits : {8, 16, 32}) {
+                Layer layer;
+                layer.type = type;
+                layer.solid = {5, 3, colour};
+                const auto fast = layerPixels(layer, {1, 1}, {1, 1}, bits);
+                const auto general = LayerImage::fromSource(layerSourceImage(layer), bits);
+                ASSERT_TRUE(fast && general);
+                ASSERT_EQ(fast->rowbytes(), general->rowbytes());
+                const std::size_t rowBytes = std::size_t(5) * std::size_t(bytesPerPixel(bits));
+                for (int y = 0; y < 3; ++y)
+                    EXPECT_EQ(std::memcmp(static_cast<const char *>(fast->data()) + y * fast->rowbytes(),
+                                          static_cast<const char *>(general->data()) + y * general->rowbytes(),
+                                          rowBytes),
+                              0)
+                        << "bits " << bits << " row " << y;
+            }
+    Layer empty;
+    empty.type = LayerType::Solid;
+    empty.solid = {0, 4, {}};
+    EXPECT_EQ(layerPixels(empty, {1, 1}, {1, 1}, 8), nullptr);
+    Layer camera;
+    camera.type = LayerType::Camera;
+    EXPECT_EQ(layerPixels(camera, {1, 1}, {1, 1}, 8), nullptr);
+}
+
 TEST_F(CompEffect, WhichLayerALayerParameterHolds) {
     // No choice: none, with every field clear.
     PF_ParamDef none = at(kTexture, 1.0);

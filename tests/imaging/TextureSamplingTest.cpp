@@ -11,6 +11,7 @@
 #include <cstring>
 #include <atomic>
 #include <limits>
+#include <random>
 #include <thread>
 
 using namespace texture_test;
@@ -401,3 +402,46 @@ TEST_F(TextureSamplingTest, AnEmptyTextureWorldIsTransparentWithoutHostCalls)
 }
 
 } // namespace
+
+// Renders skip the angle, footprint and lookup of a hit the texture cannot
+// reach, so the test that decides it must never say "unreachable" where a
+// lookup with a radius up to the bound would fetch something.
+TEST_F(TextureSamplingTest, ARowTheTextureCannotReachIsNeverFetched)
+{
+    // Rows near the ends of repetitions (where reach is decided), radii of a
+    // few rows, and the bound itself as often as below it.
+    std::mt19937 random(20261207);
+    std::uniform_real_distribution<double> near(-6.0, 6.0), radii(0.0, 4.0), gaps(0.0, 1.0);
+    std::uniform_int_distribution<int> copies(-4, 3), ends(0, 3);
+    int unreachable = 0, reachable = 0;
+    for (int trial = 0; trial < 4000; ++trial) {
+        auto &ext = info->extension;
+        ext.tailExtensions = trial % 3;
+        ext.headExtensions = (trial / 3) % 3;
+        ext.renderTail = trial % 5 != 0;
+        ext.renderHead = trial % 7 != 0;
+        ext.interval = trial % 2 ? gaps(random) : 0.0;
+        const Vector3 &pn = trial % 4 < 2 ? kTail : kHead;
+        const double gap = ext.interval;
+        const double ends4[4] = {0.0, 1.0, -gap, 1.0 + gap};
+        const double rows = info->textureLayer.height;
+        const double v = copies(random) * (1.0 + gap) + ends4[ends(random)] + near(random) / rows;
+        const double maxRy = trial % 8 == 0 ? 130.0 : radii(random);
+        const double ry = trial % 2 ? maxRy : std::uniform_real_distribution<double>(0.0, maxRy)(random);
+        if (TextureReachesRow(*info, pn, v, &info->textureLayer, maxRy)) {
+            ++reachable;
+            continue;
+        }
+        ++unreachable;
+        const PF_PixelFloat out = lookup(pn, 0.3, v, 2.0, ry);
+        ASSERT_EQ(fetches(), 0u) << "v " << v << " ry " << ry << " bound " << maxRy;
+        ASSERT_TRUE(IsTransparentBlack(out));
+        ASSERT_EQ(err, 0);
+    }
+    EXPECT_GT(unreachable, 500); // both answers are exercised
+    EXPECT_GT(reachable, 500);
+
+    // An empty texture is never reached.
+    info->textureLayer = TextureLayer(0, 0);
+    EXPECT_FALSE(TextureReachesRow(*info, kTail, 0.5, &info->textureLayer, 128.0));
+}
