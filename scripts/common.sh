@@ -25,7 +25,7 @@ ensure_packages() {
 }
 
 VELTRIX_BASE_PACKAGES=(cmake g++ make binutils libgtest-dev libbenchmark-dev nlohmann-json3-dev
-  libcli11-dev libopenimageio-dev)
+  libcli11-dev libopenimageio-dev libstb-dev)
 
 # build_tree DIR [cmake args...]: configures (once) and builds DIR.
 build_tree() {
@@ -33,5 +33,15 @@ build_tree() {
   cmake -S "$VELTRIX_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null ||
     { echo "cmake configuration failed" >&2; exit 1; }
   cmake --build "$dir" -j "$VELTRIX_JOBS" ||
+    { echo "build failed" >&2; exit 1; }
+}
+
+# build_targets DIR TARGET...: configures DIR (as build_tree does, no extra
+# arguments) and builds only the named targets.
+build_targets() {
+  local dir="$1"; shift
+  cmake -S "$VELTRIX_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null ||
+    { echo "cmake configuration failed" >&2; exit 1; }
+  cmake --build "$dir" -j "$VELTRIX_JOBS" --target "$@" ||
     { echo "build failed" >&2; exit 1; }
 }

@@ -64,24 +64,26 @@ inline Rgb MetalTint(const PF_PixelFloat &base, float metal)
     return {base.red * metal + plain, base.green * metal + plain, base.blue * metal + plain};
 }
 
-// The hit without u: v (opened), and the v before opening in `rawV`.
-Hit MakeHitWithoutU(const Record &info, const Ray &ray, double t, double &rawV)
+// Where the ray meets the surface and v there (opened); the v before
+// opening goes to `rawV`. The normal and u follow in CompleteHit.
+Hit LocateHit(const Record &info, const Ray &ray, double t, double &rawV)
 {
     const Hyperboloid &shape = info.shape;
     Hit hit;
     hit.P = ray.pointAt(t);
     const Vector3 p = hit.P.getXYZ();
     hit.pn = NormalisedPoint(shape, p);
-    hit.n = SurfaceNormal(shape, p);
     rawV = shape.getVFromCoordinate(info, p);
     hit.v = shape.openedV(info, rawV);
     hit.u = 0.0;
     return hit;
 }
 
-void AddU(const Record &info, double rawV, Hit &hit)
+void CompleteHit(const Record &info, double rawV, Hit &hit)
 {
-    hit.u = info.shape.openedU(info, info.shape.getUFromCoordinate(hit.P.getXYZ()), rawV);
+    const Vector3 p = hit.P.getXYZ();
+    hit.n = SurfaceNormal(info.shape, p);
+    hit.u = info.shape.openedU(info, info.shape.getUFromCoordinate(p), rawV);
 }
 
 // Whether a hit is transparent whatever its u: a texture that cannot reach
@@ -393,15 +395,16 @@ template <class P>
 int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &out)
 {
     double rawV = 0.0;
-    Hit hit = MakeHitWithoutU(info, ray, t, rawV);
+    Hit hit = LocateHit(info, ray, t, rawV);
     // Most of the surface may lie beyond the texture's repetitions: such a
-    // hit is transparent, and its angle, footprint and lookup are not needed.
+    // hit is transparent, and its normal, angle, footprint and lookup are not
+    // needed.
     if (!info.showPivot && OutsideTexture(info, hit)) {
         out = PF_PixelFloat{};
         depthComposite(info.depthComposite, t, out);
         return 0;
     }
-    AddU(info, rawV, hit);
+    CompleteHit(info, rawV, hit);
     PF_PixelFloat base{};
     const bool lit = BaseColour<P>(info, ray, t, hit, base);
     out = lit ? Shade<P>(info, ray, hit, base) : base;

@@ -229,22 +229,43 @@ void EffectInstance::fillLayer(PF_ParamIndex index, double t, PF_ParamDef &value
     if (chosen < 0) return;
     const Layer &layer = comp_.layers[static_cast<std::size_t>(chosen)];
     if (!layer.hasSource()) return; // cameras and lights carry no image
-    const PF_InData &in = *host_.inData();
-    std::unique_ptr<LayerImage> image =
-        layerPixels(layer, in.downsample_x, in.downsample_y, renderDepth_);
+    const PF_LayerDef *pixels = sharedPixels(chosen);
     ld.reserved0 = layerHandle(chosen);
     ld.pix_aspect_ratio = pixelAspectOf(layer);
-    if (!image) return; // a layer without pixels: chosen, but nothing to read
+    if (!pixels) return; // a layer without pixels: chosen, but nothing to read
 
-    image->publishIn(host_.worlds());
     const A_long dephault = ld.dephault;
-    ld = image->world();
+    ld = *pixels;
     ld.reserved0 = layerHandle(chosen);
     ld.pix_aspect_ratio = pixelAspectOf(layer);
     ld.dephault = dephault;
+}
+
+const PF_LayerDef *EffectInstance::sharedPixels(int chosen) {
+    const PF_InData &in = *host_.inData();
+    const LayerPixelsKey key{chosen, renderDepth_, in.downsample_x, in.downsample_y};
+    {
+        std::lock_guard lock(mutex_);
+        for (auto &[data, shared] : layerPixels_)
+            if (shared.key == key) {
+                ++shared.holders;
+                host_.ledger().add(kLayerParamPixels);
+                return &shared.world;
+            }
+    }
+    std::unique_ptr<LayerImage> image = layerPixels(comp_.layers[static_cast<std::size_t>(chosen)],
+                                                    key.downsampleX, key.downsampleY, key.depth);
+    if (!image) return nullptr;
+    image->publishIn(host_.worlds());
     std::lock_guard lock(mutex_);
-    layerPixels_[image->data()] = std::move(image);
+    const void *data = image->data();
+    SharedLayerPixels &shared = layerPixels_[data];
+    shared.key = key;
+    shared.world = image->world();
+    shared.image = std::move(image);
+    shared.holders = 1;
     host_.ledger().add(kLayerParamPixels);
+    return &shared.world;
 }
 
 PF_Err EffectInstance::checkoutValue(PF_ParamIndex index, A_long what_time, A_u_long time_scale,
@@ -273,7 +294,7 @@ void EffectInstance::checkinValue(const PF_ParamDef &value) {
     std::lock_guard lock(mutex_);
     auto it = layerPixels_.find(value.u.ld.data);
     if (it == layerPixels_.end()) return; // a record the effect changed: nothing of ours
-    layerPixels_.erase(it);
+    if (--it->second.holders == 0) layerPixels_.erase(it);
     host_.ledger().remove(kLayerParamPixels);
 }
 

@@ -59,7 +59,10 @@
 // AEGP_LayerH; with no layer chosen (or a camera or light chosen) every field
 // is zero but the default, and `reserved0` is null. The pixels stay valid
 // until the parameter is checked in; the ledger counts them as
-// kLayerParamPixels.
+// kLayerParamPixels. Checkouts of the same layer at the same depth and
+// downsample while one is out share one read-only copy of its pixels (the
+// effect's parameter readers check out the input layer beside the input
+// checkout itself): it goes when the last of them is checked in.
 //
 // Expressions. AEGP_SetExpression stores the text on the parameter's stream
 // (the empty text removes it); the host keeps it for tests to read and does
@@ -183,8 +186,30 @@ public:
     int layerIndex(AEGP_LayerH layer) const;
 
 private:
+    // What a layer's checked-out pixels depend on.
+    struct LayerPixelsKey {
+        int layer = -1;
+        int depth = 0;
+        PF_RationalScale downsampleX{1, 1}, downsampleY{1, 1};
+        bool operator==(const LayerPixelsKey &o) const {
+            return layer == o.layer && depth == o.depth && downsampleX.num == o.downsampleX.num &&
+                   downsampleX.den == o.downsampleX.den && downsampleY.num == o.downsampleY.num &&
+                   downsampleY.den == o.downsampleY.den;
+        }
+    };
+    // One copy of a layer's pixels and the number of checkouts holding it.
+    struct SharedLayerPixels {
+        LayerPixelsKey key;
+        std::unique_ptr<LayerImage> image;
+        PF_LayerDef world{};
+        int holders = 0;
+    };
+
     void syncInData();
     void fillLayer(PF_ParamIndex index, double t, PF_ParamDef &value);
+    // The pixels of layer `chosen` for one more checkout (shared with those
+    // out already); null for a layer without pixels. Throws std::bad_alloc.
+    const PF_LayerDef *sharedPixels(int chosen);
     void fillPoint(PF_ParamIndex index, double t, const PF_RationalScale &dsx,
                    const PF_RationalScale &dsy, PF_ParamDef &value) const;
     ParamValue trackValue(PF_ParamIndex index, double t, Interpolation how) const;
@@ -201,7 +226,7 @@ private:
     mutable std::mutex mutex_; // guards everything below
     std::map<PF_ParamIndex, std::string> expressions_;
     std::map<PF_ParamIndex, A_long> streamFlags_;
-    std::map<const void *, std::unique_ptr<LayerImage>> layerPixels_; // by data address
+    std::map<const void *, SharedLayerPixels> layerPixels_; // by data address
     std::map<A_long, std::string> plugins_;
     A_long nextPluginId_ = 0x5645; // any non-zero start will do
     long paramUIUpdates_ = 0;

@@ -1,6 +1,10 @@
+// The part of veltrix-render's image files that is the same for every file
+// library: output types, the safe replacement of the target, and footage
+// checks and alpha handling. The files themselves are the backend's
+// (ImageIOBackend.h).
 #include "headless/render/ImageIO.h"
 
-#include <OpenImageIO/imageio.h>
+#include "headless/render/ImageIOBackend.h"
 
 #include <algorithm>
 #include <cctype>
@@ -25,13 +29,6 @@ std::string lowerExtension(const std::string &path) {
     return ext;
 }
 
-// OpenImageIO's messages can span lines and end in a newline.
-std::string oneLine(std::string text) {
-    std::replace(text.begin(), text.end(), '\n', ' ');
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    return text.empty() ? "unknown error" : text;
-}
-
 // A name beside `target`, unique enough that concurrent writers never meet,
 // keeping the target's extension so the format is chosen the same way.
 fs::path temporaryBeside(const fs::path &target) {
@@ -46,22 +43,6 @@ void removeQuietly(const fs::path &path) {
     fs::remove(path, ec);
 }
 
-OIIO::TypeDesc typeOfBits(int bits) {
-    switch (bits) {
-    case 16: return OIIO::TypeDesc::UINT16;
-    case 32: return OIIO::TypeDesc::FLOAT;
-    default: return OIIO::TypeDesc::UINT8;
-    }
-}
-
-const void *samplesOf(const Image &image) {
-    switch (image.bits) {
-    case 16: return image.u16.data();
-    case 32: return image.f32.data();
-    default: return image.u8.data();
-    }
-}
-
 bool hasAllSamples(const Image &image) {
     const std::size_t n = image.sampleCount();
     switch (image.bits) {
@@ -70,28 +51,6 @@ bool hasAllSamples(const Image &image) {
     case 32: return image.f32.size() == n;
     default: return false;
     }
-}
-
-// Writes the whole image to `path` as a file of the type its extension names.
-bool writeFile(const Image &image, const fs::path &path, const std::string &typeFrom,
-               std::string &error) {
-    std::unique_ptr<OIIO::ImageOutput> out = OIIO::ImageOutput::create(typeFrom);
-    if (!out) {
-        error = oneLine(OIIO::geterror());
-        return false;
-    }
-    OIIO::ImageSpec spec(image.width, image.height, 4, typeOfBits(image.bits));
-    spec.alpha_channel = 3;
-    // The samples are straight colour: say so, or the writer would divide
-    // them by alpha on the way out.
-    spec.attribute("oiio:UnassociatedAlpha", 1);
-    spec.attribute("Software", "veltrix-render");
-    if (!out->open(path.string(), spec) ||
-        !out->write_image(typeOfBits(image.bits), samplesOf(image)) || !out->close()) {
-        error = oneLine(out->geterror());
-        return false;
-    }
-    return true;
 }
 
 } // namespace
@@ -154,10 +113,12 @@ bool writeImage(const Image &image, const std::string &path, std::string &error)
     }
     const fs::path target(path);
     const fs::path temporary = temporaryBeside(target);
-    if (!writeFile(image, temporary, path, error)) {
+    if (!backend::writeFile(image, temporary, lowerExtension(path), error)) {
         removeQuietly(temporary);
         return false;
     }
+    // Replaces an existing target in one step (on Windows too, where the
+    // library asks the system to replace rather than refuse).
     std::error_code ec;
     fs::rename(temporary, target, ec);
     if (ec) {
@@ -200,33 +161,17 @@ bool canWriteBeside(const std::string &path, std::string &error) {
 
 namespace {
 
-std::unique_ptr<OIIO::ImageInput> openStraight(const std::string &path, std::string &error) {
+bool isReadableFile(const std::string &path, std::string &error) {
     std::error_code ec;
     if (!fs::exists(path, ec)) {
         error = "the file does not exist";
-        return nullptr;
+        return false;
     }
     if (fs::is_directory(path, ec)) {
         error = "it is a folder";
-        return nullptr;
+        return false;
     }
-    OIIO::ImageSpec config;
-    config.attribute("oiio:UnassociatedAlpha", 1); // keep straight files straight
-    std::unique_ptr<OIIO::ImageInput> in = OIIO::ImageInput::open(path, &config);
-    if (!in) {
-        error = oneLine(OIIO::geterror());
-        return nullptr;
-    }
-    const OIIO::ImageSpec &spec = in->spec();
-    if (spec.width <= 0 || spec.height <= 0 || spec.nchannels <= 0) {
-        error = "the image has no pixels";
-        return nullptr;
-    }
-    if (spec.width > kMaxImageSide || spec.height > kMaxImageSide) {
-        error = "the image is larger than " + std::to_string(kMaxImageSide) + " pixels a side";
-        return nullptr;
-    }
-    return in;
+    return true;
 }
 
 // Straight RGBA from `channels` samples per pixel.
@@ -255,25 +200,23 @@ void toStraightRgba(const std::vector<float> &in, int channels, int alphaChannel
 } // namespace
 
 bool readImage(const std::string &path, headless::FootageSource &out, std::string &error) {
-    std::unique_ptr<OIIO::ImageInput> in = openStraight(path, error);
-    if (!in) return false;
-    const OIIO::ImageSpec spec = in->spec();
-    const int channels = spec.nchannels;
-    std::vector<float> samples(std::size_t(spec.width) * std::size_t(spec.height) *
-                               std::size_t(channels));
-    if (!in->read_image(0, 0, 0, channels, OIIO::TypeDesc::FLOAT, samples.data())) {
-        error = oneLine(in->geterror());
+    if (!isReadableFile(path, error)) return false;
+    backend::DecodedImage decoded;
+    if (!backend::readFile(path, kMaxImageSide, decoded, error)) return false;
+    if (decoded.width <= 0 || decoded.height <= 0 || decoded.channels <= 0 ||
+        decoded.samples.size() != std::size_t(decoded.width) * std::size_t(decoded.height) *
+                                      std::size_t(decoded.channels)) {
+        error = "the image has no pixels";
         return false;
     }
-    in->close();
-    int alpha = spec.alpha_channel;
-    if (alpha < 0 && channels == 2) alpha = 1; // grey + alpha
-    if (alpha >= channels) alpha = -1;
-    const bool premultiplied = alpha >= 0 && spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
-    out.width = spec.width;
-    out.height = spec.height;
-    toStraightRgba(samples, channels, alpha, premultiplied, out.rgba);
-    const float aspect = spec.get_float_attribute("PixelAspectRatio", 1.0f);
+    int alpha = decoded.alphaChannel;
+    if (alpha < 0 && decoded.channels == 2) alpha = 1; // grey + alpha
+    if (alpha >= decoded.channels) alpha = -1;
+    out.width = decoded.width;
+    out.height = decoded.height;
+    toStraightRgba(decoded.samples, decoded.channels, alpha, alpha >= 0 && decoded.premultiplied,
+                   out.rgba);
+    const float aspect = decoded.pixelAspect;
     out.pixelAspect = {1, 1};
     if (aspect > 0.0f && std::isfinite(aspect) && aspect != 1.0f)
         out.pixelAspect = {long(std::lround(aspect * 10000.0f)), 10000};
@@ -281,30 +224,8 @@ bool readImage(const std::string &path, headless::FootageSource &out, std::strin
 }
 
 bool readStoredImage(const std::string &path, Image &out, std::string &error) {
-    std::unique_ptr<OIIO::ImageInput> in = openStraight(path, error);
-    if (!in) return false;
-    const OIIO::ImageSpec spec = in->spec();
-    if (spec.nchannels != 4) {
-        error = "expected 4 channels, found " + std::to_string(spec.nchannels);
-        return false;
-    }
-    const OIIO::TypeDesc stored = spec.format;
-    if (stored == OIIO::TypeDesc::UINT8) out = Image::transparent(spec.width, spec.height, 8);
-    else if (stored == OIIO::TypeDesc::UINT16) out = Image::transparent(spec.width, spec.height, 16);
-    else if (stored == OIIO::TypeDesc::FLOAT) out = Image::transparent(spec.width, spec.height, 32);
-    else {
-        error = std::string("unexpected sample type ") + stored.c_str();
-        return false;
-    }
-    void *data = out.bits == 8    ? static_cast<void *>(out.u8.data())
-                 : out.bits == 16 ? static_cast<void *>(out.u16.data())
-                                  : static_cast<void *>(out.f32.data());
-    if (!in->read_image(0, 0, 0, 4, stored, data)) {
-        error = oneLine(in->geterror());
-        return false;
-    }
-    in->close();
-    return true;
+    if (!isReadableFile(path, error)) return false;
+    return backend::readStored(path, kMaxImageSide, out, error);
 }
 
 } // namespace veltrix_render

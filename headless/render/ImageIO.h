@@ -1,5 +1,9 @@
-// Image files for veltrix-render, through OpenImageIO: reading footage for
-// scene files, and writing rendered frames safely.
+// Image files for veltrix-render: reading footage for scene files, and
+// writing rendered frames safely. The files go through OpenImageIO on Linux
+// and through the program's own writers and stb_image on Windows
+// (ImageIOBackend.h); both write the same types with the same samples. The
+// Windows build reads footage in PNG, JPEG, BMP, TGA, GIF, PSD, PNM and
+// Radiance HDR; the Linux build reads whatever OpenImageIO reads.
 //
 // Output types by extension (case does not matter):
 //   .png           8 or 16 bits (default 8)

@@ -6,6 +6,15 @@
 #include <ostream>
 #include <variant>
 
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <filesystem>
+#endif
+
 #ifndef VELTRIX_DEFAULT_PLUGIN
 #define VELTRIX_DEFAULT_PLUGIN "Veltrix.so"
 #endif
@@ -96,6 +105,9 @@ bool parseFrameRange(const std::string &text, long &first, long &last, std::stri
 ParseOutcome parseOptions(int argc, const char *const *argv, Options &options, std::ostream &out,
                           std::ostream &err) {
     CLI::App app("Renders the Veltrix effect of a scene file into image files.", "veltrix-render");
+    // The same command line everywhere: on Windows, "/x" would otherwise be
+    // taken for an option, and a path starting with a slash refused.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("veltrix-render ") + VELTRIX_VERSION);
     app.footer("Exit codes: 0 done, 1 the render or a write failed, 2 bad input (nothing written).\n"
                "Scene format: docs/scene-format.md");
@@ -142,10 +154,30 @@ ParseOutcome parseOptions(int argc, const char *const *argv, Options &options, s
     return {};
 }
 
+namespace {
+
+// The plug-in a run loads by default. On Windows the program ships beside
+// it, so that is where it is looked for, wherever the program is started.
+std::string defaultPlugin() {
+#ifdef _WIN32
+    std::wstring program(32768, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, program.data(), DWORD(program.size()));
+    if (length > 0 && length < program.size()) {
+        program.resize(length);
+        const std::u8string path =
+            (std::filesystem::path(program).parent_path() / VELTRIX_DEFAULT_PLUGIN).u8string();
+        return std::string(path.begin(), path.end()); // UTF-8, as the plug-in loader takes it
+    }
+#endif
+    return VELTRIX_DEFAULT_PLUGIN;
+}
+
+} // namespace
+
 std::string pluginPath(const Options &options) {
     if (!options.plugin.empty()) return options.plugin;
     if (const char *env = std::getenv("VELTRIX_PLUGIN"); env && *env) return env;
-    return VELTRIX_DEFAULT_PLUGIN;
+    return defaultPlugin();
 }
 
 } // namespace veltrix_render

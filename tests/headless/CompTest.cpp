@@ -275,6 +275,32 @@ TEST_F(CompEffect, CheckedOutLayerPixelsCanBeAreaSampled) {
     EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
 }
 
+TEST_F(CompEffect, CheckoutsOfOneLayerShareItsPixelsUntilTheLastCheckin) {
+    // The input and a parameter holding "this layer" name the same pixels.
+    effect.setRenderDepth(16);
+    PF_ParamDef input, myself, again;
+    ASSERT_EQ(host.params().checkout(0, 0, 1, 30, &input), PF_Err_NONE);
+    ASSERT_EQ(host.params().checkout(kMyself, 0, 1, 30, &myself), PF_Err_NONE);
+    ASSERT_NE(input.u.ld.data, nullptr);
+    EXPECT_EQ(myself.u.ld.data, input.u.ld.data);
+    EXPECT_EQ(myself.u.ld.reserved0, input.u.ld.reserved0);
+    const PF_Pixel16 before = pixelAt<PF_Pixel16>(input.u.ld, 1, 1);
+
+    // One checkin leaves the other's pixels in place (and sampleable).
+    ASSERT_EQ(host.params().checkin(&input), PF_Err_NONE);
+    EXPECT_FALSE(host.ledger().empty());
+    const PF_Pixel16 after = pixelAt<PF_Pixel16>(myself.u.ld, 1, 1);
+    EXPECT_EQ(std::memcmp(&before, &after, sizeof before), 0);
+
+    // Another depth is another copy.
+    effect.setRenderDepth(32);
+    ASSERT_EQ(host.params().checkout(0, 0, 1, 30, &again), PF_Err_NONE);
+    EXPECT_NE(again.u.ld.data, myself.u.ld.data);
+    ASSERT_EQ(host.params().checkin(&again), PF_Err_NONE);
+    ASSERT_EQ(host.params().checkin(&myself), PF_Err_NONE);
+    EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
+}
+
 TEST_F(CompEffect, LayerPixelsAt8And16BitsFollowTheOneConversionRule) {
     effect.chooseLayer(kTexture, kFootage);
     effect.setRenderDepth(8);

@@ -1,0 +1,47 @@
+// What an image-file backend of veltrix-render provides. ImageIO.cpp holds
+// everything that does not depend on the file library (formats, safe
+// replacement of the target, footage checks and alpha handling) and calls
+// these for the files themselves. One backend is linked:
+//   ImageIOOiio.cpp     OpenImageIO (the Linux build)
+//   ImageIOBuiltin.cpp  the writers of ImageIOCodecs and stb_image for footage
+//                       (the Windows build, which has no OpenImageIO)
+// Both write the same output types with the same samples.
+//
+// Thread safety: as ImageIO.h, every function may run on several threads at
+// once for different files.
+#pragma once
+
+#include "headless/render/ImageIO.h"
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace veltrix_render::backend {
+
+// Writes all of `image` to `path` as the type named by `extension` (lower
+// case, with the dot: one of the output formats). False with a reason.
+bool writeFile(const Image &image, const std::filesystem::path &path, const std::string &extension,
+               std::string &error);
+
+// A footage file's first image as decoded: `channels` float samples per
+// pixel, rows top first, integer files scaled to 0..1.
+struct DecodedImage {
+    int width = 0;
+    int height = 0;
+    int channels = 0;
+    int alphaChannel = -1;      // -1: none
+    bool premultiplied = false; // colour stored multiplied by alpha
+    float pixelAspect = 1.0f;
+    std::vector<float> samples;
+};
+
+// Reads an existing, non-folder file. `maxSide` bounds width and height
+// before any pixels are allocated. False with a reason.
+bool readFile(const std::string &path, long long maxSide, DecodedImage &out, std::string &error);
+
+// readStoredImage of ImageIO.h for an existing, non-folder file, with the
+// same bound on its sides.
+bool readStored(const std::string &path, long long maxSide, Image &out, std::string &error);
+
+} // namespace veltrix_render::backend
