@@ -15,12 +15,11 @@
 #include "host/Handlers.h"
 #include "host/ParamIds.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
+#include "fuzz/FuzzInput.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
@@ -57,55 +56,49 @@ Composition makeComposition() {
     return comp;
 }
 
-// The loaded effect, set up once for the whole run.
+// The loaded effect with its global data, set up afresh for every input:
+// nothing carries over from one input to the next, so a finding reproduces on
+// its own, and every input gives back all the memory it took (libFuzzer's
+// leak check then stays quiet instead of scanning the heap on every input).
 struct Fixture {
     Fixture() {
+        static const Composition pristine = makeComposition();
         HostOptions options;
         options.threads = 1;
         host = std::make_unique<Host>(&EntryPointFunc, options);
-        effect = std::make_unique<EffectInstance>(*host, makeComposition(), kEffect);
+        effect = std::make_unique<EffectInstance>(*host, pristine, kEffect);
         if (host->globalSetup() || host->paramsSetup()) {
             std::fprintf(stderr, "set-up failed: %s\n", host->last().thrown.c_str());
             std::abort();
         }
         held = host->ledger().outstanding();
-        pristine = effect->composition();
     }
     std::unique_ptr<Host> host;
     std::unique_ptr<EffectInstance> effect;
     std::map<std::string, long> held; // the global data
-    Composition pristine;
 };
 
-// Any bit pattern of a double: NaN, infinities and denormals included.
-double anyDouble(FuzzedDataProvider &data) {
-    const std::uint64_t bits = data.ConsumeIntegral<std::uint64_t>();
-    double value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
 // Mostly ordinary numbers, sometimes any bit pattern.
-double streamValue(FuzzedDataProvider &data) {
-    switch (data.ConsumeIntegralInRange(0, 3)) {
-    case 0: return anyDouble(data);
-    case 1: return data.ConsumeFloatingPointInRange(-1000.0, 1000.0);
-    case 2: return double(data.ConsumeIntegral<std::int16_t>());
-    default: return data.ConsumeFloatingPoint<double>();
+double streamValue(FuzzInput &data) {
+    switch (data.consumeIntegralInRange(0, 3)) {
+    case 0: return data.consumeAnyDouble();
+    case 1: return data.consumeDoubleInRange(-1000.0, 1000.0);
+    case 2: return double(data.consumeIntegral<std::int16_t>());
+    default: return data.consumeFiniteDouble();
     }
 }
 
-Vec3 anyVec3(FuzzedDataProvider &data) {
+Vec3 anyVec3(FuzzInput &data) {
     const double x = streamValue(data), y = streamValue(data), z = streamValue(data);
     return {x, y, z};
 }
 
 // A raw 16.16 value as the host's track value that reproduces it exactly.
-double rawFixed(FuzzedDataProvider &data) { return data.ConsumeIntegral<std::int32_t>() / 65536.0; }
+double rawFixed(FuzzInput &data) { return data.consumeIntegral<std::int32_t>() / 65536.0; }
 
-void fuzzParameters(FuzzedDataProvider &data, EffectInstance &effect, ParamArray &params) {
+void fuzzParameters(FuzzInput &data, EffectInstance &effect, ParamArray &params) {
     for (PF_ParamIndex i = 1; i < params.count(); ++i) {
-        if (!data.ConsumeBool()) {
+        if (!data.consumeBool()) {
             effect.clearParam(i);
             continue;
         }
@@ -116,13 +109,13 @@ void fuzzParameters(FuzzedDataProvider &data, EffectInstance &effect, ParamArray
         case PF_Param_SLIDER:
         case PF_Param_POPUP:
         case PF_Param_CHECKBOX:
-            effect.setParam(i, {double(data.ConsumeIntegral<std::int32_t>())});
+            effect.setParam(i, {double(data.consumeIntegral<std::int32_t>())});
             break;
         case PF_Param_COLOR: {
-            const double a = data.ConsumeIntegral<std::uint8_t>();
-            const double r = data.ConsumeIntegral<std::uint8_t>();
-            const double g = data.ConsumeIntegral<std::uint8_t>();
-            const double b = data.ConsumeIntegral<std::uint8_t>();
+            const double a = data.consumeIntegral<std::uint8_t>();
+            const double r = data.consumeIntegral<std::uint8_t>();
+            const double g = data.consumeIntegral<std::uint8_t>();
+            const double b = data.consumeIntegral<std::uint8_t>();
             effect.setParam(i, {a, r, g, b});
             break;
         }
@@ -132,15 +125,15 @@ void fuzzParameters(FuzzedDataProvider &data, EffectInstance &effect, ParamArray
             break;
         }
         case PF_Param_LAYER:
-            effect.chooseLayer(i, data.ConsumeIntegralInRange(-1, int(kLayerCount) - 1));
+            effect.chooseLayer(i, data.consumeIntegralInRange(-1, int(kLayerCount) - 1));
             break;
         default: break;
         }
     }
 }
 
-void fuzzTransform(FuzzedDataProvider &data, Transform &transform) {
-    if (!data.ConsumeBool()) return;
+void fuzzTransform(FuzzInput &data, Transform &transform) {
+    if (!data.consumeBool()) return;
     transform.position = anyVec3(data);
     transform.anchorPoint = anyVec3(data);
     transform.scale = anyVec3(data);
@@ -148,15 +141,15 @@ void fuzzTransform(FuzzedDataProvider &data, Transform &transform) {
     transform.rotationX = streamValue(data);
     transform.rotationY = streamValue(data);
     transform.rotationZ = streamValue(data);
-    transform.hasPointOfInterest = data.ConsumeBool();
+    transform.hasPointOfInterest = data.consumeBool();
     transform.pointOfInterest = anyVec3(data);
 }
 
-void fuzzLight(FuzzedDataProvider &data, Layer &layer) {
+void fuzzLight(FuzzInput &data, Layer &layer) {
     fuzzTransform(data, layer.transform);
-    if (!data.ConsumeBool()) return;
+    if (!data.consumeBool()) return;
     LightStreams &light = layer.light;
-    light.type = static_cast<LightType>(data.ConsumeIntegralInRange(-1, 5));
+    light.type = static_cast<LightType>(data.consumeIntegralInRange(-1, 5));
     light.intensity = streamValue(data);
     light.color = ColorValue{streamValue(data), streamValue(data), streamValue(data),
                              streamValue(data)};
@@ -165,20 +158,20 @@ void fuzzLight(FuzzedDataProvider &data, Layer &layer) {
     light.shadowDarkness = streamValue(data);
     light.shadowDiffusion = streamValue(data);
     light.castsShadows = streamValue(data);
-    layer.video = data.ConsumeBool();
+    layer.video = data.consumeBool();
 }
 
-void fuzzCamera(FuzzedDataProvider &data, Layer &layer) {
+void fuzzCamera(FuzzInput &data, Layer &layer) {
     fuzzTransform(data, layer.transform);
-    if (!data.ConsumeBool()) return;
+    if (!data.consumeBool()) return;
     CameraStreams &camera = layer.camera;
-    camera.type = static_cast<CameraType>(data.ConsumeIntegralInRange(-1, 2));
+    camera.type = static_cast<CameraType>(data.consumeIntegralInRange(-1, 2));
     camera.zoom = streamValue(data);
     camera.depthOfField = streamValue(data);
     camera.focusDistance = streamValue(data);
     camera.aperture = streamValue(data);
     camera.blurLevel = streamValue(data);
-    layer.video = data.ConsumeBool();
+    layer.video = data.consumeBool();
 }
 
 [[noreturn]] void fail(const char *what, const Host &host) {
@@ -198,21 +191,18 @@ void checkAfter(const char *command, Fixture &f) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t size) {
-    static Fixture f;
-    FuzzedDataProvider data(bytes, size);
+    Fixture f;
+    FuzzInput data(bytes, size);
     EffectInstance &effect = *f.effect;
 
-    // Every input starts from the same state, so that a finding reproduces.
     Composition &comp = effect.composition();
-    comp = f.pristine;
-    effect.setDownsample({1, 1}, {1, 1});
     fuzzLight(data, comp.layers[kLightA]);
     fuzzLight(data, comp.layers[kLightB]);
     fuzzCamera(data, comp.layers[kCamera]);
     fuzzTransform(data, comp.layers[kControl].transform);
-    if (data.ConsumeBool())
-        comp.pixelAspect = Ratio{data.ConsumeIntegralInRange<long>(-2, 8),
-                                 data.ConsumeIntegralInRange<unsigned long>(0, 8)};
+    if (data.consumeBool())
+        comp.pixelAspect = Ratio{data.consumeIntegralInRange<long>(-2, 8),
+                                 data.consumeIntegralInRange<unsigned long>(0, 8)};
     fuzzParameters(data, effect, f.host->params());
 
     f.host->updateParamsUI();
@@ -221,10 +211,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
     checkAfter("changed control layer", f);
 
     const int depths[] = {8, 16, 32};
-    const int depth = depths[data.ConsumeIntegralInRange(0, 2)];
-    const int downsample = data.ConsumeIntegralInRange(1, 3);
+    const int depth = depths[data.consumeIntegralInRange(0, 2)];
+    const int downsample = data.consumeIntegralInRange(1, 3);
     const RenderResult frame = renderFrame(effect, 0.0, depth, downsample);
     (void)frame;
     checkAfter("render", f);
+
+    f.host->globalSetdown();
+    if (f.host->last().threw || !f.host->ledger().empty()) fail("global set-down", *f.host);
     return 0;
 }

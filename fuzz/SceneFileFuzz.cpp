@@ -14,6 +14,7 @@
 #include "headless/core/SmartRenderHost.h"
 #include "host/Handlers.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -70,7 +71,11 @@ void renderFirstEffect(const Scene &scene) {
         EffectInstance effect(host, scene.composition, scene.effects.front().layer);
         if (host.globalSetup() || host.paramsSetup()) std::abort();
         applySceneEffect(scene.effects.front(), effect);
-        const RenderResult frame = renderFrame(effect, 0.0, 8, 1);
+        // At most about 8 x 8 pixels: what matters here is that whatever
+        // the loader lets through reaches the effect (the parameter target
+        // fuzzes the pixels), and a smaller frame is many more inputs a second.
+        const int side = std::max(scene.composition.width, scene.composition.height);
+        const RenderResult frame = renderFrame(effect, 0.0, 8, std::max(1, (side + 7) / 8));
         (void)frame;
         if (host.last().threw) std::abort();
         host.globalSetdown();

@@ -5,7 +5,7 @@
 // of indices and every other service at every index. VELTRIX_SWEEP=full fails
 // every index of every service (run by hand; see the README). Each sequence
 // prints its figures; run the binary directly to get the totals as well:
-//     VELTRIX_SWEEP=full build/tests/test_reliability --gtest_filter='HostSequences*'
+//     VELTRIX_SWEEP=full build/tests/test_reliability --gtest_filter='Sweep/*'
 #include "tests/reliability/FaultSweep.h"
 #include "tests/reliability/Scenarios.h"
 
