@@ -52,6 +52,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // ---- allocation counting -------------------------------------------------------------
@@ -213,7 +214,9 @@ std::string pluginPath() {
 struct Rig {
     Rig(Scene scene, int threads, int width = kWidth, int height = kHeight)
         : stage(stageOf(scene, width, height)), plugin(pluginPath()), host(plugin, options(threads)) {
-        effect = std::make_unique<EffectInstance>(host, stage.comp, stage.effectLayer);
+        // The composition moves into the effect instance: a copy would hold
+        // every footage's pixels twice and count in the peak memory.
+        effect = std::make_unique<EffectInstance>(host, std::move(stage.comp), stage.effectLayer);
         if (host.globalSetup() != PF_Err_NONE || host.paramsSetup() != PF_Err_NONE)
             throw std::runtime_error("the plug-in did not set up");
         setParams(scene, stage, *effect, width);

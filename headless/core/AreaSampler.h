@@ -23,9 +23,10 @@
 // precision, clamp to [0, full], truncate.
 //
 // Cost: every area sample is O(1) whatever the radius. It reads the source's
-// summed-area table (AreaTable.h), built on the first sample after the pixels
+// summed-area table (AreaTable.h), set up on the first sample after the pixels
 // last changed and shared by all threads (HostWorld.h has the rule for when
-// pixels count as changed).
+// pixels count as changed); a large world's table is made row by row as the
+// samples reach the rows, so its memory follows the rows in use.
 //
 // Sources and errors. The effect reference names the Host
 // (Host::fromEffectRef); the source is found in the Host's register of worlds

@@ -6,8 +6,6 @@
 namespace headless {
 
 namespace {
-constexpr std::size_t kSums = 4; // alpha, red * alpha, green * alpha, blue * alpha
-
 // Worst-case rounding of a box's sum from a compensated double table, in
 // units of the sum of all |alpha|: each entry is within a few units in the
 // last place of that total, a box combines 36 entries with weights of at most
@@ -25,91 +23,48 @@ Edge locate(double x, A_long cells) {
     return {cell, x - cell};
 }
 
-float finiteOrZero(float value) { return std::isfinite(value) ? value : 0.0f; }
+// A box by its edge cells: columns a0 and a1, rows b0 and b1, and the
+// fractions of those cells it covers left of and above its edges.
+struct Box {
+    Edge left, right, top, bottom;
+};
 
-// One step of compensated (Kahan) summation of `value` into `sum`.
-inline void addCompensated(double &sum, double &compensation, double value) {
-    const double y = value - compensation;
-    const double t = sum + y;
-    compensation = (t - sum) - y;
-    sum = t;
+template <class T> std::unique_ptr<T[]> wholeTable(const HostWorld &world) {
+    AreaTableRows<T> rows(world);
+    const std::size_t stride = rows.stride();
+    std::unique_ptr<T[]> sums(new T[stride * (static_cast<std::size_t>(world.height()) + 1)]);
+    std::copy_n(rows.values(), stride, sums.get());
+    for (A_long y = 0; y < world.height(); ++y) {
+        rows.advance();
+        std::copy_n(rows.values(), stride, sums.get() + (static_cast<std::size_t>(y) + 1) * stride);
+    }
+    return sums;
+}
+
+bool rollingFor(const HostWorld &world, AreaTable::Storage storage) {
+    if (storage != AreaTable::Storage::BySize) return storage == AreaTable::Storage::Rolling;
+    const double bytes = (world.width() + 1.0) * (world.height() + 1.0) * kAreaSums * 8.0;
+    return bytes > static_cast<double>(AreaTable::kRollingFromBytes);
 }
 } // namespace
 
-AreaTable::AreaTable(const HostWorld &world, std::uint64_t generation)
+AreaTable::AreaTable(const HostWorld &world, std::uint64_t generation, Storage storage)
     : generation_(generation), width_(world.width()), height_(world.height()) {
-    switch (world.depth()) {
-    case PixelDepth::Eight: buildExact<PF_Pixel>(world); break;
-    case PixelDepth::Sixteen: buildExact<PF_Pixel16>(world); break;
-    case PixelDepth::Float: buildReal(world); break;
+    const bool rolls = rollingFor(world, storage);
+    if (world.depth() == PixelDepth::Float) {
+        alphaNoise_ = kRealNoise * absoluteAlphaSum(world);
+        if (rolls) rollingReal_ = std::make_unique<RollingRows<double>>(world);
+        else real_ = wholeTable<double>(world);
+    } else {
+        if (rolls) rollingExact_ = std::make_unique<RollingRows<std::uint64_t>>(world);
+        else exact_ = wholeTable<std::uint64_t>(world);
     }
 }
 
-template <class P> void AreaTable::buildExact(const HostWorld &world) {
-    const std::size_t stride = (static_cast<std::size_t>(width_) + 1) * kSums;
-    exact_.reset(new std::uint64_t[stride * (static_cast<std::size_t>(height_) + 1)]);
-    std::fill_n(exact_.get(), stride, std::uint64_t{0});
-
-    for (A_long y = 0; y < height_; ++y) {
-        const auto *pixels = reinterpret_cast<const P *>(world.row(y));
-        const std::uint64_t *above = exact_.get() + static_cast<std::size_t>(y) * stride;
-        std::uint64_t *out = exact_.get() + (static_cast<std::size_t>(y) + 1) * stride;
-        std::uint64_t run[kSums] = {0, 0, 0, 0};
-        std::fill_n(out, kSums, std::uint64_t{0});
-        for (A_long x = 0; x < width_; ++x) {
-            const P &p = pixels[x];
-            const std::uint64_t alpha = p.alpha;
-            run[0] += alpha;
-            run[1] += p.red * alpha;
-            run[2] += p.green * alpha;
-            run[3] += p.blue * alpha;
-            const std::size_t at = (static_cast<std::size_t>(x) + 1) * kSums;
-            for (std::size_t c = 0; c < kSums; ++c) out[at + c] = above[at + c] + run[c];
-        }
-    }
-}
-
-void AreaTable::buildReal(const HostWorld &world) {
-    const std::size_t stride = (static_cast<std::size_t>(width_) + 1) * kSums;
-    real_.reset(new double[stride * (static_cast<std::size_t>(height_) + 1)]);
-    std::fill_n(real_.get(), stride, 0.0);
-
-    // Running compensation of every column sum, carried from row to row.
-    std::vector<double> columnCompensation(stride, 0.0);
-    double absoluteAlpha = 0;
-    for (A_long y = 0; y < height_; ++y) {
-        const auto *pixels = reinterpret_cast<const PF_PixelFloat *>(world.row(y));
-        const double *above = real_.get() + static_cast<std::size_t>(y) * stride;
-        double *out = real_.get() + (static_cast<std::size_t>(y) + 1) * stride;
-        double run[kSums] = {0, 0, 0, 0};
-        double runCompensation[kSums] = {0, 0, 0, 0};
-        std::fill_n(out, kSums, 0.0);
-        for (A_long x = 0; x < width_; ++x) {
-            const PF_PixelFloat &p = pixels[x];
-            // Products of two floats are exact in double.
-            const double alpha = finiteOrZero(p.alpha);
-            const double values[kSums] = {alpha, finiteOrZero(p.red) * alpha, finiteOrZero(p.green) * alpha,
-                                          finiteOrZero(p.blue) * alpha};
-            absoluteAlpha += std::fabs(alpha);
-            const std::size_t at = (static_cast<std::size_t>(x) + 1) * kSums;
-            for (std::size_t c = 0; c < kSums; ++c) {
-                addCompensated(run[c], runCompensation[c], values[c]);
-                double column = above[at + c];
-                addCompensated(column, columnCompensation[at + c], run[c]);
-                out[at + c] = column;
-            }
-        }
-    }
-    alphaNoise_ = kRealNoise * absoluteAlpha;
-}
-
-BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
-    x0 = std::max(x0, 0.0);
-    y0 = std::max(y0, 0.0);
-    x1 = std::min(x1, static_cast<double>(width_));
-    y1 = std::min(y1, static_cast<double>(height_));
-    if (!(x0 < x1) || !(y0 < y1)) return {}; // empty, outside the world, or NaN
-    return exact_ ? integrateIn(exact_.get(), x0, y0, x1, y1) : integrateIn(real_.get(), x0, y0, x1, y1);
+std::size_t AreaTable::rowsHeld() const {
+    if (rollingExact_) return rollingExact_->rowsAllocated();
+    if (rollingReal_) return rollingReal_->rowsAllocated();
+    return static_cast<std::size_t>(height_) + 1;
 }
 
 // The integral from the origin to (a + s, b + t) inside cell (a, b) is
@@ -126,41 +81,70 @@ BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
 namespace {
 inline double toDouble(double sum) { return sum; }
 inline double toDouble(std::uint64_t sum) { return static_cast<double>(static_cast<std::int64_t>(sum)); }
-} // namespace
 
-template <class T>
-BoxSums AreaTable::integrateIn(const T *sums, double x0, double y0, double x1, double y1) const {
-    const Edge left = locate(x0, width_), right = locate(x1, width_);
-    const Edge top = locate(y0, height_), bottom = locate(y1, height_);
-    const std::size_t stride = (static_cast<std::size_t>(width_) + 1) * kSums;
-    auto at = [&](A_long row, A_long column) {
-        return sums + static_cast<std::size_t>(row) * stride + static_cast<std::size_t>(column) * kSums;
-    };
-    // Rows b0, b0 + 1, b1, b1 + 1 and columns a0, a0 + 1, a1, a1 + 1.
-    const A_long a0 = left.cell, a1 = right.cell, b0 = top.cell, b1 = bottom.cell;
-    const T *r0c0 = at(b0, a0), *r0c1 = at(b0, a0 + 1), *r0c2 = at(b0, a1), *r0c3 = at(b0, a1 + 1);
-    const T *r1c0 = at(b0 + 1, a0), *r1c1 = at(b0 + 1, a0 + 1), *r1c2 = at(b0 + 1, a1), *r1c3 = at(b0 + 1, a1 + 1);
-    const T *r2c0 = at(b1, a0), *r2c1 = at(b1, a0 + 1), *r2c2 = at(b1, a1), *r2c3 = at(b1, a1 + 1);
-    const T *r3c0 = at(b1 + 1, a0), *r3c1 = at(b1 + 1, a0 + 1), *r3c2 = at(b1 + 1, a1), *r3c3 = at(b1 + 1, a1 + 1);
+template <class T> T plainLoad(const T *at) { return *at; }
 
-    const double s0 = left.fraction, s1 = right.fraction, t0 = top.fraction, t1 = bottom.fraction;
-    double out[kSums];
-    for (std::size_t c = 0; c < kSums; ++c) {
-        const T whole = r2c2[c] - r2c0[c] - r0c2[c] + r0c0[c];
-        const T columnLeft = r2c1[c] - r2c0[c] - r0c1[c] + r0c0[c];
-        const T columnRight = r2c3[c] - r2c2[c] - r0c3[c] + r0c2[c];
-        const T rowTop = r1c2[c] - r0c2[c] - r1c0[c] + r0c0[c];
-        const T rowBottom = r3c2[c] - r2c2[c] - r3c0[c] + r2c0[c];
-        const T topLeft = r1c1[c] - r1c0[c] - r0c1[c] + r0c0[c];
-        const T topRight = r1c3[c] - r1c2[c] - r0c3[c] + r0c2[c];
-        const T bottomLeft = r3c1[c] - r3c0[c] - r2c1[c] + r2c0[c];
-        const T bottomRight = r3c3[c] - r3c2[c] - r2c3[c] + r2c2[c];
+// The sums of `box` from table rows b0, b0 + 1, b1 and b1 + 1, each value
+// taken through `load`.
+template <class T, class Load>
+BoxSums combine(const T *row0, const T *row1, const T *row2, const T *row3, const Box &box, Load load) {
+    const std::size_t c0 = static_cast<std::size_t>(box.left.cell) * kAreaSums, c1 = c0 + kAreaSums;
+    const std::size_t c2 = static_cast<std::size_t>(box.right.cell) * kAreaSums, c3 = c2 + kAreaSums;
+    const double s0 = box.left.fraction, s1 = box.right.fraction;
+    const double t0 = box.top.fraction, t1 = box.bottom.fraction;
+    double out[kAreaSums];
+    for (std::size_t c = 0; c < kAreaSums; ++c) {
+        const T r0c0 = load(row0 + c0 + c), r0c1 = load(row0 + c1 + c), r0c2 = load(row0 + c2 + c),
+                r0c3 = load(row0 + c3 + c);
+        const T r1c0 = load(row1 + c0 + c), r1c1 = load(row1 + c1 + c), r1c2 = load(row1 + c2 + c),
+                r1c3 = load(row1 + c3 + c);
+        const T r2c0 = load(row2 + c0 + c), r2c1 = load(row2 + c1 + c), r2c2 = load(row2 + c2 + c),
+                r2c3 = load(row2 + c3 + c);
+        const T r3c0 = load(row3 + c0 + c), r3c1 = load(row3 + c1 + c), r3c2 = load(row3 + c2 + c),
+                r3c3 = load(row3 + c3 + c);
+        const T whole = r2c2 - r2c0 - r0c2 + r0c0;
+        const T columnLeft = r2c1 - r2c0 - r0c1 + r0c0;
+        const T columnRight = r2c3 - r2c2 - r0c3 + r0c2;
+        const T rowTop = r1c2 - r0c2 - r1c0 + r0c0;
+        const T rowBottom = r3c2 - r2c2 - r3c0 + r2c0;
+        const T topLeft = r1c1 - r1c0 - r0c1 + r0c0;
+        const T topRight = r1c3 - r1c2 - r0c3 + r0c2;
+        const T bottomLeft = r3c1 - r3c0 - r2c1 + r2c0;
+        const T bottomRight = r3c3 - r3c2 - r2c3 + r2c2;
         out[c] = toDouble(whole) + s1 * toDouble(columnRight) - s0 * toDouble(columnLeft) +
                  t1 * toDouble(rowBottom) - t0 * toDouble(rowTop) + s1 * t1 * toDouble(bottomRight) -
                  s0 * t1 * toDouble(bottomLeft) - s1 * t0 * toDouble(topRight) +
                  s0 * t0 * toDouble(topLeft);
     }
     return {out[0], out[1], out[2], out[3]};
+}
+
+template <class T> BoxSums combineWhole(const T *sums, A_long width, const Box &box) {
+    const std::size_t stride = (static_cast<std::size_t>(width) + 1) * kAreaSums;
+    const auto row = [&](A_long b) { return sums + static_cast<std::size_t>(b) * stride; };
+    return combine(row(box.top.cell), row(box.top.cell + 1), row(box.bottom.cell), row(box.bottom.cell + 1), box,
+                   plainLoad<T>);
+}
+
+template <class T> BoxSums combineRolling(const RollingRows<T> &rows, const Box &box) {
+    const A_long wanted[4] = {box.top.cell, box.top.cell + 1, box.bottom.cell, box.bottom.cell + 1};
+    return rows.read(wanted, [&](const T *row0, const T *row1, const T *row2, const T *row3) {
+        return combine(row0, row1, row2, row3, box, RollingRows<T>::load);
+    });
+}
+} // namespace
+
+BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
+    x0 = std::max(x0, 0.0);
+    y0 = std::max(y0, 0.0);
+    x1 = std::min(x1, static_cast<double>(width_));
+    y1 = std::min(y1, static_cast<double>(height_));
+    if (!(x0 < x1) || !(y0 < y1)) return {}; // empty, outside the world, or NaN
+    const Box box{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
+    if (exact_) return combineWhole(exact_.get(), width_, box);
+    if (real_) return combineWhole(real_.get(), width_, box);
+    if (rollingExact_) return combineRolling(*rollingExact_, box);
+    return combineRolling(*rollingReal_, box);
 }
 
 } // namespace headless

@@ -26,11 +26,17 @@
 // as 0, so that one bad pixel cannot spoil every box below and right of it.
 //
 // Memory: four 8-byte sums per pixel (a 3840 x 2160 world: about 265 MB).
+// A table of more than kRollingFromBytes is not held whole: its rows live in
+// a window that follows the samples (RollingRows.h), made as samples reach
+// them from the pixels as they are then, with entries equal to the whole
+// table's bit for bit. A blur sweeping a large image then holds a few hundred
+// rows instead of the image's worth.
 //
-// Thread safety: immutable once built; any number of threads may integrate.
+// Thread safety: any number of threads may integrate at once.
 #pragma once
 
 #include "headless/core/HostWorld.h"
+#include "headless/core/RollingRows.h"
 
 #include <cstdint>
 #include <memory>
@@ -46,9 +52,16 @@ struct BoxSums {
 
 class AreaTable {
 public:
-    // Builds the table of `world`'s pixels as they are now, labelled with
-    // `generation`. Throws std::bad_alloc when the memory is not there.
-    AreaTable(const HostWorld &world, std::uint64_t generation);
+    // Whole: every row made now. Rolling: rows made as samples reach them.
+    // BySize: rolling for tables of more than kRollingFromBytes.
+    enum class Storage { Whole, Rolling, BySize };
+    static constexpr std::size_t kRollingFromBytes = std::size_t{32} << 20;
+
+    // The table of `world`'s pixels, labelled with `generation`. A rolling
+    // table reads the pixels as it goes: they must not change while it
+    // lives (a new generation gets a new table). Throws std::bad_alloc when
+    // the memory is not there.
+    AreaTable(const HostWorld &world, std::uint64_t generation, Storage storage = Storage::BySize);
 
     std::uint64_t generation() const { return generation_; }
     A_long width() const { return width_; }
@@ -63,18 +76,21 @@ public:
     // tables.
     double alphaNoise() const { return alphaNoise_; }
 
-private:
-    template <class P> void buildExact(const HostWorld &world);
-    void buildReal(const HostWorld &world);
-    template <class T> BoxSums integrateIn(const T *sums, double x0, double y0, double x1, double y1) const;
+    // Whether the rows live in a window, and how many rows' memory the table
+    // holds now.
+    bool rolling() const { return rollingExact_ || rollingReal_; }
+    std::size_t rowsHeld() const;
 
+private:
     std::uint64_t generation_;
     A_long width_;
     A_long height_;
     // (width + 1) x (height + 1) entries of four sums (alpha, then red, green
-    // and blue times alpha), row by row; one of the two is used.
+    // and blue times alpha), row by row; one of the four is used.
     std::unique_ptr<std::uint64_t[]> exact_; // 8-bit and 16-bit worlds
     std::unique_ptr<double[]> real_;         // float worlds
+    std::unique_ptr<RollingRows<std::uint64_t>> rollingExact_;
+    std::unique_ptr<RollingRows<double>> rollingReal_;
     double alphaNoise_ = 0;
 };
 

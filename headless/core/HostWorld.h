@@ -17,7 +17,8 @@
 // PF_WorldFlag_DEEP for 16 bits and PF_WorldFlag_WRITEABLE where set.
 //
 // Pixel generation and the area table. The area samplers read a world through
-// a summed-area table (AreaTable.h) built from its pixels once and then shared.
+// a summed-area table (AreaTable.h) made from its pixels once and then shared
+// (a large world's table reads the pixels row by row as samples reach them).
 // Every world carries a generation number; a table belongs to the generation
 // it was built for, and the next request after the generation moved on builds
 // a new one. The rule: whoever writes the pixels calls pixelsChanged() when it

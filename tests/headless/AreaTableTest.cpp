@@ -1,0 +1,171 @@
+// Area tables held as a rolling window of rows against the same tables held
+// whole: the same sums bit for bit in any order of boxes and from many
+// threads at once, and memory that follows the rows in use.
+#include "headless/core/AreaTable.h"
+#include "headless/core/HostWorld.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <thread>
+#include <vector>
+
+using headless::AreaTable;
+using headless::BoxSums;
+using headless::HostWorld;
+using headless::PixelDepth;
+
+namespace {
+
+// A world of random pixels; float worlds get a few non-finite channels and
+// large magnitudes, where the compensated sums matter.
+std::unique_ptr<HostWorld> randomWorld(PixelDepth depth, A_long width, A_long height, unsigned seed) {
+    auto world = std::make_unique<HostWorld>(depth, width, height);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (A_long y = 0; y < height; ++y)
+        for (A_long x = 0; x < width; ++x) {
+            const double a = unit(rng), r = unit(rng), g = unit(rng), b = unit(rng);
+            switch (depth) {
+            case PixelDepth::Eight:
+                *world->pixel<PF_Pixel>(x, y) = {A_u_char(a * 255), A_u_char(r * 255), A_u_char(g * 255),
+                                                 A_u_char(b * 255)};
+                break;
+            case PixelDepth::Sixteen:
+                *world->pixel<PF_Pixel16>(x, y) = {A_u_short(a * 32768), A_u_short(r * 32768),
+                                                   A_u_short(g * 32768), A_u_short(b * 32768)};
+                break;
+            case PixelDepth::Float: {
+                PF_PixelFloat p{float(a), float(r * 1e3 - 5e2), float(g), float(b * 1e-3)};
+                if (unit(rng) < 0.002) p.red = std::numeric_limits<float>::infinity();
+                if (unit(rng) < 0.002) p.alpha = std::numeric_limits<float>::quiet_NaN();
+                *world->pixel<PF_PixelFloat>(x, y) = p;
+                break;
+            }
+            }
+        }
+    world->pixelsChanged();
+    return world;
+}
+
+struct Box {
+    double x0, y0, x1, y1;
+};
+
+// Boxes of every size, including ones reaching outside the world.
+std::vector<Box> randomBoxes(A_long width, A_long height, int count, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> x(-3.0, width + 3.0), y(-3.0, height + 3.0), r(0.0, 40.0);
+    std::vector<Box> boxes;
+    for (int i = 0; i < count; ++i) {
+        const double cx = x(rng), cy = y(rng), rx = r(rng), ry = r(rng);
+        boxes.push_back({cx - rx, cy - ry, cx + rx, cy + ry});
+    }
+    return boxes;
+}
+
+// Boxes a blur sweeping the world row by row asks for: radius up to `radius`.
+std::vector<Box> sweepBoxes(A_long width, A_long height, double radius, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> r(0.5, radius);
+    std::vector<Box> boxes;
+    for (A_long y = 0; y < height; ++y)
+        for (A_long x = 0; x < width; x += 3) {
+            const double rx = r(rng), ry = r(rng);
+            boxes.push_back({x + 0.5 - rx, y + 0.5 - ry, x + 0.5 + rx, y + 0.5 + ry});
+        }
+    return boxes;
+}
+
+bool sameBits(const BoxSums &a, const BoxSums &b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+void expectSameSums(const AreaTable &whole, const AreaTable &rolling, const std::vector<Box> &boxes) {
+    int differing = 0;
+    for (const Box &box : boxes) {
+        const BoxSums w = whole.integrate(box.x0, box.y0, box.x1, box.y1);
+        const BoxSums r = rolling.integrate(box.x0, box.y0, box.x1, box.y1);
+        if (!sameBits(w, r) && ++differing <= 3)
+            ADD_FAILURE() << "box " << box.x0 << ", " << box.y0 << " .. " << box.x1 << ", " << box.y1
+                          << ": alpha " << w.alpha << " vs " << r.alpha << ", red " << w.red << " vs " << r.red;
+    }
+    EXPECT_EQ(differing, 0);
+}
+
+class RollingTableTest : public ::testing::TestWithParam<PixelDepth> {};
+
+TEST_P(RollingTableTest, GivesTheWholeTablesSumsInAnyOrder) {
+    const auto world = randomWorld(GetParam(), 97, 530, 7);
+    const AreaTable whole(*world, 0, AreaTable::Storage::Whole);
+    const AreaTable rolling(*world, 0, AreaTable::Storage::Rolling);
+    ASSERT_FALSE(whole.rolling());
+    ASSERT_TRUE(rolling.rolling());
+    EXPECT_EQ(whole.alphaNoise(), rolling.alphaNoise());
+
+    // Random order jumps behind the window again and again: every start from
+    // a checkpoint must land on the same entries.
+    expectSameSums(whole, rolling, randomBoxes(97, 530, 3000, 11));
+    expectSameSums(whole, rolling, sweepBoxes(97, 530, 20.0, 12));
+}
+
+TEST_P(RollingTableTest, ManyThreadsReadingAtOnceGetTheWholeTablesSums) {
+    const auto world = randomWorld(GetParam(), 61, 700, 8);
+    const AreaTable whole(*world, 0, AreaTable::Storage::Whole);
+    // Four threads sweep their own parts and each finishes with random boxes:
+    // rows are made, reused and made again while others read them. A read
+    // that missed a row changing under it shows only now and then, so the
+    // race is run on several fresh tables.
+    constexpr int kThreads = 4, kRounds = 8;
+    std::vector<std::vector<Box>> work(kThreads);
+    const std::vector<Box> sweep = sweepBoxes(61, 700, 30.0, 21);
+    for (std::size_t i = 0; i < sweep.size(); ++i) work[(i / 500) % kThreads].push_back(sweep[i]);
+    for (int t = 0; t < kThreads; ++t) {
+        const std::vector<Box> extra = randomBoxes(61, 700, 400, 30 + t);
+        work[t].insert(work[t].end(), extra.begin(), extra.end());
+    }
+    for (int round = 0; round < kRounds; ++round) {
+        const AreaTable rolling(*world, 0, AreaTable::Storage::Rolling);
+        std::vector<int> differing(kThreads, 0);
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t)
+            threads.emplace_back([&, t] {
+                for (const Box &box : work[t])
+                    if (!sameBits(whole.integrate(box.x0, box.y0, box.x1, box.y1),
+                                  rolling.integrate(box.x0, box.y0, box.x1, box.y1)))
+                        ++differing[t];
+            });
+        for (std::thread &thread : threads) thread.join();
+        for (int t = 0; t < kThreads; ++t) EXPECT_EQ(differing[t], 0) << "round " << round << ", thread " << t;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Depths, RollingTableTest,
+                         ::testing::Values(PixelDepth::Eight, PixelDepth::Sixteen, PixelDepth::Float),
+                         [](const auto &info) {
+                             return info.param == PixelDepth::Eight     ? std::string("Eight")
+                                    : info.param == PixelDepth::Sixteen ? std::string("Sixteen")
+                                                                        : std::string("Float");
+                         });
+
+TEST(RollingTableMemoryTest, ASweepHoldsTheRowsItsBoxesSpanNotTheWorld) {
+    const auto world = randomWorld(PixelDepth::Float, 40, 3000, 9);
+    const AreaTable table(*world, 0, AreaTable::Storage::Rolling);
+    // Boxes of radius up to 24 rows: each row's samples reach 48 rows.
+    for (const Box &box : sweepBoxes(40, 3000, 24.0, 13)) table.integrate(box.x0, box.y0, box.x1, box.y1);
+    EXPECT_LE(table.rowsHeld(), 100u);
+    EXPECT_GE(table.rowsHeld(), 48u);
+}
+
+TEST(RollingTableMemoryTest, LargeTablesRollAndSmallOnesAreWhole) {
+    HostWorld large(PixelDepth::Float, 1920, 1080);
+    HostWorld small(PixelDepth::Eight, 512, 512);
+    EXPECT_TRUE(large.areaTable().rolling());
+    EXPECT_FALSE(small.areaTable().rolling());
+    EXPECT_EQ(small.areaTable().rowsHeld(), 513u);
+    // A table that rolls makes nothing before it is read.
+    EXPECT_EQ(large.areaTable().rowsHeld(), 0u);
+}
+
+} // namespace
