@@ -195,7 +195,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *bytes, std::size_t siz
     FuzzInput data(bytes, size);
     EffectInstance &effect = *f.effect;
 
-    Composition &comp = effect.composition();
+    Composition &comp = effect.editComposition();
     fuzzLight(data, comp.layers[kLightA]);
     fuzzLight(data, comp.layers[kLightB]);
     fuzzCamera(data, comp.layers[kCamera]);

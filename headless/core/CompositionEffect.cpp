@@ -247,8 +247,9 @@ const PF_LayerDef *EffectInstance::sharedPixels(int chosen) {
     {
         std::lock_guard lock(mutex_);
         for (auto &[data, shared] : layerPixels_)
-            if (shared.key == key) {
+            if (shared.key == key && !shared.stale) {
                 ++shared.holders;
+                shared.usedThisFrame = true;
                 host_.ledger().add(kLayerParamPixels);
                 return &shared.world;
             }
@@ -294,8 +295,22 @@ void EffectInstance::checkinValue(const PF_ParamDef &value) {
     std::lock_guard lock(mutex_);
     auto it = layerPixels_.find(value.u.ld.data);
     if (it == layerPixels_.end()) return; // a record the effect changed: nothing of ours
-    if (--it->second.holders == 0) layerPixels_.erase(it);
+    // Kept for the next frame unless the composition changed meanwhile.
+    if (--it->second.holders == 0 && it->second.stale) layerPixels_.erase(it);
     host_.ledger().remove(kLayerParamPixels);
+}
+
+void EffectInstance::frameEnded() {
+    std::lock_guard lock(mutex_);
+    std::erase_if(layerPixels_, [](const auto &entry) { return entry.second.holders == 0 && !entry.second.usedThisFrame; });
+    for (auto &[data, shared] : layerPixels_) shared.usedThisFrame = false;
+}
+
+Composition &EffectInstance::editComposition() {
+    std::lock_guard lock(mutex_);
+    std::erase_if(layerPixels_, [](const auto &entry) { return entry.second.holders == 0; });
+    for (auto &[data, shared] : layerPixels_) shared.stale = true;
+    return comp_;
 }
 
 void EffectInstance::publishParams() {

@@ -62,13 +62,17 @@
 // kLayerParamPixels. Checkouts of the same layer at the same depth and
 // downsample while one is out share one read-only copy of its pixels (the
 // effect's parameter readers check out the input layer beside the input
-// checkout itself): it goes when the last of them is checked in.
+// checkout itself). Layer pixels do not change with time here, so the host
+// keeps the copies a frame used, with their area tables, for the next frame
+// (as a host's image cache would): after the frame ends, what that frame did
+// not use goes; editComposition() lets every kept copy go, since the layers
+// may change.
 //
 // Expressions. AEGP_SetExpression stores the text on the parameter's stream
 // (the empty text removes it); the host keeps it for tests to read and does
 // not evaluate it.
 //
-// Thread safety: set-up members (constructor, composition(), param(),
+// Thread safety: set-up members (constructor, editComposition(), param(),
 // setEffectLayer, setRenderDepth, setDownsample, setCompTime) belong to the
 // thread that drives the host, while no command runs. The members the host's
 // callbacks reach (checkouts, handles, expressions, flags, counters) may be
@@ -109,7 +113,9 @@ public:
     static EffectInstance *of(const Host *host);
 
     Host &host() const { return host_; }
-    Composition &composition() { return comp_; }
+    // The composition to change between frames: lets the layer pixels kept
+    // from earlier frames go (those out now go when checked in).
+    Composition &editComposition();
     const Composition &composition() const { return comp_; }
     AegpHandles &handles() { return handles_; }
 
@@ -158,6 +164,9 @@ public:
                          PF_ParamDef &value);
     // Gives back the pixels of a checked-out layer record.
     void checkinValue(const PF_ParamDef &value);
+    // A frame is over: the layer pixels it did not use go (called between
+    // frames, where no pass runs).
+    void frameEnded();
     // Writes the values at the host's current time into the stored records.
     void publishParams();
 
@@ -203,6 +212,8 @@ private:
         std::unique_ptr<LayerImage> image;
         PF_LayerDef world{};
         int holders = 0;
+        bool usedThisFrame = true; // checked out since the last frame ended
+        bool stale = false;        // the composition may have changed since it was made
     };
 
     void syncInData();

@@ -165,6 +165,8 @@ std::unique_ptr<HostWorld> SmartRenderHost::takeOutput() {
 void SmartRenderHost::endFrame() {
     for (auto &[id, checkout] : checkouts_) returnPixels(checkout);
     checkouts_.clear();
+    if (!ended_) effect_.frameEnded();
+    ended_ = true;
     outputPublication_.withdraw();
     if (outputHeld_) host_.ledger().remove(kOutputCheckouts);
     outputHeld_ = false;

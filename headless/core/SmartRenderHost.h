@@ -159,6 +159,7 @@ private:
     PF_EffectWorld outputDesc_{};
     Worlds::Publication outputPublication_;
     bool outputHeld_ = false;
+    bool ended_ = false; // endFrame ran (the effect instance heard of it once)
 };
 
 } // namespace headless

@@ -11,7 +11,7 @@ namespace headless {
 namespace {
 // Blocks per thread in a pass: enough that a thread finishing early finds
 // more work, few enough that taking a block costs nothing next to running it.
-constexpr A_long kBlocksPerThread = 64;
+constexpr A_long kBlocksPerThread = 256;
 
 // The pool and thread index of the current thread while it runs a pass.
 thread_local const WorkerPool *t_pool = nullptr;

@@ -226,7 +226,7 @@ TEST_F(Aegp, NamesReadAndRenameInUtf16AndEightBits) {
     EXPECT_EQ(effect.composition().layers[kFootage].name, "Gr\xc3\xbcn \xf0\x9f\x98\x80 Clip");
 
     // The 8-bit call cuts long names at 31 bytes, never inside a character.
-    effect.composition().layers[kFootage].name = std::string(30, 'a') + "\xc3\xbc";
+    effect.editComposition().layers[kFootage].name = std::string(30, 'a') + "\xc3\xbc";
     auto *old = suite<AEGP_LayerSuite5>("AEGP Layer Suite", 11);
     A_char layerName[AEGP_MAX_LAYER_NAME_SIZE], sourceName[AEGP_MAX_LAYER_NAME_SIZE];
     ASSERT_EQ(old->AEGP_GetLayerName(effect.layerHandle(kFootage), layerName, sourceName), A_Err_NONE);
@@ -338,7 +338,7 @@ TEST_F(Aegp, BadHandlesIndicesAndIdsAreErrorsOnTheLedger) {
     EXPECT_FALSE(effect.expression(1).has_value());
     // A layer handle whose layer was removed from the model.
     AEGP_LayerH last = effect.layerHandle(kLateCamera);
-    effect.composition().layers.pop_back();
+    effect.editComposition().layers.pop_back();
     EXPECT_EQ(layers->AEGP_GetLayerFlags(last, &flags), A_Err_PARAMETER);
     // The effect reference still has to be given back.
     EXPECT_EQ(host.ledger().count(aegp::kEffectRefs), 1);

@@ -1,6 +1,7 @@
 // The composition model around the effect: cameras, time, parameter values
 // over time, points and layer pixels as the effect checks them out.
 #include "headless/core/CompositionEffect.h"
+#include "headless/core/AreaTable.h"
 #include "headless/core/Host.h"
 
 #include <gtest/gtest.h>
@@ -248,8 +249,8 @@ TEST_F(CompEffect, LayerParametersCarryTheChosenLayersSourcePixels) {
     EXPECT_EQ(host.ledger().count(EffectInstance::kLayerParamPixels), 0);
 
     // The source image ignores the layer's video switch and transform.
-    effect.composition().layers[kFootage].video = false;
-    effect.composition().layers[kFootage].transform.scale = Vec3{10, 10, 10};
+    effect.editComposition().layers[kFootage].video = false;
+    effect.editComposition().layers[kFootage].transform.scale = Vec3{10, 10, 10};
     EXPECT_EQ(at(kTexture, 1.0).u.ld.width, 4);
 }
 
@@ -298,6 +299,51 @@ TEST_F(CompEffect, CheckoutsOfOneLayerShareItsPixelsUntilTheLastCheckin) {
     EXPECT_NE(again.u.ld.data, myself.u.ld.data);
     ASSERT_EQ(host.params().checkin(&again), PF_Err_NONE);
     ASSERT_EQ(host.params().checkin(&myself), PF_Err_NONE);
+    EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
+}
+
+TEST_F(CompEffect, LayerPixelsAFrameUsedAreKeptForTheNextUntilTheCompositionChanges) {
+    effect.chooseLayer(kTexture, kFootage);
+    effect.setRenderDepth(32);
+    PF_ParamDef def;
+    ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &def), PF_Err_NONE);
+    const HostWorld *first = host.worlds().find(def.u.ld);
+    ASSERT_NE(first, nullptr);
+    first->areaTable();
+    ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
+    effect.frameEnded();
+    // Kept by the host, not held by the effect.
+    EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
+
+    // The next frame reads the same copy, its area table made once.
+    ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &def), PF_Err_NONE);
+    EXPECT_EQ(host.worlds().find(def.u.ld), first);
+    EXPECT_EQ(first->tableBuilds(), 1);
+    ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
+    effect.frameEnded();
+
+    // A frame that does not read the layer lets its copy go.
+    effect.frameEnded();
+    ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &def), PF_Err_NONE);
+    const HostWorld *fresh = host.worlds().find(def.u.ld);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->tableBuilds(), 0);
+    ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
+    effect.frameEnded();
+
+    // A changed composition is read anew, also while a copy is out.
+    PF_ParamDef held;
+    ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &held), PF_Err_NONE);
+    effect.editComposition().layers[kFootage].footage.rgba[0] = 0.25f;
+    ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &def), PF_Err_NONE);
+    EXPECT_EQ(pixelAt<PF_PixelFloat>(def.u.ld, 0, 0).red, 0.25f);
+    EXPECT_EQ(pixelAt<PF_PixelFloat>(held.u.ld, 0, 0).red, 1.0f);
+    ASSERT_EQ(host.params().checkin(&held), PF_Err_NONE);
+    ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
+    effect.frameEnded();
+    ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &def), PF_Err_NONE);
+    EXPECT_EQ(pixelAt<PF_PixelFloat>(def.u.ld, 0, 0).red, 0.25f);
+    ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
     EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
 }
 

@@ -114,7 +114,7 @@ TEST_F(ParamsUI, LayerShowingItsSourceNameIsGivenThatNameFirst) {
 
 TEST_F(ParamsUI, QuotesAndBackslashesInTheNameAreEscaped) {
     start();
-    effect_->composition().layers[2].name = R"(Say "hi" \ bye)";
+    effect_->editComposition().layers[2].name = R"(Say "hi" \ bye)";
     EXPECT_EQ(chooseControlLayer(2), PF_Err_NONE);
     EXPECT_EQ(watch(), WatchExpression(R"(Say \"hi\" \\ bye)"));
 }

@@ -49,7 +49,7 @@ public:
 
     headless::Host &host() { return host_; }
     headless::EffectInstance &effect() { return *effect_; }
-    headless::Composition &comp() { return effect_->composition(); }
+    headless::Composition &comp() { return effect_->editComposition(); }
 
     // The id under which global set-up registered the effect.
     AEGP_PluginID pluginID() {
