@@ -31,7 +31,7 @@ add_library(veltrix_effect STATIC $<TARGET_OBJECTS:veltrix_effect_objects>)
 target_include_directories(veltrix_effect PUBLIC ${VELTRIX_SDK_DIR} ${CMAKE_SOURCE_DIR})
 
 add_library(Veltrix MODULE $<TARGET_OBJECTS:veltrix_effect_objects>)
-target_link_options(Veltrix PRIVATE ${_veltrix_lto} ${VELTRIX_HOT_PATH_FLAGS})
+target_link_options(Veltrix PRIVATE ${_veltrix_lto} ${VELTRIX_HOT_PATH_FLAGS} ${VELTRIX_LTO_DEBUG_FLAGS})
 set_target_properties(Veltrix PROPERTIES PREFIX "" OUTPUT_NAME Veltrix)
 if(WIN32)
   set_target_properties(Veltrix PROPERTIES SUFFIX ".aex")

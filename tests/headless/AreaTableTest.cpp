@@ -149,6 +149,21 @@ INSTANTIATE_TEST_SUITE_P(Depths, RollingTableTest,
                                                                         : std::string("Float");
                          });
 
+TEST(WholeTableTest, SixteenBitSumsBeyondTwoToThe52AreExactToo) {
+    // Full-intensity 16-bit pixels: a box of more than 2^22 of them sums past
+    // 2^52, where the fast integer-to-double conversion no longer holds.
+    HostWorld world(PixelDepth::Sixteen, 2100, 2049);
+    world.fill(PF_Pixel16{32768, 32768, 32768, 32768});
+    const AreaTable whole(world, 0, AreaTable::Storage::Whole);
+    const AreaTable rolling(world, 0, AreaTable::Storage::Rolling);
+    const double full = 32768.0 * 32768.0 * 2100.0 * 2049.0;
+    ASSERT_GT(full, std::ldexp(1.0, 52));
+    const BoxSums all = whole.integrate(0, 0, 2100, 2049);
+    EXPECT_EQ(all.red, full);
+    EXPECT_EQ(all.alpha, 32768.0 * 2100.0 * 2049.0);
+    expectSameSums(whole, rolling, {{0.5, 0.25, 2099.75, 2048.5}, {3.2, 1.1, 2000.7, 2040.9}, {10, 10, 20, 20}});
+}
+
 TEST(RollingTableMemoryTest, ASweepHoldsTheRowsItsBoxesSpanNotTheWorld) {
     const auto world = randomWorld(PixelDepth::Float, 40, 3000, 9);
     const AreaTable table(*world, 0, AreaTable::Storage::Rolling);
