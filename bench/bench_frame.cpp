@@ -22,8 +22,10 @@
 //         VELTRIX_BENCH_PLUGIN=path/Veltrix.so runs another build of the
 //         plug-in under the same host. Image-sized blocks come from the
 //         system and go back to it when freed, so that the process's peak
-//         resident size (/usr/bin/time -v) is the peak of what the host and
-//         the effect hold at once, not of what the C library keeps for reuse.
+//         resident size is the peak of what the host and the effect hold at
+//         once, not of what the C library keeps for reuse; it is printed with
+//         the frame's budget (the output, the textures with their tables, the
+//         four depth-of-field worlds when used, and 64 MiB).
 //     bench_frame --allocations
 //         the allocations of one frame of each scene at 192 x 108 and at
 //         1920 x 1080: counts that do not grow with the pixels mean the pixel
@@ -39,6 +41,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -46,6 +49,9 @@
 #include <fstream>
 #if defined(__GLIBC__)
 #include <malloc.h>
+#if defined(__linux__)
+#include <sys/resource.h>
+#endif
 #endif
 #include <memory>
 #include <new>
@@ -277,6 +283,45 @@ template <class F> Counted countAllocations(F &&f) {
     return {g_allocations.load() - all0, g_workerAllocations.load() - workers0};
 }
 
+// ---- the peak-memory budget ---------------------------------------------------------
+
+constexpr double kMiB = 1024.0 * 1024.0;
+
+// Bytes of a world as the host allocates it (rows padded).
+double worldBytes(int width, int height, int depth) {
+    const double pixel = depth == 8 ? 4 : depth == 16 ? 8 : 16;
+    const double row = std::ceil((width * pixel + HostWorld::kRowPadding) / 16.0) * 16.0;
+    return row * height;
+}
+
+// A texture's pixels at the render depth and its summed-area table.
+double textureBytes(int width, int height, int depth) {
+    return worldBytes(width, height, depth) + (width + 1.0) * (height + 1.0) * 32.0;
+}
+
+// What a frame of `scene` may hold at its peak: the output, the textures with
+// their tables, the four depth-of-field worlds when used, and 64 MiB.
+struct Budget {
+    double output, textures, dofWorlds;
+    double total() const { return output + textures + dofWorlds + 64.0 * kMiB; }
+};
+Budget budgetOf(Scene scene, int depth) {
+    Budget b{worldBytes(kWidth, kHeight, depth), 0.0, 0.0};
+    if (scene != kDefault) b.textures += textureBytes(kTextureSize, kTextureSize, depth);
+    if (scene == kReflection) b.textures += textureBytes(1024, 512, depth);
+    if (scene == kDof) b.dofWorlds = 2 * worldBytes(kWidth, kHeight, depth) + 2 * worldBytes(kWidth, kHeight, 8);
+    return b;
+}
+
+// The process's peak resident size so far, in bytes (0 where unknown).
+double peakResidentBytes() {
+#if defined(__linux__)
+    struct rusage usage {};
+    if (getrusage(RUSAGE_SELF, &usage) == 0) return usage.ru_maxrss * 1024.0;
+#endif
+    return 0.0;
+}
+
 int frameCommand(int argc, char **argv) {
     if (argc < 5) {
         std::fprintf(stderr, "usage: bench_frame --frame SCENE DEPTH THREADS [REPEATS] [out.ppm]\n");
@@ -312,6 +357,11 @@ int frameCommand(int argc, char **argv) {
     for (const PassTiming &pass : smartRender.passes)
         std::printf(", pass of %ld pixels %.4f s", static_cast<long>(pass.iterations), pass.seconds);
     std::printf("\n");
+    const Budget budget = budgetOf(scene, depth);
+    std::printf("  peak resident %.1f MiB, budget %.1f MiB (output %.1f, textures with tables %.1f, "
+                "depth-of-field worlds %.1f, and 64)\n",
+                peakResidentBytes() / kMiB, budget.total() / kMiB, budget.output / kMiB, budget.textures / kMiB,
+                budget.dofWorlds / kMiB);
     return 0;
 }
 
