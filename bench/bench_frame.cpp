@@ -26,6 +26,10 @@
 //         once, not of what the C library keeps for reuse; it is printed with
 //         the frame's budget (the output, the textures with their tables, the
 //         four depth-of-field worlds when used, and 64 MiB).
+//     bench_frame --scaling SCENE DEPTH [ROUNDS]
+//         renders one scene on 1 and on 2 threads, a frame of each in turn
+//         ROUNDS times (default 10), and prints the best of each and the
+//         ratio; the two outputs must be the same.
 //     bench_frame --allocations
 //         the allocations of one frame of each scene at 192 x 108 and at
 //         1920 x 1080: counts that do not grow with the pixels mean the pixel
@@ -365,6 +369,35 @@ int frameCommand(int argc, char **argv) {
     return 0;
 }
 
+// One scene on 1 and on 2 threads, frame after frame in turn (so that both
+// see the machine in the same state), the best of each and their ratio.
+int scalingCommand(int argc, char **argv) {
+    if (argc < 4) {
+        std::fprintf(stderr, "usage: bench_frame --scaling SCENE DEPTH [ROUNDS]\n");
+        return 2;
+    }
+    t_driver = true;
+    const Scene scene = sceneNamed(argv[2]);
+    const int depth = std::atoi(argv[3]);
+    const int rounds = argc > 4 ? std::max(1, std::atoi(argv[4])) : 10;
+    Rig one(scene, 1), two(scene, 2);
+    double best[2] = {1e30, 1e30};
+    std::uint64_t hashes[2] = {0, 0};
+    for (int i = 0; i < rounds; ++i)
+        for (int k = 0; k < 2; ++k) {
+            Rig &rig = k == 0 ? one : two;
+            const auto start = std::chrono::steady_clock::now();
+            const RenderResult frame = rig.render(depth);
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            best[k] = std::min(best[k], seconds);
+            hashes[k] = hashOf(*frame.output);
+        }
+    std::printf("scene %s depth %d, best of %d frames each: 1 thread %.4f s, 2 threads %.4f s: %.3fx%s\n",
+                argv[2], depth, rounds, best[0], best[1], best[0] / best[1],
+                hashes[0] == hashes[1] ? "" : " (the outputs differ!)");
+    return hashes[0] == hashes[1] ? 0 : 1;
+}
+
 int allocationsCommand() {
     t_driver = true;
     int failures = 0;
@@ -419,6 +452,7 @@ int main(int argc, char **argv) {
     try {
         if (argc > 1 && std::strcmp(argv[1], "--frame") == 0) return frameCommand(argc, argv);
         if (argc > 1 && std::strcmp(argv[1], "--allocations") == 0) return allocationsCommand();
+        if (argc > 1 && std::strcmp(argv[1], "--scaling") == 0) return scalingCommand(argc, argv);
     } catch (const std::exception &e) {
         std::fprintf(stderr, "bench_frame: %s\n", e.what());
         return 1;
