@@ -421,8 +421,9 @@ int allocationsCommand() {
                         "threads)%s\n",
                         kSceneNames[s], depth, counts[0], counts[1], workers, ok ? "" : "  <- grows with pixels");
         }
-    std::printf("Allocations on worker threads are the host's summed-area tables, built on the first\n"
-                "sample of a pass by whichever thread takes it.\n");
+    std::printf("Allocations on worker threads are the host's summed-area tables: made on the first\n"
+                "sample of a pass by whichever thread takes it, or for large worlds (the depth-of-field\n"
+                "layers) row by row as samples reach the rows, their memory a chunk of rows at a time.\n");
     return failures ? 1 : 0;
 }
 

@@ -1,5 +1,6 @@
 #include "headless/core/AreaTableRows.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace headless {
@@ -71,10 +72,15 @@ template <class T> void AreaTableRows<T>::advance() {
     ++row_;
 }
 
-template <class T> void AreaTableRows<T>::restore(const Checkpoint &checkpoint) {
-    row_ = checkpoint.row;
-    sums_ = checkpoint.sums;
-    compensation_ = checkpoint.compensation;
+template <class T> void AreaTableRows<T>::saveState(T *state) const {
+    std::copy(sums_.begin(), sums_.end(), state);
+    std::copy(compensation_.begin(), compensation_.end(), state + sums_.size());
+}
+
+template <class T> void AreaTableRows<T>::restoreState(A_long row, const T *state) {
+    row_ = row;
+    std::copy_n(state, sums_.size(), sums_.begin());
+    std::copy_n(state + sums_.size(), compensation_.size(), compensation_.begin());
 }
 
 double absoluteAlphaSum(const HostWorld &world) {

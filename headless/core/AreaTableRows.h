@@ -23,13 +23,6 @@ inline constexpr std::size_t kAreaSums = 4; // alpha, red * alpha, green * alpha
 
 template <class T> class AreaTableRows {
 public:
-    // Where making the rows stood after some row: enough to go on from there.
-    struct Checkpoint {
-        A_long row = 0;
-        std::vector<T> sums;
-        std::vector<double> compensation; // float worlds only
-    };
-
     // Starts at row 0 (all zeros). Throws std::bad_alloc.
     explicit AreaTableRows(const HostWorld &world);
 
@@ -41,8 +34,13 @@ public:
     // Makes the next row. Only while current() < the world's height.
     void advance();
 
-    Checkpoint save() const { return {row_, sums_, compensation_}; }
-    void restore(const Checkpoint &checkpoint);
+    // Where making the rows stands after the current row, enough to go on
+    // from there: stateSize() values (the row's sums, then, for float worlds,
+    // the columns' compensation).
+    std::size_t stateSize() const { return sums_.size() + compensation_.size(); }
+    void saveState(T *state) const;
+    // Goes back (or on) to a state saved after row `row`.
+    void restoreState(A_long row, const T *state);
 
 private:
     const HostWorld &world_;

@@ -17,22 +17,25 @@ constexpr A_long kBackMarginPart = 4;
 // starting again costs at most one spacing of rows made for nothing.
 constexpr A_long kCheckpoints = 16;
 constexpr A_long kMinSpacing = 32;
+// Rows of memory allocated at a time, at least.
+constexpr std::size_t kChunkRows = 16;
 } // namespace
 
 template <class T>
 RollingRows<T>::RollingRows(const HostWorld &world)
     : rows_(world.height() + 1), checkpointSpacing_(std::max(kMinSpacing, rows_ / kCheckpoints + 1)),
       slotOfRow_(new std::atomic<Slot *>[static_cast<std::size_t>(rows_)]), maker_(world),
+      checkpoints_(new T[static_cast<std::size_t>((rows_ - 1) / checkpointSpacing_ + 1) * maker_.stateSize()]),
       capacity_(std::min(kFirstCapacity, rows_)) {
     for (A_long row = 0; row < rows_; ++row) slotOfRow_[row].store(nullptr, std::memory_order_relaxed);
-    checkpoints_.push_back(maker_.save());
+    saveCheckpointIfDue();
 }
 
 template <class T> RollingRows<T>::~RollingRows() = default;
 
 template <class T> std::size_t RollingRows<T>::rowsAllocated() const {
     std::lock_guard lock(mutex_);
-    return slots_.size();
+    return slotCount_;
 }
 
 template <class T> long RollingRows<T>::restarts() const {
@@ -73,8 +76,8 @@ template <class T> void RollingRows<T>::hold(A_long first, A_long last) const {
 // Puts the maker at the latest state at or before `first`.
 template <class T> void RollingRows<T>::restartAt(A_long first) const {
     if (maker_.current() <= first) return; // it gets there going on
-    const std::size_t index = std::min(checkpoints_.size() - 1, static_cast<std::size_t>(first / checkpointSpacing_));
-    maker_.restore(checkpoints_[index]);
+    const std::size_t index = std::min(checkpointsSaved_ - 1, static_cast<std::size_t>(first / checkpointSpacing_));
+    maker_.restoreState(static_cast<A_long>(index) * checkpointSpacing_, checkpoints_.get() + index * maker_.stateSize());
 }
 
 // Makes rows up to `last`, holding those from `keepFrom` on (evicting the
@@ -97,14 +100,10 @@ template <class T> void RollingRows<T>::keepCurrent(A_long wanted) const {
         slot = slotOfRow_[first_].load(std::memory_order_relaxed);
         slotOfRow_[first_].store(nullptr, std::memory_order_relaxed);
         ++first_;
-    } else if (!free_.empty()) {
+    } else {
+        if (free_.empty()) addSlots();
         slot = free_.back();
         free_.pop_back();
-    } else {
-        auto fresh = std::make_unique<Slot>();
-        fresh->values.reset(new T[maker_.stride()]);
-        slot = fresh.get();
-        slots_.push_back(std::move(fresh));
     }
 
     const std::uint64_t sequence = slot->sequence.load(std::memory_order_relaxed);
@@ -112,7 +111,7 @@ template <class T> void RollingRows<T>::keepCurrent(A_long wanted) const {
     std::atomic_thread_fence(std::memory_order_release);
     slot->row.store(row, std::memory_order_relaxed);
     const T *values = maker_.values();
-    T *out = slot->values.get();
+    T *out = slot->values;
     for (std::size_t i = 0; i < maker_.stride(); ++i)
         std::atomic_ref<T>(out[i]).store(values[i], std::memory_order_relaxed);
     slot->sequence.store(sequence + 2, std::memory_order_release);
@@ -122,10 +121,23 @@ template <class T> void RollingRows<T>::keepCurrent(A_long wanted) const {
     last_ = row;
 }
 
+// A quarter more rows (at least kChunkRows, at most what the table has left).
+template <class T> void RollingRows<T>::addSlots() const {
+    const std::size_t left = static_cast<std::size_t>(rows_) > slotCount_ ? rows_ - slotCount_ : 1;
+    const std::size_t count = std::min(left, std::max<std::size_t>(kChunkRows, slotCount_ / 4));
+    Chunk chunk{std::make_unique<Slot[]>(count), std::unique_ptr<T[]>(new T[count * maker_.stride()])};
+    for (std::size_t i = 0; i < count; ++i) chunk.slots[i].values = chunk.values.get() + i * maker_.stride();
+    // Pushed last to first, so that the chunk's rows are handed out in order.
+    free_.reserve(free_.size() + count);
+    for (std::size_t i = count; i-- > 0;) free_.push_back(&chunk.slots[i]);
+    chunks_.push_back(std::move(chunk));
+    slotCount_ += count;
+}
+
 template <class T> void RollingRows<T>::saveCheckpointIfDue() const {
     const A_long row = maker_.current();
-    if (row % checkpointSpacing_ == 0 && static_cast<std::size_t>(row / checkpointSpacing_) == checkpoints_.size())
-        checkpoints_.push_back(maker_.save());
+    if (row % checkpointSpacing_ == 0 && static_cast<std::size_t>(row / checkpointSpacing_) == checkpointsSaved_)
+        maker_.saveState(checkpoints_.get() + checkpointsSaved_++ * maker_.stateSize());
 }
 
 template <class T> void RollingRows<T>::dropWindow() const {

@@ -54,6 +54,12 @@ private:
     struct Slot {
         std::atomic<std::uint64_t> sequence{0}; // odd while the row is rewritten
         std::atomic<A_long> row{-1};
+        T *values = nullptr; // stride() entries in a chunk's memory
+    };
+    // Row memory comes in chunks of several rows: a window that widens
+    // allocates a few times, not once per row.
+    struct Chunk {
+        std::unique_ptr<Slot[]> slots;
         std::unique_ptr<T[]> values;
     };
 
@@ -63,6 +69,7 @@ private:
     void makeThrough(A_long last, A_long keepFrom, A_long wanted) const;
     void keepCurrent(A_long wanted) const;
     void saveCheckpointIfDue() const;
+    void addSlots() const;
     void dropWindow() const;
 
     const A_long rows_; // height + 1
@@ -71,8 +78,12 @@ private:
 
     mutable std::mutex mutex_; // guards everything below
     mutable AreaTableRows<T> maker_;
-    mutable std::vector<typename AreaTableRows<T>::Checkpoint> checkpoints_; // rows 0, spacing, 2 spacing, ...
-    mutable std::vector<std::unique_ptr<Slot>> slots_;
+    // The maker's state after rows 0, spacing, 2 spacing, ... (those reached
+    // so far), in one block allocated up front.
+    std::unique_ptr<T[]> checkpoints_;
+    mutable std::size_t checkpointsSaved_ = 0;
+    mutable std::vector<Chunk> chunks_;
+    mutable std::size_t slotCount_ = 0;
     mutable std::vector<Slot *> free_;
     mutable A_long first_ = 0, last_ = -1; // the window; empty when last_ < first_
     mutable A_long capacity_;
@@ -95,8 +106,7 @@ template <class T> template <class Read> auto RollingRows<T>::read(const A_long 
         slots[k] = slot;
     }
     if (held) {
-        auto result = read(slots[0]->values.get(), slots[1]->values.get(), slots[2]->values.get(),
-                           slots[3]->values.get());
+        auto result = read(slots[0]->values, slots[1]->values, slots[2]->values, slots[3]->values);
         std::atomic_thread_fence(std::memory_order_acquire);
         bool unchanged = true;
         for (int k = 0; k < 4; ++k)
@@ -111,10 +121,10 @@ template <class T> template <class Read> auto RollingRows<T>::read(const A_long 
         last = std::max(last, row);
     }
     hold(first, last);
-    return read(slotOfRow_[rows[0]].load(std::memory_order_relaxed)->values.get(),
-                slotOfRow_[rows[1]].load(std::memory_order_relaxed)->values.get(),
-                slotOfRow_[rows[2]].load(std::memory_order_relaxed)->values.get(),
-                slotOfRow_[rows[3]].load(std::memory_order_relaxed)->values.get());
+    return read(slotOfRow_[rows[0]].load(std::memory_order_relaxed)->values,
+                slotOfRow_[rows[1]].load(std::memory_order_relaxed)->values,
+                slotOfRow_[rows[2]].load(std::memory_order_relaxed)->values,
+                slotOfRow_[rows[3]].load(std::memory_order_relaxed)->values);
 }
 
 extern template class RollingRows<std::uint64_t>;
