@@ -41,12 +41,24 @@ void *AegpHandles::stable(AegpKind kind, int index) {
 }
 
 AegpObject *AegpHandles::create(AegpKind kind, int index) {
-    auto *object = new (std::nothrow) AegpObject{kind, &owner_, index, {}, 0};
-    if (!object) return nullptr;
-    std::lock_guard lock(mutex_);
-    owned_.emplace(object, std::unique_ptr<AegpObject>(object));
-    enrol(object);
-    return object;
+    // Out of memory at any step is a null handle (the suites answer
+    // A_Err_ALLOC), never an exception into the effect, nor a handle half
+    // registered.
+    try {
+        auto object = std::make_unique<AegpObject>(AegpObject{kind, &owner_, index, {}, 0});
+        AegpObject *raw = object.get();
+        std::lock_guard lock(mutex_);
+        owned_.emplace(raw, std::move(object));
+        try {
+            enrol(raw);
+        } catch (...) {
+            owned_.erase(raw);
+            throw;
+        }
+        return raw;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
 }
 
 bool AegpHandles::release(const void *handle, AegpKind kind) {
