@@ -5,12 +5,45 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <stdexcept>
 
 namespace headless {
 
 namespace {
 constexpr unsigned char kGarbageByte = 0xA5;
+
+// The memory of the last image-sized world to go, kept for the next world of
+// the same size: a host rendering frame after frame reuses its output's memory
+// instead of having the system map and clear it anew every frame. A request
+// of another size lets it go first, so that it never adds to what is held.
+constexpr std::size_t kSpareFromBytes = std::size_t{1} << 20;
+std::mutex g_spareMutex;
+std::unique_ptr<std::byte[]> g_spare;
+std::size_t g_spareBytes = 0;
+
+std::unique_ptr<std::byte[]> takeStorage(std::size_t bytes) {
+    if (bytes >= kSpareFromBytes) {
+        std::unique_ptr<std::byte[]> spare;
+        std::size_t spareBytes = 0;
+        {
+            std::lock_guard lock(g_spareMutex);
+            spare = std::move(g_spare);
+            spareBytes = g_spareBytes;
+        }
+        if (spare && spareBytes == bytes) return spare;
+        spare.reset();
+    }
+    return std::unique_ptr<std::byte[]>(new std::byte[bytes]);
+}
+
+void giveBackStorage(std::unique_ptr<std::byte[]> storage, std::size_t bytes) {
+    if (!storage || bytes < kSpareFromBytes) return;
+    std::lock_guard lock(g_spareMutex);
+    g_spare.swap(storage);
+    g_spareBytes = bytes;
+    // The spare it replaces goes with `storage`, after the lock.
+}
 
 A_long paddedRowbytes(PixelDepth depth, A_long width) {
     const std::size_t bytes = static_cast<std::size_t>(width) * bytesPerPixel(depth) + HostWorld::kRowPadding;
@@ -68,7 +101,8 @@ HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fi
         throw std::invalid_argument("world size out of range");
     const A_long rowbytes = paddedRowbytes(depth, width);
     const std::size_t bytes = std::max<std::size_t>(static_cast<std::size_t>(rowbytes) * height, 16);
-    storage_.reset(new std::byte[bytes]);
+    storage_ = takeStorage(bytes);
+    storageBytes_ = bytes;
 
     if (fill == WorldFill::Clear) {
         std::memset(storage_.get(), 0, bytes);
@@ -95,7 +129,7 @@ HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fi
     desc_.world_flags = depth == PixelDepth::Sixteen ? PF_WorldFlags{PF_WorldFlag_DEEP} : PF_WorldFlags{0};
 }
 
-HostWorld::~HostWorld() = default;
+HostWorld::~HostWorld() { giveBackStorage(std::move(storage_), storageBytes_); }
 
 bool HostWorld::describedBy(const PF_EffectWorld &desc) const {
     return desc.data == desc_.data && desc.width == desc_.width && desc.height == desc_.height &&

@@ -12,6 +12,10 @@
 // 42405, out of range, in 16 bits), quiet NaN in every channel of a float
 // world, and 0xA5 in the row padding of every depth.
 //
+// Memory: the last image-sized world to go (1 MiB and more) leaves its memory
+// for the next world of the same size (an output frame after frame); a world
+// of another size lets it go first. Fresh content is filled as above either way.
+//
 // Description: data, rowbytes, width, height, extent_hint {0, 0, w, h},
 // pix_aspect_ratio 1/1 (adjustable), origin 0, world_flags with
 // PF_WorldFlag_DEEP for 16 bits and PF_WorldFlag_WRITEABLE where set.
@@ -151,6 +155,7 @@ private:
 
     PixelDepth depth_;
     std::unique_ptr<std::byte[]> storage_;
+    std::size_t storageBytes_ = 0;
     PF_EffectWorld desc_{};
 
     std::atomic<std::uint64_t> generation_{0};

@@ -82,6 +82,26 @@ TEST(HostWorldTest, FreshContentIsClearOrConspicuousGarbage) {
     EXPECT_EQ(static_cast<unsigned>(*pad), 0xA5u);
 }
 
+TEST(HostWorldTest, AWorldOfTheSizeOfOneGoneReusesItsMemoryFreshlyFilled) {
+    // Frame after frame the output has one size: its memory is reused, but
+    // never with the last frame's pixels in it.
+    const void *first = nullptr;
+    {
+        HostWorld frame(PixelDepth::Eight, 1920, 1080, WorldFill::Garbage);
+        first = frame.effectWorld().data;
+        *frame.pixel<PF_Pixel>(7, 9) = PF_Pixel{1, 2, 3, 4};
+    }
+    {
+        HostWorld next(PixelDepth::Eight, 1920, 1080, WorldFill::Garbage);
+        EXPECT_EQ(next.effectWorld().data, first);
+        EXPECT_EQ(next.pixel<PF_Pixel>(7, 9)->alpha, 0xA5);
+        EXPECT_EQ(next.pixel<PF_Pixel>(7, 9)->blue, 0xA5);
+    }
+    HostWorld cleared(PixelDepth::Eight, 1920, 1080, WorldFill::Clear);
+    EXPECT_EQ(cleared.effectWorld().data, first);
+    EXPECT_EQ(cleared.pixel<PF_Pixel>(7, 9)->alpha, 0);
+}
+
 TEST(HostWorldTest, SizesAreChecked) {
     EXPECT_THROW(HostWorld(PixelDepth::Eight, -1, 4), std::invalid_argument);
     EXPECT_THROW(HostWorld(PixelDepth::Eight, 4, HostWorld::kMaxSide + 1), std::invalid_argument);
