@@ -89,7 +89,9 @@ inline double toDouble(std::uint64_t sum) { return static_cast<double>(static_ca
 template <class T> T plainLoad(const T *at) { return *at; }
 
 // The sums of `box` from table rows b0, b0 + 1, b1 and b1 + 1, each value
-// taken through `load`.
+// taken through `load`. The reference form: rolling rows use it (their values
+// must be read as atomics), and the whole tables' two-channel form below must
+// give exactly what it gives (the table tests compare the two bit for bit).
 template <class T, class Load>
 BoxSums combine(const T *row0, const T *row1, const T *row2, const T *row3, const Box &box, Load load) {
     const std::size_t c0 = static_cast<std::size_t>(box.left.cell) * kAreaSums, c1 = c0 + kAreaSums;
