@@ -18,30 +18,39 @@ constexpr unsigned char kGarbageByte = 0xA5;
 // instead of having the system map and clear it anew every frame. A request
 // of another size lets it go first, so that it never adds to what is held.
 constexpr std::size_t kSpareFromBytes = std::size_t{1} << 20;
-std::mutex g_spareMutex;
-std::unique_ptr<std::byte[]> g_spare;
-std::size_t g_spareBytes = 0;
+struct Spare {
+    std::mutex mutex;
+    std::unique_ptr<std::byte[]> storage;
+    std::size_t bytes = 0;
+};
+// Never destroyed: a world may still go while the program exits.
+Spare &spare() {
+    static Spare *const instance = new Spare;
+    return *instance;
+}
 
 std::unique_ptr<std::byte[]> takeStorage(std::size_t bytes) {
     if (bytes >= kSpareFromBytes) {
-        std::unique_ptr<std::byte[]> spare;
-        std::size_t spareBytes = 0;
+        std::unique_ptr<std::byte[]> kept;
+        std::size_t keptBytes = 0;
         {
-            std::lock_guard lock(g_spareMutex);
-            spare = std::move(g_spare);
-            spareBytes = g_spareBytes;
+            Spare &s = spare();
+            std::lock_guard lock(s.mutex);
+            kept = std::move(s.storage);
+            keptBytes = s.bytes;
         }
-        if (spare && spareBytes == bytes) return spare;
-        spare.reset();
+        if (kept && keptBytes == bytes) return kept;
+        kept.reset();
     }
     return std::unique_ptr<std::byte[]>(new std::byte[bytes]);
 }
 
 void giveBackStorage(std::unique_ptr<std::byte[]> storage, std::size_t bytes) {
     if (!storage || bytes < kSpareFromBytes) return;
-    std::lock_guard lock(g_spareMutex);
-    g_spare.swap(storage);
-    g_spareBytes = bytes;
+    Spare &s = spare();
+    std::lock_guard lock(s.mutex);
+    s.storage.swap(storage);
+    s.bytes = bytes;
     // The spare it replaces goes with `storage`, after the lock.
 }
 
