@@ -88,80 +88,118 @@ inline double toDouble(std::uint64_t sum) { return static_cast<double>(static_ca
 
 template <class T> T plainLoad(const T *at) { return *at; }
 
-// The sums of `box` from table rows b0, b0 + 1, b1 and b1 + 1, each value
-// taken through `load`. The reference form: rolling rows use it (their values
-// must be read as atomics), and the whole tables' two-channel form below must
-// give exactly what it gives (the table tests compare the two bit for bit).
-template <class T, class Load>
-BoxSums combine(const T *row0, const T *row1, const T *row2, const T *row3, const Box &box, Load load) {
-    const std::size_t c0 = static_cast<std::size_t>(box.left.cell) * kAreaSums, c1 = c0 + kAreaSums;
-    const std::size_t c2 = static_cast<std::size_t>(box.right.cell) * kAreaSums, c3 = c2 + kAreaSums;
-    const double s0 = box.left.fraction, s1 = box.right.fraction;
-    const double t0 = box.top.fraction, t1 = box.bottom.fraction;
-    double out[kAreaSums];
-    for (std::size_t c = 0; c < kAreaSums; ++c) {
-        const T r0c0 = load(row0 + c0 + c), r0c1 = load(row0 + c1 + c), r0c2 = load(row0 + c2 + c),
-                r0c3 = load(row0 + c3 + c);
-        const T r1c0 = load(row1 + c0 + c), r1c1 = load(row1 + c1 + c), r1c2 = load(row1 + c2 + c),
-                r1c3 = load(row1 + c3 + c);
-        const T r2c0 = load(row2 + c0 + c), r2c1 = load(row2 + c1 + c), r2c2 = load(row2 + c2 + c),
-                r2c3 = load(row2 + c3 + c);
-        const T r3c0 = load(row3 + c0 + c), r3c1 = load(row3 + c1 + c), r3c2 = load(row3 + c2 + c),
-                r3c3 = load(row3 + c3 + c);
-        const T whole = r2c2 - r2c0 - r0c2 + r0c0;
-        const T columnLeft = r2c1 - r2c0 - r0c1 + r0c0;
-        const T columnRight = r2c3 - r2c2 - r0c3 + r0c2;
-        const T rowTop = r1c2 - r0c2 - r1c0 + r0c0;
-        const T rowBottom = r3c2 - r2c2 - r3c0 + r2c0;
-        const T topLeft = r1c1 - r1c0 - r0c1 + r0c0;
-        const T topRight = r1c3 - r1c2 - r0c3 + r0c2;
-        const T bottomLeft = r3c1 - r3c0 - r2c1 + r2c0;
-        const T bottomRight = r3c3 - r3c2 - r2c3 + r2c2;
-        out[c] = toDouble(whole) + s1 * toDouble(columnRight) - s0 * toDouble(columnLeft) +
-                 t1 * toDouble(rowBottom) - t0 * toDouble(rowTop) + s1 * t1 * toDouble(bottomRight) -
-                 s0 * t1 * toDouble(bottomLeft) - s1 * t0 * toDouble(topRight) +
-                 s0 * t0 * toDouble(topLeft);
-    }
-    return {out[0], out[1], out[2], out[3]};
+// The arithmetic of a box on lanes: one channel at a time (T, then double),
+// or with SSE2 two channels to a register. Every lane computes exactly what
+// the one-channel form computes for its channel.
+inline std::uint64_t add(std::uint64_t a, std::uint64_t b) { return a + b; }
+inline std::uint64_t sub(std::uint64_t a, std::uint64_t b) { return a - b; }
+inline double add(double a, double b) { return a + b; }
+inline double sub(double a, double b) { return a - b; }
+inline double mul(double a, double b) { return a * b; }
+inline double splat(double x, double *) { return x; }
+inline void toDoubles(const std::uint64_t (&in)[9], double (&out)[9]) {
+    for (int i = 0; i < 9; ++i) out[i] = toDouble(in[i]);
 }
+inline void toDoubles(const double (&in)[9], double (&out)[9]) { std::copy_n(in, 9, out); }
 
 #if defined(__SSE2__)
-// The same operations as combine(), two channels to a register: every lane
-// computes exactly what the scalar code computes for its channel.
 inline __m128i load2(const std::uint64_t *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); }
 inline __m128d load2(const double *at) { return _mm_loadu_pd(at); }
-inline __m128i sub2(__m128i a, __m128i b) { return _mm_sub_epi64(a, b); }
-inline __m128d sub2(__m128d a, __m128d b) { return _mm_sub_pd(a, b); }
-inline __m128i add2(__m128i a, __m128i b) { return _mm_add_epi64(a, b); }
-inline __m128d add2(__m128d a, __m128d b) { return _mm_add_pd(a, b); }
-
-// a - b - c + d, in that order.
-template <class V> V corners2(V a, V b, V c, V d) { return add2(sub2(sub2(a, b), c), d); }
+inline __m128i add(__m128i a, __m128i b) { return _mm_add_epi64(a, b); }
+inline __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi64(a, b); }
+inline __m128d add(__m128d a, __m128d b) { return _mm_add_pd(a, b); }
+inline __m128d sub(__m128d a, __m128d b) { return _mm_sub_pd(a, b); }
+inline __m128d mul(__m128d a, __m128d b) { return _mm_mul_pd(a, b); }
+inline __m128d splat(double x, __m128d *) { return _mm_set1_pd(x); }
 
 // Integer sums below 2^52 convert exactly by placing them in the mantissa of
 // 2^52 and taking 2^52 away; larger ones (16-bit boxes of millions of
 // pixels) convert one by one.
-struct Converted {
-    __m128d values[9];
-};
-inline void convert2(const __m128i (&sums)[9], Converted &out) {
-    __m128i any = sums[0];
-    for (int i = 1; i < 9; ++i) any = _mm_or_si128(any, sums[i]);
+inline void toDoubles(const __m128i (&in)[9], __m128d (&out)[9]) {
+    __m128i any = in[0];
+    for (int i = 1; i < 9; ++i) any = _mm_or_si128(any, in[i]);
     alignas(16) std::uint64_t lanes[2];
     _mm_store_si128(reinterpret_cast<__m128i *>(lanes), any);
     if ((lanes[0] | lanes[1]) >> 52) {
         for (int i = 0; i < 9; ++i) {
-            _mm_store_si128(reinterpret_cast<__m128i *>(lanes), sums[i]);
-            out.values[i] = _mm_set_pd(toDouble(lanes[1]), toDouble(lanes[0]));
+            _mm_store_si128(reinterpret_cast<__m128i *>(lanes), in[i]);
+            out[i] = _mm_set_pd(toDouble(lanes[1]), toDouble(lanes[0]));
         }
         return;
     }
     const __m128i bits = _mm_set1_epi64x(0x4330000000000000);
     const __m128d magic = _mm_set1_pd(4503599627370496.0); // 2^52
-    for (int i = 0; i < 9; ++i) out.values[i] = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(sums[i], bits)), magic);
+    for (int i = 0; i < 9; ++i) out[i] = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(in[i], bits)), magic);
 }
-inline void convert2(const __m128d (&sums)[9], Converted &out) {
-    for (int i = 0; i < 9; ++i) out.values[i] = sums[i];
+inline void toDoubles(const __m128d (&in)[9], __m128d (&out)[9]) { std::copy_n(in, 9, out); }
+#endif
+
+// a - b - c + d, in that order.
+template <class V> V corners(V a, V b, V c, V d) { return add(sub(sub(a, b), c), d); }
+
+// The weights of the partial sums: the covered fractions of the edge
+// columns and rows and the areas of the corner pixels.
+struct Weights {
+    double s0, s1, t0, t1, s1t1, s0t1, s1t0, s0t0;
+    explicit Weights(const Box &box)
+        : s0(box.left.fraction), s1(box.right.fraction), t0(box.top.fraction), t1(box.bottom.fraction),
+          s1t1(s1 * t1), s0t1(s0 * t1), s1t0(s1 * t0), s0t0(s0 * t0) {}
+};
+
+// The sums of a box on the lanes `load` reads from table rows b0, b0 + 1, b1
+// and b1 + 1 (`rows`, already at the lanes' first channel), at columns a0,
+// a0 + 1, a1 and a1 + 1 (`columns`).
+template <class D, class T, class Load>
+D boxLanes(const T *const (&rows)[4], const std::size_t (&columns)[4], const Weights &w, Load load) {
+    using V = decltype(load(rows[0]));
+    V r[4][4];
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) r[i][j] = load(rows[i] + columns[j]);
+    const V partial[9] = {
+        corners(r[2][2], r[2][0], r[0][2], r[0][0]), // whole pixels
+        corners(r[2][3], r[2][2], r[0][3], r[0][2]), // right column
+        corners(r[2][1], r[2][0], r[0][1], r[0][0]), // left column
+        corners(r[3][2], r[2][2], r[3][0], r[2][0]), // bottom row
+        corners(r[1][2], r[0][2], r[1][0], r[0][0]), // top row
+        corners(r[3][3], r[3][2], r[2][3], r[2][2]), // bottom right pixel
+        corners(r[3][1], r[3][0], r[2][1], r[2][0]), // bottom left pixel
+        corners(r[1][3], r[1][2], r[0][3], r[0][2]), // top right pixel
+        corners(r[1][1], r[1][0], r[0][1], r[0][0]), // top left pixel
+    };
+    D d[9];
+    toDoubles(partial, d);
+    D *lanes = nullptr; // picks splat's overload
+    D sum = add(d[0], mul(splat(w.s1, lanes), d[1]));
+    sum = sub(sum, mul(splat(w.s0, lanes), d[2]));
+    sum = add(sum, mul(splat(w.t1, lanes), d[3]));
+    sum = sub(sum, mul(splat(w.t0, lanes), d[4]));
+    sum = add(sum, mul(splat(w.s1t1, lanes), d[5]));
+    sum = sub(sum, mul(splat(w.s0t1, lanes), d[6]));
+    sum = sub(sum, mul(splat(w.s1t0, lanes), d[7]));
+    return add(sum, mul(splat(w.s0t0, lanes), d[8]));
+}
+
+// Where columns a0, a0 + 1, a1 and a1 + 1 start in a row.
+void columnsOf(const Box &box, std::size_t (&columns)[4]) {
+    columns[0] = static_cast<std::size_t>(box.left.cell) * kAreaSums;
+    columns[1] = columns[0] + kAreaSums;
+    columns[2] = static_cast<std::size_t>(box.right.cell) * kAreaSums;
+    columns[3] = columns[2] + kAreaSums;
+}
+
+// The sums of `box` from table rows b0, b0 + 1, b1 and b1 + 1, one channel at
+// a time, each value taken through `load` (rolling rows read atomics).
+template <class T, class Load>
+BoxSums combine(const T *row0, const T *row1, const T *row2, const T *row3, const Box &box, Load load) {
+    std::size_t cols[4];
+    columnsOf(box, cols);
+    const Weights weights(box);
+    double out[kAreaSums];
+    for (std::size_t c = 0; c < kAreaSums; ++c) {
+        const T *const rows[4] = {row0 + c, row1 + c, row2 + c, row3 + c};
+        out[c] = boxLanes<double>(rows, cols, weights, load);
+    }
+    return {out[0], out[1], out[2], out[3]};
 }
 
 template <class T> BoxSums combineWhole(const T *sums, A_long width, const Box &box) {
@@ -169,57 +207,21 @@ template <class T> BoxSums combineWhole(const T *sums, A_long width, const Box &
     const auto row = [&](A_long b) { return sums + static_cast<std::size_t>(b) * stride; };
     const T *row0 = row(box.top.cell), *row1 = row(box.top.cell + 1);
     const T *row2 = row(box.bottom.cell), *row3 = row(box.bottom.cell + 1);
-    const std::size_t c0 = static_cast<std::size_t>(box.left.cell) * kAreaSums, c1 = c0 + kAreaSums;
-    const std::size_t c2 = static_cast<std::size_t>(box.right.cell) * kAreaSums, c3 = c2 + kAreaSums;
-    const double s0 = box.left.fraction, s1 = box.right.fraction;
-    const double t0 = box.top.fraction, t1 = box.bottom.fraction;
-    const __m128d S0 = _mm_set1_pd(s0), S1 = _mm_set1_pd(s1), T0 = _mm_set1_pd(t0), T1 = _mm_set1_pd(t1);
-    const __m128d S1T1 = _mm_set1_pd(s1 * t1), S0T1 = _mm_set1_pd(s0 * t1);
-    const __m128d S1T0 = _mm_set1_pd(s1 * t0), S0T0 = _mm_set1_pd(s0 * t0);
+#if defined(__SSE2__)
+    std::size_t cols[4];
+    columnsOf(box, cols);
+    const Weights weights(box);
     alignas(16) double out[kAreaSums];
+#pragma GCC unroll 2
     for (std::size_t c = 0; c < kAreaSums; c += 2) {
-        const auto r0c0 = load2(row0 + c0 + c), r0c1 = load2(row0 + c1 + c), r0c2 = load2(row0 + c2 + c),
-                   r0c3 = load2(row0 + c3 + c);
-        const auto r1c0 = load2(row1 + c0 + c), r1c1 = load2(row1 + c1 + c), r1c2 = load2(row1 + c2 + c),
-                   r1c3 = load2(row1 + c3 + c);
-        const auto r2c0 = load2(row2 + c0 + c), r2c1 = load2(row2 + c1 + c), r2c2 = load2(row2 + c2 + c),
-                   r2c3 = load2(row2 + c3 + c);
-        const auto r3c0 = load2(row3 + c0 + c), r3c1 = load2(row3 + c1 + c), r3c2 = load2(row3 + c2 + c),
-                   r3c3 = load2(row3 + c3 + c);
-        using V = decltype(r0c0);
-        const V partial[9] = {
-            corners2(r2c2, r2c0, r0c2, r0c0), // whole
-            corners2(r2c3, r2c2, r0c3, r0c2), // column right
-            corners2(r2c1, r2c0, r0c1, r0c0), // column left
-            corners2(r3c2, r2c2, r3c0, r2c0), // row bottom
-            corners2(r1c2, r0c2, r1c0, r0c0), // row top
-            corners2(r3c3, r3c2, r2c3, r2c2), // bottom right
-            corners2(r3c1, r3c0, r2c1, r2c0), // bottom left
-            corners2(r1c3, r1c2, r0c3, r0c2), // top right
-            corners2(r1c1, r1c0, r0c1, r0c0), // top left
-        };
-        Converted d;
-        convert2(partial, d);
-        __m128d sum = _mm_add_pd(d.values[0], _mm_mul_pd(S1, d.values[1]));
-        sum = _mm_sub_pd(sum, _mm_mul_pd(S0, d.values[2]));
-        sum = _mm_add_pd(sum, _mm_mul_pd(T1, d.values[3]));
-        sum = _mm_sub_pd(sum, _mm_mul_pd(T0, d.values[4]));
-        sum = _mm_add_pd(sum, _mm_mul_pd(S1T1, d.values[5]));
-        sum = _mm_sub_pd(sum, _mm_mul_pd(S0T1, d.values[6]));
-        sum = _mm_sub_pd(sum, _mm_mul_pd(S1T0, d.values[7]));
-        sum = _mm_add_pd(sum, _mm_mul_pd(S0T0, d.values[8]));
-        _mm_store_pd(out + c, sum);
+        const T *const rows[4] = {row0 + c, row1 + c, row2 + c, row3 + c};
+        _mm_store_pd(out + c, boxLanes<__m128d>(rows, cols, weights, [](const T *at) { return load2(at); }));
     }
     return {out[0], out[1], out[2], out[3]};
-}
 #else
-template <class T> BoxSums combineWhole(const T *sums, A_long width, const Box &box) {
-    const std::size_t stride = (static_cast<std::size_t>(width) + 1) * kAreaSums;
-    const auto row = [&](A_long b) { return sums + static_cast<std::size_t>(b) * stride; };
-    return combine(row(box.top.cell), row(box.top.cell + 1), row(box.bottom.cell), row(box.bottom.cell + 1), box,
-                   plainLoad<T>);
-}
+    return combine(row0, row1, row2, row3, box, plainLoad<T>);
 #endif
+}
 
 template <class T> BoxSums combineRolling(const RollingRows<T> &rows, const Box &box) {
     const A_long wanted[4] = {box.top.cell, box.top.cell + 1, box.bottom.cell, box.bottom.cell + 1};
