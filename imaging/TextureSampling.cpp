@@ -76,6 +76,19 @@ inline double SampledV(double localV, int n, const Layout &layout)
     return (1.0 - 1.0 / layout.rows) - localV;
 }
 
+// The one neighbouring repetition a lookup at v (on repetition nh, texture H
+// rows high) reaches with radius ry: the next repetition when v lies within
+// 1 + ry texel rows before its start, else the previous one when v lies
+// within ry rows past its end; nh when neither.
+inline int NeighbourRepetition(const Record &info, const Vector3 &pn, double v, int nh, double gap, double H,
+                               double ry)
+{
+    const auto &ext = info.extension;
+    if (ext.isTextureInExtension(nh + 1, pn) && 1.0 + ry > -LocalV(v, nh + 1, gap) * H) return nh + 1;
+    if (ext.isTextureInExtension(nh - 1, pn) && ry > (LocalV(v, nh - 1, gap) - 1.0) * H) return nh - 1;
+    return nh;
+}
+
 template <class P>
 int FetchRepetition(const Record &info, double u, double v, int n, const Layout &layout,
                     double rx, double ry, const PF_SampPB &pb, PF_PixelFloat &out)
@@ -129,10 +142,7 @@ bool TextureReachesRow(const Record &info, const Vector3 &pn, double v, const PF
     const double gap = ext.interval, H = texture->height;
     // The tests TopologycalSampling makes, with ry at its largest.
     const int nh = RepetitionIndex(v, gap);
-    if (ext.isTextureInExtension(nh, pn)) return true;
-    if (ext.isTextureInExtension(nh + 1, pn) && 1.0 + maxRy > -LocalV(v, nh + 1, gap) * H)
-        return true;
-    return ext.isTextureInExtension(nh - 1, pn) && maxRy > (LocalV(v, nh - 1, gap) - 1.0) * H;
+    return ext.isTextureInExtension(nh, pn) || NeighbourRepetition(info, pn, v, nh, gap, H, maxRy) != nh;
 }
 
 template <class P>
@@ -153,16 +163,7 @@ int TopologycalSampling(const Record &info, const Vector3 &pn, double u, double 
     if (ext.isTextureInExtension(nh, pn))
         err = FetchRepetition<P>(info, u, v, nh, layout, rx, ry, pb, out);
 
-    // At most one neighbour: the next repetition when the hit lies within
-    // 1 + ry texel rows before its start, else the previous one when the hit
-    // lies within ry rows past its end.
-    const double H = layout.rows;
-    int neighbour = nh;
-    if (ext.isTextureInExtension(nh + 1, pn) && 1.0 + ry > -LocalV(v, nh + 1, layout.gap) * H)
-        neighbour = nh + 1;
-    else if (ext.isTextureInExtension(nh - 1, pn) &&
-             ry > (LocalV(v, nh - 1, layout.gap) - 1.0) * H)
-        neighbour = nh - 1;
+    const int neighbour = NeighbourRepetition(info, pn, v, nh, layout.gap, layout.rows, ry);
     if (neighbour == nh) return err;
 
     PF_PixelFloat second{};
