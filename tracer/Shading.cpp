@@ -65,7 +65,7 @@ inline Rgb MetalTint(const PF_PixelFloat &base, float metal)
 }
 
 // Where the ray meets the surface and v there (opened); the v before
-// opening goes to `rawV`. The normal and u follow in CompleteHit.
+// opening goes to `rawV`. The normal and u follow in BaseColour.
 Hit LocateHit(const Record &info, const Ray &ray, double t, double &rawV)
 {
     const Hyperboloid &shape = info.shape;
@@ -79,11 +79,12 @@ Hit LocateHit(const Record &info, const Ray &ray, double t, double &rawV)
     return hit;
 }
 
-void CompleteHit(const Record &info, double rawV, Hit &hit)
+void AddNormal(const Record &info, Hit &hit) { hit.n = SurfaceNormal(info.shape, hit.P.getXYZ()); }
+
+// u, the costly part of a hit (an arctangent): left for last.
+void AddU(const Record &info, double rawV, Hit &hit)
 {
-    const Vector3 p = hit.P.getXYZ();
-    hit.n = SurfaceNormal(info.shape, p);
-    hit.u = info.shape.openedU(info, info.shape.getUFromCoordinate(p), rawV);
+    hit.u = info.shape.openedU(info, info.shape.getUFromCoordinate(hit.P.getXYZ()), rawV);
 }
 
 // Whether a hit is transparent whatever its u: a texture that cannot reach
@@ -109,17 +110,37 @@ bool RampColour(const Record &info, Hit &hit, PF_PixelFloat &base)
     return true;
 }
 
-// The surface colour before lighting. False when the hit is transparent and
-// is not lit.
+// The texture's colour at a hit whose normal is known, filtered over the
+// ray's footprint; u is added to the hit on the way. False when the hit is
+// transparent and is not lit. A footprint that reaches no repetition fetches
+// nothing, so its lookup is transparent whatever u is: u is then left out,
+// unless the pivot, drawn by u, is shown.
 template <class P>
-bool BaseColour(const Record &info, const Ray &ray, double t, Hit &hit, PF_PixelFloat &base)
+bool TextureColour(const Record &info, const Ray &ray, double t, double rawV, Hit &hit,
+                   PF_PixelFloat &base)
 {
-    if (!IsLayerChosen(info.textureLayer)) return RampColour(info, hit, base);
     double rx = 0.0, ry = 0.0;
     getSampRadius(info, ray, t, hit.pn, hit.n, rx, ry);
+    if (!info.showPivot && !TextureReachesRow(info, hit.pn, hit.v, &info.textureLayer, ry)) {
+        base = PF_PixelFloat{};
+        return false;
+    }
+    AddU(info, rawV, hit);
     info.noteSamplingErr(
         TopologycalSampling<P>(info, hit.pn, hit.u, hit.v, rx, ry, &info.textureLayer, base));
     return base.alpha > 0.0f;
+}
+
+// The surface colour before lighting, with the hit completed (normal and u,
+// where u matters). False when the hit is transparent and is not lit.
+template <class P>
+bool BaseColour(const Record &info, const Ray &ray, double t, double rawV, Hit &hit,
+                PF_PixelFloat &base)
+{
+    AddNormal(info, hit);
+    if (IsLayerChosen(info.textureLayer)) return TextureColour<P>(info, ray, t, rawV, hit, base);
+    AddU(info, rawV, hit);
+    return RampColour(info, hit, base);
 }
 
 // How much of the light reaches the hit through the surface itself, per
@@ -404,9 +425,8 @@ int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &ou
         depthComposite(info.depthComposite, t, out);
         return 0;
     }
-    CompleteHit(info, rawV, hit);
     PF_PixelFloat base{};
-    const bool lit = BaseColour<P>(info, ray, t, hit, base);
+    const bool lit = BaseColour<P>(info, ray, t, rawV, hit, base);
     out = lit ? Shade<P>(info, ray, hit, base) : base;
     depthComposite(info.depthComposite, t, out);
     if (info.showPivot) DrawPivot(info, hit.u, hit.v, out);
