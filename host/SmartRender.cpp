@@ -90,6 +90,7 @@ PF_Err RunPass(Record &info, PF_IterateGenericFunc fn)
 {
     const PF_UtilCallbacks *utils = info.inData->utils;
     if (!utils || !utils->iterate_generic) return PF_Err_BAD_CALLBACK_PARAM;
+    info.beginPass();
     const PF_Err err = utils->iterate_generic(PixelCount(*info.outputWorld), &info, fn);
     // A sample the host refused left a hole in the pass's pixels.
     return err != PF_Err_NONE ? err : info.samplingErr.load();

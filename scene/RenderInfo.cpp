@@ -38,9 +38,17 @@ void vLightList::clear() {
 
 // ---- RenderInfoTemplate ------------------------------------------------------------
 
+namespace {
+// Serial 0 is never given out, so zeroed per-thread state matches no pass.
+std::atomic<std::uint64_t> g_lastPassSerial{0};
+std::uint64_t NextPassSerial() { return g_lastPassSerial.fetch_add(1, std::memory_order_relaxed) + 1; }
+} // namespace
+
+template <class Shape> void RenderInfoTemplate<Shape>::beginPass() { passSerial = NextPassSerial(); }
+
 template <class Shape>
 RenderInfoTemplate<Shape>::RenderInfoTemplate(PF_InData *in_data)
-    : inData(in_data), suites(in_data ? in_data->pica_basicP : nullptr) {
+    : inData(in_data), suites(in_data ? in_data->pica_basicP : nullptr), passSerial(NextPassSerial()) {
     // Every byte zero: a null first pointer means "no layer chosen".
     std::memset(&textureLayer, 0, sizeof textureLayer);
     std::memset(&reflectionLayer, 0, sizeof reflectionLayer);

@@ -26,6 +26,7 @@
 #include "scene/Vectormath.h"
 
 #include <atomic>
+#include <cstdint>
 
 namespace AEO {
 class World;
@@ -178,6 +179,15 @@ public:
     double textureBlur = 1.0;
     typename ExtraRenderInfo<Shape>::ExtensionInfo extension;
     DepthCompositeInfo depthComposite;
+
+    // Tells the pixel passes apart: no two passes of this process, over this
+    // record or any other, share a serial. The pixel callbacks keep per-thread
+    // work (the coverage of the pixels ahead) only within one pass, over a
+    // record that does not change during it. A record starts with a serial of
+    // its own; call beginPass before each further pass, so that a record
+    // changed between passes is never served work of the one before.
+    std::uint64_t passSerial;
+    void beginPass();
 
     // The first error a host sampler answered during the pixel passes. The
     // shading goes on with a transparent sample (it has no error path of its

@@ -35,3 +35,26 @@ inline constexpr double msaa_sampling_point[9][2] = {
 // ray when only rays parallel to an asymptote touched the corners.
 double msaaRayTest(int x, int y, const RenderInfoTemplate<Hyperboloid> &info, int &count, double &A,
                    double &Bh, double &D, Ray &ray);
+
+// What msaaRayTest gives for one pixel, with the two crossings of the
+// representative ray's line, t- = (Bh - sqrt(D)) / A and t+ = (Bh + sqrt(D)) / A
+// (t- leaves the bowls, t+ enters them).
+struct PixelCoverage {
+    int count = 0;
+    double coverage = 0.0;
+    double A = 0.0, Bh = 0.0, D = 0.0;
+    double tMinus = 0.0, tPlus = 0.0;
+    Ray ray;
+};
+
+// Longest run of pixels that CoverRun covers in one call.
+inline constexpr int kCoverageRun = 8;
+
+// The coverage of n pixels of one row, (x, y) to (x + n - 1, y), with
+// 1 <= n <= kCoverageRun, into out[0] to out[n - 1]: each pixel exactly what
+// msaaRayTest gives it, bit for bit. The pixels are independent, so tracing
+// them together lets their divisions and square roots overlap instead of
+// waiting on one another; a perspective camera's corner rays of the whole run
+// go lane by lane.
+void CoverRun(const RenderInfoTemplate<Hyperboloid> &info, int x, int y, int n,
+              PixelCoverage (&out)[kCoverageRun]);

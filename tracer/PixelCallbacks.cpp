@@ -4,7 +4,9 @@
 #include "tracer/Ray.h"
 #include "tracer/Shading.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 
 using namespace pixel_pass;
 
@@ -21,23 +23,29 @@ constexpr float kNoSurface = -1.0f;
 
 constexpr PF_PixelFloat kTransparent{0.0f, 0.0f, 0.0f, 0.0f};
 
-// The nine-point coverage of one pixel and its representative ray.
-struct PixelRay {
-    int count = 0;
-    double coverage = 0.0;
-    double A = 0.0, Bh = 0.0, D = 0.0;
-    Ray ray;
-
-    // The two crossings of the ray's line: t- leaves the bowls, t+ enters them.
-    double tMinus() const { return (Bh - std::sqrt(D)) / A; }
-    double tPlus() const { return (Bh + std::sqrt(D)) / A; }
+// The coverage of the pixels after the one a thread last asked for: the host
+// hands each thread consecutive pixels, so a run of them is covered at once
+// (see CoverRun) and served from here. One per thread; it belongs to the pass
+// whose serial it holds, and a new pass starts afresh.
+struct CoverageCache {
+    std::uint64_t pass = 0;
+    int x = 0, y = 0, n = 0; // the run: pixels (x, y) to (x + n - 1, y)
+    PixelCoverage run[kCoverageRun];
 };
+thread_local CoverageCache tCoverage;
 
-PixelRay CoverPixel(const Record &info, int x, int y)
+const PixelCoverage &CoverPixel(const Record &info, int x, int y)
 {
-    PixelRay p;
-    p.coverage = msaaRayTest(x, y, info, p.count, p.A, p.Bh, p.D, p.ray);
-    return p;
+    CoverageCache &cache = tCoverage;
+    if (cache.pass == info.passSerial && cache.y == y && x >= cache.x && x - cache.x < cache.n)
+        return cache.run[x - cache.x];
+    const int n = std::min(kCoverageRun, info.outputWorld->width - x);
+    CoverRun(info, x, y, n, cache.run);
+    cache.pass = info.passSerial;
+    cache.x = x;
+    cache.y = y;
+    cache.n = n;
+    return cache.run[0];
 }
 
 // Whether a root is shaded. A root that is not finite (a ray parallel to an
@@ -51,9 +59,9 @@ inline PF_PixelFloat WithCoverage(const PF_PixelFloat &c, double coverage)
 
 // The colour along a covering ray: the near hit, and the far hit seen through
 // it where the near one is not opaque.
-template <class P> PF_PixelFloat TraceHits(const Record &info, const PixelRay &p)
+template <class P> PF_PixelFloat TraceHits(const Record &info, const PixelCoverage &p)
 {
-    const double tMinus = p.tMinus(), tPlus = p.tPlus();
+    const double tMinus = p.tMinus, tPlus = p.tPlus;
     const bool minusShown = info.renderSide != kRenderInside;
     const bool plusShown = info.renderSide != kRenderOutside;
     const bool minusNear = tPlus > tMinus;
@@ -74,7 +82,7 @@ template <class P> PF_Err TracePixel(const Record *info, A_long i)
 {
     int x = 0, y = 0;
     if (!info || !PixelOfIndex<P>(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
-    const PixelRay p = CoverPixel(*info, x, y);
+    const PixelCoverage &p = CoverPixel(*info, x, y);
     const PF_PixelFloat colour =
         p.count > 0 ? WithCoverage(TraceHits<P>(*info, p), p.coverage) : kTransparent;
     StorePixel<P>(OutputPixel<P>(info->outputWorld, x, y), colour);
@@ -105,7 +113,7 @@ template <class P> DepthTargets TargetsAt(const Record &info, int x, int y)
 // without surface when there is no finite root or the surface is degenerate
 // (no vertex distance).
 template <class P>
-void WriteLayer(const Record &info, const PixelRay &p, double t, bool faceShown, void *colourDst,
+void WriteLayer(const Record &info, const PixelCoverage &p, double t, bool faceShown, void *colourDst,
                 void *depthDst)
 {
     PF_PixelFloat colour = kTransparent;
@@ -124,7 +132,7 @@ void WriteLayer(const Record &info, const PixelRay &p, double t, bool faceShown,
 // comes closest to the surface, when the surface there lies within the blur
 // of the depth of field, so that the blur of nearby pixels can spread into
 // this one; otherwise no surface.
-float MissDepth(const Record &info, const PixelRay &p)
+float MissDepth(const Record &info, const PixelCoverage &p)
 {
     const float tm = p.A != 0.0 ? static_cast<float>(p.Bh / p.A) : 0.0f;
     if (tm == 0.0f || !std::isfinite(tm)) return kNoSurface; // no usable closest approach
@@ -141,11 +149,11 @@ template <class P> PF_Err TraceDepthPixel(const Record *info, A_long i)
     const DepthTargets dst = TargetsAt<P>(*info, x, y);
     if (!dst.complete()) return SideBufferError(*info);
 
-    const PixelRay p = CoverPixel(*info, x, y);
+    const PixelCoverage &p = CoverPixel(*info, x, y);
     if (p.count > 0) {
-        WriteLayer<P>(*info, p, p.tMinus(), info->renderSide != kRenderInside, dst.nearColour,
+        WriteLayer<P>(*info, p, p.tMinus, info->renderSide != kRenderInside, dst.nearColour,
                       dst.nearDepth);
-        WriteLayer<P>(*info, p, p.tPlus(), info->renderSide != kRenderOutside, dst.farColour,
+        WriteLayer<P>(*info, p, p.tPlus, info->renderSide != kRenderOutside, dst.farColour,
                       dst.farDepth);
         return PF_Err_NONE;
     }

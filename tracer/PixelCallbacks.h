@@ -30,8 +30,12 @@
 //
 // Thread safety: any number of host threads may run the callbacks at once
 // for different pixels. They read the record, its lights and the layer pixels
-// only, keep every working value on their stack, allocate nothing, take no
-// locks and write exactly the pixel(s) of their own index.
+// only, allocate nothing, take no locks and write exactly the pixel(s) of
+// their own index. Working values live on the stack, except the coverage of
+// the next few pixels of the row, which each thread keeps for itself
+// (thread-local) because the host hands a thread consecutive pixels; it is
+// tied to the record's pass serial, so call the record's beginPass before
+// each pass.
 #pragma once
 
 #include <cstddef> // the SDK headers use size_t without including it

@@ -234,3 +234,59 @@ TEST_F(Coverage, PerspectiveCornersMatchTheRayByRayPathBitForBit)
     }
     EXPECT_GT(decided, 2500);
 }
+
+namespace {
+
+bool SameDouble(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
+
+} // namespace
+
+// A run of pixels is covered together, lane by lane; every pixel of it must be
+// exactly what msaaRayTest gives it alone, edge pixels included, and carry
+// the crossings of its own line. Whole rows of random cameras, cut into runs
+// of every length.
+TEST_F(Coverage, RunsOfPixelsMatchOnePixelAtATimeBitForBit)
+{
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f), far(-400.0f, 400.0f);
+    std::uniform_real_distribution<float> zooms(50.0f, 3000.0f), semiAxes(5.0f, 150.0f);
+    std::uniform_int_distribution<int> rows(0, 1079), lengths(1, kCoverageRun);
+    int edges = 0, interiors = 0;
+    for (int trial = 0; trial < 200; ++trial) {
+        SetSemiAxes(info->shape, semiAxes(random), semiAxes(random), semiAxes(random));
+        using Vectormath::Aos::cross;
+        using Vectormath::Aos::normalize;
+        const Vector3 z = normalize(Vector3(unit(random), unit(random), unit(random)));
+        const Vector3 x = normalize(cross(Vector3(unit(random), unit(random), unit(random)), z));
+        const Vector3 y = cross(z, x);
+        const Matrix4 frame = Frame(x, y, z, Vector3(far(random), far(random), far(random)));
+        if (trial % 4 == 3)
+            SetOrthographicCamera(*info, frame, 960.0f, 540.0f);
+        else
+            SetPerspectiveCamera(*info, frame, zooms(random), 960.0f, 540.0f);
+        const int row = rows(random);
+        for (int column = 0; column < 1920;) {
+            const int n = std::min(lengths(random), 1920 - column);
+            PixelCoverage run[kCoverageRun];
+            CoverRun(info.get(), column, row, n, run);
+            for (int k = 0; k < n; ++k) {
+                int count = -1;
+                double A = 0.0, Bh = 0.0, D = 0.0;
+                Ray ray;
+                const double coverage = msaaRayTest(column + k, row, info.get(), count, A, Bh, D, ray);
+                const PixelCoverage &p = run[k];
+                ASSERT_EQ(p.coverage, coverage) << "trial " << trial << " pixel " << column + k;
+                ASSERT_EQ(p.count, count);
+                ASSERT_TRUE(SameDouble(p.A, A) && SameDouble(p.Bh, Bh) && SameDouble(p.D, D));
+                ExpectSameRay(p.ray, ray);
+                ASSERT_TRUE(SameDouble(p.tMinus, (Bh - std::sqrt(D)) / A));
+                ASSERT_TRUE(SameDouble(p.tPlus, (Bh + std::sqrt(D)) / A));
+                edges += count > 0 && count < 9;
+                interiors += count == 9;
+            }
+            column += n;
+        }
+    }
+    EXPECT_GT(edges, 100);
+    EXPECT_GT(interiors, 10000);
+}

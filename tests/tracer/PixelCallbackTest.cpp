@@ -387,6 +387,40 @@ TEST(PixelCallbackTest, ManyThreadsGiveTheBitsOfOne)
     EXPECT_EQ(RenderRich<PF_Pixel>(4), RenderRich<PF_Pixel>(1));
 }
 
+// The passes keep the coverage of the pixels ahead of each thread. A record
+// whose camera moves between two passes must be drawn from the new camera,
+// just as a fresh record is: a run kept from the first pass (here the whole
+// of a short row) must not serve the second.
+TEST(PixelCallbackTest, ARecordChangedBetweenPassesIsDrawnAfresh)
+{
+    constexpr int width = 6;
+    const auto render = [](bool twice) {
+        Scene s;
+        const auto look = [&](float zoom) {
+            tracer_test::SetPerspectiveCamera(
+                s.info(),
+                Frame(Vector3(0, 1, 0), Vector3(0, 0, 1), Vector3(1, 0, 0), Vector3(-700, 0, 0)),
+                zoom, width / 2.0f, -11.0f); // the tail bowl, inside the texture
+        };
+        s.setTexture<PF_PixelFloat>(8, 8, [](int x, int y) { return Pixel(1, x / 8.0f, y / 8.0f, 1); });
+        const HostWorld &out = s.setOutput<PF_PixelFloat>(width, 1);
+        if (twice) {
+            look(400.0f);
+            EXPECT_EQ(s.iterate(&RayTrace_PixelCallback<PF_PixelFloat>), PF_Err_NONE);
+        }
+        look(40.0f);
+        EXPECT_EQ(s.iterate(&RayTrace_PixelCallback<PF_PixelFloat>), PF_Err_NONE);
+        std::vector<PF_PixelFloat> row(width);
+        for (int x = 0; x < width; ++x) row[x] = At<PF_PixelFloat>(out, x, 0);
+        return row;
+    };
+    const std::vector<PF_PixelFloat> fresh = render(false), again = render(true);
+    for (int x = 0; x < width; ++x) {
+        EXPECT_EQ(std::memcmp(&fresh[x], &again[x], sizeof(PF_PixelFloat)), 0) << "pixel " << x;
+        EXPECT_GT(fresh[x].alpha, 0.0f) << "pixel " << x;
+    }
+}
+
 // ---- bad input ----------------------------------------------------------------------------
 
 TEST(PixelCallbackTest, BadInputIsRefusedWithoutWriting)

@@ -157,6 +157,7 @@ public:
     {
         const PF_LayerDef *out = info_->outputWorld;
         const A_long count = out->width * out->height;
+        info_->beginPass();
         return host_.run(PF_Cmd_SMART_RENDER, [&] {
             return host_.inData()->utils->iterate_generic(count, info_.get(), fn);
         });
