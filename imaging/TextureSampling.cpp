@@ -76,19 +76,6 @@ inline double SampledV(double localV, int n, const Layout &layout)
     return (1.0 - 1.0 / layout.rows) - localV;
 }
 
-// The one neighbouring repetition a lookup at v (on repetition nh, texture H
-// rows high) reaches with radius ry: the next repetition when v lies within
-// 1 + ry texel rows before its start, else the previous one when v lies
-// within ry rows past its end; nh when neither.
-inline int NeighbourRepetition(const Record &info, const Vector3 &pn, double v, int nh, double gap, double H,
-                               double ry)
-{
-    const auto &ext = info.extension;
-    if (ext.isTextureInExtension(nh + 1, pn) && 1.0 + ry > -LocalV(v, nh + 1, gap) * H) return nh + 1;
-    if (ext.isTextureInExtension(nh - 1, pn) && ry > (LocalV(v, nh - 1, gap) - 1.0) * H) return nh - 1;
-    return nh;
-}
-
 template <class P>
 int FetchRepetition(const Record &info, double u, double v, int n, const Layout &layout,
                     double rx, double ry, const PF_SampPB &pb, PF_PixelFloat &out)
@@ -134,15 +121,73 @@ void getSampRadius(const Record &info, const Ray &ray, const double &t, const Ve
     ry = CapRadius(ry * info.textureBlur, kSampleRadiusCap);
 }
 
+double footprintBoundScale(const Record &info)
+{
+    // getSampRadius's ry before its caps is |H k e| S / M / |Jv|, where
+    // S = sqrt(m2 s2 + w2), and m2 s2 + w2 = (1 - s2)(1 - m2) <= 1 - m2, so
+    // with M = m sqrt(1 - m2) S / M <= 1 / m; and |Jv| >= |axial scale| c
+    // = |textureHeight k|. So ry <= H |e| / (m |textureHeight|), with
+    // |e| = |t| / zoom for a perspective camera and 1 for an orthographic one.
+    // With m >= 0.0001 the rounding on either side is far below the
+    // millionth added here.
+    //
+    // The inequalities need the radius computed without overflow, underflow
+    // to zero or NaN, which these ranges ensure (together with a finite hit,
+    // checked per hit, and a bound below 1e6); outside them there is none.
+    const auto sane = [](double x) { return std::fabs(x) >= 1e-30 && std::fabs(x) <= 1e30; };
+    const double zoom = info.perspective ? static_cast<double>(info.imagePlane.getZ()) : 1.0;
+    const Vector3 &radii = info.shape.radii;
+    const double blur = info.textureBlur;
+    if (!sane(zoom) || !sane(info.textureHeight) || !sane(info.openFactor) || !sane(radii.getX()) ||
+        !sane(radii.getY()) || !sane(radii.getZ()) || !(radii.getZ() > 0.0f) ||
+        !(blur >= 0.0 && blur <= 1e30))
+        return 0.0;
+    return (1.0 + 1e-6) / (std::fabs(zoom) * std::fabs(info.textureHeight));
+}
+
+double sampRadiusYBound(const Record &info, double t, const Vector3 &pn, const Vector3 &d,
+                        const Vector3 &N)
+{
+    if (!(info.footprintBound > 0.0) || !std::isfinite(pn.getX() + pn.getY() + pn.getZ()))
+        return kSampleRadiusCap;
+    const float c = Vectormath::Aos::dot(d, N);
+    const double m = std::clamp(static_cast<double>(std::fabs(c)), 0.0001, 0.9999);
+    const double e = info.perspective ? std::fabs(t) : 1.0; // growth with distance, as in the footprint
+    const double ry = info.textureLayer.height * e * info.footprintBound / m;
+    if (!(ry < 1e6)) return kSampleRadiusCap;
+    return CapRadius(CapRadius(ry, kFootprintCap) * info.textureBlur, kSampleRadiusCap);
+}
+
+RowReach::RowReach(const Record &info, const Vector3 &pn, double v, const PF_LayerDef *texture)
+{
+    if (!texture || texture->width <= 0 || texture->height <= 0) return;
+    hasTexture_ = true;
+    const auto &ext = info.extension;
+    const double gap = ext.interval, H = texture->height;
+    repetition_ = RepetitionIndex(v, gap);
+    onRepetition_ = ext.isTextureInExtension(repetition_, pn);
+    nextExists_ = ext.isTextureInExtension(repetition_ + 1, pn);
+    previousExists_ = ext.isTextureInExtension(repetition_ - 1, pn);
+    if (nextExists_) rowsToNext_ = -LocalV(v, repetition_ + 1, gap) * H;
+    if (previousExists_) rowsPastPrevious_ = (LocalV(v, repetition_ - 1, gap) - 1.0) * H;
+}
+
+int RowReach::neighbour(double ry) const
+{
+    if (nextExists_ && 1.0 + ry > rowsToNext_) return repetition_ + 1;
+    if (previousExists_ && ry > rowsPastPrevious_) return repetition_ - 1;
+    return repetition_;
+}
+
+bool RowReach::reaches(double ry) const
+{
+    return hasTexture_ && (onRepetition_ || neighbour(ry) != repetition_);
+}
+
 bool TextureReachesRow(const Record &info, const Vector3 &pn, double v, const PF_LayerDef *texture,
                        double maxRy)
 {
-    if (!texture || texture->width <= 0 || texture->height <= 0) return false;
-    const auto &ext = info.extension;
-    const double gap = ext.interval, H = texture->height;
-    // The tests TopologycalSampling makes, with ry at its largest.
-    const int nh = RepetitionIndex(v, gap);
-    return ext.isTextureInExtension(nh, pn) || NeighbourRepetition(info, pn, v, nh, gap, H, maxRy) != nh;
+    return RowReach(info, pn, v, texture).reaches(maxRy);
 }
 
 template <class P>
@@ -157,13 +202,13 @@ int TopologycalSampling(const Record &info, const Vector3 &pn, double u, double 
     const Layout layout{ext.interval, ext.screwTurns,
                         UPeriod(info.openFactor, pn.getZ()),
                         static_cast<double>(texture->height), ext.flipVertical};
-    const int nh = RepetitionIndex(v, layout.gap);
+    const RowReach reach(info, pn, v, texture);
+    const int nh = reach.repetition();
 
     int err = 0;
-    if (ext.isTextureInExtension(nh, pn))
-        err = FetchRepetition<P>(info, u, v, nh, layout, rx, ry, pb, out);
+    if (reach.onRepetition()) err = FetchRepetition<P>(info, u, v, nh, layout, rx, ry, pb, out);
 
-    const int neighbour = NeighbourRepetition(info, pn, v, nh, layout.gap, layout.rows, ry);
+    const int neighbour = reach.neighbour(ry);
     if (neighbour == nh) return err;
 
     PF_PixelFloat second{};

@@ -47,11 +47,50 @@ void getSampRadius(const RenderInfoTemplate<Hyperboloid> &info, const Ray &ray, 
 // rx, ry. A hit on no repetition is transparent black unless a neighbouring
 // repetition lies within the radius. The blended alpha may exceed 1. Returns
 // the first host sampling error (0 when none); callers need not check it.
-// Whether TopologycalSampling at row v of the hit pn, with a radius ry of at
-// most maxRy, can fetch anything: false when the texture is empty, or when v
-// lies on no repetition and no neighbouring repetition lies within maxRy;
-// the lookup is then transparent black whatever u and the radii are. Lets
-// callers skip the costly parts of a hit the texture cannot reach.
+// An upper bound of the ry that getSampRadius gives for the ray parameter t,
+// the hit pn and the unit normal N there, with d the ray's direction: far
+// cheaper than the footprint itself, so that a caller can rule out a lookup
+// the texture cannot reach before measuring it. In [0, 128]; 128 where the
+// record's footprintBound is 0 (no bound holds) or the hit is not finite.
+double sampRadiusYBound(const RenderInfoTemplate<Hyperboloid> &info, double t,
+                        const Vectormath::Aos::Vector3 &pn, const Vectormath::Aos::Vector3 &d,
+                        const Vectormath::Aos::Vector3 &N);
+
+// The record's factor of that bound (its footprintBound, which the record's
+// beginPass sets): 0 where the record's scales lie outside the range the
+// bound is proven for.
+double footprintBoundScale(const RenderInfoTemplate<Hyperboloid> &info);
+
+// Where row v of the hit pn lies among the texture's repetitions, for the
+// tests TopologycalSampling makes, at any radius ry: which repetition v
+// falls into, whether the texture is shown there, and which neighbouring
+// repetition a lookup of radius ry reaches: the next one when v lies within
+// 1 + ry texel rows before its start, else the previous one when v lies
+// within ry rows past its end. Made once per hit, it answers for several
+// radii without redoing the layout's division.
+class RowReach {
+public:
+    RowReach(const RenderInfoTemplate<Hyperboloid> &info, const Vectormath::Aos::Vector3 &pn,
+             double v, const PF_LayerDef *texture);
+    int repetition() const { return repetition_; }
+    bool onRepetition() const { return onRepetition_; }
+    // The neighbouring repetition radius ry reaches, or repetition() when none.
+    int neighbour(double ry) const;
+    // Whether a lookup of radius ry fetches anything: false when the texture is
+    // empty, or when v lies on no repetition and no neighbouring repetition
+    // lies within ry; the lookup is then transparent black whatever u and rx
+    // are. Lets callers skip the costly parts of a hit the texture cannot reach.
+    bool reaches(double ry) const;
+
+private:
+    bool hasTexture_ = false;
+    int repetition_ = 0;
+    bool onRepetition_ = false, nextExists_ = false, previousExists_ = false;
+    double rowsToNext_ = 0.0, rowsPastPrevious_ = 0.0;
+};
+
+// RowReach(info, pn, v, texture).reaches(maxRy): whether a lookup at row v
+// of the hit pn with a radius of at most maxRy can fetch anything.
 bool TextureReachesRow(const RenderInfoTemplate<Hyperboloid> &info,
                        const Vectormath::Aos::Vector3 &pn, double v, const PF_LayerDef *texture,
                        double maxRy);

@@ -1,6 +1,7 @@
 #include "scene/RenderInfo.h"
 
 #include "host/aeMemory.h"
+#include "imaging/TextureSampling.h"
 
 #include <cstring>
 #include <new>
@@ -44,7 +45,11 @@ std::atomic<std::uint64_t> g_lastPassSerial{0};
 std::uint64_t NextPassSerial() { return g_lastPassSerial.fetch_add(1, std::memory_order_relaxed) + 1; }
 } // namespace
 
-template <class Shape> void RenderInfoTemplate<Shape>::beginPass() { passSerial = NextPassSerial(); }
+template <class Shape> void RenderInfoTemplate<Shape>::beginPass()
+{
+    passSerial = NextPassSerial();
+    footprintBound = footprintBoundScale(*this);
+}
 
 template <class Shape>
 RenderInfoTemplate<Shape>::RenderInfoTemplate(PF_InData *in_data)

@@ -187,6 +187,11 @@ public:
     // its own; call beginPass before each further pass, so that a record
     // changed between passes is never served work of the one before.
     std::uint64_t passSerial;
+    // The texture footprint's bound factor of this pass (footprintBoundScale),
+    // 0 (no bound) until beginPass.
+    double footprintBound = 0.0;
+    // Starts a pass: a new serial, and the values the passes derive from the
+    // record as it now is.
     void beginPass();
 
     // The first error a host sampler answered during the pixel passes. The

@@ -89,10 +89,9 @@ void AddU(const Record &info, double rawV, Hit &hit)
 
 // Whether a hit is transparent whatever its u: a texture that cannot reach
 // its row (the ramp shown without a texture is decided by u as well).
-bool OutsideTexture(const Record &info, const Hit &hit)
+bool OutsideTexture(const Record &info, const RowReach &reach)
 {
-    return IsLayerChosen(info.textureLayer) &&
-           !TextureReachesRow(info, hit.pn, hit.v, &info.textureLayer, kSampleRadiusCap);
+    return IsLayerChosen(info.textureLayer) && !reach.reaches(kSampleRadiusCap);
 }
 
 // The u/v test ramp shown without a texture layer. It appears only on
@@ -114,14 +113,20 @@ bool RampColour(const Record &info, Hit &hit, PF_PixelFloat &base)
 // ray's footprint; u is added to the hit on the way. False when the hit is
 // transparent and is not lit. A footprint that reaches no repetition fetches
 // nothing, so its lookup is transparent whatever u is: u is then left out,
-// unless the pivot, drawn by u, is shown.
+// unless the pivot, drawn by u, is shown. A cheap bound of the footprint
+// rules out most such hits before the footprint itself is measured.
 template <class P>
-bool TextureColour(const Record &info, const Ray &ray, double t, double rawV, Hit &hit,
-                   PF_PixelFloat &base)
+bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
+                   const RowReach &reach, Hit &hit, PF_PixelFloat &base)
 {
+    const auto reaches = [&](double ry) { return info.showPivot || reach.reaches(ry); };
+    if (!reaches(sampRadiusYBound(info, t, hit.pn, ray.direction, hit.n))) {
+        base = PF_PixelFloat{};
+        return false;
+    }
     double rx = 0.0, ry = 0.0;
     getSampRadius(info, ray, t, hit.pn, hit.n, rx, ry);
-    if (!info.showPivot && !TextureReachesRow(info, hit.pn, hit.v, &info.textureLayer, ry)) {
+    if (!reaches(ry)) {
         base = PF_PixelFloat{};
         return false;
     }
@@ -134,11 +139,12 @@ bool TextureColour(const Record &info, const Ray &ray, double t, double rawV, Hi
 // The surface colour before lighting, with the hit completed (normal and u,
 // where u matters). False when the hit is transparent and is not lit.
 template <class P>
-bool BaseColour(const Record &info, const Ray &ray, double t, double rawV, Hit &hit,
-                PF_PixelFloat &base)
+bool BaseColour(const Record &info, const Ray &ray, double t, double rawV, const RowReach &reach,
+                Hit &hit, PF_PixelFloat &base)
 {
     AddNormal(info, hit);
-    if (IsLayerChosen(info.textureLayer)) return TextureColour<P>(info, ray, t, rawV, hit, base);
+    if (IsLayerChosen(info.textureLayer))
+        return TextureColour<P>(info, ray, t, rawV, reach, hit, base);
     AddU(info, rawV, hit);
     return RampColour(info, hit, base);
 }
@@ -420,13 +426,14 @@ int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &ou
     // Most of the surface may lie beyond the texture's repetitions: such a
     // hit is transparent, and its normal, angle, footprint and lookup are not
     // needed.
-    if (!info.showPivot && OutsideTexture(info, hit)) {
+    const RowReach reach(info, hit.pn, hit.v, &info.textureLayer);
+    if (!info.showPivot && OutsideTexture(info, reach)) {
         out = PF_PixelFloat{};
         depthComposite(info.depthComposite, t, out);
         return 0;
     }
     PF_PixelFloat base{};
-    const bool lit = BaseColour<P>(info, ray, t, rawV, hit, base);
+    const bool lit = BaseColour<P>(info, ray, t, rawV, reach, hit, base);
     out = lit ? Shade<P>(info, ray, hit, base) : base;
     depthComposite(info.depthComposite, t, out);
     if (info.showPivot) DrawPivot(info, hit.u, hit.v, out);

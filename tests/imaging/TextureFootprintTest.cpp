@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
 
 using namespace texture_test;
 using Vectormath::Aos::Vector3;
@@ -160,3 +161,70 @@ TEST_F(TextureFootprintTest, AtAVertexUIsBlurredFullyAndVNotAtAll)
 }
 
 } // namespace
+
+// The cheap bound that lets a hit skip measuring its footprint must never
+// fall below the radius the footprint gives: a hit wrongly skipped would lose
+// the blurred fringe of the texture's edge. Seeded random surfaces, cameras,
+// openings, sharpness, hits and directions (grazing ones included).
+TEST(TextureFootprintBound, NeverBelowTheMeasuredRadius)
+{
+    headless::Host host{OneThread()};
+    auto info = std::make_unique<Record>(host.inData());
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> unit(-1.0, 1.0), angle(0.0, 6.283185307179586);
+    std::uniform_real_distribution<double> logScale(-2.0, 3.0), heights(1.0, 20.0), blurs(0.0, 1.5);
+    const auto scale = [&] { return std::pow(10.0, logScale(random)); };
+    int bounded = 0;
+    for (int trial = 0; trial < 20000; ++trial) {
+        if (trial % 50 == 0) {
+            SetSemiAxes(info->shape, static_cast<float>(scale()), static_cast<float>(scale()),
+                        static_cast<float>(scale()));
+            info->openFactor = (trial % 200 == 0 ? -1.0 : 1.0) * (0.5 + 2.0 * blurs(random));
+            info->textureHeight = scale();
+            info->textureLayer = TextureLayer(1 + static_cast<int>(scale()), 1 + static_cast<int>(scale()));
+            info->perspective = trial % 150 != 0;
+            info->imagePlane = Vector3(320.0f, 240.0f, -static_cast<float>(scale()));
+            info->textureBlur = blurs(random);
+            info->beginPass();
+            ASSERT_GT(info->footprintBound, 0.0);
+        }
+        const double d = (trial % 2 ? 1.0 : -1.0) * heights(random), theta = angle(random);
+        const double ring = std::sqrt(d * d - 1.0);
+        const Vector3 &r = info->shape.radii;
+        const Vector3 point(static_cast<float>(r.getX() * ring * std::cos(theta)),
+                            static_cast<float>(r.getY() * ring * std::sin(theta)),
+                            static_cast<float>(r.getZ() * d));
+        const Vector3 pn = NormalisedPoint(info->shape, point);
+        const Vector3 normal = SurfaceNormal(info->shape, point);
+        Vector3 direction = Vectormath::Aos::normalize(Vector3(static_cast<float>(unit(random)),
+                                                               static_cast<float>(unit(random)),
+                                                               static_cast<float>(unit(random))));
+        if (trial % 3 == 0) // along the surface
+            direction = Vectormath::Aos::normalize(Vectormath::Aos::cross(normal, direction));
+        const double t = scale() * 10.0;
+        const Ray ray{direction, Vector4(point - static_cast<float>(t) * direction, 1.0f)};
+        double rx = 0.0, ry = 0.0;
+        getSampRadius(*info, ray, t, pn, normal, rx, ry);
+        const double bound = sampRadiusYBound(*info, t, pn, direction, normal);
+        ASSERT_GE(bound, ry) << "trial " << trial;
+        bounded += bound < kSampleRadiusCap;
+    }
+    EXPECT_GT(bounded, 5000); // the bound is mostly below the cap, so it is tested
+}
+
+// Scales the bound is not proven for, and hits that are not finite, give the
+// cap: no bound at all.
+TEST_F(TextureFootprintTest, OutsideItsProvenRangeTheBoundIsTheCap)
+{
+    const Vector3 d = -normal;
+    info->beginPass();
+    EXPECT_LT(sampRadiusYBound(*info, 1000.0, pn, d, normal), 2.0);
+    EXPECT_EQ(sampRadiusYBound(*info, 1000.0, Vector3(kNaN, 0.0f, 2.0f), d, normal), 128.0);
+    info->openFactor = 0.0; // every radius is NaN, which the caps read as huge
+    info->beginPass();
+    EXPECT_EQ(sampRadiusYBound(*info, 1000.0, pn, d, normal), 128.0);
+    info->openFactor = 1.0;
+    info->imagePlane = Vector3(320.0f, 240.0f, 0.0f);
+    info->beginPass();
+    EXPECT_EQ(sampRadiusYBound(*info, 1000.0, pn, d, normal), 128.0);
+}
