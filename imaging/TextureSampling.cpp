@@ -65,7 +65,7 @@ inline double RepetitionU(double u, int n, const Layout &layout)
 {
     const double twists = n < 0 ? static_cast<double>(n) + 1.0 : static_cast<double>(n);
     const double twisted = u + twists * layout.screw;
-    return twisted - layout.period * std::floor(twisted / layout.period);
+    return WrapIntoPeriod(twisted, layout.period);
 }
 
 // Local v as sampled: odd repetitions are mirrored under "Flip Vertical", so

@@ -39,11 +39,6 @@ inline double UPeriod(double k, double d)
     return (k - 1.0) * std::sqrt(std::max(0.0, d * d - 1.0)) + 1.0;
 }
 
-// u reduced into [0, period).
-inline double WrapU(double u, double period)
-{
-    return u - period * std::floor(u / period);
-}
 
 } // namespace
 
@@ -107,7 +102,7 @@ double Hyperboloid::openedU(const RenderInfoTemplate<Hyperboloid> &info, double 
     const double period = UPeriod(k, d);
     u = (u - u0) * period + u0;
     u += info.textureSlide;
-    return WrapU(u, period);
+    return WrapIntoPeriod(u, period);
 }
 
 double Hyperboloid::openedV(const RenderInfoTemplate<Hyperboloid> &info, double v) const
@@ -185,7 +180,7 @@ int ExtraRenderInfo<Hyperboloid>::ExtensionInfo::modifyUVByExtendedCylinder(
     const double twists = n < 0 ? static_cast<double>(n) + 1.0 : static_cast<double>(n);
     u += twists * screwTurns;
     const double d = pn.getZ();
-    u = WrapU(u, UPeriod(info.openFactor, d));
+    u = WrapIntoPeriod(u, UPeriod(info.openFactor, d));
 
     v -= n * (1.0 + interval);
     if (n < 0) v -= interval; // head-side gaps lie on the vertex side of each copy

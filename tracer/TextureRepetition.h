@@ -15,9 +15,22 @@
 // n + 1, or negate n, without overflow.
 inline int RepetitionIndex(double v, double interval)
 {
-    const double n = std::floor(v / (interval + 1.0));
+    // Without gaps the pitch is 1, and v / 1 is v exactly: the division, slow
+    // and on every hit's path, is left out.
+    const double pitch = interval + 1.0;
+    const double n = std::floor(pitch == 1.0 ? v : v / pitch);
     if (std::isnan(n)) return 0;
     if (n <= static_cast<double>(INT_MIN + 1)) return INT_MIN + 1;
     if (n >= static_cast<double>(INT_MAX - 1)) return INT_MAX - 1;
     return static_cast<int>(n);
+}
+
+// u reduced into [0, period): u - period floor(u / period). Unopened
+// surfaces have a period of exactly 1, where u / 1 is u and 1 floor(u) is
+// floor(u): the division, slow and on the path of every textured hit, is
+// left out without changing a bit.
+inline double WrapIntoPeriod(double u, double period)
+{
+    if (period == 1.0) return u - std::floor(u);
+    return u - period * std::floor(u / period);
 }

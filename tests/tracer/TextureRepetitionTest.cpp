@@ -7,6 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <vector>
 #include <limits>
 
 using namespace tracer_test;
@@ -197,3 +201,42 @@ TEST_F(ExtendedCylinder, RowsThatAreNotANumberStayUntouched)
 }
 
 } // namespace
+
+namespace {
+
+// The general formulas, with a period the compiler cannot see is 1.
+double GeneralWrap(double u, double period)
+{
+    volatile double p = period;
+    return u - p * std::floor(u / p);
+}
+int GeneralIndex(double v, double interval)
+{
+    volatile double pitch = interval + 1.0;
+    const double n = std::floor(v / pitch);
+    if (std::isnan(n)) return 0;
+    if (n <= static_cast<double>(INT_MIN + 1)) return INT_MIN + 1;
+    if (n >= static_cast<double>(INT_MAX - 1)) return INT_MAX - 1;
+    return static_cast<int>(n);
+}
+
+} // namespace
+
+// Unopened surfaces without gaps skip the divisions of the wrap and of the
+// repetition index: the shortcut must give the general formula's bits,
+// signed zeros, huge, tiny and non-finite values included.
+TEST(TextureRepetition, PeriodOneShortcutsGiveTheGeneralFormulasBits)
+{
+    const double inf = std::numeric_limits<double>::infinity();
+    std::vector<double> values = {0.0, -0.0, 1.0, -1.0, 0.5, -0.5, 1e-310, -1e-310, 1e300, -1e300,
+                                  0.9999999999999999, -1e-17, inf, -inf,
+                                  std::numeric_limits<double>::quiet_NaN()};
+    std::mt19937 random(3);
+    std::uniform_real_distribution<double> spread(-40.0, 40.0);
+    for (int i = 0; i < 2000; ++i) values.push_back(spread(random));
+    for (const double x : values) {
+        const double got = WrapIntoPeriod(x, 1.0), want = GeneralWrap(x, 1.0);
+        EXPECT_EQ(std::memcmp(&got, &want, sizeof got), 0) << x;
+        EXPECT_EQ(RepetitionIndex(x, 0.0), GeneralIndex(x, 0.0)) << x;
+    }
+}
