@@ -1,6 +1,7 @@
 #include "tracer/Coverage.h"
 
 #include "tracer/CameraRay.h"
+#include "tracer/CornerLanes.h"
 #include "tracer/Intersection.h"
 
 #include <cmath>
@@ -20,53 +21,18 @@ static_assert(msaa_sampling_point[5][0] == msaa_sampling_point[6][0] &&
 
 using Record = RenderInfoTemplate<Hyperboloid>;
 
-// Corner rays and their quadratics, lane by lane: the four corners of one
-// pixel (L = 4) or of a run of pixels (L = 4 kCoverageRun), in the order
-// (left, top), (left, bottom), (right, top), (right, bottom) per pixel.
-template <int L> struct Corners {
-    float dx[L], dy[L], dz[L]; // unit directions
-    double A[L], Bh[L], D[L];
+// The four corner rays of one pixel and their quadratics, in the order
+// (left, top), (left, bottom), (right, top), (right, bottom).
+struct Corners {
+    double A[4], Bh[4], D[4];
 };
 
-// Corner rays of a perspective camera: exactly the operations of
-// CameraRayThrough and SingleRayTest, on arrays the compiler can vectorise
-// (every lane rounds as the scalar code would).
-template <int L>
-void TracePerspectiveCorners(const Record &info, const float (&px)[L], const float (&py)[L],
-                             Corners<L> &c)
-{
-    const Vectormath::Aos::Matrix4 &M = info.cameraToObject;
-    const Vectormath::Aos::Vector3 X = M.getCol0().getXYZ(), Y = M.getCol1().getXYZ();
-    const Vectormath::Aos::Vector3 Z = M.getCol2().getXYZ() * info.imagePlane.getZ();
-    for (int k = 0; k < L; ++k) {
-        const float vx = (X.getX() * px[k] + Y.getX() * py[k]) - Z.getX();
-        const float vy = (X.getY() * px[k] + Y.getY() * py[k]) - Z.getY();
-        const float vz = (X.getZ() * px[k] + Y.getZ() * py[k]) - Z.getZ();
-        const float scale = 1.0f / std::sqrt(vx * vx + vy * vy + vz * vz);
-        c.dx[k] = vx * scale;
-        c.dy[k] = vy * scale;
-        c.dz[k] = vz * scale;
-    }
-    const Vectormath::Aos::Vector3 &inv2 = info.shape.invRadiiSquared;
-    const double ia = inv2.getX(), ib = inv2.getY(), ic = inv2.getZ();
-    for (int k = 0; k < L; ++k) {
-        const double dx = c.dx[k], dy = c.dy[k], dz = c.dz[k];
-        c.A[k] = dz * dz * ic - dx * dx * ia - dy * dy * ib;
-        const double B = dz * info.eyeZ * ic - dx * info.eyeX * ia - dy * info.eyeY * ib;
-        c.Bh[k] = -B;
-        c.D[k] = B * B - c.A[k] * info.eyeImplicit;
-    }
-}
-
 // Any camera: one corner at a time.
-void TraceCorners(const Record &info, const float (&px)[4], const float (&py)[4], Corners<4> &c,
+void TraceCorners(const Record &info, const float (&px)[4], const float (&py)[4], Corners &c,
                   Ray &ray)
 {
     for (int k = 0; k < 4; ++k) {
         CameraRayThrough(info, px[k], py[k], ray);
-        c.dx[k] = ray.direction.getX();
-        c.dy[k] = ray.direction.getY();
-        c.dz[k] = ray.direction.getZ();
         c.D[k] = SingleRayTest(info, ray, c.A[k], c.Bh[k]);
     }
 }
@@ -105,23 +71,21 @@ void CoverEdgePixel(const Record &info, int x, int y, PixelCoverage &p)
     p.coverage = static_cast<double>(static_cast<float>(p.count) / 9.0f);
 }
 
-// The coverage of pixel (x, y) from its four corners, lanes first to
-// first + 3 of `c`, whose last corner's ray is `last`. A corner whose line
-// merely runs parallel to an asymptote (A = 0) still counts here; it only
-// marks the pixel as worth a closer look.
-template <int L>
-void CoverFromCorners(const Record &info, int x, int y, const Corners<L> &c, int first,
-                      const Ray &last, PixelCoverage &p)
+// The coverage of pixel (x, y) from the quadratics of its four corners,
+// A[0..3], Bh[0..3] and D[0..3], whose last corner's ray is `last`. A corner
+// whose line merely runs parallel to an asymptote (A = 0) still counts here;
+// it only marks the pixel as worth a closer look.
+void CoverFromCorners(const Record &info, int x, int y, const double *A, const double *Bh,
+                      const double *D, const Ray &last, PixelCoverage &p)
 {
     int cornerHits = 0;
-    for (int k = first; k < first + 4; ++k) cornerHits += c.D[k] >= 0.0;
+    for (int k = 0; k < 4; ++k) cornerHits += D[k] >= 0.0;
     // The last corner's quadratic, D = 0 where it misses (also for a
     // discriminant that is not a number).
-    const int lastCorner = first + 3;
     p.ray = last;
-    p.A = c.A[lastCorner];
-    p.Bh = c.Bh[lastCorner];
-    p.D = c.D[lastCorner] >= 0.0 ? c.D[lastCorner] : 0.0;
+    p.A = A[3];
+    p.Bh = Bh[3];
+    p.D = D[3] >= 0.0 ? D[3] : 0.0;
     p.count = 0;
     p.coverage = 0.0;
     if (cornerHits == 0) return;
@@ -133,15 +97,7 @@ void CoverFromCorners(const Record &info, int x, int y, const Corners<L> &c, int
     CoverEdgePixel(info, x, y, p);
 }
 
-// The corner ray of lane k of a perspective camera.
-template <int L> Ray PerspectiveCornerRay(const Record &info, const Corners<L> &c, int k)
-{
-    Ray ray;
-    ray.origin = info.cameraToObject.getCol3();
-    ray.direction = Vectormath::Aos::Vector3(c.dx[k], c.dy[k], c.dz[k]);
-    return ray;
-}
-
+// Any camera, one pixel, one corner at a time.
 PixelCoverage CoverPixel(const Record &info, int x, int y)
 {
     // The four corners lie on two columns and two rows of the image plane.
@@ -149,17 +105,60 @@ PixelCoverage CoverPixel(const Record &info, int x, int y)
     const float top = TopOf(info, y), bottom = BottomOf(info, y);
     const float cornerX[4] = {left, left, right, right};
     const float cornerY[4] = {top, bottom, top, bottom};
-    Corners<4> corners;
+    Corners corners;
     Ray last;
-    if (info.perspective) {
-        TracePerspectiveCorners(info, cornerX, cornerY, corners);
-        last = PerspectiveCornerRay(info, corners, 3);
-    } else {
-        TraceCorners(info, cornerX, cornerY, corners, last); // leaves the last corner's ray
-    }
+    TraceCorners(info, cornerX, cornerY, corners, last); // leaves the last corner's ray
     PixelCoverage p;
-    CoverFromCorners(info, x, y, corners, 0, last, p);
+    CoverFromCorners(info, x, y, corners.A, corners.Bh, corners.D, last, p);
     return p;
+}
+
+// The camera and surface as the corner lanes take them.
+CornerLaneCamera LaneCamera(const Record &info)
+{
+    const Vectormath::Aos::Matrix4 &M = info.cameraToObject;
+    const Vectormath::Aos::Vector3 X = M.getCol0().getXYZ(), Y = M.getCol1().getXYZ();
+    const Vectormath::Aos::Vector3 Z = M.getCol2().getXYZ() * info.imagePlane.getZ();
+    const Vectormath::Aos::Vector3 &inv2 = info.shape.invRadiiSquared;
+    return {{X.getX(), X.getY(), X.getZ()},
+            {Y.getX(), Y.getY(), Y.getZ()},
+            {Z.getX(), Z.getY(), Z.getZ()},
+            inv2.getX(),
+            inv2.getY(),
+            inv2.getZ(),
+            info.eyeX,
+            info.eyeY,
+            info.eyeZ,
+            info.eyeImplicit};
+}
+
+// A perspective camera: the corners of the whole run lane by lane, every
+// lane traced, those past the run's end on its last column.
+void CoverPerspectiveRun(const Record &info, int x, int y, int n,
+                         PixelCoverage (&out)[kCoverageRun])
+{
+    static_assert(kCornerLanes == 4 * kCoverageRun);
+    const float top = TopOf(info, y), bottom = BottomOf(info, y);
+    float cornerX[kCornerLanes], cornerY[kCornerLanes];
+    for (int k = 0; k < kCoverageRun; ++k) {
+        const int column = x + (k < n ? k : n - 1);
+        const float left = LeftOf(info, column), right = RightOf(info, column);
+        const float xs[4] = {left, left, right, right}, ys[4] = {top, bottom, top, bottom};
+        for (int j = 0; j < 4; ++j) {
+            cornerX[4 * k + j] = xs[j];
+            cornerY[4 * k + j] = ys[j];
+        }
+    }
+    CornerLanes lanes;
+    TraceCornerLanes(LaneCamera(info), cornerX, cornerY, lanes);
+    for (int k = 0; k < n; ++k) {
+        const int first = 4 * k, last = first + 3;
+        Ray ray;
+        ray.origin = info.cameraToObject.getCol3();
+        ray.direction = Vectormath::Aos::Vector3(lanes.dx[last], lanes.dy[last], lanes.dz[last]);
+        CoverFromCorners(info, x + k, y, lanes.A + first, lanes.Bh + first, lanes.D + first, ray,
+                         out[k]);
+    }
 }
 
 // The crossings of each pixel's representative line, for all lanes of a run
@@ -183,41 +182,24 @@ void AddCrossings(PixelCoverage (&run)[kCoverageRun])
 double msaaRayTest(int x, int y, const RenderInfoTemplate<Hyperboloid> &info, int &count, double &A,
                    double &Bh, double &D, Ray &ray)
 {
-    const PixelCoverage p = CoverPixel(info, x, y);
-    count = p.count;
-    A = p.A;
-    Bh = p.Bh;
-    D = p.D;
-    ray = p.ray;
-    return p.coverage;
+    PixelCoverage run[kCoverageRun];
+    CoverRun(info, x, y, 1, run);
+    count = run[0].count;
+    A = run[0].A;
+    Bh = run[0].Bh;
+    D = run[0].D;
+    ray = run[0].ray;
+    return run[0].coverage;
 }
 
 void CoverRun(const RenderInfoTemplate<Hyperboloid> &info, int x, int y, int n,
               PixelCoverage (&out)[kCoverageRun])
 {
     n = n < 1 ? 1 : (n > kCoverageRun ? kCoverageRun : n);
-    if (!info.perspective) {
+    if (info.perspective)
+        CoverPerspectiveRun(info, x, y, n, out);
+    else
         for (int k = 0; k < n; ++k) out[k] = CoverPixel(info, x + k, y);
-    } else {
-        // Every lane is traced, those past the run's end on its last column.
-        constexpr int L = 4 * kCoverageRun;
-        const float top = TopOf(info, y), bottom = BottomOf(info, y);
-        float cornerX[L], cornerY[L];
-        for (int k = 0; k < kCoverageRun; ++k) {
-            const int column = x + (k < n ? k : n - 1);
-            const float left = LeftOf(info, column), right = RightOf(info, column);
-            const float xs[4] = {left, left, right, right}, ys[4] = {top, bottom, top, bottom};
-            for (int j = 0; j < 4; ++j) {
-                cornerX[4 * k + j] = xs[j];
-                cornerY[4 * k + j] = ys[j];
-            }
-        }
-        Corners<L> corners;
-        TracePerspectiveCorners(info, cornerX, cornerY, corners);
-        for (int k = 0; k < n; ++k)
-            CoverFromCorners(info, x + k, y, corners, 4 * k,
-                             PerspectiveCornerRay(info, corners, 4 * k + 3), out[k]);
-    }
     for (int k = n; k < kCoverageRun; ++k) out[k] = out[n - 1];
     AddCrossings(out);
 }

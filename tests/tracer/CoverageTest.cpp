@@ -2,12 +2,15 @@
 #include "TracerTestSupport.h"
 
 #include "tracer/CameraRay.h"
+#include "tracer/CornerLanes.h"
 #include "tracer/Coverage.h"
 #include "tracer/Intersection.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <random>
 
 using namespace tracer_test;
@@ -289,4 +292,42 @@ TEST_F(Coverage, RunsOfPixelsMatchOnePixelAtATimeBitForBit)
     }
     EXPECT_GT(edges, 100);
     EXPECT_GT(interiors, 10000);
+}
+
+// The corner lanes are built twice, and the processor picks one; both must
+// give every lane's bits, so that a frame never depends on the machine.
+// Random cameras, surfaces and image-plane points, some far off and some not
+// finite. (Where the processor lacks x86-64-v3 there is nothing to compare.)
+TEST(CornerLanesTest, BothBuildsGiveTheSameBits)
+{
+    std::mt19937 random(13);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f), plane(-3000.0f, 3000.0f);
+    std::uniform_real_distribution<double> scales(1e-6, 1e-2), eye(-500.0, 500.0);
+    const float odd[] = {0.0f, -0.0f, 1e30f, -1e30f, std::numeric_limits<float>::infinity(),
+                         std::numeric_limits<float>::quiet_NaN()};
+    for (int trial = 0; trial < 500; ++trial) {
+        CornerLaneCamera camera{};
+        for (int i = 0; i < 3; ++i) {
+            camera.X[i] = unit(random);
+            camera.Y[i] = unit(random);
+            camera.Z[i] = unit(random) * 1000.0f;
+        }
+        camera.ia = scales(random);
+        camera.ib = scales(random);
+        camera.ic = scales(random);
+        camera.eyeX = eye(random);
+        camera.eyeY = eye(random);
+        camera.eyeZ = eye(random);
+        camera.eyeImplicit = camera.eyeZ * camera.eyeZ * camera.ic - camera.eyeX * camera.eyeX * camera.ia -
+                             camera.eyeY * camera.eyeY * camera.ib - 1.0;
+        float px[kCornerLanes], py[kCornerLanes];
+        for (int k = 0; k < kCornerLanes; ++k) {
+            px[k] = plane(random);
+            py[k] = trial % 10 == 0 && k < 6 ? odd[k] : plane(random);
+        }
+        CornerLanes baseline, v3;
+        TraceCornerLanesBaseline(camera, px, py, baseline);
+        if (!TraceCornerLanesV3(camera, px, py, v3)) GTEST_SKIP() << "no x86-64-v3 build or processor";
+        ASSERT_EQ(std::memcmp(&baseline, &v3, sizeof baseline), 0) << "trial " << trial;
+    }
 }
