@@ -20,14 +20,20 @@
 
 // Image-plane coordinates (composition pixels from the principal point) of
 // the sub-pixel position x + offsetX, y + offsetY of the output grid.
+// At full resolution the division by the render scale is by exactly 1, which
+// leaves the position as it is: it is skipped, without changing a bit.
+inline double FullResolution(double position, double downsample)
+{
+    return downsample == 1.0 ? position : position / downsample;
+}
 inline float ImagePlaneX(const RenderInfoTemplate<Hyperboloid> &info, int x, double offsetX)
 {
-    return static_cast<float>(((x + offsetX) / info.downsampleX - info.imagePlane.getX()) *
+    return static_cast<float>((FullResolution(x + offsetX, info.downsampleX) - info.imagePlane.getX()) *
                               info.pixelAspect);
 }
 inline float ImagePlaneY(const RenderInfoTemplate<Hyperboloid> &info, int y, double offsetY)
 {
-    return static_cast<float>((y + offsetY) / info.downsampleY - info.imagePlane.getY());
+    return static_cast<float>(FullResolution(y + offsetY, info.downsampleY) - info.imagePlane.getY());
 }
 
 // The camera ray through image-plane point (px, py). Sub-samples of a pixel
