@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "headless/core/AreaBox.h"
 
 namespace headless {
 
@@ -18,20 +16,10 @@ const double kRealNoise = std::ldexp(1.0, -42);
 
 // Where a box edge at `x` (in [0, cells]) falls: cell a in [0, cells - 1] and
 // the covered fraction s in [0, 1] of that cell left of x.
-struct Edge {
-    A_long cell;
-    double fraction;
-};
-Edge locate(double x, A_long cells) {
+TableEdge locate(double x, A_long cells) {
     const A_long cell = std::min(static_cast<A_long>(std::floor(x)), cells - 1);
     return {cell, x - cell};
 }
-
-// A box by its edge cells: columns a0 and a1, rows b0 and b1, and the
-// fractions of those cells it covers left of and above its edges.
-struct Box {
-    Edge left, right, top, bottom;
-};
 
 template <class T> std::unique_ptr<T[]> wholeTable(const HostWorld &world) {
     AreaTableRows<T> rows(world);
@@ -71,163 +59,63 @@ std::size_t AreaTable::rowsHeld() const {
     return static_cast<std::size_t>(height_) + 1;
 }
 
-// The integral from the origin to (a + s, b + t) inside cell (a, b) is
-//     S(a, b) + s * column(a) + t * row(b) + s * t * pixel(a, b),
-// bilinear in the cell. Summed with the signs of the box's four corners this
-// becomes the whole pixels inside, plus the edge columns and rows weighted by
-// their covered fractions, plus the four corner pixels weighted by their
-// covered areas. Each partial sum is formed in T first (exactly, for integer
-// tables, where unsigned wrap-around cancels), then weighted in double.
-//
-// An integer partial sum is a sum of non-negative pixel products over part of
-// the world, below 2^63, so it converts through int64: the same double, one
-// instruction instead of the unsigned conversion's several.
+} // namespace headless
+
+#define AREA_BOX_NAMESPACE area_box_baseline
+#include "headless/core/AreaBoxKernel.inl"
+#undef AREA_BOX_NAMESPACE
+
+namespace headless {
+
+#if defined(VELTRIX_AREA_BOX_V3)
+namespace area_box_v3 {
+BoxSums whole(const std::uint64_t *sums, A_long width, const TableBox &box);
+BoxSums whole(const double *sums, A_long width, const TableBox &box);
+} // namespace area_box_v3
+#endif
+
 namespace {
-inline double toDouble(double sum) { return sum; }
-inline double toDouble(std::uint64_t sum) { return static_cast<double>(static_cast<std::int64_t>(sum)); }
-
-template <class T> T plainLoad(const T *at) { return *at; }
-
-// The arithmetic of a box on lanes: one channel at a time (T, then double),
-// or with SSE2 two channels to a register. Every lane computes exactly what
-// the one-channel form computes for its channel.
-inline std::uint64_t add(std::uint64_t a, std::uint64_t b) { return a + b; }
-inline std::uint64_t sub(std::uint64_t a, std::uint64_t b) { return a - b; }
-inline double add(double a, double b) { return a + b; }
-inline double sub(double a, double b) { return a - b; }
-inline double mul(double a, double b) { return a * b; }
-inline double splat(double x, double *) { return x; }
-inline void toDoubles(const std::uint64_t (&in)[9], double (&out)[9]) {
-    for (int i = 0; i < 9; ++i) out[i] = toDouble(in[i]);
-}
-inline void toDoubles(const double (&in)[9], double (&out)[9]) { std::copy_n(in, 9, out); }
-
-#if defined(__SSE2__)
-inline __m128i load2(const std::uint64_t *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); }
-inline __m128d load2(const double *at) { return _mm_loadu_pd(at); }
-inline __m128i add(__m128i a, __m128i b) { return _mm_add_epi64(a, b); }
-inline __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi64(a, b); }
-inline __m128d add(__m128d a, __m128d b) { return _mm_add_pd(a, b); }
-inline __m128d sub(__m128d a, __m128d b) { return _mm_sub_pd(a, b); }
-inline __m128d mul(__m128d a, __m128d b) { return _mm_mul_pd(a, b); }
-inline __m128d splat(double x, __m128d *) { return _mm_set1_pd(x); }
-
-// Integer sums below 2^52 convert exactly by placing them in the mantissa of
-// 2^52 and taking 2^52 away; larger ones (16-bit boxes of millions of
-// pixels) convert one by one.
-inline void toDoubles(const __m128i (&in)[9], __m128d (&out)[9]) {
-    __m128i any = in[0];
-    for (int i = 1; i < 9; ++i) any = _mm_or_si128(any, in[i]);
-    alignas(16) std::uint64_t lanes[2];
-    _mm_store_si128(reinterpret_cast<__m128i *>(lanes), any);
-    if ((lanes[0] | lanes[1]) >> 52) {
-        for (int i = 0; i < 9; ++i) {
-            _mm_store_si128(reinterpret_cast<__m128i *>(lanes), in[i]);
-            out[i] = _mm_set_pd(toDouble(lanes[1]), toDouble(lanes[0]));
-        }
-        return;
-    }
-    const __m128i bits = _mm_set1_epi64x(0x4330000000000000);
-    const __m128d magic = _mm_set1_pd(4503599627370496.0); // 2^52
-    for (int i = 0; i < 9; ++i) out[i] = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(in[i], bits)), magic);
-}
-inline void toDoubles(const __m128d (&in)[9], __m128d (&out)[9]) { std::copy_n(in, 9, out); }
-#endif
-
-// a - b - c + d, in that order.
-template <class V> V corners(V a, V b, V c, V d) { return add(sub(sub(a, b), c), d); }
-
-// The weights of the partial sums: the covered fractions of the edge
-// columns and rows and the areas of the corner pixels.
-struct Weights {
-    double s0, s1, t0, t1, s1t1, s0t1, s1t0, s0t0;
-    explicit Weights(const Box &box)
-        : s0(box.left.fraction), s1(box.right.fraction), t0(box.top.fraction), t1(box.bottom.fraction),
-          s1t1(s1 * t1), s0t1(s0 * t1), s1t0(s1 * t0), s0t0(s0 * t0) {}
-};
-
-// The sums of a box on the lanes `load` reads from table rows b0, b0 + 1, b1
-// and b1 + 1 (`rows`, already at the lanes' first channel), at columns a0,
-// a0 + 1, a1 and a1 + 1 (`columns`).
-template <class D, class T, class Load>
-D boxLanes(const T *const (&rows)[4], const std::size_t (&columns)[4], const Weights &w, Load load) {
-    using V = decltype(load(rows[0]));
-    V r[4][4];
-    for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j) r[i][j] = load(rows[i] + columns[j]);
-    const V partial[9] = {
-        corners(r[2][2], r[2][0], r[0][2], r[0][0]), // whole pixels
-        corners(r[2][3], r[2][2], r[0][3], r[0][2]), // right column
-        corners(r[2][1], r[2][0], r[0][1], r[0][0]), // left column
-        corners(r[3][2], r[2][2], r[3][0], r[2][0]), // bottom row
-        corners(r[1][2], r[0][2], r[1][0], r[0][0]), // top row
-        corners(r[3][3], r[3][2], r[2][3], r[2][2]), // bottom right pixel
-        corners(r[3][1], r[3][0], r[2][1], r[2][0]), // bottom left pixel
-        corners(r[1][3], r[1][2], r[0][3], r[0][2]), // top right pixel
-        corners(r[1][1], r[1][0], r[0][1], r[0][0]), // top left pixel
-    };
-    D d[9];
-    toDoubles(partial, d);
-    D *lanes = nullptr; // picks splat's overload
-    D sum = add(d[0], mul(splat(w.s1, lanes), d[1]));
-    sum = sub(sum, mul(splat(w.s0, lanes), d[2]));
-    sum = add(sum, mul(splat(w.t1, lanes), d[3]));
-    sum = sub(sum, mul(splat(w.t0, lanes), d[4]));
-    sum = add(sum, mul(splat(w.s1t1, lanes), d[5]));
-    sum = sub(sum, mul(splat(w.s0t1, lanes), d[6]));
-    sum = sub(sum, mul(splat(w.s1t0, lanes), d[7]));
-    return add(sum, mul(splat(w.s0t0, lanes), d[8]));
-}
-
-// Where columns a0, a0 + 1, a1 and a1 + 1 start in a row.
-void columnsOf(const Box &box, std::size_t (&columns)[4]) {
-    columns[0] = static_cast<std::size_t>(box.left.cell) * kAreaSums;
-    columns[1] = columns[0] + kAreaSums;
-    columns[2] = static_cast<std::size_t>(box.right.cell) * kAreaSums;
-    columns[3] = columns[2] + kAreaSums;
-}
-
-// The sums of `box` from table rows b0, b0 + 1, b1 and b1 + 1, one channel at
-// a time, each value taken through `load` (rolling rows read atomics).
-template <class T, class Load>
-BoxSums combine(const T *row0, const T *row1, const T *row2, const T *row3, const Box &box, Load load) {
-    std::size_t cols[4];
-    columnsOf(box, cols);
-    const Weights weights(box);
-    double out[kAreaSums];
-    for (std::size_t c = 0; c < kAreaSums; ++c) {
-        const T *const rows[4] = {row0 + c, row1 + c, row2 + c, row3 + c};
-        out[c] = boxLanes<double>(rows, cols, weights, load);
-    }
-    return {out[0], out[1], out[2], out[3]};
-}
-
-template <class T> BoxSums combineWhole(const T *sums, A_long width, const Box &box) {
-    const std::size_t stride = (static_cast<std::size_t>(width) + 1) * kAreaSums;
-    const auto row = [&](A_long b) { return sums + static_cast<std::size_t>(b) * stride; };
-    const T *row0 = row(box.top.cell), *row1 = row(box.top.cell + 1);
-    const T *row2 = row(box.bottom.cell), *row3 = row(box.bottom.cell + 1);
-#if defined(__SSE2__)
-    std::size_t cols[4];
-    columnsOf(box, cols);
-    const Weights weights(box);
-    alignas(16) double out[kAreaSums];
-#pragma GCC unroll 2
-    for (std::size_t c = 0; c < kAreaSums; c += 2) {
-        const T *const rows[4] = {row0 + c, row1 + c, row2 + c, row3 + c};
-        _mm_store_pd(out + c, boxLanes<__m128d>(rows, cols, weights, [](const T *at) { return load2(at); }));
-    }
-    return {out[0], out[1], out[2], out[3]};
+bool processorRunsV3() {
+#if defined(VELTRIX_AREA_BOX_V3)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("x86-64-v3");
 #else
-    return combine(row0, row1, row2, row3, box, plainLoad<T>);
+    return false;
 #endif
 }
+} // namespace
 
-template <class T> BoxSums combineRolling(const RollingRows<T> &rows, const Box &box) {
+template <class T> static bool wholeBoxV3(const T *sums, A_long width, const TableBox &box, BoxSums &out) {
+    static const bool runs = processorRunsV3();
+    if (!runs) return false;
+#if defined(VELTRIX_AREA_BOX_V3)
+    out = area_box_v3::whole(sums, width, box);
+    return true;
+#else
+    (void)sums, (void)width, (void)box, (void)out;
+    return false;
+#endif
+}
+bool wholeTableBoxV3(const std::uint64_t *sums, A_long width, const TableBox &box, BoxSums &out) {
+    return wholeBoxV3(sums, width, box, out);
+}
+bool wholeTableBoxV3(const double *sums, A_long width, const TableBox &box, BoxSums &out) {
+    return wholeBoxV3(sums, width, box, out);
+}
+
+namespace {
+template <class T> BoxSums combineRolling(const RollingRows<T> &rows, const TableBox &box) {
     const A_long wanted[4] = {box.top.cell, box.top.cell + 1, box.bottom.cell, box.bottom.cell + 1};
     return rows.read(wanted, [&](const T *row0, const T *row1, const T *row2, const T *row3) {
-        return combine(row0, row1, row2, row3, box, RollingRows<T>::load);
+        return area_box_baseline::combine(row0, row1, row2, row3, box, RollingRows<T>::load);
     });
+}
+
+// A whole table's box on the widest lanes this processor runs.
+template <class T> BoxSums combineWhole(const T *sums, A_long width, const TableBox &box) {
+    BoxSums sums4;
+    if (wholeTableBoxV3(sums, width, box, sums4)) return sums4;
+    return area_box_baseline::combineWhole(sums, width, box);
 }
 } // namespace
 
@@ -237,7 +125,7 @@ BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
     x1 = std::min(x1, static_cast<double>(width_));
     y1 = std::min(y1, static_cast<double>(height_));
     if (!(x0 < x1) || !(y0 < y1)) return {}; // empty, outside the world, or NaN
-    const Box box{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
+    const TableBox box{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
     if (exact_) return combineWhole(exact_.get(), width_, box);
     if (real_) return combineWhole(real_.get(), width_, box);
     if (rollingExact_) return combineRolling(*rollingExact_, box);

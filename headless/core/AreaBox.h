@@ -1,0 +1,36 @@
+// A box of an area table by its edge cells, and the box sums of a table held
+// whole on the widest lanes a build has: AVX2 (four channels to a register)
+// on x86-64 processors that have it, SSE2 (two) otherwise. Every lane does
+// exactly the operations of the one-channel form, so the sums are the same
+// bits whichever build runs. Internal to AreaTable.
+//
+// Thread safety: pure functions of their arguments.
+#pragma once
+
+#include "headless/core/AreaTable.h"
+#include "headless/core/AreaTableRows.h"
+
+#include <cstdint>
+
+namespace headless {
+
+// Where a box edge falls: cell a and the covered fraction s in [0, 1] of
+// that cell left of (or above) the edge.
+struct TableEdge {
+    A_long cell;
+    double fraction;
+};
+
+// A box by its edge cells: columns a0 and a1, rows b0 and b1, and the
+// fractions of those cells it covers left of and above its edges.
+struct TableBox {
+    TableEdge left, right, top, bottom;
+};
+
+// The sums of `box` from a whole table of `width` + 1 columns with the
+// x86-64-v3 build into `out`; false, doing nothing, where that build is
+// missing or the processor lacks it.
+bool wholeTableBoxV3(const std::uint64_t *sums, A_long width, const TableBox &box, BoxSums &out);
+bool wholeTableBoxV3(const double *sums, A_long width, const TableBox &box, BoxSums &out);
+
+} // namespace headless

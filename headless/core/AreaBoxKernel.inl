@@ -1,0 +1,210 @@
+// The box sums of the area table on lanes, included once per instruction set
+// by the source that builds it, inside a namespace of its own
+// (AREA_BOX_NAMESPACE): AreaTable.cpp for the build's own, AreaBoxV3.cpp for
+// x86-64-v3. Everything a build makes lives in that namespace, so the linker
+// can never hand code of one instruction set to callers built for the other.
+#include "headless/core/AreaBox.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
+namespace headless {
+
+// The integral from the origin to (a + s, b + t) inside cell (a, b) is
+//     S(a, b) + s * column(a) + t * row(b) + s * t * pixel(a, b),
+// bilinear in the cell. Summed with the signs of the box's four corners this
+// becomes the whole pixels inside, plus the edge columns and rows weighted by
+// their covered fractions, plus the four corner pixels weighted by their
+// covered areas. Each partial sum is formed in T first (exactly, for integer
+// tables, where unsigned wrap-around cancels), then weighted in double.
+//
+// An integer partial sum is a sum of non-negative pixel products over part of
+// the world, below 2^63, so it converts through int64: the same double, one
+// instruction instead of the unsigned conversion's several.
+namespace AREA_BOX_NAMESPACE {
+inline double toDouble(double sum) { return sum; }
+inline double toDouble(std::uint64_t sum) { return static_cast<double>(static_cast<std::int64_t>(sum)); }
+
+template <class T> T plainLoad(const T *at) { return *at; }
+
+// The arithmetic of a box on lanes: one channel at a time (T, then double),
+// with SSE2 two channels to a register, with AVX2 all four. Every lane computes exactly what
+// the one-channel form computes for its channel.
+inline std::uint64_t add(std::uint64_t a, std::uint64_t b) { return a + b; }
+inline std::uint64_t sub(std::uint64_t a, std::uint64_t b) { return a - b; }
+inline double add(double a, double b) { return a + b; }
+inline double sub(double a, double b) { return a - b; }
+inline double mul(double a, double b) { return a * b; }
+inline double splat(double x, double *) { return x; }
+inline void toDoubles(const std::uint64_t (&in)[9], double (&out)[9]) {
+    for (int i = 0; i < 9; ++i) out[i] = toDouble(in[i]);
+}
+inline void toDoubles(const double (&in)[9], double (&out)[9]) { std::copy_n(in, 9, out); }
+
+#if defined(__SSE2__)
+inline __m128i load2(const std::uint64_t *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); }
+inline __m128d load2(const double *at) { return _mm_loadu_pd(at); }
+inline __m128i add(__m128i a, __m128i b) { return _mm_add_epi64(a, b); }
+inline __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi64(a, b); }
+inline __m128d add(__m128d a, __m128d b) { return _mm_add_pd(a, b); }
+inline __m128d sub(__m128d a, __m128d b) { return _mm_sub_pd(a, b); }
+inline __m128d mul(__m128d a, __m128d b) { return _mm_mul_pd(a, b); }
+inline __m128d splat(double x, __m128d *) { return _mm_set1_pd(x); }
+
+// Integer sums below 2^52 convert exactly by placing them in the mantissa of
+// 2^52 and taking 2^52 away; larger ones (16-bit boxes of millions of
+// pixels) convert one by one.
+inline void toDoubles(const __m128i (&in)[9], __m128d (&out)[9]) {
+    __m128i any = in[0];
+    for (int i = 1; i < 9; ++i) any = _mm_or_si128(any, in[i]);
+    alignas(16) std::uint64_t lanes[2];
+    _mm_store_si128(reinterpret_cast<__m128i *>(lanes), any);
+    if ((lanes[0] | lanes[1]) >> 52) {
+        for (int i = 0; i < 9; ++i) {
+            _mm_store_si128(reinterpret_cast<__m128i *>(lanes), in[i]);
+            out[i] = _mm_set_pd(toDouble(lanes[1]), toDouble(lanes[0]));
+        }
+        return;
+    }
+    const __m128i bits = _mm_set1_epi64x(0x4330000000000000);
+    const __m128d magic = _mm_set1_pd(4503599627370496.0); // 2^52
+    for (int i = 0; i < 9; ++i) out[i] = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(in[i], bits)), magic);
+}
+inline void toDoubles(const __m128d (&in)[9], __m128d (&out)[9]) { std::copy_n(in, 9, out); }
+#endif
+
+#if defined(__AVX2__)
+// Four channels to a register, on processors with AVX2 (the x86-64-v3 build).
+inline __m256i load4(const std::uint64_t *at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at)); }
+inline __m256d load4(const double *at) { return _mm256_loadu_pd(at); }
+inline __m256i add(__m256i a, __m256i b) { return _mm256_add_epi64(a, b); }
+inline __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi64(a, b); }
+inline __m256d add(__m256d a, __m256d b) { return _mm256_add_pd(a, b); }
+inline __m256d sub(__m256d a, __m256d b) { return _mm256_sub_pd(a, b); }
+inline __m256d mul(__m256d a, __m256d b) { return _mm256_mul_pd(a, b); }
+inline __m256d splat(double x, __m256d *) { return _mm256_set1_pd(x); }
+
+inline void toDoubles(const __m256i (&in)[9], __m256d (&out)[9]) {
+    __m256i any = in[0];
+    for (int i = 1; i < 9; ++i) any = _mm256_or_si256(any, in[i]);
+    alignas(32) std::uint64_t lanes[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(lanes), any);
+    if ((lanes[0] | lanes[1] | lanes[2] | lanes[3]) >> 52) {
+        for (int i = 0; i < 9; ++i) {
+            _mm256_store_si256(reinterpret_cast<__m256i *>(lanes), in[i]);
+            out[i] = _mm256_set_pd(toDouble(lanes[3]), toDouble(lanes[2]), toDouble(lanes[1]), toDouble(lanes[0]));
+        }
+        return;
+    }
+    const __m256i bits = _mm256_set1_epi64x(0x4330000000000000);
+    const __m256d magic = _mm256_set1_pd(4503599627370496.0); // 2^52
+    for (int i = 0; i < 9; ++i) out[i] = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(in[i], bits)), magic);
+}
+inline void toDoubles(const __m256d (&in)[9], __m256d (&out)[9]) { std::copy_n(in, 9, out); }
+#endif
+
+// a - b - c + d, in that order.
+template <class V> V corners(V a, V b, V c, V d) { return add(sub(sub(a, b), c), d); }
+
+// The weights of the partial sums: the covered fractions of the edge
+// columns and rows and the areas of the corner pixels.
+struct Weights {
+    double s0, s1, t0, t1, s1t1, s0t1, s1t0, s0t0;
+    explicit Weights(const TableBox &box)
+        : s0(box.left.fraction), s1(box.right.fraction), t0(box.top.fraction), t1(box.bottom.fraction),
+          s1t1(s1 * t1), s0t1(s0 * t1), s1t0(s1 * t0), s0t0(s0 * t0) {}
+};
+
+// The sums of a box on the lanes `load` reads from table rows b0, b0 + 1, b1
+// and b1 + 1 (`rows`, already at the lanes' first channel), at columns a0,
+// a0 + 1, a1 and a1 + 1 (`columns`).
+template <class D, class T, class Load>
+D boxLanes(const T *const (&rows)[4], const std::size_t (&columns)[4], const Weights &w, Load load) {
+    using V = decltype(load(rows[0]));
+    V r[4][4];
+    for (int i = 0; i < 4; ++i)
+        for (int j = 0; j < 4; ++j) r[i][j] = load(rows[i] + columns[j]);
+    const V partial[9] = {
+        corners(r[2][2], r[2][0], r[0][2], r[0][0]), // whole pixels
+        corners(r[2][3], r[2][2], r[0][3], r[0][2]), // right column
+        corners(r[2][1], r[2][0], r[0][1], r[0][0]), // left column
+        corners(r[3][2], r[2][2], r[3][0], r[2][0]), // bottom row
+        corners(r[1][2], r[0][2], r[1][0], r[0][0]), // top row
+        corners(r[3][3], r[3][2], r[2][3], r[2][2]), // bottom right pixel
+        corners(r[3][1], r[3][0], r[2][1], r[2][0]), // bottom left pixel
+        corners(r[1][3], r[1][2], r[0][3], r[0][2]), // top right pixel
+        corners(r[1][1], r[1][0], r[0][1], r[0][0]), // top left pixel
+    };
+    D d[9];
+    toDoubles(partial, d);
+    D *lanes = nullptr; // picks splat's overload
+    D sum = add(d[0], mul(splat(w.s1, lanes), d[1]));
+    sum = sub(sum, mul(splat(w.s0, lanes), d[2]));
+    sum = add(sum, mul(splat(w.t1, lanes), d[3]));
+    sum = sub(sum, mul(splat(w.t0, lanes), d[4]));
+    sum = add(sum, mul(splat(w.s1t1, lanes), d[5]));
+    sum = sub(sum, mul(splat(w.s0t1, lanes), d[6]));
+    sum = sub(sum, mul(splat(w.s1t0, lanes), d[7]));
+    return add(sum, mul(splat(w.s0t0, lanes), d[8]));
+}
+
+// Where columns a0, a0 + 1, a1 and a1 + 1 start in a row.
+void columnsOf(const TableBox &box, std::size_t (&columns)[4]) {
+    columns[0] = static_cast<std::size_t>(box.left.cell) * kAreaSums;
+    columns[1] = columns[0] + kAreaSums;
+    columns[2] = static_cast<std::size_t>(box.right.cell) * kAreaSums;
+    columns[3] = columns[2] + kAreaSums;
+}
+
+// The sums of `box` from table rows b0, b0 + 1, b1 and b1 + 1, one channel at
+// a time, each value taken through `load` (rolling rows read atomics).
+template <class T, class Load>
+BoxSums combine(const T *row0, const T *row1, const T *row2, const T *row3, const TableBox &box, Load load) {
+    std::size_t cols[4];
+    columnsOf(box, cols);
+    const Weights weights(box);
+    double out[kAreaSums];
+    for (std::size_t c = 0; c < kAreaSums; ++c) {
+        const T *const rows[4] = {row0 + c, row1 + c, row2 + c, row3 + c};
+        out[c] = boxLanes<double>(rows, cols, weights, load);
+    }
+    return {out[0], out[1], out[2], out[3]};
+}
+
+template <class T> BoxSums combineWhole(const T *sums, A_long width, const TableBox &box) {
+    const std::size_t stride = (static_cast<std::size_t>(width) + 1) * kAreaSums;
+    const auto row = [&](A_long b) { return sums + static_cast<std::size_t>(b) * stride; };
+    const T *row0 = row(box.top.cell), *row1 = row(box.top.cell + 1);
+    const T *row2 = row(box.bottom.cell), *row3 = row(box.bottom.cell + 1);
+#if defined(__AVX2__)
+    static_assert(kAreaSums == 4);
+    std::size_t cols[4];
+    columnsOf(box, cols);
+    const Weights weights(box);
+    alignas(32) double out[kAreaSums];
+    const T *const rows[4] = {row0, row1, row2, row3};
+    _mm256_store_pd(out, boxLanes<__m256d>(rows, cols, weights, [](const T *at) { return load4(at); }));
+    return {out[0], out[1], out[2], out[3]};
+#elif defined(__SSE2__)
+    std::size_t cols[4];
+    columnsOf(box, cols);
+    const Weights weights(box);
+    alignas(16) double out[kAreaSums];
+#pragma GCC unroll 2
+    for (std::size_t c = 0; c < kAreaSums; c += 2) {
+        const T *const rows[4] = {row0 + c, row1 + c, row2 + c, row3 + c};
+        _mm_store_pd(out + c, boxLanes<__m128d>(rows, cols, weights, [](const T *at) { return load2(at); }));
+    }
+    return {out[0], out[1], out[2], out[3]};
+#else
+    return combine(row0, row1, row2, row3, box, plainLoad<T>);
+#endif
+}
+
+} // namespace AREA_BOX_NAMESPACE
+
+} // namespace headless
