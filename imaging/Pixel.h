@@ -22,19 +22,18 @@
 
 // ---- single channels ------------------------------------------------------------
 
-inline A_u_char ChannelFTo8(float c) {
-    const float scaled = c * 255.0f;
-    if (scaled > 255.0f) return 255;
-    if (scaled >= 0.0f) return static_cast<A_u_char>(scaled);
-    return 0; // below zero, or NaN
+// c times full, clamped to [0, full] (below zero, or NaN, is 0), truncated.
+// Written as two selects rather than branches: channel values vary from
+// pixel to pixel, and the selects compile to compare-and-blend.
+inline float ScaledChannel(float c, float full) {
+    const float scaled = c * full;
+    const float notNegative = scaled >= 0.0f ? scaled : 0.0f;
+    return notNegative > full ? full : notNegative;
 }
 
-inline A_u_short ChannelFTo16(float c) {
-    const float scaled = c * 32768.0f;
-    if (scaled > 32768.0f) return 32768;
-    if (scaled >= 0.0f) return static_cast<A_u_short>(scaled);
-    return 0; // below zero, or NaN
-}
+inline A_u_char ChannelFTo8(float c) { return static_cast<A_u_char>(ScaledChannel(c, 255.0f)); }
+
+inline A_u_short ChannelFTo16(float c) { return static_cast<A_u_short>(ScaledChannel(c, 32768.0f)); }
 
 // ---- clamping -------------------------------------------------------------------
 

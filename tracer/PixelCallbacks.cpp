@@ -29,23 +29,34 @@ constexpr PF_PixelFloat kTransparent{0.0f, 0.0f, 0.0f, 0.0f};
 // whose serial it holds, and a new pass starts afresh.
 struct CoverageCache {
     std::uint64_t pass = 0;
+    A_long index = 0;        // the run's first pixel's index
     int x = 0, y = 0, n = 0; // the run: pixels (x, y) to (x + n - 1, y)
     PixelCoverage run[kCoverageRun];
 };
 thread_local CoverageCache tCoverage;
 
-const PixelCoverage &CoverPixel(const Record &info, int x, int y)
+// The coverage of pixel i of the pass, with its column x and row y; null
+// when i lies outside the output (see PixelOfIndex). A pixel of the thread's
+// run needs no division to find its place.
+template <class P> const PixelCoverage *CoverIndex(const Record &info, A_long i, int &x, int &y)
 {
     CoverageCache &cache = tCoverage;
-    if (cache.pass == info.passSerial && cache.y == y && x >= cache.x && x - cache.x < cache.n)
-        return cache.run[x - cache.x];
+    if (cache.pass == info.passSerial && i >= cache.index && i - cache.index < cache.n &&
+        OutputHolds<P>(info.outputWorld)) {
+        const int k = static_cast<int>(i - cache.index);
+        x = cache.x + k;
+        y = cache.y;
+        return &cache.run[k];
+    }
+    if (!PixelOfIndex<P>(info.outputWorld, i, x, y)) return nullptr;
     const int n = std::min(kCoverageRun, info.outputWorld->width - x);
     CoverRun(info, x, y, n, cache.run);
     cache.pass = info.passSerial;
+    cache.index = i;
     cache.x = x;
     cache.y = y;
     cache.n = n;
-    return cache.run[0];
+    return &cache.run[0];
 }
 
 // Whether a root is shaded. A root that is not finite (a ray parallel to an
@@ -81,8 +92,9 @@ template <class P> PF_PixelFloat TraceHits(const Record &info, const PixelCovera
 template <class P> PF_Err TracePixel(const Record *info, A_long i)
 {
     int x = 0, y = 0;
-    if (!info || !PixelOfIndex<P>(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
-    const PixelCoverage &p = CoverPixel(*info, x, y);
+    const PixelCoverage *covered = info ? CoverIndex<P>(*info, i, x, y) : nullptr;
+    if (!covered) return PF_Err_BAD_CALLBACK_PARAM;
+    const PixelCoverage &p = *covered;
     const PF_PixelFloat colour =
         p.count > 0 ? WithCoverage(TraceHits<P>(*info, p), p.coverage) : kTransparent;
     StorePixel<P>(OutputPixel<P>(info->outputWorld, x, y), colour);
@@ -145,11 +157,12 @@ float MissDepth(const Record &info, const PixelCoverage &p)
 template <class P> PF_Err TraceDepthPixel(const Record *info, A_long i)
 {
     int x = 0, y = 0;
-    if (!info || !PixelOfIndex<P>(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
+    const PixelCoverage *covered = info ? CoverIndex<P>(*info, i, x, y) : nullptr;
+    if (!covered) return PF_Err_BAD_CALLBACK_PARAM;
     const DepthTargets dst = TargetsAt<P>(*info, x, y);
     if (!dst.complete()) return SideBufferError(*info);
 
-    const PixelCoverage &p = CoverPixel(*info, x, y);
+    const PixelCoverage &p = *covered;
     if (p.count > 0) {
         WriteLayer<P>(*info, p, p.tMinus, info->renderSide != kRenderInside, dst.nearColour,
                       dst.nearDepth);

@@ -52,13 +52,18 @@
 // composite). All of it is plain arithmetic on the caller's stack.
 namespace pixel_pass {
 
-// Column x and row y of iteration index i over `output`, whose pixels are of
-// type P; false when i lies outside it, or the output has no pixels or rows
-// too short for P (a pass of another depth than the output).
+// Whether `output` has pixels, in rows long enough for its width in pixels of
+// type P (a pass of another depth than the output's may not write it). Column
+// x and row y of iteration index i over it; false when i lies outside it or
+// the output does not hold P.
+template <class P> inline bool OutputHolds(const PF_LayerDef *output)
+{
+    return output && output->data && output->width > 0 &&
+           output->rowbytes / static_cast<A_long>(sizeof(P)) >= output->width;
+}
 template <class P> inline bool PixelOfIndex(const PF_LayerDef *output, A_long i, int &x, int &y)
 {
-    if (!output || !output->data || output->width <= 0 || i < 0) return false;
-    if (output->rowbytes / static_cast<A_long>(sizeof(P)) < output->width) return false;
+    if (!OutputHolds<P>(output) || i < 0) return false;
     x = static_cast<int>(i % output->width);
     y = static_cast<int>(i / output->width);
     return y < output->height;

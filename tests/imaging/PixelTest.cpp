@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -137,4 +139,29 @@ TEST(Pixel, ChannelWiseOperatorsIncludeAlpha) {
     const PF_PixelFloat opaqueWhite = grey(1.0f);
     expectPixelEq(grey(0.0f), !opaqueWhite);
     expectPixelEq({0.0f, 0.5f, 0.75f, -1.0f}, !a);
+}
+
+// The store rule as branches, the way it reads: above full is full, from 0
+// up truncated, anything else (below zero, NaN) 0. The stores must agree with
+// it on every float, so a sweep over the bit patterns checks them.
+TEST(PixelTest, ChannelStoresFollowTheRuleOnEveryKindOfFloat)
+{
+    const auto rule = [](float c, float full) -> long {
+        const float scaled = c * full;
+        if (scaled > full) return static_cast<long>(full);
+        if (scaled >= 0.0f) return static_cast<long>(scaled);
+        return 0;
+    };
+    for (std::uint64_t bits = 0; bits <= 0xFFFFFFFFull; bits += 4099) {
+        const std::uint32_t b = static_cast<std::uint32_t>(bits);
+        float c;
+        std::memcpy(&c, &b, sizeof c);
+        ASSERT_EQ(static_cast<long>(ChannelFTo8(c)), rule(c, 255.0f)) << std::hexfloat << c;
+        ASSERT_EQ(static_cast<long>(ChannelFTo16(c)), rule(c, 32768.0f)) << std::hexfloat << c;
+    }
+    for (const float c : {1.0f, std::nextafter(1.0f, 2.0f), std::nextafter(1.0f, 0.0f), 0.0f, -0.0f,
+                          std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()}) {
+        EXPECT_EQ(static_cast<long>(ChannelFTo8(c)), rule(c, 255.0f)) << c;
+        EXPECT_EQ(static_cast<long>(ChannelFTo16(c)), rule(c, 32768.0f)) << c;
+    }
 }
