@@ -194,6 +194,15 @@ template <class P>
 int TopologycalSampling(const Record &info, const Vector3 &pn, double u, double v, double rx,
                         double ry, const PF_LayerDef *texture, PF_PixelFloat &out)
 {
+    return TopologycalSampling<P>(info, RowReach(info, pn, v, texture), pn, u, v, rx, ry, texture,
+                                  out);
+}
+
+template <class P>
+int TopologycalSampling(const Record &info, const RowReach &reach, const Vector3 &pn, double u,
+                        double v, double rx, double ry, const PF_LayerDef *texture,
+                        PF_PixelFloat &out)
+{
     out = PF_PixelFloat{};
     if (!texture || texture->width <= 0 || texture->height <= 0) return 0;
 
@@ -202,7 +211,6 @@ int TopologycalSampling(const Record &info, const Vector3 &pn, double u, double 
     const Layout layout{ext.interval, ext.screwTurns,
                         UPeriod(info.openFactor, pn.getZ()),
                         static_cast<double>(texture->height), ext.flipVertical};
-    const RowReach reach(info, pn, v, texture);
     const int nh = reach.repetition();
 
     int err = 0;
@@ -245,6 +253,9 @@ int ULoopSampling(const Record &info, const double &period, double u, double v, 
 #define VELTRIX_INSTANTIATE_TEXTURE_SAMPLING(P)                                                   \
     template int TopologycalSampling<P>(const Record &, const Vector3 &, double, double, double,   \
                                         double, const PF_LayerDef *, PF_PixelFloat &);             \
+    template int TopologycalSampling<P>(const Record &, const RowReach &, const Vector3 &, double, \
+                                        double, double, double, const PF_LayerDef *,               \
+                                        PF_PixelFloat &);                                          \
     template int ULoopSampling<P>(const Record &, const double &, double, double, double, double, \
                                   const PF_SampPB &, PF_PixelFloat &);
 

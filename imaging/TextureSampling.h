@@ -99,6 +99,12 @@ template <class P>
 int TopologycalSampling(const RenderInfoTemplate<Hyperboloid> &info,
                         const Vectormath::Aos::Vector3 &pn, double u, double v, double rx,
                         double ry, const PF_LayerDef *texture, PF_PixelFloat &out);
+// The same with the hit's place among the repetitions already worked out:
+// `reach` must be RowReach(info, pn, v, texture).
+template <class P>
+int TopologycalSampling(const RenderInfoTemplate<Hyperboloid> &info, const RowReach &reach,
+                        const Vectormath::Aos::Vector3 &pn, double u, double v, double rx,
+                        double ry, const PF_LayerDef *texture, PF_PixelFloat &out);
 
 // One seam-aware fetch at (u, v) of the world in pb.src with u period P: a
 // hit within 1 + rx texture pixels below u = P also samples u - P, one within
@@ -127,6 +133,15 @@ extern template int TopologycalSampling<PF_Pixel>(const RenderInfoTemplate<Hyper
                                                   const Vectormath::Aos::Vector3 &, double,
                                                   double, double, double, const PF_LayerDef *,
                                                   PF_PixelFloat &);
+extern template int TopologycalSampling<PF_PixelFloat>(const RenderInfoTemplate<Hyperboloid> &, const RowReach &,
+                                             const Vectormath::Aos::Vector3 &, double, double, double,
+                                             double, const PF_LayerDef *, PF_PixelFloat &);
+extern template int TopologycalSampling<PF_Pixel16>(const RenderInfoTemplate<Hyperboloid> &, const RowReach &,
+                                             const Vectormath::Aos::Vector3 &, double, double, double,
+                                             double, const PF_LayerDef *, PF_PixelFloat &);
+extern template int TopologycalSampling<PF_Pixel>(const RenderInfoTemplate<Hyperboloid> &, const RowReach &,
+                                             const Vectormath::Aos::Vector3 &, double, double, double,
+                                             double, const PF_LayerDef *, PF_PixelFloat &);
 extern template int ULoopSampling<PF_PixelFloat>(const RenderInfoTemplate<Hyperboloid> &,
                                                  const double &, double, double, double, double,
                                                  const PF_SampPB &, PF_PixelFloat &);

@@ -132,7 +132,7 @@ bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
     }
     AddU(info, rawV, hit);
     info.noteSamplingErr(
-        TopologycalSampling<P>(info, hit.pn, hit.u, hit.v, rx, ry, &info.textureLayer, base));
+        TopologycalSampling<P>(info, reach, hit.pn, hit.u, hit.v, rx, ry, &info.textureLayer, base));
     return base.alpha > 0.0f;
 }
 
@@ -405,10 +405,11 @@ template <class P> Vector4 GetObstColor(const Record &info, const Ray &ray, cons
     const double rawV = shape.getVFromCoordinate(info, X);
     const double v = shape.openedV(info, rawV);
     PF_PixelFloat texel{}; // transparent where the texture cannot reach
-    if (TextureReachesRow(info, pn, v, &info.textureLayer, 0.0)) {
+    const RowReach reach(info, pn, v, &info.textureLayer);
+    if (reach.reaches(0.0)) {
         const double u = shape.openedU(info, shape.getUFromCoordinate(X), rawV);
         info.noteSamplingErr(
-            TopologycalSampling<P>(info, pn, u, v, 0.0, 0.0, &info.textureLayer, texel));
+            TopologycalSampling<P>(info, reach, pn, u, v, 0.0, 0.0, &info.textureLayer, texel));
     }
 
     const float tau = info.lightTransmission;
