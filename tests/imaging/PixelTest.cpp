@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <random>
 
 namespace {
 
@@ -163,5 +164,37 @@ TEST(PixelTest, ChannelStoresFollowTheRuleOnEveryKindOfFloat)
                           std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()}) {
         EXPECT_EQ(static_cast<long>(ChannelFTo8(c)), rule(c, 255.0f)) << c;
         EXPECT_EQ(static_cast<long>(ChannelFTo16(c)), rule(c, 32768.0f)) << c;
+    }
+}
+
+// Whole pixels are stored four channels at a time; each channel must be what
+// the clip to [0, 1] and the one rule give it alone. Random pixels of every
+// kind of float in every channel.
+TEST(PixelTest, WholePixelStoresMatchTheirChannelsOneByOne)
+{
+    std::mt19937 random(17);
+    std::uniform_int_distribution<std::uint32_t> bits;
+    std::uniform_real_distribution<float> near(-0.5f, 1.5f);
+    const float special[] = {0.0f, -0.0f, 1.0f, std::nextafter(1.0f, 2.0f), 255.5f / 255.0f,
+                             std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                             std::numeric_limits<float>::quiet_NaN()};
+    const auto any = [&](int k) {
+        if (k % 3 == 0) return special[bits(random) % 8];
+        if (k % 3 == 1) return near(random);
+        const std::uint32_t b = bits(random);
+        float f;
+        std::memcpy(&f, &b, sizeof f);
+        return f;
+    };
+    for (int trial = 0; trial < 200000; ++trial) {
+        const PF_PixelFloat p{any(trial), any(trial + 1), any(trial + 2), any(trial * 7)};
+        const PF_PixelFloat c = ClipPixelF(&p, 1.0, 0.0);
+        const PF_Pixel p8 = PixelFTo8(&p);
+        const PF_Pixel16 p16 = PixelFTo16(&p);
+        const PF_Pixel want8{ChannelFTo8(c.alpha), ChannelFTo8(c.red), ChannelFTo8(c.green), ChannelFTo8(c.blue)};
+        const PF_Pixel16 want16{ChannelFTo16(c.alpha), ChannelFTo16(c.red), ChannelFTo16(c.green),
+                                ChannelFTo16(c.blue)};
+        ASSERT_EQ(std::memcmp(&p8, &want8, sizeof p8), 0) << "trial " << trial;
+        ASSERT_EQ(std::memcmp(&p16, &want16, sizeof p16), 0) << "trial " << trial;
     }
 }
