@@ -190,25 +190,37 @@ TEST_F(Coverage, AsymptoteParallelSamplesNeverCountInTheFullPass)
 
 } // namespace
 
+namespace {
+
+// Random semi-axes for `shape`, and a random camera frame within 400 units of
+// the surface's centre, looking any way.
+Matrix4 RandomSurfaceAndFrame(Hyperboloid &shape, std::mt19937 &random)
+{
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f), far(-400.0f, 400.0f);
+    std::uniform_real_distribution<float> semiAxes(5.0f, 150.0f);
+    SetSemiAxes(shape, semiAxes(random), semiAxes(random), semiAxes(random));
+    using Vectormath::Aos::cross;
+    using Vectormath::Aos::normalize;
+    const Vector3 z = normalize(Vector3(unit(random), unit(random), unit(random)));
+    const Vector3 x = normalize(cross(Vector3(unit(random), unit(random), unit(random)), z));
+    const Vector3 y = cross(z, x);
+    return Frame(x, y, z, Vector3(far(random), far(random), far(random)));
+}
+
+} // namespace
+
 // The perspective corner pass traces its four rays lane by lane; it must give
 // exactly what the camera-ray and intersection functions give one ray at a
 // time: the same decision, the same last-corner ray and quadratic, bit for bit.
 TEST_F(Coverage, PerspectiveCornersMatchTheRayByRayPathBitForBit)
 {
     std::mt19937 random(7);
-    std::uniform_real_distribution<float> unit(-1.0f, 1.0f), far(-400.0f, 400.0f);
-    std::uniform_real_distribution<float> zooms(50.0f, 3000.0f), semiAxes(5.0f, 150.0f);
+    std::uniform_real_distribution<float> zooms(50.0f, 3000.0f);
     std::uniform_int_distribution<int> pixels(0, 1919);
     int decided = 0;
     for (int trial = 0; trial < 3000; ++trial) {
-        SetSemiAxes(info->shape, semiAxes(random), semiAxes(random), semiAxes(random));
-        using Vectormath::Aos::cross;
-        using Vectormath::Aos::normalize;
-        const Vector3 z = normalize(Vector3(unit(random), unit(random), unit(random)));
-        const Vector3 x = normalize(cross(Vector3(unit(random), unit(random), unit(random)), z));
-        const Vector3 y = cross(z, x);
-        SetPerspectiveCamera(*info, Frame(x, y, z, Vector3(far(random), far(random), far(random))),
-                             zooms(random), 960.0f, 540.0f);
+        const Matrix4 frame = RandomSurfaceAndFrame(info->shape, random);
+        SetPerspectiveCamera(*info, frame, zooms(random), 960.0f, 540.0f);
         const int px = pixels(random), py = pixels(random) % 1080;
 
         int hits = 0;
@@ -251,18 +263,11 @@ bool SameDouble(double a, double b) { return a == b || (std::isnan(a) && std::is
 TEST_F(Coverage, RunsOfPixelsMatchOnePixelAtATimeBitForBit)
 {
     std::mt19937 random(11);
-    std::uniform_real_distribution<float> unit(-1.0f, 1.0f), far(-400.0f, 400.0f);
-    std::uniform_real_distribution<float> zooms(50.0f, 3000.0f), semiAxes(5.0f, 150.0f);
+    std::uniform_real_distribution<float> zooms(50.0f, 3000.0f);
     std::uniform_int_distribution<int> rows(0, 1079), lengths(1, kCoverageRun);
     int edges = 0, interiors = 0;
     for (int trial = 0; trial < 200; ++trial) {
-        SetSemiAxes(info->shape, semiAxes(random), semiAxes(random), semiAxes(random));
-        using Vectormath::Aos::cross;
-        using Vectormath::Aos::normalize;
-        const Vector3 z = normalize(Vector3(unit(random), unit(random), unit(random)));
-        const Vector3 x = normalize(cross(Vector3(unit(random), unit(random), unit(random)), z));
-        const Vector3 y = cross(z, x);
-        const Matrix4 frame = Frame(x, y, z, Vector3(far(random), far(random), far(random)));
+        const Matrix4 frame = RandomSurfaceAndFrame(info->shape, random);
         if (trial % 4 == 3)
             SetOrthographicCamera(*info, frame, 960.0f, 540.0f);
         else
