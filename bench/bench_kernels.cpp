@@ -105,6 +105,7 @@ void BM_Ray_GetColor(benchmark::State &state)
     placeCamera(s);
     setShading(s, Shading(state.range(0)));
     const Hits hits = covered(s);
+    s.info().beginPass(); // as a pass starts: the footprint's bound
     s.host().run(PF_Cmd_SMART_RENDER, [&] {
         for (auto _ : state)
             for (std::size_t i = 0; i < hits.rays.size(); ++i) {
