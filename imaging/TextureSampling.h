@@ -42,11 +42,6 @@ void getSampRadius(const RenderInfoTemplate<Hyperboloid> &info, const Ray &ray, 
                    const Vectormath::Aos::Vector3 &pn, const Vectormath::Aos::Vector3 &N,
                    double &rx, double &ry);
 
-// Texture colour at (u, v) (after the opening and slide corrections) of the
-// hit pn, sampled from `texture` (the record's textureLayer) over the radii
-// rx, ry. A hit on no repetition is transparent black unless a neighbouring
-// repetition lies within the radius. The blended alpha may exceed 1. Returns
-// the first host sampling error (0 when none); callers need not check it.
 // An upper bound of the ry that getSampRadius gives for the ray parameter t,
 // the hit pn and the unit normal N there, with d the ray's direction: far
 // cheaper than the footprint itself, so that a caller can rule out a lookup
@@ -95,6 +90,11 @@ bool TextureReachesRow(const RenderInfoTemplate<Hyperboloid> &info,
                        const Vectormath::Aos::Vector3 &pn, double v, const PF_LayerDef *texture,
                        double maxRy);
 
+// Texture colour at (u, v) (after the opening and slide corrections) of the
+// hit pn, sampled from `texture` (the record's textureLayer) over the radii
+// rx, ry. A hit on no repetition is transparent black unless a neighbouring
+// repetition lies within the radius. The blended alpha may exceed 1. Returns
+// the first host sampling error (0 when none); callers need not check it.
 template <class P>
 int TopologycalSampling(const RenderInfoTemplate<Hyperboloid> &info,
                         const Vectormath::Aos::Vector3 &pn, double u, double v, double rx,
@@ -133,15 +133,21 @@ extern template int TopologycalSampling<PF_Pixel>(const RenderInfoTemplate<Hyper
                                                   const Vectormath::Aos::Vector3 &, double,
                                                   double, double, double, const PF_LayerDef *,
                                                   PF_PixelFloat &);
-extern template int TopologycalSampling<PF_PixelFloat>(const RenderInfoTemplate<Hyperboloid> &, const RowReach &,
-                                             const Vectormath::Aos::Vector3 &, double, double, double,
-                                             double, const PF_LayerDef *, PF_PixelFloat &);
-extern template int TopologycalSampling<PF_Pixel16>(const RenderInfoTemplate<Hyperboloid> &, const RowReach &,
-                                             const Vectormath::Aos::Vector3 &, double, double, double,
-                                             double, const PF_LayerDef *, PF_PixelFloat &);
-extern template int TopologycalSampling<PF_Pixel>(const RenderInfoTemplate<Hyperboloid> &, const RowReach &,
-                                             const Vectormath::Aos::Vector3 &, double, double, double,
-                                             double, const PF_LayerDef *, PF_PixelFloat &);
+extern template int TopologycalSampling<PF_PixelFloat>(const RenderInfoTemplate<Hyperboloid> &,
+                                                       const RowReach &,
+                                                       const Vectormath::Aos::Vector3 &, double,
+                                                       double, double, double,
+                                                       const PF_LayerDef *, PF_PixelFloat &);
+extern template int TopologycalSampling<PF_Pixel16>(const RenderInfoTemplate<Hyperboloid> &,
+                                                    const RowReach &,
+                                                    const Vectormath::Aos::Vector3 &, double,
+                                                    double, double, double, const PF_LayerDef *,
+                                                    PF_PixelFloat &);
+extern template int TopologycalSampling<PF_Pixel>(const RenderInfoTemplate<Hyperboloid> &,
+                                                  const RowReach &,
+                                                  const Vectormath::Aos::Vector3 &, double, double,
+                                                  double, double, const PF_LayerDef *,
+                                                  PF_PixelFloat &);
 extern template int ULoopSampling<PF_PixelFloat>(const RenderInfoTemplate<Hyperboloid> &,
                                                  const double &, double, double, double, double,
                                                  const PF_SampPB &, PF_PixelFloat &);
