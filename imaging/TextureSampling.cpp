@@ -184,12 +184,6 @@ bool RowReach::reaches(double ry) const
     return hasTexture_ && (onRepetition_ || neighbour(ry) != repetition_);
 }
 
-bool TextureReachesRow(const Record &info, const Vector3 &pn, double v, const PF_LayerDef *texture,
-                       double maxRy)
-{
-    return RowReach(info, pn, v, texture).reaches(maxRy);
-}
-
 template <class P>
 int TopologycalSampling(const Record &info, const Vector3 &pn, double u, double v, double rx,
                         double ry, const PF_LayerDef *texture, PF_PixelFloat &out)

@@ -84,12 +84,6 @@ private:
     double rowsToNext_ = 0.0, rowsPastPrevious_ = 0.0;
 };
 
-// RowReach(info, pn, v, texture).reaches(maxRy): whether a lookup at row v
-// of the hit pn with a radius of at most maxRy can fetch anything.
-bool TextureReachesRow(const RenderInfoTemplate<Hyperboloid> &info,
-                       const Vectormath::Aos::Vector3 &pn, double v, const PF_LayerDef *texture,
-                       double maxRy);
-
 // Texture colour at (u, v) (after the opening and slide corrections) of the
 // hit pn, sampled from `texture` (the record's textureLayer) over the radii
 // rx, ry. A hit on no repetition is transparent black unless a neighbouring

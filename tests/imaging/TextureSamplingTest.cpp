@@ -428,7 +428,7 @@ TEST_F(TextureSamplingTest, ARowTheTextureCannotReachIsNeverFetched)
         const double v = copies(random) * (1.0 + gap) + ends4[ends(random)] + near(random) / rows;
         const double maxRy = trial % 8 == 0 ? 130.0 : radii(random);
         const double ry = trial % 2 ? maxRy : std::uniform_real_distribution<double>(0.0, maxRy)(random);
-        if (TextureReachesRow(*info, pn, v, &info->textureLayer, maxRy)) {
+        if (RowReach(*info, pn, v, &info->textureLayer).reaches(maxRy)) {
             ++reachable;
             continue;
         }
@@ -443,5 +443,5 @@ TEST_F(TextureSamplingTest, ARowTheTextureCannotReachIsNeverFetched)
 
     // An empty texture is never reached.
     info->textureLayer = TextureLayer(0, 0);
-    EXPECT_FALSE(TextureReachesRow(*info, kTail, 0.5, &info->textureLayer, 128.0));
+    EXPECT_FALSE(RowReach(*info, kTail, 0.5, &info->textureLayer).reaches(128.0));
 }
