@@ -27,7 +27,12 @@ constexpr PF_PixelFloat kTransparent{0.0f, 0.0f, 0.0f, 0.0f};
 // hands each thread consecutive pixels, so a run of them is covered at once
 // (see CoverRun) and served from here. One per thread; it belongs to the pass
 // whose serial it holds, and a new pass starts afresh.
-struct CoverageCache {
+//
+// It is rewritten every few pixels, so it keeps cache lines of its own: the
+// plug-in's thread-local block comes from the heap, where it may otherwise
+// share a line with data every thread reads per sample (the host's area
+// table), and each rewrite would take that line from the other cores.
+struct alignas(64) CoverageCache {
     std::uint64_t pass = 0;
     A_long index = 0;        // the run's first pixel's index
     int x = 0, y = 0, n = 0; // the run: pixels (x, y) to (x + n - 1, y)
