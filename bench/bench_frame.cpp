@@ -298,9 +298,15 @@ double worldBytes(int width, int height, int depth) {
     return row * height;
 }
 
-// A texture's pixels at the render depth and its summed-area table.
+// A texture's pixels at the render depth and its summed-area table: four
+// 32-bit words per entry for 8-bit textures, with the exact sums of every
+// 256th row and column; four 64-bit sums otherwise.
 double textureBytes(int width, int height, int depth) {
-    return worldBytes(width, height, depth) + (width + 1.0) * (height + 1.0) * 32.0;
+    const double entries = (width + 1.0) * (height + 1.0);
+    const double table = depth == 8 ? entries * 16.0 + ((height / 256 + 1) * (width + 1.0) +
+                                                         (width / 256 + 1) * (height + 1.0)) * 32.0
+                                    : entries * 32.0;
+    return worldBytes(width, height, depth) + table;
 }
 
 // What a frame of `scene` may hold at its peak: the output, the textures with

@@ -32,5 +32,12 @@ struct TableBox {
 // missing or the processor lacks it.
 bool wholeTableBoxV3(const std::uint64_t *sums, A_long width, const TableBox &box, BoxSums &out);
 bool wholeTableBoxV3(const double *sums, A_long width, const TableBox &box, BoxSums &out);
+bool wholeTableBoxV3(const std::uint32_t *sums, A_long width, const TableBox &box, BoxSums &out);
+
+// The same with the build's own instruction set (SSE2 on x86-64), as
+// processors without x86-64-v3 run it.
+BoxSums wholeTableBoxBaseline(const std::uint64_t *sums, A_long width, const TableBox &box);
+BoxSums wholeTableBoxBaseline(const double *sums, A_long width, const TableBox &box);
+BoxSums wholeTableBoxBaseline(const std::uint32_t *sums, A_long width, const TableBox &box);
 
 } // namespace headless

@@ -20,7 +20,9 @@ namespace headless {
 // becomes the whole pixels inside, plus the edge columns and rows weighted by
 // their covered fractions, plus the four corner pixels weighted by their
 // covered areas. Each partial sum is formed in T first (exactly, for integer
-// tables, where unsigned wrap-around cancels), then weighted in double.
+// tables, where unsigned wrap-around cancels; a narrow table's 32-bit words
+// only for boxes whose sums fit them, which its caller checks), then
+// weighted in double.
 //
 // An integer partial sum is a sum of non-negative pixel products over part of
 // the world, below 2^63, so it converts through int64: the same double, one
@@ -28,6 +30,7 @@ namespace headless {
 namespace AREA_BOX_NAMESPACE {
 inline double toDouble(double sum) { return sum; }
 inline double toDouble(std::uint64_t sum) { return static_cast<double>(static_cast<std::int64_t>(sum)); }
+inline double toDouble(std::uint32_t sum) { return static_cast<double>(sum); }
 
 template <class T> T plainLoad(const T *at) { return *at; }
 
@@ -36,14 +39,15 @@ template <class T> T plainLoad(const T *at) { return *at; }
 // the one-channel form computes for its channel.
 inline std::uint64_t add(std::uint64_t a, std::uint64_t b) { return a + b; }
 inline std::uint64_t sub(std::uint64_t a, std::uint64_t b) { return a - b; }
+inline std::uint32_t add(std::uint32_t a, std::uint32_t b) { return a + b; }
+inline std::uint32_t sub(std::uint32_t a, std::uint32_t b) { return a - b; }
 inline double add(double a, double b) { return a + b; }
 inline double sub(double a, double b) { return a - b; }
 inline double mul(double a, double b) { return a * b; }
 inline double splat(double x, double *) { return x; }
-inline void toDoubles(const std::uint64_t (&in)[9], double (&out)[9]) {
+template <class T> void toDoubles(const T (&in)[9], double (&out)[9]) {
     for (int i = 0; i < 9; ++i) out[i] = toDouble(in[i]);
 }
-inline void toDoubles(const double (&in)[9], double (&out)[9]) { std::copy_n(in, 9, out); }
 
 #if defined(__SSE2__)
 inline __m128i load2(const std::uint64_t *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); }
@@ -75,6 +79,24 @@ inline void toDoubles(const __m128i (&in)[9], __m128d (&out)[9]) {
     for (int i = 0; i < 9; ++i) out[i] = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(in[i], bits)), magic);
 }
 inline void toDoubles(const __m128d (&in)[9], __m128d (&out)[9]) { std::copy_n(in, 9, out); }
+
+// Two channels of a narrow (32-bit) table in the low half of a register,
+// summed modulo 2^32 and widened to 64 bits, where they convert through the
+// mantissa of 2^52 like any sum below it.
+struct Words2 {
+    __m128i words;
+};
+inline Words2 load2(const std::uint32_t *at) { return {_mm_loadl_epi64(reinterpret_cast<const __m128i *>(at))}; }
+inline Words2 add(Words2 a, Words2 b) { return {_mm_add_epi32(a.words, b.words)}; }
+inline Words2 sub(Words2 a, Words2 b) { return {_mm_sub_epi32(a.words, b.words)}; }
+inline void toDoubles(const Words2 (&in)[9], __m128d (&out)[9]) {
+    const __m128i bits = _mm_set1_epi64x(0x4330000000000000);
+    const __m128d magic = _mm_set1_pd(4503599627370496.0); // 2^52
+    for (int i = 0; i < 9; ++i) {
+        const __m128i wide = _mm_unpacklo_epi32(in[i].words, _mm_setzero_si128());
+        out[i] = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(wide, bits)), magic);
+    }
+}
 #endif
 
 #if defined(__AVX2__)
@@ -105,6 +127,23 @@ inline void toDoubles(const __m256i (&in)[9], __m256d (&out)[9]) {
     for (int i = 0; i < 9; ++i) out[i] = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(in[i], bits)), magic);
 }
 inline void toDoubles(const __m256d (&in)[9], __m256d (&out)[9]) { std::copy_n(in, 9, out); }
+
+// All four channels of a narrow table in one 128-bit register, widened to
+// four 64-bit lanes for the conversion.
+struct Words4 {
+    __m128i words;
+};
+inline Words4 load4(const std::uint32_t *at) { return {_mm_loadu_si128(reinterpret_cast<const __m128i *>(at))}; }
+inline Words4 add(Words4 a, Words4 b) { return {_mm_add_epi32(a.words, b.words)}; }
+inline Words4 sub(Words4 a, Words4 b) { return {_mm_sub_epi32(a.words, b.words)}; }
+inline void toDoubles(const Words4 (&in)[9], __m256d (&out)[9]) {
+    const __m256i bits = _mm256_set1_epi64x(0x4330000000000000);
+    const __m256d magic = _mm256_set1_pd(4503599627370496.0); // 2^52
+    for (int i = 0; i < 9; ++i) {
+        const __m256i wide = _mm256_cvtepu32_epi64(in[i].words);
+        out[i] = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(wide, bits)), magic);
+    }
+}
 #endif
 
 // a - b - c + d, in that order.

@@ -11,6 +11,7 @@ namespace headless {
 namespace area_box_v3 {
 BoxSums whole(const std::uint64_t *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
 BoxSums whole(const double *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
+BoxSums whole(const std::uint32_t *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
 } // namespace area_box_v3
 } // namespace headless
 #endif

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "headless/core/AreaBox.h"
+#include "headless/core/NarrowAreaTable.h"
 
 namespace headless {
 
@@ -35,7 +36,8 @@ template <class T> std::unique_ptr<T[]> wholeTable(const HostWorld &world) {
 
 bool rollingFor(const HostWorld &world, AreaTable::Storage storage) {
     if (storage != AreaTable::Storage::BySize) return storage == AreaTable::Storage::Rolling;
-    const double bytes = (world.width() + 1.0) * (world.height() + 1.0) * kAreaSums * 8.0;
+    const double bytesPerSum = world.depth() == PixelDepth::Eight ? 4.0 : 8.0;
+    const double bytes = (world.width() + 1.0) * (world.height() + 1.0) * kAreaSums * bytesPerSum;
     return bytes > static_cast<double>(AreaTable::kRollingFromBytes);
 }
 } // namespace
@@ -49,9 +51,12 @@ AreaTable::AreaTable(const HostWorld &world, std::uint64_t generation, Storage s
         else real_ = wholeTable<double>(world);
     } else {
         if (rolls) rollingExact_ = std::make_unique<RollingRows<std::uint64_t>>(world);
+        else if (world.depth() == PixelDepth::Eight) narrow_ = std::make_unique<NarrowAreaTable>(world);
         else exact_ = wholeTable<std::uint64_t>(world);
     }
 }
+
+AreaTable::~AreaTable() = default;
 
 std::size_t AreaTable::rowsHeld() const {
     if (rollingExact_) return rollingExact_->rowsAllocated();
@@ -71,6 +76,7 @@ namespace headless {
 namespace area_box_v3 {
 BoxSums whole(const std::uint64_t *sums, A_long width, const TableBox &box);
 BoxSums whole(const double *sums, A_long width, const TableBox &box);
+BoxSums whole(const std::uint32_t *sums, A_long width, const TableBox &box);
 } // namespace area_box_v3
 #endif
 
@@ -102,6 +108,19 @@ bool wholeTableBoxV3(const std::uint64_t *sums, A_long width, const TableBox &bo
 bool wholeTableBoxV3(const double *sums, A_long width, const TableBox &box, BoxSums &out) {
     return wholeBoxV3(sums, width, box, out);
 }
+bool wholeTableBoxV3(const std::uint32_t *sums, A_long width, const TableBox &box, BoxSums &out) {
+    return wholeBoxV3(sums, width, box, out);
+}
+
+BoxSums wholeTableBoxBaseline(const std::uint64_t *sums, A_long width, const TableBox &box) {
+    return area_box_baseline::combineWhole(sums, width, box);
+}
+BoxSums wholeTableBoxBaseline(const double *sums, A_long width, const TableBox &box) {
+    return area_box_baseline::combineWhole(sums, width, box);
+}
+BoxSums wholeTableBoxBaseline(const std::uint32_t *sums, A_long width, const TableBox &box) {
+    return area_box_baseline::combineWhole(sums, width, box);
+}
 
 namespace {
 template <class T> BoxSums combineRolling(const RollingRows<T> &rows, const TableBox &box) {
@@ -115,7 +134,17 @@ template <class T> BoxSums combineRolling(const RollingRows<T> &rows, const Tabl
 template <class T> BoxSums combineWhole(const T *sums, A_long width, const TableBox &box) {
     BoxSums sums4;
     if (wholeTableBoxV3(sums, width, box, sums4)) return sums4;
-    return area_box_baseline::combineWhole(sums, width, box);
+    return wholeTableBoxBaseline(sums, width, box);
+}
+
+// A narrow table's box: from its words where the partial sums fit them,
+// otherwise from the exact entries it reads.
+BoxSums combineNarrow(const NarrowAreaTable &table, A_long width, const TableBox &box) {
+    if (NarrowAreaTable::fits(box)) return combineWhole(table.words(), width, box);
+    std::uint64_t entries[4 * 4 * kAreaSums];
+    TableBox within;
+    table.exactCorners(box, entries, within);
+    return combineWhole(entries, 3, within);
 }
 } // namespace
 
@@ -126,6 +155,7 @@ BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
     y1 = std::min(y1, static_cast<double>(height_));
     if (!(x0 < x1) || !(y0 < y1)) return {}; // empty, outside the world, or NaN
     const TableBox box{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
+    if (narrow_) return combineNarrow(*narrow_, width_, box);
     if (exact_) return combineWhole(exact_.get(), width_, box);
     if (real_) return combineWhole(real_.get(), width_, box);
     if (rollingExact_) return combineRolling(*rollingExact_, box);

@@ -25,7 +25,9 @@
 // whose alpha sum is within it as transparent. Non-finite float channels count
 // as 0, so that one bad pixel cannot spoil every box below and right of it.
 //
-// Memory: four 8-byte sums per pixel (a 3840 x 2160 world: about 265 MB).
+// Memory: four 8-byte sums per pixel (a 3840 x 2160 world: about 265 MB);
+// 8-bit worlds held whole keep four 4-byte words per pixel instead, and the
+// exact sums of every 256th row and column (NarrowAreaTable.h).
 // A table of more than kRollingFromBytes is not held whole: its rows live in
 // a window that follows the samples (RollingRows.h), made as samples reach
 // them from the pixels as they are then, with entries equal to the whole
@@ -42,6 +44,8 @@
 #include <memory>
 
 namespace headless {
+
+class NarrowAreaTable;
 
 // Sums over a box, in the world's own channel units (0..255, 0..32768 or
 // float): alpha is the sum of alpha times covered area, the colours the sums
@@ -62,6 +66,7 @@ public:
     // lives (a new generation gets a new table). Throws std::bad_alloc when
     // the memory is not there.
     AreaTable(const HostWorld &world, std::uint64_t generation, Storage storage = Storage::BySize);
+    ~AreaTable();
 
     std::uint64_t generation() const { return generation_; }
     A_long width() const { return width_; }
@@ -87,7 +92,8 @@ private:
     A_long height_;
     // (width + 1) x (height + 1) entries of four sums (alpha, then red, green
     // and blue times alpha), row by row; one of the four is used.
-    std::unique_ptr<std::uint64_t[]> exact_; // 8-bit and 16-bit worlds
+    std::unique_ptr<NarrowAreaTable> narrow_; // 8-bit worlds
+    std::unique_ptr<std::uint64_t[]> exact_;  // 16-bit worlds
     std::unique_ptr<double[]> real_;         // float worlds
     std::unique_ptr<RollingRows<std::uint64_t>> rollingExact_;
     std::unique_ptr<RollingRows<double>> rollingReal_;

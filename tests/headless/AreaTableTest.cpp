@@ -1,8 +1,14 @@
 // Area tables held as a rolling window of rows against the same tables held
 // whole: the same sums bit for bit in any order of boxes and from many
-// threads at once, and memory that follows the rows in use.
+// threads at once, and memory that follows the rows in use. 8-bit worlds held
+// whole keep 32-bit words: their boxes against the 64-bit rolling rows, where
+// the sums pass 2^32. And the box sums of every kind of table on the
+// build's own instruction set against the x86-64-v3 build.
+#include "headless/core/AreaBox.h"
 #include "headless/core/AreaTable.h"
+#include "headless/core/AreaTableRows.h"
 #include "headless/core/HostWorld.h"
+#include "headless/core/NarrowAreaTable.h"
 
 #include <gtest/gtest.h>
 
@@ -14,9 +20,12 @@
 #include <vector>
 
 using headless::AreaTable;
+using headless::AreaTableRows;
 using headless::BoxSums;
 using headless::HostWorld;
+using headless::NarrowAreaTable;
 using headless::PixelDepth;
+using headless::TableBox;
 
 namespace {
 
@@ -162,6 +171,112 @@ TEST(WholeTableTest, SixteenBitSumsBeyondTwoToThe52AreExactToo) {
     EXPECT_EQ(all.red, full);
     EXPECT_EQ(all.alpha, 32768.0 * 2100.0 * 2049.0);
     expectSameSums(whole, rolling, {{0.5, 0.25, 2099.75, 2048.5}, {3.2, 1.1, 2000.7, 2040.9}, {10, 10, 20, 20}});
+}
+
+// An 8-bit world of bright pixels (every channel 128 to 255), saturated
+// (all 255) in [0, saturated) x [0, saturated): 258 x 258 saturated pixels
+// sum past 2^32 in every channel but alpha.
+std::unique_ptr<HostWorld> brightWorld(A_long width, A_long height, A_long saturated, unsigned seed) {
+    auto world = std::make_unique<HostWorld>(PixelDepth::Eight, width, height);
+    std::mt19937 rng(seed);
+    std::uniform_int_distribution<int> bright(128, 255);
+    for (A_long y = 0; y < height; ++y)
+        for (A_long x = 0; x < width; ++x) {
+            PF_Pixel &p = *world->pixel<PF_Pixel>(x, y);
+            if (x < saturated && y < saturated) p = {255, 255, 255, 255};
+            else p = {A_u_char(bright(rng)), A_u_char(bright(rng)), A_u_char(bright(rng)), A_u_char(bright(rng))};
+        }
+    world->pixelsChanged();
+    return world;
+}
+
+TEST(NarrowTableTest, BoxesOfAnySizeGiveTheExactSums) {
+    // 700 x 600 crosses the exact rows and columns at 256 and 512; sums pass
+    // 2^32 many times over.
+    const auto world = brightWorld(700, 600, 300, 5);
+    const AreaTable narrow(*world, 0, AreaTable::Storage::Whole);
+    const AreaTable exact(*world, 0, AreaTable::Storage::Rolling); // 64-bit sums
+    ASSERT_FALSE(narrow.rolling());
+
+    std::mt19937 rng(6);
+    std::uniform_real_distribution<double> x(-3.0, 703.0), y(-3.0, 603.0), r(0.0, 400.0);
+    std::vector<Box> boxes;
+    for (int i = 0; i < 3000; ++i) {
+        const double cx = x(rng), cy = y(rng), rx = r(rng), ry = r(rng);
+        boxes.push_back({cx - rx, cy - ry, cx + rx, cy + ry});
+    }
+    // Within the saturated corner: whole pixels of 257 x 257 cells still fit
+    // 32 bits, one more column or row does not.
+    boxes.push_back({10.5, 20.5, 267.5, 277.5});
+    boxes.push_back({10.5, 20.5, 268.5, 277.5});
+    boxes.push_back({10.5, 20.5, 267.5, 278.5});
+    boxes.push_back({0, 0, 259, 259});
+    expectSameSums(narrow, exact, boxes);
+
+    std::uint64_t alpha = 0, red = 0;
+    for (A_long j = 0; j < 600; ++j)
+        for (A_long i = 0; i < 700; ++i) {
+            const PF_Pixel &p = *world->pixel<PF_Pixel>(i, j);
+            alpha += p.alpha;
+            red += std::uint64_t{p.red} * p.alpha;
+        }
+    const BoxSums all = narrow.integrate(0, 0, 700, 600);
+    EXPECT_EQ(all.alpha, static_cast<double>(alpha));
+    EXPECT_EQ(all.red, static_cast<double>(red));
+}
+
+// A whole table of T made row by row, as the host makes it.
+template <class T> std::vector<T> wholeRows(const HostWorld &world) {
+    AreaTableRows<T> rows(world);
+    std::vector<T> table(rows.values(), rows.values() + rows.stride());
+    for (A_long j = 0; j < world.height(); ++j) {
+        rows.advance();
+        table.insert(table.end(), rows.values(), rows.values() + rows.stride());
+    }
+    return table;
+}
+
+// Random boxes by their edge cells, of at most `span` cells a side.
+std::vector<TableBox> randomTableBoxes(A_long width, A_long height, A_long span, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<double> fraction(0.0, 1.0);
+    std::vector<TableBox> boxes;
+    for (int i = 0; i < 2000; ++i) {
+        const A_long a0 = std::uniform_int_distribution<A_long>(0, width - 1)(rng);
+        const A_long b0 = std::uniform_int_distribution<A_long>(0, height - 1)(rng);
+        const A_long a1 = std::min(width - 1, a0 + std::uniform_int_distribution<A_long>(0, span - 1)(rng));
+        const A_long b1 = std::min(height - 1, b0 + std::uniform_int_distribution<A_long>(0, span - 1)(rng));
+        boxes.push_back({{a0, fraction(rng)}, {a1, fraction(rng)}, {b0, fraction(rng)}, {b1, fraction(rng)}});
+    }
+    return boxes;
+}
+
+template <class T> int boxesDifferingBetweenBuilds(const T *table, A_long width, A_long height, A_long span) {
+    int differing = 0;
+    for (const TableBox &box : randomTableBoxes(width, height, span, 17)) {
+        BoxSums v3;
+        EXPECT_TRUE(headless::wholeTableBoxV3(table, width, box, v3));
+        if (!sameBits(v3, headless::wholeTableBoxBaseline(table, width, box))) ++differing;
+    }
+    return differing;
+}
+
+TEST(AreaBoxBuildsTest, BaselineAndV3GiveTheSameBitsOnEveryKindOfTable) {
+    BoxSums probe;
+    const std::uint64_t none[4 * 4 * 4] = {};
+    if (!headless::wholeTableBoxV3(none, 3, TableBox{{0, 0}, {2, 0}, {0, 0}, {2, 0}}, probe))
+        GTEST_SKIP() << "this processor (or build) has no x86-64-v3 kernels";
+
+    const auto bright = brightWorld(300, 280, 100, 3);
+    const NarrowAreaTable narrow(*bright);
+    // Boxes whose sums fit the words: 257 cells a side at most.
+    EXPECT_EQ(boxesDifferingBetweenBuilds(narrow.words(), 300, 280, 257), 0);
+
+    const auto sixteen = randomWorld(PixelDepth::Sixteen, 300, 280, 4);
+    EXPECT_EQ(boxesDifferingBetweenBuilds(wholeRows<std::uint64_t>(*sixteen).data(), 300, 280, 300), 0);
+
+    const auto real = randomWorld(PixelDepth::Float, 300, 280, 5);
+    EXPECT_EQ(boxesDifferingBetweenBuilds(wholeRows<double>(*real).data(), 300, 280, 300), 0);
 }
 
 TEST(RollingTableMemoryTest, ASweepHoldsTheRowsItsBoxesSpanNotTheWorld) {
