@@ -18,7 +18,9 @@
 // Precision. For 8-bit and 16-bit worlds the table is unsigned 64-bit
 // integers: exact for every world the host makes (at most 30000 x 30000
 // pixels of at most 65535 x 65535 per channel product); every partial sum a
-// box needs is formed exactly in integers before it is weighted in double. For
+// box needs is formed exactly in integers before it is weighted in double (an
+// 8-bit table held whole keeps 32-bit words and forms the same integers from
+// them, NarrowAreaTable.h). For
 // float worlds the table is double, summed with compensation, so each entry is
 // within a few units in the last place of the sums of magnitudes; alphaNoise()
 // bounds what that leaves in a box's alpha sum, and the sampler takes a box
@@ -91,10 +93,10 @@ private:
     A_long width_;
     A_long height_;
     // (width + 1) x (height + 1) entries of four sums (alpha, then red, green
-    // and blue times alpha), row by row; one of the four is used.
-    std::unique_ptr<NarrowAreaTable> narrow_; // 8-bit worlds
-    std::unique_ptr<std::uint64_t[]> exact_;  // 16-bit worlds
-    std::unique_ptr<double[]> real_;         // float worlds
+    // and blue times alpha), row by row; one of these is used.
+    std::unique_ptr<NarrowAreaTable> narrow_; // 8-bit worlds held whole
+    std::unique_ptr<std::uint64_t[]> exact_;  // 16-bit worlds held whole
+    std::unique_ptr<double[]> real_;          // float worlds held whole
     std::unique_ptr<RollingRows<std::uint64_t>> rollingExact_;
     std::unique_ptr<RollingRows<double>> rollingReal_;
     double alphaNoise_ = 0;
