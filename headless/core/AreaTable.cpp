@@ -36,8 +36,9 @@ template <class T> std::unique_ptr<T[]> wholeTable(const HostWorld &world) {
 
 bool rollingFor(const HostWorld &world, AreaTable::Storage storage) {
     if (storage != AreaTable::Storage::BySize) return storage == AreaTable::Storage::Rolling;
-    const double bytesPerSum = world.depth() == PixelDepth::Eight ? 4.0 : 8.0;
-    const double bytes = (world.width() + 1.0) * (world.height() + 1.0) * kAreaSums * bytesPerSum;
+    // Counted at 8 bytes a sum even for the narrow tables of 8-bit worlds,
+    // which hold half that: a frame-sized world's table rolls at any depth.
+    const double bytes = (world.width() + 1.0) * (world.height() + 1.0) * kAreaSums * 8.0;
     return bytes > static_cast<double>(AreaTable::kRollingFromBytes);
 }
 } // namespace

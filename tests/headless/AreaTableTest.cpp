@@ -290,8 +290,10 @@ TEST(RollingTableMemoryTest, ASweepHoldsTheRowsItsBoxesSpanNotTheWorld) {
 
 TEST(RollingTableMemoryTest, LargeTablesRollAndSmallOnesAreWhole) {
     HostWorld large(PixelDepth::Float, 1920, 1080);
+    HostWorld largeEight(PixelDepth::Eight, 1920, 1080); // its words alone would be 33 MB
     HostWorld small(PixelDepth::Eight, 512, 512);
     EXPECT_TRUE(large.areaTable().rolling());
+    EXPECT_TRUE(largeEight.areaTable().rolling());
     EXPECT_FALSE(small.areaTable().rolling());
     EXPECT_EQ(small.areaTable().rowsHeld(), 513u);
     // A table that rolls makes nothing before it is read.
