@@ -62,6 +62,11 @@ inline __m128d splat(double x, __m128d *) { return _mm_set1_pd(x); }
 // Integer sums below 2^52 convert exactly by placing them in the mantissa of
 // 2^52 and taking 2^52 away; larger ones (16-bit boxes of millions of
 // pixels) convert one by one.
+inline __m128d belowTwoTo52(__m128i sums) {
+    const __m128i bits = _mm_set1_epi64x(0x4330000000000000);
+    const __m128d magic = _mm_set1_pd(4503599627370496.0); // 2^52
+    return _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(sums, bits)), magic);
+}
 inline void toDoubles(const __m128i (&in)[9], __m128d (&out)[9]) {
     __m128i any = in[0];
     for (int i = 1; i < 9; ++i) any = _mm_or_si128(any, in[i]);
@@ -74,9 +79,7 @@ inline void toDoubles(const __m128i (&in)[9], __m128d (&out)[9]) {
         }
         return;
     }
-    const __m128i bits = _mm_set1_epi64x(0x4330000000000000);
-    const __m128d magic = _mm_set1_pd(4503599627370496.0); // 2^52
-    for (int i = 0; i < 9; ++i) out[i] = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(in[i], bits)), magic);
+    for (int i = 0; i < 9; ++i) out[i] = belowTwoTo52(in[i]);
 }
 inline void toDoubles(const __m128d (&in)[9], __m128d (&out)[9]) { std::copy_n(in, 9, out); }
 
@@ -90,12 +93,7 @@ inline Words2 load2(const std::uint32_t *at) { return {_mm_loadl_epi64(reinterpr
 inline Words2 add(Words2 a, Words2 b) { return {_mm_add_epi32(a.words, b.words)}; }
 inline Words2 sub(Words2 a, Words2 b) { return {_mm_sub_epi32(a.words, b.words)}; }
 inline void toDoubles(const Words2 (&in)[9], __m128d (&out)[9]) {
-    const __m128i bits = _mm_set1_epi64x(0x4330000000000000);
-    const __m128d magic = _mm_set1_pd(4503599627370496.0); // 2^52
-    for (int i = 0; i < 9; ++i) {
-        const __m128i wide = _mm_unpacklo_epi32(in[i].words, _mm_setzero_si128());
-        out[i] = _mm_sub_pd(_mm_castsi128_pd(_mm_or_si128(wide, bits)), magic);
-    }
+    for (int i = 0; i < 9; ++i) out[i] = belowTwoTo52(_mm_unpacklo_epi32(in[i].words, _mm_setzero_si128()));
 }
 #endif
 
@@ -110,6 +108,11 @@ inline __m256d sub(__m256d a, __m256d b) { return _mm256_sub_pd(a, b); }
 inline __m256d mul(__m256d a, __m256d b) { return _mm256_mul_pd(a, b); }
 inline __m256d splat(double x, __m256d *) { return _mm256_set1_pd(x); }
 
+inline __m256d belowTwoTo52(__m256i sums) {
+    const __m256i bits = _mm256_set1_epi64x(0x4330000000000000);
+    const __m256d magic = _mm256_set1_pd(4503599627370496.0); // 2^52
+    return _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(sums, bits)), magic);
+}
 inline void toDoubles(const __m256i (&in)[9], __m256d (&out)[9]) {
     __m256i any = in[0];
     for (int i = 1; i < 9; ++i) any = _mm256_or_si256(any, in[i]);
@@ -122,9 +125,7 @@ inline void toDoubles(const __m256i (&in)[9], __m256d (&out)[9]) {
         }
         return;
     }
-    const __m256i bits = _mm256_set1_epi64x(0x4330000000000000);
-    const __m256d magic = _mm256_set1_pd(4503599627370496.0); // 2^52
-    for (int i = 0; i < 9; ++i) out[i] = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(in[i], bits)), magic);
+    for (int i = 0; i < 9; ++i) out[i] = belowTwoTo52(in[i]);
 }
 inline void toDoubles(const __m256d (&in)[9], __m256d (&out)[9]) { std::copy_n(in, 9, out); }
 
@@ -137,12 +138,7 @@ inline Words4 load4(const std::uint32_t *at) { return {_mm_loadu_si128(reinterpr
 inline Words4 add(Words4 a, Words4 b) { return {_mm_add_epi32(a.words, b.words)}; }
 inline Words4 sub(Words4 a, Words4 b) { return {_mm_sub_epi32(a.words, b.words)}; }
 inline void toDoubles(const Words4 (&in)[9], __m256d (&out)[9]) {
-    const __m256i bits = _mm256_set1_epi64x(0x4330000000000000);
-    const __m256d magic = _mm256_set1_pd(4503599627370496.0); // 2^52
-    for (int i = 0; i < 9; ++i) {
-        const __m256i wide = _mm256_cvtepu32_epi64(in[i].words);
-        out[i] = _mm256_sub_pd(_mm256_castsi256_pd(_mm256_or_si256(wide, bits)), magic);
-    }
+    for (int i = 0; i < 9; ++i) out[i] = belowTwoTo52(_mm256_cvtepu32_epi64(in[i].words));
 }
 #endif
 
