@@ -11,9 +11,11 @@
 #include "scene/RenderInfo.h"
 #include "tracer/PixelCallbacks.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <initializer_list>
+#include <thread>
 
 namespace {
 
@@ -138,6 +140,15 @@ bool SamplesLayers(const Record &info)
     return NamesLayer(info.textureLayer) || NamesLayer(info.reflectionLayer) || info.dofEnabled;
 }
 
+// Per-thread blocks of scratch for the passes: one for each thread a host
+// runs its iterator on, which is about one per processor. A host thread
+// beyond them is still served, only without its cache.
+int ScratchThreads()
+{
+    constexpr unsigned kAtLeast = 64, kAtMost = 4096;
+    return static_cast<int>(std::clamp(std::thread::hardware_concurrency(), kAtLeast, kAtMost));
+}
+
 // Traces the frame into the record's output.
 PF_Err Trace(Record &info)
 {
@@ -152,8 +163,12 @@ PF_Err Trace(Record &info)
         if (PF_Err err = AcquireSamplingSuite(info)) return err;
 
     const Passes passes = PassesFor(info.pixelFormat);
-    if (!info.dofEnabled) return RunPass(info, passes.single);
-    return TraceWithDepthOfField(info, passes);
+    TraceScratch scratch(ScratchThreads());
+    info.traceScratch = &scratch;
+    const PF_Err err =
+        info.dofEnabled ? TraceWithDepthOfField(info, passes) : RunPass(info, passes.single);
+    info.traceScratch = nullptr;
+    return err;
 }
 
 } // namespace

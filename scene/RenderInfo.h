@@ -32,6 +32,8 @@ namespace AEO {
 class World;
 }
 
+class TraceScratch;
+
 // Per-shape settings that go with the render record.
 template <class Shape> struct ExtraRenderInfo;
 
@@ -187,6 +189,10 @@ public:
     // its own; call beginPass before each further pass, so that a record
     // changed between passes is never served work of the one before.
     std::uint64_t passSerial;
+    // Each render thread's working memory over the pixel passes, owned by
+    // the smart render while they run (see tracer/PixelCallbacks.h); null
+    // outside them, where the passes work without it.
+    TraceScratch *traceScratch = nullptr;
     // The texture footprint's bound factor of this pass (footprintBoundScale),
     // 0 (no bound) until beginPass.
     double footprintBound = 0.0;

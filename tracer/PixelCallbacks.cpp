@@ -1,5 +1,6 @@
 #include "tracer/PixelCallbacks.h"
 
+#include "host/aeMemory.h"
 #include "tracer/Coverage.h"
 #include "tracer/Ray.h"
 #include "tracer/Shading.h"
@@ -7,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <new>
+#include <type_traits>
 
 using namespace pixel_pass;
 
@@ -23,29 +26,56 @@ constexpr float kNoSurface = -1.0f;
 
 constexpr PF_PixelFloat kTransparent{0.0f, 0.0f, 0.0f, 0.0f};
 
-// The coverage of the pixels after the one a thread last asked for: the host
+} // namespace
+
+// The coverage of the pixels after the one a thread last traced: the host
 // hands each thread consecutive pixels, so a run of them is covered at once
-// (see CoverRun) and served from here. One per thread; it belongs to the pass
-// whose serial it holds, and a new pass starts afresh.
+// (see CoverRun) and served from here. It belongs to the pass whose serial it
+// holds; a new pass starts afresh.
 //
-// It is rewritten every few pixels, so it keeps cache lines of its own: the
-// plug-in's thread-local block comes from the heap, where it may otherwise
-// share a line with data every thread reads per sample (the host's area
-// table), and each rewrite would take that line from the other cores.
+// It is rewritten every few pixels, so each keeps cache lines of its own: two
+// threads' caches side by side, or a cache next to data every thread reads
+// per sample, would otherwise pass their shared line from core to core.
 struct alignas(64) CoverageCache {
     std::uint64_t pass = 0;
     A_long index = 0;        // the run's first pixel's index
     int x = 0, y = 0, n = 0; // the run: pixels (x, y) to (x + n - 1, y)
     PixelCoverage run[kCoverageRun];
 };
-thread_local CoverageCache tCoverage;
+static_assert(std::is_trivially_destructible_v<CoverageCache>);
 
-// The coverage of pixel i of the pass, with its column x and row y; null
-// when i lies outside the output (see PixelOfIndex). A pixel of the thread's
-// run needs no division to find its place.
-template <class P> const PixelCoverage *CoverIndex(const Record &info, A_long i, int &x, int &y)
+TraceScratch::TraceScratch(int threads)
 {
-    CoverageCache &cache = tCoverage;
+    if (threads <= 0) return;
+    void *block = AEAlignedAlloc(sizeof(CoverageCache) * static_cast<std::size_t>(threads),
+                                 alignof(CoverageCache));
+    if (!block) return; // no host memory: every thread covers its pixels on its own
+    caches_ = static_cast<CoverageCache *>(block);
+    for (int k = 0; k < threads; ++k) new (caches_ + k) CoverageCache();
+    threads_ = threads;
+}
+
+TraceScratch::~TraceScratch()
+{
+    // CoverageCache is trivially destructible: the block goes back as it is.
+    AEAlignedFree(caches_);
+}
+
+CoverageCache *TraceScratch::forThread(A_long threadIndex) const
+{
+    return threadIndex >= 0 && threadIndex < threads_ ? caches_ + threadIndex : nullptr;
+}
+
+namespace {
+
+// The coverage of pixel i of the pass from the calling thread's cache, with
+// its column x and row y; null when i lies outside the output (see
+// PixelOfIndex). The host hands each thread consecutive pixels, so a run of
+// them is covered at once (see CoverRun) and the next ones are served from
+// the cache without a division to find their place.
+template <class P>
+const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache, A_long i, int &x, int &y)
+{
     if (cache.pass == info.passSerial && i >= cache.index && i - cache.index < cache.n &&
         OutputHolds<P>(info.outputWorld)) {
         const int k = static_cast<int>(i - cache.index);
@@ -94,15 +124,11 @@ template <class P> PF_PixelFloat TraceHits(const Record &info, const PixelCovera
     return Over(N, F);
 }
 
-template <class P> PF_Err TracePixel(const Record *info, A_long i)
+template <class P> PF_Err TracePixel(const Record &info, const PixelCoverage &p, int x, int y)
 {
-    int x = 0, y = 0;
-    const PixelCoverage *covered = info ? CoverIndex<P>(*info, i, x, y) : nullptr;
-    if (!covered) return PF_Err_BAD_CALLBACK_PARAM;
-    const PixelCoverage &p = *covered;
     const PF_PixelFloat colour =
-        p.count > 0 ? WithCoverage(TraceHits<P>(*info, p), p.coverage) : kTransparent;
-    StorePixel<P>(OutputPixel<P>(info->outputWorld, x, y), colour);
+        p.count > 0 ? WithCoverage(TraceHits<P>(info, p), p.coverage) : kTransparent;
+    StorePixel<P>(OutputPixel<P>(info.outputWorld, x, y), colour);
     return PF_Err_NONE;
 }
 
@@ -159,28 +185,50 @@ float MissDepth(const Record &info, const PixelCoverage &p)
     return info.dofBlurScale > distance * zoom / tm ? tm : kNoSurface;
 }
 
-template <class P> PF_Err TraceDepthPixel(const Record *info, A_long i)
+template <class P> PF_Err TraceDepthPixel(const Record &info, const PixelCoverage &p, int x, int y)
 {
-    int x = 0, y = 0;
-    const PixelCoverage *covered = info ? CoverIndex<P>(*info, i, x, y) : nullptr;
-    if (!covered) return PF_Err_BAD_CALLBACK_PARAM;
-    const DepthTargets dst = TargetsAt<P>(*info, x, y);
-    if (!dst.complete()) return SideBufferError(*info);
+    const DepthTargets dst = TargetsAt<P>(info, x, y);
+    if (!dst.complete()) return SideBufferError(info);
 
-    const PixelCoverage &p = *covered;
     if (p.count > 0) {
-        WriteLayer<P>(*info, p, p.tMinus, info->renderSide != kRenderInside, dst.nearColour,
+        WriteLayer<P>(info, p, p.tMinus, info.renderSide != kRenderInside, dst.nearColour,
                       dst.nearDepth);
-        WriteLayer<P>(*info, p, p.tPlus, info->renderSide != kRenderOutside, dst.farColour,
+        WriteLayer<P>(info, p, p.tPlus, info.renderSide != kRenderOutside, dst.farColour,
                       dst.farDepth);
         return PF_Err_NONE;
     }
-    const float depth = MissDepth(*info, p);
+    const float depth = MissDepth(info, p);
     StoreDepth(dst.nearDepth, depth);
     StoreDepth(dst.farDepth, depth);
     StorePixel<P>(dst.nearColour, kTransparent);
     StorePixel<P>(dst.farColour, kTransparent);
     return PF_Err_NONE;
+}
+
+// The work of one pixel, given its coverage and its column and row.
+using PixelWork = PF_Err (*)(const Record &, const PixelCoverage &, int x, int y);
+
+// Pixel i of a thread without a cache (a record without scratch, or a thread
+// index it has no block for), covered on its own: the same values.
+template <class P, PixelWork work> [[gnu::noinline]] PF_Err WorkAlone(const Record &info, A_long i)
+{
+    int x = 0, y = 0;
+    if (!PixelOfIndex<P>(info.outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
+    PixelCoverage own[kCoverageRun];
+    CoverRun(info, x, y, 1, own);
+    return work(info, own[0], x, y);
+}
+
+// Runs `work` for pixel i of the pass; a bad parameter when there is no
+// record or i lies outside the output.
+template <class P, PixelWork work> PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
+{
+    if (!info) return PF_Err_BAD_CALLBACK_PARAM;
+    CoverageCache *cache = info->traceScratch ? info->traceScratch->forThread(threadIndex) : nullptr;
+    if (!cache) return WorkAlone<P, work>(*info, i);
+    int x = 0, y = 0;
+    const PixelCoverage *p = CoverIndex<P>(*info, *cache, i, x, y);
+    return p ? work(*info, *p, x, y) : PF_Err_BAD_CALLBACK_PARAM;
 }
 
 // Runs one pixel's work, turning anything thrown into the callback's error:
@@ -202,7 +250,9 @@ template <class P>
 PF_Err RayTrace_PixelCallback(void *refcon, A_long threadIndex, A_long i, A_long /*iterations*/)
 {
     if (threadIndex < 0) return PF_Err_NONE;
-    return Guarded([&] { return TracePixel<P>(static_cast<const Record *>(refcon), i); });
+    return Guarded([&] {
+        return WorkAt<P, TracePixel<P>>(static_cast<const Record *>(refcon), threadIndex, i);
+    });
 }
 
 template <class P>
@@ -210,7 +260,9 @@ PF_Err RayTrace_PixelDepthCallback(void *refcon, A_long threadIndex, A_long i,
                                    A_long /*iterations*/)
 {
     if (threadIndex < 0) return PF_Err_NONE;
-    return Guarded([&] { return TraceDepthPixel<P>(static_cast<const Record *>(refcon), i); });
+    return Guarded([&] {
+        return WorkAt<P, TraceDepthPixel<P>>(static_cast<const Record *>(refcon), threadIndex, i);
+    });
 }
 
 PF_Err AcquireSamplingSuite(Record &info)

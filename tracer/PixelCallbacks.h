@@ -32,10 +32,10 @@
 // for different pixels. They read the record, its lights and the layer pixels
 // only, allocate nothing, take no locks and write exactly the pixel(s) of
 // their own index. Working values live on the stack, except the coverage of
-// the next few pixels of the row, which each thread keeps for itself
-// (thread-local) because the host hands a thread consecutive pixels; it is
-// tied to the record's pass serial, so call the record's beginPass before
-// each pass.
+// the next few pixels of the row, which each thread keeps in its own block of
+// the record's traceScratch (see TraceScratch) because the host hands a
+// thread consecutive pixels; it is tied to the record's pass serial, so call
+// the record's beginPass before each pass.
 #pragma once
 
 #include <cstddef> // the SDK headers use size_t without including it
@@ -130,6 +130,35 @@ inline PF_Err SideBufferError(const RenderInfoTemplate<Hyperboloid> &info)
 }
 
 } // namespace pixel_pass
+
+struct CoverageCache;
+
+// Each host thread's working memory over the trace passes: the coverage of
+// the pixels just after the one it last traced, which the host is about to
+// hand it. The render makes one before its passes and points the record's
+// traceScratch at it; the callbacks find a thread's block by its thread
+// index. A record without one, or a thread index it has no block for, has
+// each pixel covered on its own: the same values, more slowly.
+//
+// Made on host memory: construct and destroy it on the command's thread,
+// while a command context is open. A host out of memory gives one without
+// blocks (threads() == 0).
+class TraceScratch {
+public:
+    explicit TraceScratch(int threads);
+    ~TraceScratch();
+    TraceScratch(const TraceScratch &) = delete;
+    TraceScratch &operator=(const TraceScratch &) = delete;
+
+    // Thread indices 0 to threads() - 1 have a block.
+    int threads() const { return threads_; }
+    // The block of thread `threadIndex`, or null when it has none.
+    CoverageCache *forThread(A_long threadIndex) const;
+
+private:
+    CoverageCache *caches_ = nullptr;
+    int threads_ = 0;
+};
 
 // Single pass: pixel i of the record's outputWorld (row i / width, column
 // i mod width).

@@ -335,7 +335,8 @@ namespace {
 // Everything at once: perspective view of both sheets with their
 // silhouettes, a texture with transparent stripes, a shadowing light with
 // transmission, a reflection map, fog and the pivot marker.
-template <class P> std::vector<unsigned char> RenderRich(int threads)
+template <class P>
+std::vector<unsigned char> RenderRich(int threads, int scratchThreads = Scene::kScratchAsRendered)
 {
     constexpr int size = 48;
     Scene s(threads);
@@ -367,7 +368,7 @@ template <class P> std::vector<unsigned char> RenderRich(int threads)
     s.addLight(kPoint, Vector3(-300, 80, 0), Vector3(0, 0, 1), Pixel(1, 1, 0.9f, 0.8f), 1.5);
     s.addLight(kAmbient, Vector3(0, 0, 0), Vector3(0, 0, 1), Pixel(1, 0.3f, 0.3f, 0.4f), 1.0);
     const HostWorld &out = s.setOutput<P>(size, size);
-    EXPECT_EQ(s.iterate(&RayTrace_PixelCallback<P>), PF_Err_NONE);
+    EXPECT_EQ(s.iterate(&RayTrace_PixelCallback<P>, scratchThreads), PF_Err_NONE);
     std::vector<unsigned char> bytes;
     for (int y = 0; y < size; ++y) {
         const auto *row = reinterpret_cast<const unsigned char *>(out.row(y));
@@ -387,7 +388,19 @@ TEST(PixelCallbackTest, ManyThreadsGiveTheBitsOfOne)
     EXPECT_EQ(RenderRich<PF_Pixel>(4), RenderRich<PF_Pixel>(1));
 }
 
-// The passes keep the coverage of the pixels ahead of each thread. A record
+// Each thread keeps the coverage of the pixels ahead in its block of the
+// record's scratch. Without scratch, or on threads it has no block for, every
+// pixel is covered on its own, to the same bits.
+TEST(PixelCallbackTest, ThreadsWithoutScratchGiveTheSameBits)
+{
+    const std::vector<unsigned char> withScratch = RenderRich<PF_PixelFloat>(4);
+    EXPECT_EQ(RenderRich<PF_PixelFloat>(4, 0), withScratch);
+    EXPECT_EQ(RenderRich<PF_PixelFloat>(4, 1), withScratch); // threads 1 to 3 have none
+    EXPECT_EQ(RenderRich<PF_Pixel16>(2, 0), RenderRich<PF_Pixel16>(2));
+}
+
+// The passes keep the coverage of the pixels ahead of each thread in the
+// scratch that the passes of a frame share. A record
 // whose camera moves between two passes must be drawn from the new camera,
 // just as a fresh record is: a run kept from the first pass (here the whole
 // of a short row) must not serve the second.

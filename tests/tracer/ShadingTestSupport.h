@@ -19,6 +19,7 @@
 #include "imaging/Pixel.h"
 #include "scene/Light.h"
 #include "scene/RenderInfo.h"
+#include "tracer/PixelCallbacks.h"
 #include "tracer/Ray.h"
 #include "tracer/SurfacePoint.h"
 #include "tracer/TracerTestSupport.h"
@@ -66,6 +67,7 @@ public:
     {
         context_ = std::make_unique<aeLibInit>(PF_Cmd_SMART_RENDER, kPluginID, host_.inData());
         info_ = std::make_unique<Record>(host_.inData());
+        scratch_ = std::make_unique<TraceScratch>(kScratchAsRendered);
         Record &info = *info_;
         tracer_test::SetFullResolution(info);
         tracer_test::SetSemiAxes(info.shape, kRadius, kRadius, kRadius);
@@ -82,6 +84,7 @@ public:
     ~Scene()
     {
         info_.reset(); // frees the lights while the command context is open
+        scratch_.reset();
         publications_.clear();
         worlds_.clear();
         context_.reset();
@@ -152,15 +155,20 @@ public:
         return *light;
     }
 
+    // Blocks of per-thread scratch the passes get, as the smart render gives
+    // them.
+    static constexpr int kScratchAsRendered = 64;
+
     // Runs fn over every output pixel through the host's generic iterator.
-    PF_Err iterate(PF_IterateGenericFunc fn)
+    // The passes share one scratch of kScratchAsRendered blocks, as the
+    // passes of one frame do.
+    PF_Err iterate(PF_IterateGenericFunc fn) { return iterate(fn, scratch_.get()); }
+    // The same with a scratch of its own of `scratchThreads` blocks; none
+    // for 0.
+    PF_Err iterate(PF_IterateGenericFunc fn, int scratchThreads)
     {
-        const PF_LayerDef *out = info_->outputWorld;
-        const A_long count = out->width * out->height;
-        info_->beginPass();
-        return host_.run(PF_Cmd_SMART_RENDER, [&] {
-            return host_.inData()->utils->iterate_generic(count, info_.get(), fn);
-        });
+        TraceScratch scratch(scratchThreads);
+        return iterate(fn, scratchThreads > 0 ? &scratch : nullptr);
     }
 
 private:
@@ -181,8 +189,22 @@ private:
         return *worlds_.back();
     }
 
+    PF_Err iterate(PF_IterateGenericFunc fn, TraceScratch *scratch)
+    {
+        const PF_LayerDef *out = info_->outputWorld;
+        const A_long count = out->width * out->height;
+        info_->traceScratch = scratch;
+        info_->beginPass();
+        const PF_Err err = host_.run(PF_Cmd_SMART_RENDER, [&] {
+            return host_.inData()->utils->iterate_generic(count, info_.get(), fn);
+        });
+        info_->traceScratch = nullptr;
+        return err;
+    }
+
     headless::Host host_;
     std::unique_ptr<aeLibInit> context_;
+    std::unique_ptr<TraceScratch> scratch_; // on host memory: goes before the context
     std::vector<std::unique_ptr<headless::HostWorld>> worlds_;
     std::vector<headless::Worlds::Publication> publications_;
     PF_LayerDef output_{};
