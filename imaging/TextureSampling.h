@@ -76,6 +76,9 @@ public:
     // lies within ry; the lookup is then transparent black whatever u and rx
     // are. Lets callers skip the costly parts of a hit the texture cannot reach.
     bool reaches(double ry) const;
+    // Whether reaches(ry) holds for every ry: v lies on a repetition of a
+    // texture with pixels.
+    bool reachesAtAnyRadius() const { return hasTexture_ && onRepetition_; }
 
 private:
     bool hasTexture_ = false;

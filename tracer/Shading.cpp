@@ -119,14 +119,16 @@ template <class P>
 bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
                    const RowReach &reach, Hit &hit, PF_PixelFloat &base)
 {
-    const auto reaches = [&](double ry) { return info.showPivot || reach.reaches(ry); };
-    if (!reaches(sampRadiusYBound(info, t, hit.pn, ray.direction, hit.n))) {
+    // On a repetition every lookup fetches something, whatever its radius:
+    // the bound is then not needed.
+    const bool fetches = info.showPivot || reach.reachesAtAnyRadius();
+    if (!fetches && !reach.reaches(sampRadiusYBound(info, t, hit.pn, ray.direction, hit.n))) {
         base = PF_PixelFloat{};
         return false;
     }
     double rx = 0.0, ry = 0.0;
     getSampRadius(info, ray, t, hit.pn, hit.n, rx, ry);
-    if (!reaches(ry)) {
+    if (!fetches && !reach.reaches(ry)) {
         base = PF_PixelFloat{};
         return false;
     }

@@ -428,10 +428,18 @@ TEST_F(TextureSamplingTest, ARowTheTextureCannotReachIsNeverFetched)
         const double v = copies(random) * (1.0 + gap) + ends4[ends(random)] + near(random) / rows;
         const double maxRy = trial % 8 == 0 ? 130.0 : radii(random);
         const double ry = trial % 2 ? maxRy : std::uniform_real_distribution<double>(0.0, maxRy)(random);
-        if (RowReach(*info, pn, v, &info->textureLayer).reaches(maxRy)) {
+        const RowReach reach(*info, pn, v, &info->textureLayer);
+        if (reach.reaches(maxRy)) {
             ++reachable;
+            // Renders skip the footprint's bound where any radius reaches:
+            // there even the narrowest lookup fetches.
+            if (reach.reachesAtAnyRadius()) {
+                lookup(pn, 0.3, v, 0.0, 0.0);
+                ASSERT_GT(fetches(), 0u) << "v " << v;
+            }
             continue;
         }
+        ASSERT_FALSE(reach.reachesAtAnyRadius()) << "v " << v;
         ++unreachable;
         const PF_PixelFloat out = lookup(pn, 0.3, v, 2.0, ry);
         ASSERT_EQ(fetches(), 0u) << "v " << v << " ry " << ry << " bound " << maxRy;
