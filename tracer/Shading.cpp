@@ -351,6 +351,12 @@ void GetLightPower(const Record &info, const vLight *light, const Vector4 &X, do
 {
     power = 1.0;
     if (!light) return;
+    // Ambient light comes from no place: full power, no direction, and its
+    // distance is not worth measuring.
+    if (light->type == kAmbientLight) {
+        L = Vector3(0.0f, 0.0f, 0.0f);
+        return;
+    }
     const Matrix4 &M = light->lightToObject;
     const Vector3 D = X.getXYZ() - M.getTranslation();
     const double dist =
@@ -372,9 +378,6 @@ void GetLightPower(const Record &info, const vLight *light, const Vector4 &X, do
     case kPointLight:
         L = D / static_cast<float>(dist);
         power = Falloff(info, dist);
-        break;
-    case kAmbientLight:
-        L = Vector3(0.0f, 0.0f, 0.0f);
         break;
     default:
         break; // unknown type: full power, direction left as it was
