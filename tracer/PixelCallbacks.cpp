@@ -35,8 +35,11 @@ constexpr PF_PixelFloat kTransparent{0.0f, 0.0f, 0.0f, 0.0f};
 //
 // It is rewritten every few pixels, so each keeps cache lines of its own: two
 // threads' caches side by side, or a cache next to data every thread reads
-// per sample, would otherwise pass their shared line from core to core.
-struct alignas(64) CoverageCache {
+// per sample, would otherwise pass their shared line from core to core. The
+// lines go in aligned pairs, as the processors' prefetchers fetch them: with
+// 64-byte alignment alone, the two caches of a 2-thread pass met in one pair,
+// and the pass ran about 3 % slower.
+struct alignas(128) CoverageCache {
     std::uint64_t pass = 0;
     A_long index = 0;        // the run's first pixel's index
     int x = 0, y = 0, n = 0; // the run: pixels (x, y) to (x + n - 1, y)
