@@ -141,8 +141,9 @@ bool SamplesLayers(const Record &info)
 }
 
 // Per-thread blocks of scratch for the passes: one for each thread a host
-// runs its iterator on, which is about one per processor. A host thread
-// beyond them is still served, only without its cache.
+// runs its iterator on, which is about one per processor, and at least 64
+// for hosts that run more. A host thread beyond them is still served, only
+// without its cache.
 int ScratchThreads()
 {
     constexpr unsigned kAtLeast = 64, kAtMost = 4096;
