@@ -165,9 +165,10 @@ RowReach::RowReach(const Record &info, const Vector3 &pn, double v, const PF_Lay
     const auto &ext = info.extension;
     const double gap = ext.interval, H = texture->height;
     repetition_ = RepetitionIndex(v, gap);
-    onRepetition_ = ext.isTextureInExtension(repetition_, pn);
-    nextExists_ = ext.isTextureInExtension(repetition_ + 1, pn);
-    previousExists_ = ext.isTextureInExtension(repetition_ - 1, pn);
+    const auto copies = ext.copiesOn(pn);
+    onRepetition_ = copies.holds(repetition_);
+    nextExists_ = copies.holds(repetition_ + 1LL);
+    previousExists_ = copies.holds(repetition_ - 1LL);
     if (nextExists_) rowsToNext_ = -LocalV(v, repetition_ + 1, gap) * H;
     if (previousExists_) rowsPastPrevious_ = (LocalV(v, repetition_ - 1, gap) - 1.0) * H;
 }

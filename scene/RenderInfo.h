@@ -62,6 +62,13 @@ template <> struct ExtraRenderInfo<Hyperboloid> {
                                        double &v) const;
         // Whether copy n exists on the sheet of the normalised point pn.
         bool isTextureInExtension(int n, const Vectormath::Aos::Vector3 &pn) const;
+        // The copies on the sheet of pn, first to last (none when first >
+        // last): copy n exists there exactly when first <= n <= last.
+        struct Copies {
+            long long first, last;
+            bool holds(long long n) const { return first <= n && n <= last; }
+        };
+        Copies copiesOn(const Vectormath::Aos::Vector3 &pn) const;
     };
 };
 

@@ -158,16 +158,19 @@ double Hyperboloid::evaluateDistance(const Vector3 &p) const
     return m * q - q;
 }
 
+ExtraRenderInfo<Hyperboloid>::ExtensionInfo::Copies
+ExtraRenderInfo<Hyperboloid>::ExtensionInfo::copiesOn(const Vector3 &pn) const
+{
+    // Tail sheet: the base copy is 0, its extensions 1 ... count.
+    if (pn.getZ() > 0.0f) return renderTail ? Copies{0, tailExtensions} : Copies{0, -1};
+    // Head sheet: the base copy is -1, its extensions -2 ... -(count + 1).
+    return renderHead ? Copies{-(static_cast<long long>(headExtensions) + 1), -1} : Copies{0, -1};
+}
+
 bool ExtraRenderInfo<Hyperboloid>::ExtensionInfo::isTextureInExtension(int n,
                                                                        const Vector3 &pn) const
 {
-    if (pn.getZ() > 0.0f) {
-        if (!renderTail || n < 0) return false;
-        return n <= tailExtensions;
-    }
-    // Head sheet: the base copy is n = -1, its extensions -2 ... -(count + 1).
-    if (!renderHead || n >= 0) return false;
-    return -static_cast<long long>(n) < static_cast<long long>(headExtensions) + 2;
+    return copiesOn(pn).holds(n);
 }
 
 int ExtraRenderInfo<Hyperboloid>::ExtensionInfo::modifyUVByExtendedCylinder(
