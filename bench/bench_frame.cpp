@@ -31,8 +31,8 @@
 //         row (default 1) on each, ROUNDS times (default 10), and prints the
 //         best frame of each and the ratio; the two outputs must be the same.
 //         A run of a few frames measures the threads as a sequence render
-//         keeps them: here a pool whose worker has slept through the other
-//         side's frames starts its first frame slower.
+//         keeps them: a pool whose worker slept through the other side's
+//         frame may start its next frame slower.
 //     bench_frame --allocations
 //         the allocations of one frame of each scene at 192 x 108 and at
 //         1920 x 1080: counts that do not grow with the pixels mean the pixel

@@ -400,10 +400,10 @@ TEST(PixelCallbackTest, ThreadsWithoutScratchGiveTheSameBits)
 }
 
 // The passes keep the coverage of the pixels ahead of each thread in the
-// scratch that the passes of a frame share. A record
-// whose camera moves between two passes must be drawn from the new camera,
-// just as a fresh record is: a run kept from the first pass (here the whole
-// of a short row) must not serve the second.
+// scratch that the passes of a frame share. A record whose camera moves
+// between two passes must be drawn from the new camera, just as a fresh
+// record is: a run kept from the first pass (here the whole of a short row)
+// must not serve the second.
 TEST(PixelCallbackTest, ARecordChangedBetweenPassesIsDrawnAfresh)
 {
     constexpr int width = 6;
