@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -397,6 +398,29 @@ TEST(PixelCallbackTest, ThreadsWithoutScratchGiveTheSameBits)
     EXPECT_EQ(RenderRich<PF_PixelFloat>(4, 0), withScratch);
     EXPECT_EQ(RenderRich<PF_PixelFloat>(4, 1), withScratch); // threads 1 to 3 have none
     EXPECT_EQ(RenderRich<PF_Pixel16>(2, 0), RenderRich<PF_Pixel16>(2));
+}
+
+// A thread finds its block by its thread index, and only its own; a host out
+// of memory leaves the scratch without blocks, which the passes then do
+// without (as above).
+TEST(PixelCallbackTest, ScratchBlocksBelongToOneThreadIndexEach)
+{
+    Scene s;
+    const TraceScratch some(8);
+    ASSERT_EQ(some.threads(), 8);
+    EXPECT_EQ(some.forThread(-1), nullptr);
+    EXPECT_EQ(some.forThread(8), nullptr);
+    for (int k = 1; k < 8; ++k) {
+        const auto gap = reinterpret_cast<const char *>(some.forThread(k)) -
+                         reinterpret_cast<const char *>(some.forThread(k - 1));
+        EXPECT_GE(gap, 128) << k; // no two threads' blocks share a pair of cache lines
+        EXPECT_EQ(reinterpret_cast<std::uintptr_t>(some.forThread(k)) % 128, 0u) << k;
+    }
+
+    s.host().faults().arm(headless::service::kNewHandle, 1, PF_Err_OUT_OF_MEMORY);
+    const TraceScratch none(8);
+    EXPECT_EQ(none.threads(), 0);
+    EXPECT_EQ(none.forThread(0), nullptr);
 }
 
 // The passes keep the coverage of the pixels ahead of each thread in the
