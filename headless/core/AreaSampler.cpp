@@ -7,8 +7,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <sstream>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace headless {
 
@@ -77,6 +83,8 @@ template <class Channel> Channel storeChannel(float value, float full) {
 template <class P> P store(const PF_PixelFloat &p) {
     if constexpr (std::is_same_v<P, PF_PixelFloat>) {
         return p;
+    } else if constexpr (std::is_same_v<P, PF_Pixel>) {
+        return storeEightBit(p);
     } else {
         using Channel = decltype(P{}.alpha);
         const float full = static_cast<float>(fullIntensity(depthOf<P>()));
@@ -193,6 +201,30 @@ PF_PixelFloat areaFilter(const HostWorld &world, double x, double y, double rx, 
     const BoxSums sums = table.integrate(x - rx + kHalfPixel, y - ry + kHalfPixel, x + rx + kHalfPixel,
                                          y + ry + kHalfPixel);
     return resolve(sums, 4.0 * rx * ry, table.alphaNoise(), fullIntensity(world.depth()));
+}
+
+static_assert(sizeof(PF_PixelFloat) == 4 * sizeof(float) && sizeof(PF_Pixel) == 4);
+
+PF_Pixel storeEightBit(const PF_PixelFloat &p) {
+#if defined(__SSE2__)
+    // The rule on four lanes at once. max(x, 0) gives its second operand
+    // when x is NaN, as the rule's 0 for NaN; min(x, 255) leaves 255 at 255.
+    float channels[4];
+    std::memcpy(channels, &p, sizeof channels);
+    const __m128 full = _mm_set1_ps(255.0f);
+    const __m128 scaled = _mm_mul_ps(_mm_loadu_ps(channels), full);
+    const __m128 clamped = _mm_min_ps(_mm_max_ps(scaled, _mm_setzero_ps()), full);
+    const __m128i words = _mm_cvttps_epi32(clamped);
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(words, words), _mm_setzero_si128());
+    const std::uint32_t packed = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
+    PF_Pixel out;
+    std::memcpy(&out, &packed, sizeof out);
+    return out;
+#else
+    constexpr float full = 255.0f;
+    return PF_Pixel{storeChannel<A_u_char>(p.alpha, full), storeChannel<A_u_char>(p.red, full),
+                    storeChannel<A_u_char>(p.green, full), storeChannel<A_u_char>(p.blue, full)};
+#endif
 }
 
 const PF_Sampling8Suite1 &sampling8Suite1() { return kSampling8; }

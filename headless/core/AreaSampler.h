@@ -63,4 +63,9 @@ void installSamplingSuites(SuiteRegistry &suites);
 // cannot be built.
 PF_PixelFloat areaFilter(const HostWorld &world, double x, double y, double rx, double ry);
 
+// A filtered pixel stored as an 8-bit sample, by the system's one rule: each
+// channel times 255 in single precision, 255 above that, 0 below 0 or for
+// NaN, otherwise truncated.
+PF_Pixel storeEightBit(const PF_PixelFloat &p);
+
 } // namespace headless

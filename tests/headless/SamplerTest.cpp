@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <latch>
+#include <limits>
 #include <random>
 #include <thread>
 #include <vector>
@@ -300,6 +301,35 @@ TYPED_TEST(SamplerTest, TransparentRegionsHaveNoColour) {
 }
 
 // ---- float precision at 4K ---------------------------------------------------------
+
+// The 8-bit store, all four channels at once, against the rule one channel
+// at a time, at the values where the rule turns: below 0, NaN, the edges of
+// every step, 1 and beyond.
+TEST(SamplerStoreTest, EightBitStoreFollowsTheRuleOnEveryChannel) {
+    const auto rule = [](float value) -> A_u_char {
+        const float scaled = value * 255.0f;
+        if (scaled > 255.0f) return 255;
+        if (!(scaled >= 0.0f)) return 0;
+        return static_cast<A_u_char>(scaled);
+    };
+    std::vector<float> values = {0.0f, -0.0f, -1e-30f, -1.0f, 1.0f, 1.0000001f, 2.0f, 1e30f,
+                                 std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                                 std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::denorm_min()};
+    for (int k = 0; k <= 255; ++k) {
+        const float step = static_cast<float>(k) / 255.0f;
+        values.insert(values.end(), {step, std::nextafter(step, 0.0f), std::nextafter(step, 2.0f)});
+    }
+    std::mt19937 random(20261208);
+    std::uniform_int_distribution<std::size_t> pick(0, values.size() - 1);
+    for (int trial = 0; trial < 20000; ++trial) {
+        const PF_PixelFloat p{values[pick(random)], values[pick(random)], values[pick(random)], values[pick(random)]};
+        const PF_Pixel got = headless::storeEightBit(p);
+        ASSERT_EQ(got.alpha, rule(p.alpha)) << p.alpha;
+        ASSERT_EQ(got.red, rule(p.red)) << p.red;
+        ASSERT_EQ(got.green, rule(p.green)) << p.green;
+        ASSERT_EQ(got.blue, rule(p.blue)) << p.blue;
+    }
+}
 
 TEST(SamplerPrecisionTest, FloatTablesOfA4KWorldLoseNothingVisible) {
     SamplerHost h;
