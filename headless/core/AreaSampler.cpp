@@ -80,17 +80,18 @@ template <class Channel> Channel storeChannel(float value, float full) {
     return static_cast<Channel>(scaled);
 }
 
+// The rule channel by channel, into an integer pixel type.
+template <class P> P storeByChannel(const PF_PixelFloat &p) {
+    using Channel = decltype(P{}.alpha);
+    const float full = static_cast<float>(fullIntensity(depthOf<P>()));
+    return P{storeChannel<Channel>(p.alpha, full), storeChannel<Channel>(p.red, full),
+             storeChannel<Channel>(p.green, full), storeChannel<Channel>(p.blue, full)};
+}
+
 template <class P> P store(const PF_PixelFloat &p) {
-    if constexpr (std::is_same_v<P, PF_PixelFloat>) {
-        return p;
-    } else if constexpr (std::is_same_v<P, PF_Pixel>) {
-        return storeEightBit(p);
-    } else {
-        using Channel = decltype(P{}.alpha);
-        const float full = static_cast<float>(fullIntensity(depthOf<P>()));
-        return P{storeChannel<Channel>(p.alpha, full), storeChannel<Channel>(p.red, full),
-                 storeChannel<Channel>(p.green, full), storeChannel<Channel>(p.blue, full)};
-    }
+    if constexpr (std::is_same_v<P, PF_PixelFloat>) return p;
+    else if constexpr (std::is_same_v<P, PF_Pixel>) return storeEightBit(p);
+    else return storeByChannel<P>(p);
 }
 
 // ---- the suite functions ---------------------------------------------------------
@@ -221,9 +222,7 @@ PF_Pixel storeEightBit(const PF_PixelFloat &p) {
     std::memcpy(&out, &packed, sizeof out);
     return out;
 #else
-    constexpr float full = 255.0f;
-    return PF_Pixel{storeChannel<A_u_char>(p.alpha, full), storeChannel<A_u_char>(p.red, full),
-                    storeChannel<A_u_char>(p.green, full), storeChannel<A_u_char>(p.blue, full)};
+    return storeByChannel<PF_Pixel>(p);
 #endif
 }
 
