@@ -36,12 +36,16 @@ template <class T> std::unique_ptr<T[]> wholeTable(const HostWorld &world) {
 
 bool rollingFor(const HostWorld &world, AreaTable::Storage storage) {
     if (storage != AreaTable::Storage::BySize) return storage == AreaTable::Storage::Rolling;
+    return AreaTable::rollsBySize(world);
+}
+} // namespace
+
+bool AreaTable::rollsBySize(const HostWorld &world) {
     // Counted at 8 bytes a sum even for the narrow tables of 8-bit worlds,
     // which hold half that: a frame-sized world's table rolls at any depth.
     const double bytes = (world.width() + 1.0) * (world.height() + 1.0) * kAreaSums * 8.0;
-    return bytes > static_cast<double>(AreaTable::kRollingFromBytes);
+    return bytes > static_cast<double>(kRollingFromBytes);
 }
-} // namespace
 
 AreaTable::AreaTable(const HostWorld &world, std::uint64_t generation, Storage storage)
     : generation_(generation), width_(world.width()), height_(world.height()) {

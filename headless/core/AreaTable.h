@@ -70,6 +70,9 @@ public:
     AreaTable(const HostWorld &world, std::uint64_t generation, Storage storage = Storage::BySize);
     ~AreaTable();
 
+    // Whether `world`'s table is held as a rolling window when stored BySize.
+    static bool rollsBySize(const HostWorld &world);
+
     std::uint64_t generation() const { return generation_; }
     A_long width() const { return width_; }
     A_long height() const { return height_; }

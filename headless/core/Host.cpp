@@ -265,7 +265,12 @@ void Host::afterCommand(PF_Cmd cmd, PF_Err err, const PF_OutData &out) {
 
 PF_Err Host::iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn) {
     const auto start = std::chrono::steady_clock::now();
-    const PF_Err err = workers_.iterate(iterations, refcon, fn);
+    // Threads in bands far apart keep each its own part of what the pass
+    // reads in its caches; a rolling window of the effect's own layers would
+    // have to hold every row between them.
+    const auto dealing = worlds_.effectHasRollingWorld() ? WorkerPool::Dealing::Together
+                                                         : WorkerPool::Dealing::Bands;
+    const PF_Err err = workers_.iterate(iterations, refcon, fn, dealing);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     if (depth_ > 0) {
         std::lock_guard lock(passTimingsMutex_);

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <typeinfo>
 
 namespace headless {
@@ -23,15 +24,36 @@ PF_Err callFunction(void *refcon, A_long thread, A_long i, A_long) {
 }
 } // namespace
 
+// The blocks of a pass lie in ranges, one per thread when dealt in bands and
+// one for all when dealt together; each thread starts on the range of its
+// index and goes on to the others'.
 struct WorkerPool::Pass {
+    // Each range's cursor on a line of its own: the threads take blocks from
+    // their own ranges without pulling the others' cursors away from them.
+    struct alignas(128) Range {
+        std::atomic<A_long> next{0};
+        A_long end = 0;
+    };
+
     A_long iterations;
     A_long block;
     A_long blocks;
     void *refcon;
     PF_IterateGenericFunc fn;
-    std::atomic<A_long> nextBlock{0};
+    std::unique_ptr<Range[]> ranges;
+    int rangeCount = 1;
     std::atomic<bool> failed{false};
     std::atomic<PF_Err> err{PF_Err_NONE};
+
+    // Range r: blocks [blocks * r / count, blocks * (r + 1) / count).
+    void dealRanges(int count) {
+        rangeCount = count;
+        ranges = std::make_unique<Range[]>(static_cast<std::size_t>(count));
+        for (int r = 0; r < count; ++r) {
+            ranges[r].next.store(static_cast<A_long>(std::int64_t(blocks) * r / count), std::memory_order_relaxed);
+            ranges[r].end = static_cast<A_long>(std::int64_t(blocks) * (r + 1) / count);
+        }
+    }
 };
 
 WorkerPool::WorkerPool(int threads) {
@@ -63,12 +85,13 @@ std::string WorkerPool::lastException() const {
     return lastException_;
 }
 
-PF_Err WorkerPool::iterate(A_long iterations, const std::function<PF_Err(A_long, A_long)> &fn) {
+PF_Err WorkerPool::iterate(A_long iterations, const std::function<PF_Err(A_long, A_long)> &fn,
+                           Dealing dealing) {
     if (!fn) return PF_Err_BAD_CALLBACK_PARAM;
-    return iterate(iterations, const_cast<void *>(static_cast<const void *>(&fn)), callFunction);
+    return iterate(iterations, const_cast<void *>(static_cast<const void *>(&fn)), callFunction, dealing);
 }
 
-PF_Err WorkerPool::iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn) {
+PF_Err WorkerPool::iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn, Dealing dealing) {
     if (iterations < 0 || !fn) return PF_Err_BAD_CALLBACK_PARAM;
     if (iterations == 0) return PF_Err_NONE;
 
@@ -82,6 +105,7 @@ PF_Err WorkerPool::iterate(A_long iterations, void *refcon, PF_IterateGenericFun
     if (t_pool == this || workers_.empty()) {
         pass.block = iterations;
         pass.blocks = 1;
+        pass.dealRanges(1);
         const bool nested = t_pool == this;
         const int index = nested ? t_threadIndex : 0;
         t_pool = this;
@@ -93,6 +117,7 @@ PF_Err WorkerPool::iterate(A_long iterations, void *refcon, PF_IterateGenericFun
 
     pass.block = blockSize(iterations);
     pass.blocks = iterations / pass.block + (iterations % pass.block != 0);
+    pass.dealRanges(dealing == Dealing::Bands ? threadCount_ : 1);
 
     std::lock_guard serial(passMutex_);
     {
@@ -143,17 +168,21 @@ void WorkerPool::work(Pass &pass, int threadIndex) {
         pass.failed.store(true, std::memory_order_relaxed);
     };
     try {
-        for (;;) {
-            const A_long block = pass.nextBlock.fetch_add(1, std::memory_order_relaxed);
-            if (block >= pass.blocks) return;
-            const A_long begin = block * pass.block;
-            const A_long end = static_cast<A_long>(
-                std::min<std::int64_t>(pass.iterations, std::int64_t(begin) + pass.block));
-            for (A_long i = begin; i < end; ++i) {
-                if (pass.failed.load(std::memory_order_relaxed)) return;
-                if (PF_Err err = pass.fn(pass.refcon, threadIndex, i, pass.iterations)) {
-                    fail(err);
-                    return;
+        // Its own range first, then the others' in turn.
+        for (int step = 0; step < pass.rangeCount; ++step) {
+            Pass::Range &range = pass.ranges[(threadIndex + step) % pass.rangeCount];
+            for (;;) {
+                const A_long block = range.next.fetch_add(1, std::memory_order_relaxed);
+                if (block >= range.end) break;
+                const A_long begin = block * pass.block;
+                const A_long end = static_cast<A_long>(
+                    std::min<std::int64_t>(pass.iterations, std::int64_t(begin) + pass.block));
+                for (A_long i = begin; i < end; ++i) {
+                    if (pass.failed.load(std::memory_order_relaxed)) return;
+                    if (PF_Err err = pass.fn(pass.refcon, threadIndex, i, pass.iterations)) {
+                        fail(err);
+                        return;
+                    }
                 }
             }
         }

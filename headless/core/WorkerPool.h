@@ -1,9 +1,18 @@
 // The host's worker pool and its generic iterator (iterate_generic).
 //
 // A pass over [0, n) is cut into contiguous blocks of indices; the pool's
-// threads (the calling thread among them) take blocks one after another until
-// none is left, so every index runs exactly once, possibly concurrently with
-// others. Each thread has a fixed index in [0, threads()) that it passes to the
+// threads (the calling thread among them) take blocks until none is left, so
+// every index runs exactly once, possibly concurrently with others. How the
+// blocks are dealt (Dealing):
+// - Bands: the blocks fall into one contiguous band per thread. Each thread
+//   takes the blocks of its own band in order, then those left in the
+//   others'. A thread thus works through neighbouring indices (in an image,
+//   neighbouring rows) far from the other threads, and its caches hold what
+//   its band reads rather than copies of what the others read.
+// - Together: all threads take the next block in turn, so they work on
+//   neighbouring blocks. For passes whose callbacks read something that
+//   follows them (a window of rows made as they are read), which would
+//   otherwise have to span the distance between the bands. Each thread has a fixed index in [0, threads()) that it passes to the
 // callback; the calling thread is index 0. The first non-zero error any call
 // returns ends the pass: no further index is started, and that error is the
 // pass's result. An exception thrown by a callback counts as an error
@@ -37,12 +46,16 @@ public:
 
     int threads() const { return threadCount_; }
 
+    enum class Dealing { Bands, Together };
+
     // iterate_generic: fn(refcon, thread_index, i, iterations) for every i.
     // A negative count or a null function is PF_Err_BAD_CALLBACK_PARAM.
-    PF_Err iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn);
+    PF_Err iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn,
+                   Dealing dealing = Dealing::Bands);
 
     // The same for any callable: fn(thread_index, i).
-    PF_Err iterate(A_long iterations, const std::function<PF_Err(A_long, A_long)> &fn);
+    PF_Err iterate(A_long iterations, const std::function<PF_Err(A_long, A_long)> &fn,
+                   Dealing dealing = Dealing::Bands);
 
     // Number of consecutive indices a task takes in a pass of `iterations`.
     A_long blockSize(A_long iterations) const;

@@ -1,7 +1,9 @@
 #include "headless/core/Worlds.h"
 
+#include "headless/core/AreaTable.h"
 #include "headless/core/Ledger.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <new>
@@ -145,6 +147,12 @@ bool Worlds::dispose(const PF_EffectWorld &desc, std::string_view function) {
 std::size_t Worlds::liveCount() const {
     std::lock_guard lock(mutex_);
     return owned_.size();
+}
+
+bool Worlds::effectHasRollingWorld() const {
+    std::lock_guard lock(mutex_);
+    return std::any_of(owned_.begin(), owned_.end(),
+                       [](const std::unique_ptr<HostWorld> &world) { return AreaTable::rollsBySize(*world); });
 }
 
 // ---- published worlds -------------------------------------------------------------

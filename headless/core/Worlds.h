@@ -85,6 +85,12 @@ public:
     // Worlds made for the effect and not yet disposed of.
     std::size_t liveCount() const;
 
+    // Whether a world made for the effect is large enough for its area table
+    // to be held as a rolling window of rows. The effect's own images (the
+    // layers of a blur) are sampled about where they are written, so such a
+    // window follows the threads of the pass that reads them.
+    bool effectHasRollingWorld() const;
+
     // ---- worlds the host owns elsewhere ----
 
     class Publication {

@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <set>
 #include <stdexcept>
 #include <thread>
 
+using headless::Host;
 using headless::WorkerPool;
 
 namespace {
@@ -80,6 +83,43 @@ TEST(WorkerPool, SeveralThreadsTakePartInALongPass) {
               PF_Err_NONE);
     EXPECT_GT(threads.size(), 1u);
     EXPECT_TRUE(threads.count(0)) << "the calling thread works too";
+}
+
+// The first index the helper thread of a 2-thread pass runs, with the caller
+// held at index 0 until the helper has started, so that the caller cannot
+// have taken every block. `iterate` runs a pass of `fn` over 100000 indices.
+template <class Iterate> A_long helperStart(Iterate &&iterate) {
+    std::atomic<A_long> helperFirst{-1};
+    const PF_Err err = iterate([&](A_long thread, A_long i) -> PF_Err {
+        if (thread == 1) {
+            A_long none = -1;
+            helperFirst.compare_exchange_strong(none, i);
+        } else if (i == 0) {
+            const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (helperFirst.load() < 0 && std::chrono::steady_clock::now() < until)
+                std::this_thread::yield();
+        }
+        return PF_Err_NONE;
+    });
+    EXPECT_EQ(err, PF_Err_NONE);
+    return helperFirst.load();
+}
+
+// Dealt in bands, each thread works through neighbouring indices of its own:
+// the helper starts at the middle of the pass. Dealt together, it starts on
+// the block after the caller's.
+TEST(WorkerPool, BandsStartEachThreadOnItsOwnPart) {
+    WorkerPool pool(2);
+    const A_long n = 100000;
+    const A_long block = pool.blockSize(n);
+    const A_long blocks = n / block + (n % block != 0);
+    using Dealing = WorkerPool::Dealing;
+    for (Dealing dealing : {Dealing::Bands, Dealing::Together}) {
+        const A_long first = helperStart([&](const std::function<PF_Err(A_long, A_long)> &fn) {
+            return pool.iterate(n, fn, dealing);
+        });
+        EXPECT_EQ(first, dealing == Dealing::Bands ? block * (blocks / 2) : block);
+    }
 }
 
 TEST(WorkerPool, FirstErrorEndsThePass) {
@@ -183,6 +223,47 @@ TEST(WorkerPool, IterateGenericCallbackUsesTheHostPool) {
     ASSERT_EQ(err, PF_Err_NONE);
     EXPECT_EQ(v.badThread.load(), 0);
     for (A_long i = 0; i < 1001; ++i) ASSERT_EQ(v.count[static_cast<size_t>(i)].load(), 1);
+}
+
+// The host deals its passes in bands, except while the effect holds a world
+// whose area table rolls: a blur's layers are sampled about where the pass
+// writes, and the window of rows would have to span the bands.
+TEST(WorkerPool, HostKeepsThreadsTogetherWhileTheEffectHoldsALargeWorld) {
+    headless::HostOptions options;
+    options.threads = 2;
+    Host host(options);
+    auto startUnderHost = [&] {
+        return helperStart([&](const std::function<PF_Err(A_long, A_long)> &fn) {
+            PF_Err err = PF_Err_NONE;
+            EXPECT_EQ(host.run(PF_Cmd_SMART_RENDER, [&] {
+                return err = host.inData()->utils->iterate_generic(
+                    100000, const_cast<void *>(static_cast<const void *>(&fn)),
+                    [](void *refcon, A_long thread, A_long i, A_long) {
+                        return (*static_cast<const std::function<PF_Err(A_long, A_long)> *>(refcon))(thread, i);
+                    });
+            }),
+                      PF_Err_NONE);
+            return err;
+        });
+    };
+    const A_long block = host.workers().blockSize(100000);
+    auto make = [&](A_long width, A_long height) {
+        headless::HostWorld *world = nullptr;
+        AEGP_WorldH handle{};
+        EXPECT_EQ(host.worlds().create(headless::Worlds::Maker::AegpWorldSuite, headless::PixelDepth::Eight,
+                                       width, height, headless::WorldFill::Clear, world, handle),
+                  PF_Err_NONE);
+        return handle;
+    };
+
+    EXPECT_GT(startUnderHost(), block) << "no worlds: bands";
+    const AEGP_WorldH small = make(64, 64);
+    EXPECT_GT(startUnderHost(), block) << "a small world's table is held whole: bands";
+    const AEGP_WorldH large = make(1920, 1080);
+    EXPECT_EQ(startUnderHost(), block) << "a frame-sized world's table rolls: together";
+    EXPECT_TRUE(host.worlds().dispose(large, "test"));
+    EXPECT_GT(startUnderHost(), block) << "bands again once it is gone";
+    EXPECT_TRUE(host.worlds().dispose(small, "test"));
 }
 
 TEST(WorkerPool, ShutsDownWhileIdleAndAfterWork) {
