@@ -34,6 +34,13 @@ bool wholeTableBoxV3(const std::uint64_t *sums, A_long width, const TableBox &bo
 bool wholeTableBoxV3(const double *sums, A_long width, const TableBox &box, BoxSums &out);
 bool wholeTableBoxV3(const std::uint32_t *sums, A_long width, const TableBox &box, BoxSums &out);
 
+// The sums of a `box` of an 8-bit or 16-bit world whose edges fall in
+// neighbouring columns and rows, straight from its four pixels, the same
+// bits as its table gives; with the x86-64-v3 build into `out` (false where
+// missing) or with the build's own instruction set.
+bool quadBoxV3(const HostWorld &world, const TableBox &box, BoxSums &out);
+BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box);
+
 // The same with the build's own instruction set (SSE2 on x86-64), as
 // processors without x86-64-v3 run it.
 BoxSums wholeTableBoxBaseline(const std::uint64_t *sums, A_long width, const TableBox &box);

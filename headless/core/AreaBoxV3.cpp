@@ -12,6 +12,7 @@ namespace area_box_v3 {
 BoxSums whole(const std::uint64_t *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
 BoxSums whole(const double *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
 BoxSums whole(const std::uint32_t *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
+BoxSums quad(const HostWorld &world, const TableBox &box) { return integerQuadBox(world, box); }
 } // namespace area_box_v3
 } // namespace headless
 #endif

@@ -48,7 +48,7 @@ bool AreaTable::rollsBySize(const HostWorld &world) {
 }
 
 AreaTable::AreaTable(const HostWorld &world, std::uint64_t generation, Storage storage)
-    : generation_(generation), width_(world.width()), height_(world.height()) {
+    : world_(world), generation_(generation), width_(world.width()), height_(world.height()) {
     const bool rolls = rollingFor(world, storage);
     if (world.depth() == PixelDepth::Float) {
         alphaNoise_ = kRealNoise * absoluteAlphaSum(world);
@@ -82,6 +82,7 @@ namespace area_box_v3 {
 BoxSums whole(const std::uint64_t *sums, A_long width, const TableBox &box);
 BoxSums whole(const double *sums, A_long width, const TableBox &box);
 BoxSums whole(const std::uint32_t *sums, A_long width, const TableBox &box);
+BoxSums quad(const HostWorld &world, const TableBox &box);
 } // namespace area_box_v3
 #endif
 
@@ -115,6 +116,21 @@ bool wholeTableBoxV3(const double *sums, A_long width, const TableBox &box, BoxS
 }
 bool wholeTableBoxV3(const std::uint32_t *sums, A_long width, const TableBox &box, BoxSums &out) {
     return wholeBoxV3(sums, width, box, out);
+}
+
+bool quadBoxV3(const HostWorld &world, const TableBox &box, BoxSums &out) {
+    static const bool runs = processorRunsV3();
+    if (!runs) return false;
+#if defined(VELTRIX_AREA_BOX_V3)
+    out = area_box_v3::quad(world, box);
+    return true;
+#else
+    (void)world, (void)box, (void)out;
+    return false;
+#endif
+}
+BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box) {
+    return area_box_baseline::integerQuadBox(world, box);
 }
 
 BoxSums wholeTableBoxBaseline(const std::uint64_t *sums, A_long width, const TableBox &box) {
@@ -160,6 +176,11 @@ BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
     y1 = std::min(y1, static_cast<double>(height_));
     if (!(x0 < x1) || !(y0 < y1)) return {}; // empty, outside the world, or NaN
     const TableBox box{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
+    if ((narrow_ || exact_) && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1) {
+        BoxSums sums;
+        if (quadBoxV3(world_, box, sums)) return sums;
+        return quadBoxBaseline(world_, box);
+    }
     if (narrow_) return combineNarrow(*narrow_, width_, box);
     if (exact_) return combineWhole(exact_.get(), width_, box);
     if (real_) return combineWhole(real_.get(), width_, box);

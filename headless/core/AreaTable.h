@@ -36,6 +36,12 @@
 // table's bit for bit. A blur sweeping a large image then holds a few hundred
 // rows instead of the image's worth.
 //
+// A box of an 8-bit or 16-bit world held whole whose edges fall in
+// neighbouring columns and rows (the commonest box of a magnified texture)
+// is summed from its four pixels instead, which gives the same bits: the
+// pixels must not change while the table is current (between two of the
+// boundaries where the effect may write).
+//
 // Thread safety: any number of threads may integrate at once.
 #pragma once
 
@@ -92,6 +98,8 @@ public:
     std::size_t rowsHeld() const;
 
 private:
+    const HostWorld &world_; // whose pixels give small boxes
+
     std::uint64_t generation_;
     A_long width_;
     A_long height_;

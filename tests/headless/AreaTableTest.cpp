@@ -279,6 +279,42 @@ TEST(AreaBoxBuildsTest, BaselineAndV3GiveTheSameBitsOnEveryKindOfTable) {
     EXPECT_EQ(boxesDifferingBetweenBuilds(wholeRows<double>(*real).data(), 300, 280, 300), 0);
 }
 
+// Boxes whose edges fall in neighbouring columns and rows are summed from
+// their four pixels in a table held whole: the same bits as the table's
+// entries give (the rolling table's rows), on the build's own instruction
+// set and on x86-64-v3 alike. Edges on cell borders, and boxes at the last
+// column and row, included.
+TEST(QuadBoxTest, FourPixelBoxesGiveTheTablesBits) {
+    for (PixelDepth depth : {PixelDepth::Eight, PixelDepth::Sixteen}) {
+        SCOPED_TRACE(depth == PixelDepth::Eight ? "8-bit" : "16-bit");
+        const auto world = randomWorld(depth, 83, 67, 9);
+        const AreaTable whole(*world, 0, AreaTable::Storage::Whole);
+        const AreaTable rolling(*world, 0, AreaTable::Storage::Rolling);
+        std::mt19937 rng(10);
+        std::uniform_int_distribution<A_long> column(0, 81), row(0, 65);
+        std::uniform_real_distribution<double> fraction(0.0, 1.0);
+        std::vector<Box> boxes;
+        std::vector<TableBox> cells;
+        for (int i = 0; i < 4000; ++i) {
+            const A_long a = i == 0 ? 81 : column(rng), b = i == 0 ? 65 : row(rng);
+            double s0 = fraction(rng), s1 = fraction(rng), t0 = fraction(rng), t1 = fraction(rng);
+            if (i % 7 == 1) s0 = 0, t1 = 1; // on cell borders
+            boxes.push_back({a + s0, b + t0, a + 1 + s1, b + 1 + t1});
+            cells.push_back({{a, s0}, {a + 1, s1}, {b, t0}, {b + 1, t1}});
+        }
+        expectSameSums(whole, rolling, boxes);
+
+        BoxSums v3;
+        if (!headless::quadBoxV3(*world, cells[0], v3)) continue; // no x86-64-v3 here
+        int differing = 0;
+        for (const TableBox &box : cells) {
+            EXPECT_TRUE(headless::quadBoxV3(*world, box, v3));
+            differing += !sameBits(v3, headless::quadBoxBaseline(*world, box));
+        }
+        EXPECT_EQ(differing, 0);
+    }
+}
+
 TEST(RollingTableMemoryTest, ASweepHoldsTheRowsItsBoxesSpanNotTheWorld) {
     const auto world = randomWorld(PixelDepth::Float, 40, 3000, 9);
     const AreaTable table(*world, 0, AreaTable::Storage::Rolling);
