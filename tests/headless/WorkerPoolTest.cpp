@@ -107,7 +107,7 @@ template <class Iterate> A_long helperStart(Iterate &&iterate) {
 
 // Dealt in bands, each thread works through neighbouring indices of its own:
 // the helper starts at the middle of the pass. Dealt together, it starts on
-// the block after the caller's.
+// one of the first two blocks.
 TEST(WorkerPool, BandsStartEachThreadOnItsOwnPart) {
     WorkerPool pool(2);
     const A_long n = 100000;
@@ -118,7 +118,10 @@ TEST(WorkerPool, BandsStartEachThreadOnItsOwnPart) {
         const A_long first = helperStart([&](const std::function<PF_Err(A_long, A_long)> &fn) {
             return pool.iterate(n, fn, dealing);
         });
-        EXPECT_EQ(first, dealing == Dealing::Bands ? block * (blocks / 2) : block);
+        if (dealing == Dealing::Bands)
+            EXPECT_EQ(first, block * (blocks / 2));
+        else
+            EXPECT_LE(first, block) << "one of the first two blocks, whichever thread came first";
     }
 }
 
@@ -260,7 +263,7 @@ TEST(WorkerPool, HostKeepsThreadsTogetherWhileTheEffectHoldsALargeWorld) {
     const AEGP_WorldH small = make(64, 64);
     EXPECT_GT(startUnderHost(), block) << "a small world's table is held whole: bands";
     const AEGP_WorldH large = make(1920, 1080);
-    EXPECT_EQ(startUnderHost(), block) << "a frame-sized world's table rolls: together";
+    EXPECT_LE(startUnderHost(), block) << "a frame-sized world's table rolls: together";
     EXPECT_TRUE(host.worlds().dispose(large, "test"));
     EXPECT_GT(startUnderHost(), block) << "bands again once it is gone";
     EXPECT_TRUE(host.worlds().dispose(small, "test"));
