@@ -133,6 +133,19 @@ BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box) {
     return area_box_baseline::integerQuadBox(world, box);
 }
 
+namespace {
+// The four-pixel box on the widest lanes this processor runs, chosen once:
+// the commonest box goes straight to its kernel.
+using QuadBox = BoxSums (*)(const HostWorld &, const TableBox &);
+QuadBox quadBoxOnThisProcessor() {
+#if defined(VELTRIX_AREA_BOX_V3)
+    if (processorRunsV3()) return area_box_v3::quad;
+#endif
+    return quadBoxBaseline;
+}
+const QuadBox quadBox = quadBoxOnThisProcessor();
+} // namespace
+
 BoxSums wholeTableBoxBaseline(const std::uint64_t *sums, A_long width, const TableBox &box) {
     return area_box_baseline::combineWhole(sums, width, box);
 }
@@ -177,9 +190,7 @@ BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
     if (!(x0 < x1) || !(y0 < y1)) return {}; // empty, outside the world, or NaN
     const TableBox box{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
     if ((narrow_ || exact_) && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1) {
-        BoxSums sums;
-        if (quadBoxV3(world_, box, sums)) return sums;
-        return quadBoxBaseline(world_, box);
+        return quadBox(world_, box);
     }
     if (narrow_) return combineNarrow(*narrow_, width_, box);
     if (exact_) return combineWhole(exact_.get(), width_, box);

@@ -155,16 +155,6 @@ void *HostWorld::address(A_long x, A_long y) const {
     return storage_.get() + static_cast<std::size_t>(y) * desc_.rowbytes + static_cast<std::size_t>(x) * bytesPerPixel();
 }
 
-std::byte *HostWorld::row(A_long y) {
-    if (y < 0 || y >= desc_.height) return nullptr;
-    return storage_.get() + static_cast<std::size_t>(y) * desc_.rowbytes;
-}
-
-const std::byte *HostWorld::row(A_long y) const {
-    if (y < 0 || y >= desc_.height) return nullptr;
-    return storage_.get() + static_cast<std::size_t>(y) * desc_.rowbytes;
-}
-
 bool HostWorld::copyPixelsFrom(const HostWorld &other) {
     if (other.depth_ != depth_ || other.width() != width() || other.height() != height()) return false;
     const std::size_t rowBytes = static_cast<std::size_t>(width()) * bytesPerPixel();

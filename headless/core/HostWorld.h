@@ -113,9 +113,13 @@ public:
     void setWriteable(bool writeable);
     void setPixelAspect(PF_RationalScale ratio) { desc_.pix_aspect_ratio = ratio; }
 
-    // Row y, or null outside [0, height).
-    std::byte *row(A_long y);
-    const std::byte *row(A_long y) const;
+    // Row y, or null outside [0, height). Inline: the samplers ask for rows
+    // on every sample.
+    std::byte *row(A_long y) {
+        if (y < 0 || y >= desc_.height) return nullptr;
+        return storage_.get() + static_cast<std::size_t>(y) * desc_.rowbytes;
+    }
+    const std::byte *row(A_long y) const { return const_cast<HostWorld *>(this)->row(y); }
     // Pixel (x, y) as P, or null outside the world or when P is not this
     // world's pixel type.
     template <class P> P *pixel(A_long x, A_long y) {
