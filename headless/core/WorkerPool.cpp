@@ -4,7 +4,6 @@
 #include <atomic>
 #include <cstdint>
 #include <exception>
-#include <memory>
 #include <typeinfo>
 
 namespace headless {
@@ -24,31 +23,35 @@ PF_Err callFunction(void *refcon, A_long thread, A_long i, A_long) {
 }
 } // namespace
 
+// A range of a pass's blocks, with its cursor on a line of its own: the
+// threads take blocks from their own ranges without pulling the others'
+// cursors away from them.
+struct alignas(128) WorkerPool::Range {
+    std::atomic<A_long> next{0};
+    A_long end = 0;
+};
+
 // The blocks of a pass lie in ranges, one per thread when dealt in bands and
 // one for all when dealt together; each thread starts on the range of its
 // index and goes on to the others'.
 struct WorkerPool::Pass {
-    // Each range's cursor on a line of its own: the threads take blocks from
-    // their own ranges without pulling the others' cursors away from them.
-    struct alignas(128) Range {
-        std::atomic<A_long> next{0};
-        A_long end = 0;
-    };
-
     A_long iterations;
     A_long block;
     A_long blocks;
     void *refcon;
     PF_IterateGenericFunc fn;
-    std::unique_ptr<Range[]> ranges;
+    Range whole;           // the one range of a pass dealt together
+    Range *ranges = &whole;
     int rangeCount = 1;
     std::atomic<bool> failed{false};
     std::atomic<PF_Err> err{PF_Err_NONE};
 
-    // Range r: blocks [blocks * r / count, blocks * (r + 1) / count).
-    void dealRanges(int count) {
+    // Deals the blocks into `count` ranges of `bands` (`count` entries), or
+    // into `whole` for a count of 1: range r is blocks
+    // [blocks * r / count, blocks * (r + 1) / count).
+    void deal(Range *bands, int count) {
+        ranges = count > 1 ? bands : &whole;
         rangeCount = count;
-        ranges = std::make_unique<Range[]>(static_cast<std::size_t>(count));
         for (int r = 0; r < count; ++r) {
             ranges[r].next.store(static_cast<A_long>(std::int64_t(blocks) * r / count), std::memory_order_relaxed);
             ranges[r].end = static_cast<A_long>(std::int64_t(blocks) * (r + 1) / count);
@@ -59,6 +62,7 @@ struct WorkerPool::Pass {
 WorkerPool::WorkerPool(int threads) {
     if (threads < 1) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     threadCount_ = threads;
+    bands_ = std::make_unique<Range[]>(static_cast<std::size_t>(threads));
     workers_.reserve(static_cast<size_t>(threads - 1));
     for (int index = 1; index < threads; ++index)
         workers_.emplace_back([this, index] { workerLoop(index); });
@@ -105,7 +109,7 @@ PF_Err WorkerPool::iterate(A_long iterations, void *refcon, PF_IterateGenericFun
     if (t_pool == this || workers_.empty()) {
         pass.block = iterations;
         pass.blocks = 1;
-        pass.dealRanges(1);
+        pass.deal(nullptr, 1);
         const bool nested = t_pool == this;
         const int index = nested ? t_threadIndex : 0;
         t_pool = this;
@@ -117,9 +121,9 @@ PF_Err WorkerPool::iterate(A_long iterations, void *refcon, PF_IterateGenericFun
 
     pass.block = blockSize(iterations);
     pass.blocks = iterations / pass.block + (iterations % pass.block != 0);
-    pass.dealRanges(dealing == Dealing::Bands ? threadCount_ : 1);
 
     std::lock_guard serial(passMutex_);
+    pass.deal(bands_.get(), dealing == Dealing::Bands ? threadCount_ : 1);
     {
         std::lock_guard lock(mutex_);
         pass_ = &pass;
@@ -170,7 +174,7 @@ void WorkerPool::work(Pass &pass, int threadIndex) {
     try {
         // Its own range first, then the others' in turn.
         for (int step = 0; step < pass.rangeCount; ++step) {
-            Pass::Range &range = pass.ranges[(threadIndex + step) % pass.rangeCount];
+            Range &range = pass.ranges[(threadIndex + step) % pass.rangeCount];
             for (;;) {
                 const A_long block = range.next.fetch_add(1, std::memory_order_relaxed);
                 if (block >= range.end) break;

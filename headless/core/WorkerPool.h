@@ -12,7 +12,8 @@
 // - Together: all threads take the next block in turn, so they work on
 //   neighbouring blocks. For passes whose callbacks read something that
 //   follows them (a window of rows made as they are read), which would
-//   otherwise have to span the distance between the bands. Each thread has a fixed index in [0, threads()) that it passes to the
+//   otherwise have to span the distance between the bands.
+// Each thread has a fixed index in [0, threads()) that it passes to the
 // callback; the calling thread is index 0. The first non-zero error any call
 // returns ends the pass: no further index is started, and that error is the
 // pass's result. An exception thrown by a callback counts as an error
@@ -29,6 +30,7 @@
 
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -65,6 +67,7 @@ public:
 
 private:
     struct Pass;
+    struct Range;
 
     void workerLoop(int threadIndex);
     void work(Pass &pass, int threadIndex);
@@ -72,6 +75,7 @@ private:
     int threadCount_;
     std::vector<std::thread> workers_;
     std::mutex passMutex_; // one pass at a time
+    std::unique_ptr<Range[]> bands_; // one per thread, for the pass that holds passMutex_
 
     mutable std::mutex mutex_; // guards everything below
     std::condition_variable wake_;
