@@ -10,8 +10,10 @@ namespace headless {
 
 namespace {
 // Blocks per thread in a pass: enough that a thread finishing early finds
-// more work, few enough that taking a block costs nothing next to running it.
-constexpr A_long kBlocksPerThread = 256;
+// more work and the threads end within a small block of each other (about a
+// tenth of a millisecond of a 1920 x 1080 frame on 2 threads), few enough
+// that taking a block costs nothing next to running it.
+constexpr A_long kBlocksPerThread = 1024;
 
 // The pool and thread index of the current thread while it runs a pass.
 thread_local const WorkerPool *t_pool = nullptr;
