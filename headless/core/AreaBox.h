@@ -36,9 +36,10 @@ bool wholeTableBoxV3(const std::uint32_t *sums, A_long width, const TableBox &bo
 
 // The sums of a `box` of an 8-bit or 16-bit world whose edges fall in
 // neighbouring columns and rows, straight from its four pixels, the same
-// bits as its table gives; with the x86-64-v3 build into `out` (false where
-// missing) or with the build's own instruction set.
-bool quadBoxV3(const HostWorld &world, const TableBox &box, BoxSums &out);
+// bits as its table gives: the x86-64-v3 build's kernel (null where that
+// build is missing or the processor lacks it), and the build's own.
+using QuadBoxKernel = BoxSums (*)(const HostWorld &world, const TableBox &box);
+QuadBoxKernel quadBoxV3();
 BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box);
 
 // The same with the build's own instruction set (SSE2 on x86-64), as

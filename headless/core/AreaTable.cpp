@@ -118,16 +118,11 @@ bool wholeTableBoxV3(const std::uint32_t *sums, A_long width, const TableBox &bo
     return wholeBoxV3(sums, width, box, out);
 }
 
-bool quadBoxV3(const HostWorld &world, const TableBox &box, BoxSums &out) {
-    static const bool runs = processorRunsV3();
-    if (!runs) return false;
+QuadBoxKernel quadBoxV3() {
 #if defined(VELTRIX_AREA_BOX_V3)
-    out = area_box_v3::quad(world, box);
-    return true;
-#else
-    (void)world, (void)box, (void)out;
-    return false;
+    if (processorRunsV3()) return area_box_v3::quad;
 #endif
+    return nullptr;
 }
 BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box) {
     return area_box_baseline::integerQuadBox(world, box);
@@ -136,14 +131,7 @@ BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box) {
 namespace {
 // The four-pixel box on the widest lanes this processor runs, chosen once:
 // the commonest box goes straight to its kernel.
-using QuadBox = BoxSums (*)(const HostWorld &, const TableBox &);
-QuadBox quadBoxOnThisProcessor() {
-#if defined(VELTRIX_AREA_BOX_V3)
-    if (processorRunsV3()) return area_box_v3::quad;
-#endif
-    return quadBoxBaseline;
-}
-const QuadBox quadBox = quadBoxOnThisProcessor();
+const QuadBoxKernel quadBox = quadBoxV3() ? quadBoxV3() : quadBoxBaseline;
 } // namespace
 
 BoxSums wholeTableBoxBaseline(const std::uint64_t *sums, A_long width, const TableBox &box) {
