@@ -6,6 +6,7 @@
 #include "headless/core/SmartRenderHost.h"
 
 #include <cstring>
+#include <utility>
 
 namespace veltrix_render {
 
@@ -74,14 +75,14 @@ Image imageFromWorld(const PF_LayerDef &world, int bits) {
 
 // ---- the renderer ------------------------------------------------------------------------
 
-FrameRenderer::FrameRenderer(const headless::Plugin &plugin, const headless::Scene &scene,
+FrameRenderer::FrameRenderer(const headless::Plugin &plugin, headless::Composition composition,
                              const headless::SceneEffect &effect, int threads, int depth,
                              int downsample)
     : layer_(effect.layer), depth_(depth), downsample_(downsample < 1 ? 1 : downsample) {
     headless::HostOptions options;
     options.threads = threads;
     host_ = std::make_unique<headless::Host>(plugin, options);
-    effect_ = std::make_unique<headless::EffectInstance>(*host_, scene.composition, effect.layer);
+    effect_ = std::make_unique<headless::EffectInstance>(*host_, std::move(composition), effect.layer);
     effect_->setRenderDepth(depth);
     effect_->setDownsample({1, A_u_long(downsample_)}, {1, A_u_long(downsample_)});
 

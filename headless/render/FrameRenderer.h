@@ -45,8 +45,10 @@ Image imageFromWorld(const PF_LayerDef &world, int bits);
 
 class FrameRenderer {
 public:
-    // Sets up the effect of `effect` (a layer of `scene`); throws RenderError.
-    FrameRenderer(const headless::Plugin &plugin, const headless::Scene &scene,
+    // Sets up the effect of `effect` (a layer of `composition`); throws
+    // RenderError. The composition is taken, not copied: its footage pixels
+    // may be the largest thing a render holds.
+    FrameRenderer(const headless::Plugin &plugin, headless::Composition composition,
                   const headless::SceneEffect &effect, int threads, int depth, int downsample);
     ~FrameRenderer();
     FrameRenderer(const FrameRenderer &) = delete;

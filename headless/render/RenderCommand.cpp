@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 #include <ostream>
+#include <utility>
 
 namespace veltrix_render {
 
@@ -114,7 +115,7 @@ int run(const Options &options, std::ostream &out, std::ostream &err, bool errIs
     }
 
     clock.lap();
-    FrameRenderer renderer(*plugin, scene, *effect, options.threads, plan.depth,
+    FrameRenderer renderer(*plugin, std::move(scene.composition), *effect, options.threads, plan.depth,
                            options.downsample);
     stats.setup = clock.lap();
     const int code = renderFrames(renderer, plan, options, stats, err, errIsTerminal);
