@@ -11,6 +11,7 @@
 //                POV-Ray.
 //   reflection   the peer scene with a reflection map and some metal
 //   dof          the peer scene with depth of field
+//   photo        the peer scene with a 2048 x 2048 texture, a photograph's size
 //
 //     bench_frame --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 //     bench_frame --frame SCENE DEPTH THREADS [REPEATS] [out.ppm]
@@ -139,13 +140,17 @@ std::vector<float> sky(int width, int height) {
     return rgba;
 }
 
-enum Scene { kDefault, kPeer, kReflection, kDof, kSceneCount };
-const char *const kSceneNames[kSceneCount] = {"default", "peer", "reflection", "dof"};
+enum Scene { kDefault, kPeer, kReflection, kDof, kPhoto, kSceneCount };
+const char *const kSceneNames[kSceneCount] = {"default", "peer", "reflection", "dof", "photo"};
+
+// The photo scene's texture is the size of a photograph, larger than the
+// frame: its table is far larger than the peer's.
+int textureSizeOf(Scene scene) { return scene == kPhoto ? 2048 : kTextureSize; }
 
 Scene sceneNamed(const std::string &name) {
     for (int s = 0; s < kSceneCount; ++s)
         if (name == kSceneNames[s]) return Scene(s);
-    throw std::invalid_argument("unknown scene " + name + " (default, peer, reflection, dof)");
+    throw std::invalid_argument("unknown scene " + name + " (default, peer, reflection, dof, photo)");
 }
 
 struct Stage {
@@ -178,8 +183,8 @@ Stage stageOf(Scene scene, int width, int height) {
         camera.camera.depthOfField = scene == kDof ? 1.0 : 0.0;
         s.comp.layers.push_back(std::move(camera));
         s.texture = int(s.comp.layers.size());
-        s.comp.layers.push_back(makeFootage(s.comp, "Checker", kTextureSize, kTextureSize,
-                                            checker(kTextureSize, kCells)));
+        const int size = textureSizeOf(scene);
+        s.comp.layers.push_back(makeFootage(s.comp, "Checker", size, size, checker(size, kCells)));
         s.comp.layers.back().video = false;
         if (scene == kReflection) {
             s.map = int(s.comp.layers.size());
@@ -320,7 +325,7 @@ struct Budget {
 };
 Budget budgetOf(Scene scene, int depth) {
     Budget b{worldBytes(kWidth, kHeight, depth), 0.0, 0.0};
-    if (scene != kDefault) b.textures += textureBytes(kTextureSize, kTextureSize, depth);
+    if (scene != kDefault) b.textures += textureBytes(textureSizeOf(scene), textureSizeOf(scene), depth);
     if (scene == kReflection) b.textures += textureBytes(1024, 512, depth);
     if (scene == kDof) b.dofWorlds = 2 * worldBytes(kWidth, kHeight, depth) + 2 * worldBytes(kWidth, kHeight, 8);
     return b;
@@ -456,7 +461,7 @@ void BM_Frame(benchmark::State &state) {
 }
 BENCHMARK(BM_Frame)
     ->ArgNames({"scene", "depth", "threads"})
-    ->ArgsProduct({{kDefault, kPeer, kReflection, kDof}, {8, 16, 32}, {1, 2}})
+    ->ArgsProduct({{kDefault, kPeer, kReflection, kDof, kPhoto}, {8, 16, 32}, {1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
