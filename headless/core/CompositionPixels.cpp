@@ -155,6 +155,9 @@ LayerImage::LayerImage(int width, int height, int bits)
     : bits_(bits),
       world_(std::make_unique<HostWorld>(depthOfBits(bits), width, height, WorldFill::Garbage)) {
     world_->setPixelAspect({1, 1});
+    // The effect samples layers where its mapping lands (textures, reflection
+    // maps), all over the image rather than row after row.
+    world_->setTableHeldWhole(true);
 }
 
 void LayerImage::publishIn(Worlds &worlds) {

@@ -173,7 +173,8 @@ const AreaTable &HostWorld::areaTable() const {
     const std::uint64_t wanted = generation();
     table = table_.load(std::memory_order_acquire);
     if (table && table->generation() == wanted) return *table; // another thread built it meanwhile
-    auto fresh = std::make_unique<const AreaTable>(*this, wanted);
+    auto fresh = std::make_unique<const AreaTable>(
+        *this, wanted, tableHeldWhole_ ? AreaTable::Storage::Whole : AreaTable::Storage::BySize);
     table = fresh.get();
     tables_.push_back(std::move(fresh));
     builds_.fetch_add(1, std::memory_order_relaxed);

@@ -143,6 +143,14 @@ public:
     bool copyPixelsFrom(const HostWorld &other);
 
     // ---- generation and area table (see above) ----
+    // Whether the table is held whole whatever its size. A large world's
+    // table otherwise rolls, which pays where samples sweep the image (a blur
+    // over the effect's own layers); where they land anywhere (a texture
+    // mapped onto a surface), the window comes to hold nearly every row, and
+    // at 8 bytes a sum, twice what an 8-bit world's whole table takes. Set
+    // before the first sample.
+    void setTableHeldWhole(bool whole) { tableHeldWhole_ = whole; }
+
     std::uint64_t generation() const { return generation_.load(std::memory_order_acquire); }
     void pixelsChanged() { generation_.fetch_add(1, std::memory_order_acq_rel); }
     // The table of the current generation, building it if need be. Throws
@@ -162,6 +170,7 @@ private:
     std::size_t storageBytes_ = 0;
     PF_EffectWorld desc_{};
 
+    bool tableHeldWhole_ = false;
     std::atomic<std::uint64_t> generation_{0};
     mutable std::atomic<const AreaTable *> table_{nullptr};
     mutable std::mutex tableMutex_;                               // guards tables_, serialises builds

@@ -276,6 +276,22 @@ TEST_F(CompEffect, CheckedOutLayerPixelsCanBeAreaSampled) {
     EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
 }
 
+TEST_F(CompEffect, ALargeCheckedOutLayerKeepsItsWholeTable) {
+    // A texture's samples land all over it: its table is held whole, where a
+    // world of the same size that the effect makes rolls with its samples.
+    Composition &comp = effect.editComposition();
+    comp.layers[kFootage] = makeSolid(comp, "Photo", 1920, 1080, {1.0, 0.5, 0.25, 0.75});
+    effect.setRenderDepth(8);
+    effect.chooseLayer(kTexture, kFootage);
+    PF_ParamDef def;
+    ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &def), PF_Err_NONE);
+    const HostWorld *layer = host.worlds().find(def.u.ld);
+    ASSERT_NE(layer, nullptr);
+    EXPECT_FALSE(layer->areaTable().rolling());
+    EXPECT_EQ(layer->areaTable().rowsHeld(), 1081u);
+    EXPECT_TRUE(HostWorld(PixelDepth::Eight, 1920, 1080).areaTable().rolling());
+    ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
+}
 TEST_F(CompEffect, CheckoutsOfOneLayerShareItsPixelsUntilTheLastCheckin) {
     // The input and a parameter holding "this layer" name the same pixels.
     effect.setRenderDepth(16);
