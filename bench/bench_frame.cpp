@@ -11,7 +11,8 @@
 //                POV-Ray.
 //   reflection   the peer scene with a reflection map and some metal
 //   dof          the peer scene with depth of field
-//   photo        the peer scene with a 2048 x 2048 texture, a photograph's size
+//   photo        the peer scene with a 2048 x 2048 8-bit texture, as a
+//                photograph comes
 //
 //     bench_frame --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
 //     bench_frame --frame SCENE DEPTH THREADS [REPEATS] [out.ppm]
@@ -124,6 +125,19 @@ std::vector<float> checker(int size, int cells) {
     return rgba;
 }
 
+// The checker as an 8-bit file holds it, as photographs come.
+std::vector<std::uint8_t> checker8(int size, int cells) {
+    std::vector<std::uint8_t> rgba;
+    rgba.reserve(std::size_t(size) * size * 4);
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            const bool odd = ((x * cells / size) + (y * cells / size)) % 2 != 0;
+            const std::uint8_t c = odd ? 38 : 230;
+            rgba.insert(rgba.end(), {c, c, std::uint8_t(odd ? 153 : 77), 255});
+        }
+    return rgba;
+}
+
 // An equirectangular sky over a dark ground, with bright stripes.
 std::vector<float> sky(int width, int height) {
     std::vector<float> rgba;
@@ -183,8 +197,11 @@ Stage stageOf(Scene scene, int width, int height) {
         camera.camera.depthOfField = scene == kDof ? 1.0 : 0.0;
         s.comp.layers.push_back(std::move(camera));
         s.texture = int(s.comp.layers.size());
-        const int size = textureSizeOf(scene);
-        s.comp.layers.push_back(makeFootage(s.comp, "Checker", size, size, checker(size, kCells)));
+        FootageSource texture;
+        texture.width = texture.height = textureSizeOf(scene);
+        if (scene == kPhoto) texture.rgba8 = checker8(texture.width, kCells);
+        else texture.rgba = checker(texture.width, kCells);
+        s.comp.layers.push_back(makeFootage(s.comp, "Checker", std::move(texture)));
         s.comp.layers.back().video = false;
         if (scene == kReflection) {
             s.map = int(s.comp.layers.size());

@@ -53,9 +53,11 @@ void validateLayer(const Composition &comp, std::size_t index, std::vector<std::
         const FootageSource &f = layer.footage;
         if (f.width <= 0 || f.height <= 0) {
             out.push_back(label + ": footage size is not positive");
-        } else if (f.rgba.size() != std::size_t(f.width) * std::size_t(f.height) * 4) {
-            out.push_back(label + ": footage holds " + std::to_string(f.rgba.size()) +
-                          " floats, its size needs " +
+        } else if (f.kindsHeld() > 1) {
+            out.push_back(label + ": footage holds samples of more than one type");
+        } else if (f.sampleCount() != std::size_t(f.width) * std::size_t(f.height) * 4) {
+            out.push_back(label + ": footage holds " + std::to_string(f.sampleCount()) +
+                          " samples, its size needs " +
                           std::to_string(std::size_t(f.width) * std::size_t(f.height) * 4));
         }
         if (f.pixelAspect.den == 0) out.push_back(label + ": footage pixel aspect has denominator 0");
@@ -81,6 +83,12 @@ Layer baseLayer(const Composition &comp, LayerType type) {
 }
 
 } // namespace
+
+float FootageSource::sample(std::size_t i) const {
+    if (!rgba8.empty()) return sampleValue(rgba8[i]);
+    if (!rgba16.empty()) return sampleValue(rgba16[i]);
+    return rgba[i];
+}
 
 double defaultCameraDistance(const Composition &comp) { return comp.width * 50.0 / 36.0; }
 
@@ -135,12 +143,18 @@ Layer makeSolid(const Composition &comp, std::string sourceName, int width, int 
 
 Layer makeFootage(const Composition &comp, std::string sourceName, int width, int height,
                   std::vector<float> rgba) {
+    FootageSource pixels;
+    pixels.width = width;
+    pixels.height = height;
+    pixels.rgba = std::move(rgba);
+    return makeFootage(comp, std::move(sourceName), std::move(pixels));
+}
+
+Layer makeFootage(const Composition &comp, std::string sourceName, FootageSource pixels) {
     Layer layer = baseLayer(comp, LayerType::Footage);
     layer.sourceName = std::move(sourceName);
-    layer.footage.width = width;
-    layer.footage.height = height;
-    layer.footage.rgba = std::move(rgba);
-    layer.transform.anchorPoint = Vec3{width * 0.5, height * 0.5, 0.0};
+    layer.transform.anchorPoint = Vec3{pixels.width * 0.5, pixels.height * 0.5, 0.0};
+    layer.footage = std::move(pixels);
     return layer;
 }
 

@@ -31,6 +31,8 @@
 
 #include "headless/core/Keyframes.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -71,14 +73,30 @@ struct SolidSource {
 };
 
 // Footage pixels supplied by the caller: width * height pixels, rows top
-// first, four floats per pixel in the order red, green, blue, alpha, colour
-// not premultiplied by alpha.
+// first, four samples per pixel in the order red, green, blue, alpha, colour
+// not premultiplied by alpha. The samples are floats, or, for footage whose
+// file holds 8-bit or 16-bit integers, those integers, in a quarter or half
+// the memory: v stands for the float v * (1.0f / 255) or v * (1.0f / 65535),
+// as image readers compute it. One of the three vectors holds them.
 struct FootageSource {
     int width = 0;
     int height = 0;
     std::vector<float> rgba;
+    std::vector<std::uint8_t> rgba8;
+    std::vector<std::uint16_t> rgba16;
     Ratio pixelAspect; // of the footage's pixels
+
+    // The samples held, and how many vectors hold any (1 when well formed).
+    std::size_t sampleCount() const { return rgba.size() + rgba8.size() + rgba16.size(); }
+    int kindsHeld() const { return !rgba.empty() + !rgba8.empty() + !rgba16.empty(); }
+    // Sample i (< sampleCount()) as a float.
+    float sample(std::size_t i) const;
 };
+
+// The float an integer sample of an 8-bit or 16-bit file stands for.
+inline float sampleValue(float v) { return v; }
+inline float sampleValue(std::uint8_t v) { return float(v) * (1.0f / 255.0f); }
+inline float sampleValue(std::uint16_t v) { return float(v) * (1.0f / 65535.0f); }
 
 struct CameraStreams {
     CameraType type = CameraType::Perspective;
@@ -175,6 +193,8 @@ Layer makeSolid(const Composition &comp, std::string sourceName, int width, int 
 // Takes `rgba` (width * height * 4 floats, see FootageSource).
 Layer makeFootage(const Composition &comp, std::string sourceName, int width, int height,
                   std::vector<float> rgba);
+// Takes `pixels`, of any of the sample types.
+Layer makeFootage(const Composition &comp, std::string sourceName, FootageSource pixels);
 Layer makeNull(const Composition &comp, std::string name);
 // A two-node camera at (W/2, H/2, -defaultCameraDistance) looking at the
 // composition's centre (W/2, H/2, 0), that is along +z; zoom and focus

@@ -30,13 +30,20 @@ SourceImage blank(int width, int height, PF_PixelFloat pixel) {
     return image;
 }
 
+// RGBA samples of any type to ARGB float pixels.
+template <class Sample> void storeFootage(const std::vector<Sample> &rgba, std::vector<PF_PixelFloat> &pixels) {
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const Sample *src = &rgba[i * 4];
+        pixels[i] = {sampleValue(src[3]), sampleValue(src[0]), sampleValue(src[1]), sampleValue(src[2])};
+    }
+}
+
 SourceImage footageImage(const FootageSource &f) {
     SourceImage image = blank(f.width, f.height, {0.f, 0.f, 0.f, 0.f});
-    if (image.empty() || f.rgba.size() != image.pixels.size() * 4) return image;
-    for (std::size_t i = 0; i < image.pixels.size(); ++i) {
-        const float *src = &f.rgba[i * 4];
-        image.pixels[i] = {src[3], src[0], src[1], src[2]};
-    }
+    if (image.empty() || f.kindsHeld() != 1 || f.sampleCount() != image.pixels.size() * 4) return image;
+    if (!f.rgba8.empty()) storeFootage(f.rgba8, image.pixels);
+    else if (!f.rgba16.empty()) storeFootage(f.rgba16, image.pixels);
+    else storeFootage(f.rgba, image.pixels);
     return image;
 }
 

@@ -539,14 +539,12 @@ private:
         if (image.width > kMaxSize || image.height > kMaxSize)
             node.fail("the image " + jsonQuoted(path.string()) + " is larger than " +
                       std::to_string(kMaxSize) + " pixels a side");
-        if (image.rgba.size() != std::size_t(image.width) * std::size_t(image.height) * 4)
+        if (image.kindsHeld() != 1 ||
+            image.sampleCount() != std::size_t(image.width) * std::size_t(image.height) * 4)
             node.fail("the image reader returned the wrong number of pixels for " +
                       jsonQuoted(path.string()));
-        Layer layer = makeFootage(*comp_, path.filename().string(), image.width, image.height,
-                                  std::move(image.rgba));
-        if (image.pixelAspect.den != 0 && image.pixelAspect.num > 0)
-            layer.footage.pixelAspect = image.pixelAspect;
-        return layer;
+        if (image.pixelAspect.den == 0 || image.pixelAspect.num <= 0) image.pixelAspect = Ratio{};
+        return makeFootage(*comp_, path.filename().string(), std::move(image));
     }
 
     static void readCamera(const Node &node, CameraStreams &camera) {

@@ -11,7 +11,9 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <random>
+#include <type_traits>
 
 namespace veltrix_render {
 
@@ -164,14 +166,21 @@ bool isReadableFile(const std::string &path, std::string &error) {
     return true;
 }
 
-// Straight RGBA from `channels` samples per pixel.
-void toStraightRgba(const std::vector<float> &in, int channels, int alphaChannel,
-                    bool premultiplied, std::vector<float> &out) {
+// The alpha of an opaque pixel in samples of type S.
+template <class S> constexpr S opaque() {
+    if constexpr (std::is_same_v<S, float>) return 1.0f;
+    else return std::numeric_limits<S>::max();
+}
+
+// RGBA from `channels` samples per pixel: grey repeated, alpha from its
+// channel or opaque.
+template <class S>
+void toRgba(const std::vector<S> &in, int channels, int alphaChannel, std::vector<S> &out) {
     const std::size_t pixels = in.size() / std::size_t(channels);
     out.resize(pixels * 4);
     for (std::size_t p = 0; p < pixels; ++p) {
-        const float *s = &in[p * std::size_t(channels)];
-        float *d = &out[p * 4];
+        const S *s = &in[p * std::size_t(channels)];
+        S *d = &out[p * 4];
         if (channels < 3) {
             d[0] = d[1] = d[2] = s[0];
         } else {
@@ -179,12 +188,42 @@ void toStraightRgba(const std::vector<float> &in, int channels, int alphaChannel
             d[1] = s[1];
             d[2] = s[2];
         }
-        d[3] = alphaChannel >= 0 ? s[alphaChannel] : 1.0f;
+        d[3] = alphaChannel >= 0 ? s[alphaChannel] : opaque<S>();
+    }
+}
+
+// Float RGBA made straight and finite.
+void straighten(std::vector<float> &rgba, bool premultiplied) {
+    for (std::size_t p = 0; p < rgba.size(); p += 4) {
+        float *d = &rgba[p];
         if (premultiplied && d[3] > 0.0f)
             for (int c = 0; c < 3; ++c) d[c] /= d[3];
         for (int c = 0; c < 4; ++c)
             if (!std::isfinite(d[c])) d[c] = 0.0f; // a damaged file must not poison the render
     }
+}
+
+// Integer samples as the floats they stand for.
+template <class S> std::vector<float> widened(const std::vector<S> &in) {
+    std::vector<float> out(in.size());
+    for (std::size_t i = 0; i < in.size(); ++i) out[i] = headless::sampleValue(in[i]);
+    return out;
+}
+
+// The decoded samples as the footage keeps them: straight integers stay
+// integers; premultiplied ones become floats, divided by alpha.
+void toFootage(const backend::DecodedImage &decoded, int alpha, bool premultiplied,
+               headless::FootageSource &out) {
+    out.rgba.clear();
+    out.rgba8.clear();
+    out.rgba16.clear();
+    if (!premultiplied && !decoded.samples8.empty()) return toRgba(decoded.samples8, decoded.channels, alpha, out.rgba8);
+    if (!premultiplied && !decoded.samples16.empty())
+        return toRgba(decoded.samples16, decoded.channels, alpha, out.rgba16);
+    if (!decoded.samples8.empty()) toRgba(widened(decoded.samples8), decoded.channels, alpha, out.rgba);
+    else if (!decoded.samples16.empty()) toRgba(widened(decoded.samples16), decoded.channels, alpha, out.rgba);
+    else toRgba(decoded.samples, decoded.channels, alpha, out.rgba);
+    straighten(out.rgba, premultiplied);
 }
 
 } // namespace
@@ -194,8 +233,8 @@ bool readImage(const std::string &path, headless::FootageSource &out, std::strin
     backend::DecodedImage decoded;
     if (!backend::readFile(path, kMaxImageSide, decoded, error)) return false;
     if (decoded.width <= 0 || decoded.height <= 0 || decoded.channels <= 0 ||
-        decoded.samples.size() != std::size_t(decoded.width) * std::size_t(decoded.height) *
-                                      std::size_t(decoded.channels)) {
+        decoded.sampleCount() != std::size_t(decoded.width) * std::size_t(decoded.height) *
+                                     std::size_t(decoded.channels)) {
         error = "the image has no pixels";
         return false;
     }
@@ -204,8 +243,7 @@ bool readImage(const std::string &path, headless::FootageSource &out, std::strin
     if (alpha >= decoded.channels) alpha = -1;
     out.width = decoded.width;
     out.height = decoded.height;
-    toStraightRgba(decoded.samples, decoded.channels, alpha, alpha >= 0 && decoded.premultiplied,
-                   out.rgba);
+    toFootage(decoded, alpha, alpha >= 0 && decoded.premultiplied, out);
     const float aspect = decoded.pixelAspect;
     out.pixelAspect = {1, 1};
     if (aspect > 0.0f && std::isfinite(aspect) && aspect != 1.0f)

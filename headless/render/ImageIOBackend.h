@@ -13,6 +13,8 @@
 
 #include "headless/render/ImageIO.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -24,8 +26,10 @@ namespace veltrix_render::backend {
 bool writeFile(const Image &image, const std::filesystem::path &path, const std::string &extension,
                std::string &error);
 
-// A footage file's first image as decoded: `channels` float samples per
-// pixel, rows top first, integer files scaled to 0..1.
+// A footage file's first image as decoded: `channels` samples per pixel,
+// rows top first. 8-bit and 16-bit files keep their integers (v standing for
+// v / 255 or v / 65535, as FootageSource says); other files are read as
+// floats. One of the three vectors holds the samples.
 struct DecodedImage {
     int width = 0;
     int height = 0;
@@ -34,6 +38,10 @@ struct DecodedImage {
     bool premultiplied = false; // colour stored multiplied by alpha
     float pixelAspect = 1.0f;
     std::vector<float> samples;
+    std::vector<std::uint8_t> samples8;
+    std::vector<std::uint16_t> samples16;
+
+    std::size_t sampleCount() const { return samples.size() + samples8.size() + samples16.size(); }
 };
 
 // Reads an existing, non-folder file. `maxSide` bounds width and height

@@ -325,10 +325,8 @@ std::string stbReason() {
 }
 
 // Copies `count` decoded samples, freeing stb's buffer.
-template <typename Sample>
-void takeSamples(Sample *data, std::size_t count, float scale, std::vector<float> &out) {
-    out.resize(count);
-    for (std::size_t i = 0; i < count; ++i) out[i] = float(data[i]) * scale;
+template <typename Sample> void takeSamples(Sample *data, std::size_t count, std::vector<Sample> &out) {
+    out.assign(data, data + count);
     stbi_image_free(data);
 }
 
@@ -358,13 +356,11 @@ bool decodeFootage(const Bytes &file, long long maxSide, backend::DecodedImage &
     const std::size_t count = std::size_t(width) * std::size_t(height) * std::size_t(channels);
     int w = 0, h = 0, n = 0;
     if (stbi_is_hdr_from_memory(data, size)) {
-        if (float *f = stbi_loadf_from_memory(data, size, &w, &h, &n, 0)) takeSamples(f, count, 1.0f, out.samples);
+        if (float *f = stbi_loadf_from_memory(data, size, &w, &h, &n, 0)) takeSamples(f, count, out.samples);
     } else if (stbi_is_16_bit_from_memory(data, size)) {
-        if (stbi_us *s = stbi_load_16_from_memory(data, size, &w, &h, &n, 0))
-            takeSamples(s, count, 1.0f / 65535.0f, out.samples);
+        if (stbi_us *s = stbi_load_16_from_memory(data, size, &w, &h, &n, 0)) takeSamples(s, count, out.samples16);
     } else {
-        if (stbi_uc *s = stbi_load_from_memory(data, size, &w, &h, &n, 0))
-            takeSamples(s, count, 1.0f / 255.0f, out.samples);
+        if (stbi_uc *s = stbi_load_from_memory(data, size, &w, &h, &n, 0)) takeSamples(s, count, out.samples8);
     }
     if (w != width || h != height || n != channels) {
         error = "cannot decode the image (" + stbReason() + ")";
@@ -476,13 +472,11 @@ bool decodeStored(const Bytes &file, long long maxSide, Image &out, std::string 
         error = "expected 4 channels, found " + std::to_string(decoded.channels);
         return false;
     }
-    const int bits = stbi_is_16_bit_from_memory(file.data(), int(file.size())) ? 16 : 8;
+    // A PNG holds integers, which the decoder keeps.
+    const int bits = decoded.samples16.empty() ? 8 : 16;
     out = Image::transparent(decoded.width, decoded.height, bits);
-    for (std::size_t i = 0; i < decoded.samples.size(); ++i) {
-        const float scaled = decoded.samples[i] * (bits == 16 ? 65535.0f : 255.0f);
-        if (bits == 16) out.u16[i] = std::uint16_t(std::lround(scaled));
-        else out.u8[i] = std::uint8_t(std::lround(scaled));
-    }
+    if (bits == 16) out.u16 = std::move(decoded.samples16);
+    else out.u8 = std::move(decoded.samples8);
     return true;
 }
 

@@ -85,9 +85,25 @@ bool readFile(const std::string &path, long long maxSide, DecodedImage &out, std
     out.width = spec.width;
     out.height = spec.height;
     out.channels = spec.nchannels;
-    out.samples.resize(std::size_t(spec.width) * std::size_t(spec.height) *
-                       std::size_t(spec.nchannels));
-    if (!in->read_image(0, 0, 0, spec.nchannels, OIIO::TypeDesc::FLOAT, out.samples.data())) {
+    const std::size_t count =
+        std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(spec.nchannels);
+    // 8-bit and 16-bit files keep their integers: a quarter or half the
+    // memory of floats, which the library would compute as v * (1 / max).
+    OIIO::TypeDesc type = OIIO::TypeDesc::FLOAT;
+    void *samples = nullptr;
+    if (spec.format == OIIO::TypeDesc::UINT8) {
+        type = OIIO::TypeDesc::UINT8;
+        out.samples8.resize(count);
+        samples = out.samples8.data();
+    } else if (spec.format == OIIO::TypeDesc::UINT16) {
+        type = OIIO::TypeDesc::UINT16;
+        out.samples16.resize(count);
+        samples = out.samples16.data();
+    } else {
+        out.samples.resize(count);
+        samples = out.samples.data();
+    }
+    if (!in->read_image(0, 0, 0, spec.nchannels, type, samples)) {
         error = oneLine(in->geterror());
         return false;
     }

@@ -65,7 +65,7 @@ TEST(Composition, ValidateNamesWhatIsWrong) {
     const std::vector<std::string> problems = validate(comp);
     ASSERT_EQ(problems.size(), 4u);
     EXPECT_NE(problems[0].find("\"Red\": its parents form a loop"), std::string::npos) << problems[0];
-    EXPECT_NE(problems[1].find("footage holds 15 floats"), std::string::npos) << problems[1];
+    EXPECT_NE(problems[1].find("footage holds 15 samples"), std::string::npos) << problems[1];
     EXPECT_NE(problems[2].find("loop"), std::string::npos) << problems[2];
     EXPECT_NE(problems[3].find("duration is negative"), std::string::npos) << problems[3];
 }
@@ -415,6 +415,37 @@ TEST_F(CompEffect, DownsampledLayerPixelsAverageTheirBlockWeightedByAlpha) {
     EXPECT_EQ(left8.alpha, 223); // 0.875 * 255 = 223.1
     EXPECT_EQ(left8.red, 145);   // 0.5714 * 255 = 145.7
     ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
+}
+
+// Footage kept as a file's 8-bit or 16-bit integers must hand out the bytes
+// the same footage as floats does, at every depth and when downsampled.
+TEST(LayerPixels, IntegerFootageMatchesItsFloats) {
+    const int w = 7, h = 5;
+    FootageSource eight, sixteen, eightAsFloats, sixteenAsFloats;
+    for (FootageSource *f : {&eight, &sixteen, &eightAsFloats, &sixteenAsFloats}) f->width = w, f->height = h;
+    for (int i = 0; i < w * h * 4; ++i) {
+        eight.rgba8.push_back(std::uint8_t(i * 37 % 256));
+        sixteen.rgba16.push_back(std::uint16_t(i * 4099 % 65536));
+        // As image readers make floats of them (not v / 255, which rounds
+        // differently for some v).
+        eightAsFloats.rgba.push_back(float(eight.rgba8.back()) * (1.0f / 255.0f));
+        sixteenAsFloats.rgba.push_back(float(sixteen.rgba16.back()) * (1.0f / 65535.0f));
+    }
+    Composition comp;
+    const std::pair<FootageSource, FootageSource> pairs[] = {{eight, eightAsFloats}, {sixteen, sixteenAsFloats}};
+    for (const auto &[integers, floats] : pairs)
+        for (int bits : {8, 16, 32})
+            for (A_long den : {1, 2}) {
+                const auto a = layerPixels(makeFootage(comp, "I", integers), {1, den}, {1, den}, bits);
+                const auto b = layerPixels(makeFootage(comp, "F", floats), {1, den}, {1, den}, bits);
+                ASSERT_TRUE(a && b);
+                const std::size_t rowBytes = std::size_t(a->width()) * std::size_t(bytesPerPixel(bits));
+                for (int y = 0; y < a->height(); ++y)
+                    EXPECT_EQ(std::memcmp(static_cast<const char *>(a->data()) + y * a->rowbytes(),
+                                          static_cast<const char *>(b->data()) + y * b->rowbytes(), rowBytes),
+                              0)
+                        << "bits " << bits << " downsample 1/" << den << " row " << y;
+            }
 }
 
 // A solid at full size is filled without a float image of its size; it must

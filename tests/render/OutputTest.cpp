@@ -150,12 +150,29 @@ TEST(FootageFiles, GreyAndOpaqueImagesBecomeStraightRgba) {
     headless::FootageSource source;
     std::string error;
     ASSERT_TRUE(readImage(dir / "grey.png", source, error)) << error;
-    ASSERT_EQ(source.rgba.size(), 8u);
-    EXPECT_FLOAT_EQ(source.rgba[0], 0.2f);
-    EXPECT_FLOAT_EQ(source.rgba[2], 0.2f);
-    EXPECT_FLOAT_EQ(source.rgba[3], 1.0f);
-    EXPECT_FLOAT_EQ(source.rgba[4], 0.8f); // kept under zero alpha
-    EXPECT_FLOAT_EQ(source.rgba[7], 0.0f);
+    // An 8-bit file's footage keeps its bytes.
+    EXPECT_EQ(source.rgba8, (std::vector<std::uint8_t>{51, 51, 51, 255, 204, 204, 204, 0}));
+    EXPECT_TRUE(source.rgba.empty());
+    EXPECT_FLOAT_EQ(source.sample(0), 0.2f);
+    EXPECT_EQ(source.sample(3), 1.0f);
+    EXPECT_FLOAT_EQ(source.sample(4), 0.8f); // kept under zero alpha
+
+    // Premultiplied 8-bit samples are divided by alpha, as floats.
+    {
+        auto out = OIIO::ImageOutput::create("p.tif");
+        OIIO::ImageSpec spec(1, 1, 4, OIIO::TypeDesc::UINT8);
+        spec.alpha_channel = 3;
+        const std::uint8_t pixel[] = {64, 128, 0, 128};
+        ASSERT_TRUE(out->open(dir / "p.tif", spec));
+        ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, pixel));
+        out->close();
+    }
+    ASSERT_TRUE(readImage(dir / "p.tif", source, error)) << error;
+    ASSERT_EQ(source.rgba.size(), 4u);
+    EXPECT_TRUE(source.rgba8.empty());
+    EXPECT_EQ(source.rgba[0], headless::sampleValue(std::uint8_t{64}) / headless::sampleValue(std::uint8_t{128}));
+    EXPECT_EQ(source.rgba[1], 1.0f);
+    EXPECT_EQ(source.rgba[3], headless::sampleValue(std::uint8_t{128}));
 
     // A premultiplied EXR comes back straight.
     Image exr = Image::transparent(1, 1, 32);

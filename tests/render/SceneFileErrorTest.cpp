@@ -236,12 +236,13 @@ TEST_F(SceneImages, FootageIsReadRelativeToTheSceneFile) {
     EXPECT_EQ(layer.shownName(), "Tex");
     EXPECT_EQ(layer.footage.width, 3);
     EXPECT_EQ(layer.footage.height, 2);
-    ASSERT_EQ(layer.footage.rgba.size(), 24u);
+    ASSERT_EQ(layer.footage.sampleCount(), 24u);
+    EXPECT_TRUE(headless::validate(scene.composition).empty());
     // Straight alpha survives: a half-transparent green stays full green.
-    EXPECT_FLOAT_EQ(layer.footage.rgba[5], 1.0f);
-    EXPECT_FLOAT_EQ(layer.footage.rgba[7], 128.0f / 255.0f);
+    EXPECT_FLOAT_EQ(layer.footage.sample(5), 1.0f);
+    EXPECT_FLOAT_EQ(layer.footage.sample(7), 128.0f / 255.0f);
     // Colour under zero alpha is kept, not lost to premultiplication.
-    EXPECT_FLOAT_EQ(layer.footage.rgba[10], 1.0f);
+    EXPECT_FLOAT_EQ(layer.footage.sample(10), 1.0f);
 }
 
 TEST(SceneFileErrors, MissingSceneFileAndFolder) {
