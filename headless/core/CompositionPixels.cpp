@@ -163,8 +163,13 @@ LayerImage::LayerImage(int width, int height, int bits)
       world_(std::make_unique<HostWorld>(depthOfBits(bits), width, height, WorldFill::Garbage)) {
     world_->setPixelAspect({1, 1});
     // The effect samples layers where its mapping lands (textures, reflection
-    // maps), all over the image rather than row after row.
-    world_->setTableHeldWhole(true);
+    // maps), so a rolling window of a large layer's table may spread over
+    // most of its rows. An integer layer's table held whole is no larger than
+    // that (an 8-bit one, in 32-bit words, half of it), and its commonest
+    // boxes are summed from four pixels. A float layer's table rolls when
+    // large: whole it is the largest of all, and its window holds only the
+    // rows the samples reach.
+    world_->setTableHeldWhole(bits != 32);
 }
 
 void LayerImage::publishIn(Worlds &worlds) {

@@ -146,9 +146,9 @@ public:
     // Whether the table is held whole whatever its size. A large world's
     // table otherwise rolls, which pays where samples sweep the image (a blur
     // over the effect's own layers); where they land anywhere (a texture
-    // mapped onto a surface), the window comes to hold nearly every row, and
-    // at 8 bytes a sum, twice what an 8-bit world's whole table takes. Set
-    // before the first sample.
+    // mapped onto a surface), the window may come to hold most rows, at 8
+    // bytes a sum: twice what an 8-bit world's whole table takes. Set before
+    // the first sample.
     void setTableHeldWhole(bool whole) { tableHeldWhole_ = whole; }
 
     std::uint64_t generation() const { return generation_.load(std::memory_order_acquire); }

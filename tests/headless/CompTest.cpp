@@ -276,22 +276,28 @@ TEST_F(CompEffect, CheckedOutLayerPixelsCanBeAreaSampled) {
     EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
 }
 
-TEST_F(CompEffect, ALargeCheckedOutLayerKeepsItsWholeTable) {
-    // A texture's samples land all over it: its table is held whole, where a
-    // world of the same size that the effect makes rolls with its samples.
+TEST_F(CompEffect, LargeIntegerLayersKeepTheirWholeTables) {
+    // A texture's samples land all over it: an 8-bit or 16-bit layer's table
+    // is held whole, where a world of the same size that the effect makes
+    // rolls with its samples. A float layer's table rolls.
     Composition &comp = effect.editComposition();
     comp.layers[kFootage] = makeSolid(comp, "Photo", 1920, 1080, {1.0, 0.5, 0.25, 0.75});
-    effect.setRenderDepth(8);
     effect.chooseLayer(kTexture, kFootage);
-    PF_ParamDef def;
-    ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &def), PF_Err_NONE);
-    const HostWorld *layer = host.worlds().find(def.u.ld);
-    ASSERT_NE(layer, nullptr);
-    EXPECT_FALSE(layer->areaTable().rolling());
-    EXPECT_EQ(layer->areaTable().rowsHeld(), 1081u);
+    for (int bits : {8, 16, 32}) {
+        effect.setRenderDepth(bits);
+        PF_ParamDef def;
+        ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &def), PF_Err_NONE);
+        const HostWorld *layer = host.worlds().find(def.u.ld);
+        ASSERT_NE(layer, nullptr);
+        EXPECT_EQ(layer->areaTable().rolling(), bits == 32) << bits;
+        if (bits != 32) {
+            EXPECT_EQ(layer->areaTable().rowsHeld(), 1081u);
+        }
+        ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
+    }
     EXPECT_TRUE(HostWorld(PixelDepth::Eight, 1920, 1080).areaTable().rolling());
-    ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
 }
+
 TEST_F(CompEffect, CheckoutsOfOneLayerShareItsPixelsUntilTheLastCheckin) {
     // The input and a parameter holding "this layer" name the same pixels.
     effect.setRenderDepth(16);
@@ -435,7 +441,7 @@ TEST(LayerPixels, IntegerFootageMatchesItsFloats) {
     const std::pair<FootageSource, FootageSource> pairs[] = {{eight, eightAsFloats}, {sixteen, sixteenAsFloats}};
     for (const auto &[integers, floats] : pairs)
         for (int bits : {8, 16, 32})
-            for (A_long den : {1, 2}) {
+            for (A_u_long den : {1u, 2u}) {
                 const auto a = layerPixels(makeFootage(comp, "I", integers), {1, den}, {1, den}, bits);
                 const auto b = layerPixels(makeFootage(comp, "F", floats), {1, den}, {1, den}, bits);
                 ASSERT_TRUE(a && b);
