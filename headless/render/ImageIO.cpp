@@ -217,12 +217,12 @@ void toFootage(const backend::DecodedImage &decoded, int alpha, bool premultipli
     out.rgba.clear();
     out.rgba8.clear();
     out.rgba16.clear();
-    if (!premultiplied && !decoded.samples8.empty()) return toRgba(decoded.samples8, decoded.channels, alpha, out.rgba8);
-    if (!premultiplied && !decoded.samples16.empty())
-        return toRgba(decoded.samples16, decoded.channels, alpha, out.rgba16);
-    if (!decoded.samples8.empty()) toRgba(widened(decoded.samples8), decoded.channels, alpha, out.rgba);
-    else if (!decoded.samples16.empty()) toRgba(widened(decoded.samples16), decoded.channels, alpha, out.rgba);
-    else toRgba(decoded.samples, decoded.channels, alpha, out.rgba);
+    const int channels = decoded.channels;
+    if (!premultiplied && !decoded.samples8.empty()) return toRgba(decoded.samples8, channels, alpha, out.rgba8);
+    if (!premultiplied && !decoded.samples16.empty()) return toRgba(decoded.samples16, channels, alpha, out.rgba16);
+    if (!decoded.samples8.empty()) toRgba(widened(decoded.samples8), channels, alpha, out.rgba);
+    else if (!decoded.samples16.empty()) toRgba(widened(decoded.samples16), channels, alpha, out.rgba);
+    else toRgba(decoded.samples, channels, alpha, out.rgba);
     straighten(out.rgba, premultiplied);
 }
 

@@ -89,13 +89,15 @@ bool readFile(const std::string &path, long long maxSide, DecodedImage &out, std
         std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(spec.nchannels);
     // 8-bit and 16-bit files keep their integers: a quarter or half the
     // memory of floats, which the library would compute as v * (1 / max).
+    // Files whose channels differ in type are read as floats.
+    const bool oneType = spec.channelformats.empty();
     OIIO::TypeDesc type = OIIO::TypeDesc::FLOAT;
     void *samples = nullptr;
-    if (spec.format == OIIO::TypeDesc::UINT8) {
+    if (oneType && spec.format == OIIO::TypeDesc::UINT8) {
         type = OIIO::TypeDesc::UINT8;
         out.samples8.resize(count);
         samples = out.samples8.data();
-    } else if (spec.format == OIIO::TypeDesc::UINT16) {
+    } else if (oneType && spec.format == OIIO::TypeDesc::UINT16) {
         type = OIIO::TypeDesc::UINT16;
         out.samples16.resize(count);
         samples = out.samples16.data();
