@@ -31,11 +31,11 @@
 // 8-bit worlds held whole keep four 4-byte words per pixel instead, and the
 // exact sums of every 256th row and column (NarrowAreaTable.h).
 // A table of more than kRollingFromBytes is not held whole (unless its world
-// asks for that, as layers of 8 and 16 bits do): its rows live in a window
-// that follows the samples (RollingRows.h), made as samples reach them from
-// the pixels as they are then, with entries equal to the whole table's bit
-// for bit. A blur sweeping a large image then holds a few hundred rows
-// instead of the image's worth.
+// asks for that, as most layers do): its rows live in a window that follows
+// the samples (RollingRows.h), made as samples reach them from the pixels as
+// they are then, with entries equal to the whole table's bit for bit. A blur
+// sweeping a large image then holds a few hundred rows instead of the
+// image's worth.
 //
 // A box of an 8-bit or 16-bit world held whole whose edges fall in
 // neighbouring columns and rows (the commonest box of a magnified texture)

@@ -164,12 +164,10 @@ LayerImage::LayerImage(int width, int height, int bits)
     world_->setPixelAspect({1, 1});
     // The effect samples layers where its mapping lands (textures, reflection
     // maps), so a rolling window of a large layer's table may spread over
-    // most of its rows. An integer layer's table held whole is no larger than
-    // that (an 8-bit one, in 32-bit words, half of it), and its commonest
-    // boxes are summed from four pixels. A float layer's table rolls when
-    // large: whole it is the largest of all, and its window holds only the
-    // rows the samples reach.
-    world_->setTableHeldWhole(bits != 32);
+    // most of its rows, and its rows would be made again each frame. Held
+    // whole, an integer layer's table is no larger than that window can grow
+    // (an 8-bit one, in 32-bit words, half of it).
+    world_->setTableHeldWhole(true);
 }
 
 void LayerImage::publishIn(Worlds &worlds) {
@@ -238,6 +236,12 @@ std::unique_ptr<LayerImage> layerPixels(const Layer &layer, PF_RationalScale x, 
         image = LayerImage::fromSource(source, bitsPerChannel);
     }
     if (!image) throw std::bad_alloc();
+    // Footage the composition keeps as floats, in a float layer, would be
+    // held three times over with a whole float table (the footage, the layer
+    // and a table twice the layer's size): its table rolls when large, and
+    // holds only the rows the samples reach.
+    if (bitsPerChannel == 32 && layer.type == LayerType::Footage && !layer.footage.rgba.empty())
+        image->holdTableWhole(false);
     return image;
 }
 

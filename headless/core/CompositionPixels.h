@@ -80,6 +80,9 @@ public:
     // Makes the image readable by the host's samplers (read-only) until the
     // image is destroyed.
     void publishIn(Worlds &worlds);
+    // Whether the samplers' table of the image is held whole whatever its
+    // size (HostWorld::setTableHeldWhole); it is unless said otherwise.
+    void holdTableWhole(bool whole) { world_->setTableHeldWhole(whole); }
 
     // The description the effect receives: data, rowbytes, width, height,
     // extent, world flags (PF_WorldFlag_DEEP for 16 bits), pixel aspect 1/1.

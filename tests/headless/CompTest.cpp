@@ -276,26 +276,35 @@ TEST_F(CompEffect, CheckedOutLayerPixelsCanBeAreaSampled) {
     EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
 }
 
-TEST_F(CompEffect, LargeIntegerLayersKeepTheirWholeTables) {
-    // A texture's samples land all over it: an 8-bit or 16-bit layer's table
-    // is held whole, where a world of the same size that the effect makes
-    // rolls with its samples. A float layer's table rolls.
-    Composition &comp = effect.editComposition();
-    comp.layers[kFootage] = makeSolid(comp, "Photo", 1920, 1080, {1.0, 0.5, 0.25, 0.75});
+TEST_F(CompEffect, LargeLayersKeepWholeTablesButFloatFootageRollsInFloat) {
+    // A texture's samples land all over it: a layer's table is held whole,
+    // where a world of the same size that the effect makes rolls with its
+    // samples. Footage kept as floats rolls in a float layer.
+    const int side = 1100; // a table of 38.8 MB in 8-byte sums
+    FootageSource floats, bytes;
+    floats.width = floats.height = bytes.width = bytes.height = side;
+    floats.rgba.assign(std::size_t(side) * side * 4, 0.5f);
+    bytes.rgba8.assign(std::size_t(side) * side * 4, 128);
+    const Composition &comp = effect.composition();
+    const Layer layers[] = {makeSolid(comp, "Solid", side, side, {1.0, 0.5, 0.25, 0.75}),
+                            makeFootage(comp, "Bytes", bytes), makeFootage(comp, "Floats", floats)};
     effect.chooseLayer(kTexture, kFootage);
-    for (int bits : {8, 16, 32}) {
-        effect.setRenderDepth(bits);
-        PF_ParamDef def;
-        ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &def), PF_Err_NONE);
-        const HostWorld *layer = host.worlds().find(def.u.ld);
-        ASSERT_NE(layer, nullptr);
-        EXPECT_EQ(layer->areaTable().rolling(), bits == 32) << bits;
-        if (bits != 32) {
-            EXPECT_EQ(layer->areaTable().rowsHeld(), 1081u);
+    for (const Layer &layer : layers)
+        for (int bits : {8, 16, 32}) {
+            effect.editComposition().layers[kFootage] = layer; // and the layers' pixels made afresh
+            effect.setRenderDepth(bits);
+            PF_ParamDef def;
+            ASSERT_EQ(host.params().checkout(kTexture, 0, 1, 30, &def), PF_Err_NONE);
+            const HostWorld *world = host.worlds().find(def.u.ld);
+            ASSERT_NE(world, nullptr);
+            const bool rolls = bits == 32 && layer.sourceName == "Floats";
+            EXPECT_EQ(world->areaTable().rolling(), rolls) << layer.sourceName << " at " << bits << " bits";
+            if (!rolls) {
+                EXPECT_EQ(world->areaTable().rowsHeld(), std::size_t(side) + 1);
+            }
+            ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
         }
-        ASSERT_EQ(host.params().checkin(&def), PF_Err_NONE);
-    }
-    EXPECT_TRUE(HostWorld(PixelDepth::Eight, 1920, 1080).areaTable().rolling());
+    EXPECT_TRUE(HostWorld(PixelDepth::Eight, side, side).areaTable().rolling());
 }
 
 TEST_F(CompEffect, CheckoutsOfOneLayerShareItsPixelsUntilTheLastCheckin) {
