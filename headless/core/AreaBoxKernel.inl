@@ -6,6 +6,7 @@
 #include "headless/core/AreaBox.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -34,6 +35,12 @@ inline double toDouble(std::uint64_t sum) { return static_cast<double>(static_ca
 inline double toDouble(std::uint32_t sum) { return static_cast<double>(sum); }
 
 template <class T> T plainLoad(const T *at) { return *at; }
+// A value of rows that a writer may be rewriting meanwhile (a rolling
+// window's, whose reader checks afterwards that they did not change): read
+// atomically, one at a time.
+template <class T> T atomicLoad(const T *at) {
+    return std::atomic_ref<T>(*const_cast<T *>(at)).load(std::memory_order_relaxed);
+}
 
 // The arithmetic of a box on lanes: one channel at a time (T, then double),
 // with SSE2 two channels to a register, with AVX2 all four. Every lane computes exactly what
@@ -53,6 +60,10 @@ template <class T> void toDoubles(const T (&in)[9], double (&out)[9]) {
 #if defined(__SSE2__)
 inline __m128i load2(const std::uint64_t *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); }
 inline __m128d load2(const double *at) { return _mm_loadu_pd(at); }
+inline __m128i atomicLoad2(const std::uint64_t *at) {
+    return _mm_set_epi64x(static_cast<long long>(atomicLoad(at + 1)), static_cast<long long>(atomicLoad(at)));
+}
+inline __m128d atomicLoad2(const double *at) { return _mm_set_pd(atomicLoad(at + 1), atomicLoad(at)); }
 inline __m128i add(__m128i a, __m128i b) { return _mm_add_epi64(a, b); }
 inline __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi64(a, b); }
 inline __m128d add(__m128d a, __m128d b) { return _mm_add_pd(a, b); }
@@ -102,6 +113,13 @@ inline void toDoubles(const Words2 (&in)[9], __m128d (&out)[9]) {
 // Four channels to a register, on processors with AVX2 (the x86-64-v3 build).
 inline __m256i load4(const std::uint64_t *at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at)); }
 inline __m256d load4(const double *at) { return _mm256_loadu_pd(at); }
+inline __m256i atomicLoad4(const std::uint64_t *at) {
+    return _mm256_set_epi64x(static_cast<long long>(atomicLoad(at + 3)), static_cast<long long>(atomicLoad(at + 2)),
+                             static_cast<long long>(atomicLoad(at + 1)), static_cast<long long>(atomicLoad(at)));
+}
+inline __m256d atomicLoad4(const double *at) {
+    return _mm256_set_pd(atomicLoad(at + 3), atomicLoad(at + 2), atomicLoad(at + 1), atomicLoad(at));
+}
 inline __m256i add(__m256i a, __m256i b) { return _mm256_add_epi64(a, b); }
 inline __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi64(a, b); }
 inline __m256d add(__m256d a, __m256d b) { return _mm256_add_pd(a, b); }
@@ -204,33 +222,33 @@ void columnsOf(const TableBox &box, std::size_t (&columns)[4]) {
 }
 
 // The sums of `box` from table rows b0, b0 + 1, b1 and b1 + 1, one channel at
-// a time, each value taken through `load` (rolling rows read atomics).
+// a time, each value taken through `load`.
 template <class T, class Load>
-BoxSums combine(const T *row0, const T *row1, const T *row2, const T *row3, const TableBox &box, Load load) {
+BoxSums combine(const T *const (&rows)[4], const TableBox &box, Load load) {
     std::size_t cols[4];
     columnsOf(box, cols);
     const Weights weights(box);
     double out[kAreaSums];
     for (std::size_t c = 0; c < kAreaSums; ++c) {
-        const T *const rows[4] = {row0 + c, row1 + c, row2 + c, row3 + c};
-        out[c] = boxLanes<double>(rows, cols, weights, load);
+        const T *const channel[4] = {rows[0] + c, rows[1] + c, rows[2] + c, rows[3] + c};
+        out[c] = boxLanes<double>(channel, cols, weights, load);
     }
     return {out[0], out[1], out[2], out[3]};
 }
 
-template <class T> BoxSums combineWhole(const T *sums, A_long width, const TableBox &box) {
-    const std::size_t stride = (static_cast<std::size_t>(width) + 1) * kAreaSums;
-    const auto row = [&](A_long b) { return sums + static_cast<std::size_t>(b) * stride; };
-    const T *row0 = row(box.top.cell), *row1 = row(box.top.cell + 1);
-    const T *row2 = row(box.bottom.cell), *row3 = row(box.bottom.cell + 1);
+// The same on the widest lanes the build has; `Atomic` reads every value
+// atomically (atomicLoad), for rows a writer may be rewriting.
+template <bool Atomic, class T> BoxSums combineRows(const T *const (&rows)[4], const TableBox &box) {
 #if defined(__AVX2__)
     static_assert(kAreaSums == 4);
     std::size_t cols[4];
     columnsOf(box, cols);
     const Weights weights(box);
     alignas(32) double out[kAreaSums];
-    const T *const rows[4] = {row0, row1, row2, row3};
-    _mm256_store_pd(out, boxLanes<__m256d>(rows, cols, weights, [](const T *at) { return load4(at); }));
+    _mm256_store_pd(out, boxLanes<__m256d>(rows, cols, weights, [](const T *at) {
+                        if constexpr (Atomic) return atomicLoad4(at);
+                        else return load4(at);
+                    }));
     return {out[0], out[1], out[2], out[3]};
 #elif defined(__SSE2__)
     std::size_t cols[4];
@@ -239,13 +257,25 @@ template <class T> BoxSums combineWhole(const T *sums, A_long width, const Table
     alignas(16) double out[kAreaSums];
 #pragma GCC unroll 2
     for (std::size_t c = 0; c < kAreaSums; c += 2) {
-        const T *const rows[4] = {row0 + c, row1 + c, row2 + c, row3 + c};
-        _mm_store_pd(out + c, boxLanes<__m128d>(rows, cols, weights, [](const T *at) { return load2(at); }));
+        const T *const channels[4] = {rows[0] + c, rows[1] + c, rows[2] + c, rows[3] + c};
+        _mm_store_pd(out + c, boxLanes<__m128d>(channels, cols, weights, [](const T *at) {
+                         if constexpr (Atomic) return atomicLoad2(at);
+                         else return load2(at);
+                     }));
     }
     return {out[0], out[1], out[2], out[3]};
 #else
-    return combine(row0, row1, row2, row3, box, plainLoad<T>);
+    if constexpr (Atomic) return combine(rows, box, atomicLoad<T>);
+    else return combine(rows, box, plainLoad<T>);
 #endif
+}
+
+template <class T> BoxSums combineWhole(const T *sums, A_long width, const TableBox &box) {
+    const std::size_t stride = (static_cast<std::size_t>(width) + 1) * kAreaSums;
+    const auto row = [&](A_long b) { return sums + static_cast<std::size_t>(b) * stride; };
+    const T *const rows[4] = {row(box.top.cell), row(box.top.cell + 1), row(box.bottom.cell),
+                              row(box.bottom.cell + 1)};
+    return combineRows<false>(rows, box);
 }
 
 // A box whose edges fall in neighbouring columns and rows (a1 = a0 + 1,

@@ -13,6 +13,8 @@ BoxSums whole(const std::uint64_t *sums, A_long width, const TableBox &box) { re
 BoxSums whole(const double *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
 BoxSums whole(const std::uint32_t *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
 BoxSums quad(const HostWorld &world, const TableBox &box) { return integerQuadBox(world, box); }
+BoxSums rows(const std::uint64_t *const (&rows)[4], const TableBox &box) { return combineRows<true>(rows, box); }
+BoxSums rows(const double *const (&rows)[4], const TableBox &box) { return combineRows<true>(rows, box); }
 } // namespace area_box_v3
 } // namespace headless
 #endif

@@ -83,6 +83,8 @@ BoxSums whole(const std::uint64_t *sums, A_long width, const TableBox &box);
 BoxSums whole(const double *sums, A_long width, const TableBox &box);
 BoxSums whole(const std::uint32_t *sums, A_long width, const TableBox &box);
 BoxSums quad(const HostWorld &world, const TableBox &box);
+BoxSums rows(const std::uint64_t *const (&rows)[4], const TableBox &box);
+BoxSums rows(const double *const (&rows)[4], const TableBox &box);
 } // namespace area_box_v3
 #endif
 
@@ -128,10 +130,41 @@ BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box) {
     return area_box_baseline::integerQuadBox(world, box);
 }
 
+ExactRowsKernel exactRowsBoxV3() {
+#if defined(VELTRIX_AREA_BOX_V3)
+    if (processorRunsV3()) return area_box_v3::rows;
+#endif
+    return nullptr;
+}
+RealRowsKernel realRowsBoxV3() {
+#if defined(VELTRIX_AREA_BOX_V3)
+    if (processorRunsV3()) return area_box_v3::rows;
+#endif
+    return nullptr;
+}
+BoxSums rowsBoxBaseline(const std::uint64_t *const (&rows)[4], const TableBox &box) {
+    return area_box_baseline::combineRows<true>(rows, box);
+}
+BoxSums rowsBoxBaseline(const double *const (&rows)[4], const TableBox &box) {
+    return area_box_baseline::combineRows<true>(rows, box);
+}
+
 namespace {
-// The four-pixel box on the widest lanes this processor runs, chosen once:
-// the commonest box goes straight to its kernel.
+// The four-pixel box and the rolling windows' boxes on the widest lanes this
+// processor runs, chosen once.
 const QuadBoxKernel quadBox = quadBoxV3() ? quadBoxV3() : quadBoxBaseline;
+ExactRowsKernel exactRowsBox() {
+    if (ExactRowsKernel v3 = exactRowsBoxV3()) return v3;
+    return rowsBoxBaseline;
+}
+RealRowsKernel realRowsBox() {
+    if (RealRowsKernel v3 = realRowsBoxV3()) return v3;
+    return rowsBoxBaseline;
+}
+const ExactRowsKernel exactRows = exactRowsBox();
+const RealRowsKernel realRows = realRowsBox();
+BoxSums rowsBox(const std::uint64_t *const (&rows)[4], const TableBox &box) { return exactRows(rows, box); }
+BoxSums rowsBox(const double *const (&rows)[4], const TableBox &box) { return realRows(rows, box); }
 } // namespace
 
 BoxSums wholeTableBoxBaseline(const std::uint64_t *sums, A_long width, const TableBox &box) {
@@ -148,7 +181,8 @@ namespace {
 template <class T> BoxSums combineRolling(const RollingRows<T> &rows, const TableBox &box) {
     const A_long wanted[4] = {box.top.cell, box.top.cell + 1, box.bottom.cell, box.bottom.cell + 1};
     return rows.read(wanted, [&](const T *row0, const T *row1, const T *row2, const T *row3) {
-        return area_box_baseline::combine(row0, row1, row2, row3, box, RollingRows<T>::load);
+        const T *const four[4] = {row0, row1, row2, row3};
+        return rowsBox(four, box);
     });
 }
 
