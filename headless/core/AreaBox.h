@@ -45,14 +45,11 @@ BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box);
 // The sums of `box` from rows b0, b0 + 1, b1 and b1 + 1 of a rolling
 // window's table (`rows`), every value read atomically, since the window may
 // be rewriting them (its reader checks afterwards): the x86-64-v3 build's
-// kernels (null where that build is missing or the processor lacks it), and
-// the build's own.
-using ExactRowsKernel = BoxSums (*)(const std::uint64_t *const (&rows)[4], const TableBox &box);
-using RealRowsKernel = BoxSums (*)(const double *const (&rows)[4], const TableBox &box);
-ExactRowsKernel exactRowsBoxV3();
-RealRowsKernel realRowsBoxV3();
-BoxSums rowsBoxBaseline(const std::uint64_t *const (&rows)[4], const TableBox &box);
-BoxSums rowsBoxBaseline(const double *const (&rows)[4], const TableBox &box);
+// kernel (null where that build is missing or the processor lacks it), and
+// the build's own. T is std::uint64_t or double.
+template <class T> using RowsBoxKernel = BoxSums (*)(const T *const (&rows)[4], const TableBox &box);
+template <class T> RowsBoxKernel<T> rowsBoxV3();
+template <class T> BoxSums rowsBoxBaseline(const T *const (&rows)[4], const TableBox &box);
 
 // The same with the build's own instruction set (SSE2 on x86-64), as
 // processors without x86-64-v3 run it.

@@ -130,41 +130,32 @@ BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box) {
     return area_box_baseline::integerQuadBox(world, box);
 }
 
-ExactRowsKernel exactRowsBoxV3() {
+template <class T> RowsBoxKernel<T> rowsBoxV3() {
 #if defined(VELTRIX_AREA_BOX_V3)
     if (processorRunsV3()) return area_box_v3::rows;
 #endif
     return nullptr;
 }
-RealRowsKernel realRowsBoxV3() {
-#if defined(VELTRIX_AREA_BOX_V3)
-    if (processorRunsV3()) return area_box_v3::rows;
-#endif
-    return nullptr;
-}
-BoxSums rowsBoxBaseline(const std::uint64_t *const (&rows)[4], const TableBox &box) {
+template <class T> BoxSums rowsBoxBaseline(const T *const (&rows)[4], const TableBox &box) {
     return area_box_baseline::combineRows<true>(rows, box);
 }
-BoxSums rowsBoxBaseline(const double *const (&rows)[4], const TableBox &box) {
-    return area_box_baseline::combineRows<true>(rows, box);
-}
+template RowsBoxKernel<std::uint64_t> rowsBoxV3();
+template RowsBoxKernel<double> rowsBoxV3();
+template BoxSums rowsBoxBaseline(const std::uint64_t *const (&rows)[4], const TableBox &box);
+template BoxSums rowsBoxBaseline(const double *const (&rows)[4], const TableBox &box);
 
 namespace {
 // The four-pixel box and the rolling windows' boxes on the widest lanes this
 // processor runs, chosen once.
 const QuadBoxKernel quadBox = quadBoxV3() ? quadBoxV3() : quadBoxBaseline;
-ExactRowsKernel exactRowsBox() {
-    if (ExactRowsKernel v3 = exactRowsBoxV3()) return v3;
-    return rowsBoxBaseline;
+template <class T> RowsBoxKernel<T> widestRowsBox() {
+    if (RowsBoxKernel<T> v3 = rowsBoxV3<T>()) return v3;
+    return rowsBoxBaseline<T>;
 }
-RealRowsKernel realRowsBox() {
-    if (RealRowsKernel v3 = realRowsBoxV3()) return v3;
-    return rowsBoxBaseline;
-}
-const ExactRowsKernel exactRows = exactRowsBox();
-const RealRowsKernel realRows = realRowsBox();
-BoxSums rowsBox(const std::uint64_t *const (&rows)[4], const TableBox &box) { return exactRows(rows, box); }
-BoxSums rowsBox(const double *const (&rows)[4], const TableBox &box) { return realRows(rows, box); }
+const RowsBoxKernel<std::uint64_t> exactRowsBox = widestRowsBox<std::uint64_t>();
+const RowsBoxKernel<double> realRowsBox = widestRowsBox<double>();
+BoxSums rowsBox(const std::uint64_t *const (&rows)[4], const TableBox &box) { return exactRowsBox(rows, box); }
+BoxSums rowsBox(const double *const (&rows)[4], const TableBox &box) { return realRowsBox(rows, box); }
 } // namespace
 
 BoxSums wholeTableBoxBaseline(const std::uint64_t *sums, A_long width, const TableBox &box) {

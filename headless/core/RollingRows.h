@@ -37,13 +37,10 @@ public:
 
     // Calls read(r0, r1, r2, r3) with the values of table rows `rows` (each
     // in [0, height]) and returns what it returns. `read` must read every
-    // value atomically (a relaxed load, as load() makes), must not keep the
+    // value atomically (a relaxed std::atomic_ref load), must not keep the
     // pointers, and may be called more than once: only the last call's result
     // is returned. Throws std::bad_alloc when a row's memory is not there.
     template <class Read> auto read(const A_long (&rows)[4], Read &&read) const;
-
-    // One value of a row handed to read().
-    static T load(const T *at) { return std::atomic_ref<T>(*const_cast<T *>(at)).load(std::memory_order_relaxed); }
 
     // Rows whose memory is allocated now (the window never gives memory back
     // before it dies), and how often the window had to start again.
