@@ -30,20 +30,31 @@ SourceImage blank(int width, int height, PF_PixelFloat pixel) {
     return image;
 }
 
-// RGBA samples of any type to ARGB float pixels.
-template <class Sample> void storeFootage(const std::vector<Sample> &rgba, std::vector<PF_PixelFloat> &pixels) {
-    for (std::size_t i = 0; i < pixels.size(); ++i) {
-        const Sample *src = &rgba[i * 4];
-        pixels[i] = {sampleValue(src[3]), sampleValue(src[0]), sampleValue(src[1]), sampleValue(src[2])};
+// `count` pixels of RGBA samples of any type, from pixel `first` on, as ARGB
+// float pixels.
+template <class Sample>
+void footagePixels(const std::vector<Sample> &rgba, std::size_t first, std::size_t count, PF_PixelFloat *out) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const Sample *src = &rgba[(first + i) * 4];
+        out[i] = {sampleValue(src[3]), sampleValue(src[0]), sampleValue(src[1]), sampleValue(src[2])};
     }
+}
+void footagePixels(const FootageSource &f, std::size_t first, std::size_t count, PF_PixelFloat *out) {
+    if (!f.rgba8.empty()) footagePixels(f.rgba8, first, count, out);
+    else if (!f.rgba16.empty()) footagePixels(f.rgba16, first, count, out);
+    else footagePixels(f.rgba, first, count, out);
+}
+
+// Whether the footage holds one type of samples, four for each pixel of its
+// size; other footage shows as transparent.
+bool wellFormed(const FootageSource &f) {
+    return f.kindsHeld() == 1 && f.sampleCount() == std::size_t(f.width) * std::size_t(f.height) * 4;
 }
 
 SourceImage footageImage(const FootageSource &f) {
     SourceImage image = blank(f.width, f.height, {0.f, 0.f, 0.f, 0.f});
-    if (image.empty() || f.kindsHeld() != 1 || f.sampleCount() != image.pixels.size() * 4) return image;
-    if (!f.rgba8.empty()) storeFootage(f.rgba8, image.pixels);
-    else if (!f.rgba16.empty()) storeFootage(f.rgba16, image.pixels);
-    else storeFootage(f.rgba, image.pixels);
+    if (image.empty() || !wellFormed(f)) return image;
+    footagePixels(f, 0, image.pixels.size(), image.pixels.data());
     return image;
 }
 
@@ -184,20 +195,37 @@ std::unique_ptr<LayerImage> LayerImage::create(int width, int height, int bitsPe
     }
 }
 
+void LayerImage::storeRow(int y, const PF_PixelFloat *src) {
+    std::byte *row = world_->row(y);
+    switch (bits_) {
+    case 8: headless::storeRow<PF_Pixel>(src, width(), 255.f, row); break;
+    case 16: headless::storeRow<PF_Pixel16>(src, width(), 32768.f, row); break;
+    default: std::memcpy(row, src, std::size_t(width()) * sizeof(PF_PixelFloat)); break;
+    }
+}
+
 std::unique_ptr<LayerImage> LayerImage::fromSource(const SourceImage &image, int bitsPerChannel) {
     if (image.empty() || image.pixels.size() != std::size_t(image.width) * image.height)
         return nullptr;
     std::unique_ptr<LayerImage> out = create(image.width, image.height, bitsPerChannel);
     if (!out) return nullptr;
     // Row by row, the depth decided once: a frame converts whole layers.
-    for (int y = 0; y < image.height; ++y) {
-        const PF_PixelFloat *src = &image.pixels[std::size_t(y) * std::size_t(image.width)];
-        std::byte *row = out->world_->row(y);
-        switch (bitsPerChannel) {
-        case 8: storeRow<PF_Pixel>(src, image.width, 255.f, row); break;
-        case 16: storeRow<PF_Pixel16>(src, image.width, 32768.f, row); break;
-        default: std::memcpy(row, src, std::size_t(image.width) * sizeof(PF_PixelFloat)); break;
-        }
+    for (int y = 0; y < image.height; ++y) out->storeRow(y, &image.pixels[std::size_t(y) * std::size_t(image.width)]);
+    out->world_->pixelsChanged();
+    return out;
+}
+
+std::unique_ptr<LayerImage> LayerImage::fromFootage(const FootageSource &footage, int bitsPerChannel) {
+    if (!usableSize(footage.width, footage.height)) return nullptr;
+    if (!wellFormed(footage)) return filled(footage.width, footage.height, {0.f, 0.f, 0.f, 0.f}, bitsPerChannel);
+    std::unique_ptr<LayerImage> out = create(footage.width, footage.height, bitsPerChannel);
+    if (!out) return nullptr;
+    // One row of floats at a time, not an image of them: footage may be far
+    // larger than the frame.
+    std::vector<PF_PixelFloat> row(static_cast<std::size_t>(footage.width));
+    for (int y = 0; y < footage.height; ++y) {
+        footagePixels(footage, std::size_t(y) * std::size_t(footage.width), row.size(), row.data());
+        out->storeRow(y, row.data());
     }
     out->world_->pixelsChanged();
     return out;
@@ -230,6 +258,9 @@ std::unique_ptr<LayerImage> layerPixels(const Layer &layer, PF_RationalScale x, 
         const PF_PixelFloat pixel =
             layer.type == LayerType::Solid ? fill(layer.solid.color) : PF_PixelFloat{0.f, 0.f, 0.f, 0.f};
         image = LayerImage::filled(width, height, pixel, bitsPerChannel);
+    } else if (layer.type == LayerType::Footage && fullSize) {
+        if (!usableSize(layer.footage.width, layer.footage.height)) return nullptr;
+        image = LayerImage::fromFootage(layer.footage, bitsPerChannel);
     } else {
         const SourceImage source = downsampleImage(layerSourceImage(layer), x, y);
         if (source.empty()) return nullptr;

@@ -70,6 +70,10 @@ public:
     // Every pixel `pixel` converted to `bitsPerChannel`; null as for create().
     static std::unique_ptr<LayerImage> filled(int width, int height, const PF_PixelFloat &pixel,
                                               int bitsPerChannel);
+    // `footage` at full size converted to `bitsPerChannel`, as
+    // fromSource(layerSourceImage(...)) converts it but without a float image
+    // of its size; null as for create().
+    static std::unique_ptr<LayerImage> fromFootage(const FootageSource &footage, int bitsPerChannel);
 
     // Stores pixel (x, y), converting from float; ignored outside the image.
     void store(int x, int y, const PF_PixelFloat &pixel);
@@ -96,6 +100,8 @@ public:
 
 private:
     LayerImage(int width, int height, int bits);
+    // Stores row y from `width()` float pixels, by the one conversion rule.
+    void storeRow(int y, const PF_PixelFloat *src);
 
     int bits_;
     std::unique_ptr<HostWorld> world_;

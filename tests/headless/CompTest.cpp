@@ -463,6 +463,37 @@ TEST(LayerPixels, IntegerFootageMatchesItsFloats) {
             }
 }
 
+// Footage at full size is converted row by row, without a float image of its
+// size; it must hand out exactly the bytes the general path makes, for every
+// sample type, floats beyond [0, 1] and NaN included, and footage whose
+// samples do not fit its size showing transparent.
+TEST(LayerPixels, FootageAtFullSizeMatchesTheGeneralPath) {
+    const int w = 6, h = 4;
+    FootageSource floats, bytes, words, broken;
+    for (FootageSource *f : {&floats, &bytes, &words, &broken}) f->width = w, f->height = h;
+    for (int i = 0; i < w * h * 4; ++i) {
+        floats.rgba.push_back(i % 7 == 3 ? std::nanf("") : float(i % 11) * 0.13f - 0.2f);
+        bytes.rgba8.push_back(std::uint8_t(i * 53 % 256));
+        words.rgba16.push_back(std::uint16_t(i * 7919 % 65536));
+    }
+    broken.rgba = std::vector<float>(std::size_t(w) * h * 4 - 1, 0.5f);
+    Composition comp;
+    const FootageSource *sources[] = {&floats, &bytes, &words, &broken};
+    for (int k = 0; k < 4; ++k)
+        for (int bits : {8, 16, 32}) {
+            const Layer layer = makeFootage(comp, "Clip", *sources[k]);
+            const auto direct = layerPixels(layer, {1, 1}, {1, 1}, bits);
+            const auto general = LayerImage::fromSource(layerSourceImage(layer), bits);
+            ASSERT_TRUE(direct && general);
+            const std::size_t rowBytes = std::size_t(w) * std::size_t(bytesPerPixel(bits));
+            for (int y = 0; y < h; ++y)
+                EXPECT_EQ(std::memcmp(static_cast<const char *>(direct->data()) + y * direct->rowbytes(),
+                                      static_cast<const char *>(general->data()) + y * general->rowbytes(), rowBytes),
+                          0)
+                    << "footage " << k << " bits " << bits << " row " << y;
+        }
+}
+
 // A solid at full size is filled without a float image of its size; it must
 // hand out exactly the bytes the general path (float image, then the one
 // conversion rule) makes, colours beyond [0, 1] and NaN included.
