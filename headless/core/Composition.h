@@ -89,6 +89,10 @@ struct FootageSource {
     // The samples held, and how many vectors hold any (1 when well formed).
     std::size_t sampleCount() const { return rgba.size() + rgba8.size() + rgba16.size(); }
     int kindsHeld() const { return !rgba.empty() + !rgba8.empty() + !rgba16.empty(); }
+    // Whether it holds one type of samples, four for each pixel of its size.
+    bool wellFormed() const {
+        return kindsHeld() == 1 && sampleCount() == std::size_t(width) * std::size_t(height) * 4;
+    }
     // Sample i (< sampleCount()) as a float.
     float sample(std::size_t i) const;
 };

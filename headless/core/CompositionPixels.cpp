@@ -45,15 +45,10 @@ void footagePixels(const FootageSource &f, std::size_t first, std::size_t count,
     else footagePixels(f.rgba, first, count, out);
 }
 
-// Whether the footage holds one type of samples, four for each pixel of its
-// size; other footage shows as transparent.
-bool wellFormed(const FootageSource &f) {
-    return f.kindsHeld() == 1 && f.sampleCount() == std::size_t(f.width) * std::size_t(f.height) * 4;
-}
-
+// Footage that is not well formed shows as transparent.
 SourceImage footageImage(const FootageSource &f) {
     SourceImage image = blank(f.width, f.height, {0.f, 0.f, 0.f, 0.f});
-    if (image.empty() || !wellFormed(f)) return image;
+    if (image.empty() || !f.wellFormed()) return image;
     footagePixels(f, 0, image.pixels.size(), image.pixels.data());
     return image;
 }
@@ -217,7 +212,7 @@ std::unique_ptr<LayerImage> LayerImage::fromSource(const SourceImage &image, int
 
 std::unique_ptr<LayerImage> LayerImage::fromFootage(const FootageSource &footage, int bitsPerChannel) {
     if (!usableSize(footage.width, footage.height)) return nullptr;
-    if (!wellFormed(footage)) return filled(footage.width, footage.height, {0.f, 0.f, 0.f, 0.f}, bitsPerChannel);
+    if (!footage.wellFormed()) return filled(footage.width, footage.height, {0.f, 0.f, 0.f, 0.f}, bitsPerChannel);
     std::unique_ptr<LayerImage> out = create(footage.width, footage.height, bitsPerChannel);
     if (!out) return nullptr;
     // One row of floats at a time, not an image of them: footage may be far

@@ -539,8 +539,7 @@ private:
         if (image.width > kMaxSize || image.height > kMaxSize)
             node.fail("the image " + jsonQuoted(path.string()) + " is larger than " +
                       std::to_string(kMaxSize) + " pixels a side");
-        if (image.kindsHeld() != 1 ||
-            image.sampleCount() != std::size_t(image.width) * std::size_t(image.height) * 4)
+        if (!image.wellFormed())
             node.fail("the image reader returned the wrong number of pixels for " +
                       jsonQuoted(path.string()));
         if (image.pixelAspect.den == 0 || image.pixelAspect.num <= 0) image.pixelAspect = Ratio{};
