@@ -1,47 +1,81 @@
-# Shared set-up for scripts/render and scripts/test: installs missing Debian
-# packages, configures and builds. Source it; don't run it.
+# Shared set-up for scripts/render, scripts/test and scripts/fuzz: installs
+# missing Debian packages, configures and builds. Source it; don't run it.
 
 VELTRIX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VELTRIX_JOBS=${VELTRIX_JOBS:-2}
+VELTRIX_SCRIPT=scripts/$(basename "$0")
 
-# ensure_packages PKG...: installs the Debian packages that are missing.
-ensure_packages() {
-  local missing=()
+# What the plug-in and veltrix-render need. openimageio-tools holds no code we
+# use, but Debian's OpenImageIO CMake package declares its command-line tools
+# as imported targets and refuses to configure when they are not installed.
+VELTRIX_RENDER_PACKAGES=(cmake g++ make binutils nlohmann-json3-dev libcli11-dev
+  libopenimageio-dev openimageio-tools libstb-dev)
+# What the test suite and the benchmarks need on top.
+VELTRIX_TEST_PACKAGES=("${VELTRIX_RENDER_PACKAGES[@]}" libgtest-dev libbenchmark-dev)
+
+# missing_packages PKG...: prints the packages that are not installed.
+missing_packages() {
   local p
   for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || echo "$p"
   done
+}
+
+# ensure_packages PKG...: installs the Debian packages that are missing. As
+# root it runs apt-get (lists refreshed first: a bare system has none, and old
+# ones name files the mirror no longer has) and shows apt's own words when it
+# fails; anyone else gets the one command to run and a non-zero exit.
+ensure_packages() {
+  local missing
+  mapfile -t missing < <(missing_packages "$@")
   [ ${#missing[@]} -eq 0 ] && return 0
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "Missing Debian packages: ${missing[*]}" >&2
-    echo "Install them with:  sudo apt-get install -y ${missing[*]}" >&2
+  local install="apt-get update && apt-get install -y --no-install-recommends ${missing[*]}"
+  if [ "$(id -u)" -ne 0 ] || ! command -v apt-get >/dev/null; then
+    {
+      echo "$VELTRIX_SCRIPT: these Debian packages are missing: ${missing[*]}"
+      echo "Install them as root, then run $VELTRIX_SCRIPT again:"
+      echo "  sudo sh -c '$install'"
+    } >&2
     exit 1
   fi
-  echo "Installing ${missing[*]} ..." >&2
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >/dev/null 2>&1 || {
-    DEBIAN_FRONTEND=noninteractive apt-get update -q >/dev/null &&
-      DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >/dev/null
-  } || { echo "apt-get could not install: ${missing[*]}" >&2; exit 1; }
+  echo "$VELTRIX_SCRIPT: installing ${missing[*]} ..." >&2
+  local log
+  log=$(mktemp)
+  if ! { apt-get update -q && apt-get install -y -q --no-install-recommends "${missing[@]}"; } \
+       </dev/null >"$log" 2>&1; then
+    echo "$VELTRIX_SCRIPT: apt-get could not install ${missing[*]}; apt-get said:" >&2
+    grep -E '^(E|W|Err):' "$log" >&2 || tail -n 20 "$log" >&2
+    rm -f "$log"
+    exit 1
+  fi
+  rm -f "$log"
 }
+export DEBIAN_FRONTEND=noninteractive
 
-VELTRIX_BASE_PACKAGES=(cmake g++ make binutils libgtest-dev libbenchmark-dev nlohmann-json3-dev
-  libcli11-dev libopenimageio-dev libstb-dev)
-
-# build_tree DIR [cmake args...]: configures (once) and builds DIR.
-build_tree() {
+# configure_tree DIR [cmake args...]: configures DIR (CMake's own messages on
+# failure reach the terminal through stderr).
+configure_tree() {
   local dir="$1"; shift
   cmake -S "$VELTRIX_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null ||
-    { echo "cmake configuration failed" >&2; exit 1; }
-  cmake --build "$dir" -j "$VELTRIX_JOBS" ||
-    { echo "build failed" >&2; exit 1; }
+    { echo "$VELTRIX_SCRIPT: cmake configuration of $dir failed" >&2; exit 1; }
 }
 
-# build_targets DIR TARGET...: configures DIR (as build_tree does, no extra
-# arguments) and builds only the named targets.
+# build_tree DIR [cmake args...]: configures and builds all of DIR.
+build_tree() {
+  local dir="$1"; shift
+  configure_tree "$dir" "$@"
+  cmake --build "$dir" -j "$VELTRIX_JOBS" ||
+    { echo "$VELTRIX_SCRIPT: build failed" >&2; exit 1; }
+}
+
+# build_targets DIR TARGET...: builds only the named targets (and what they
+# need) of DIR, configuring it first if it never was. A first configuration
+# leaves the tests and benchmarks out, so that their packages are not needed;
+# scripts/test turns them on in the same tree.
 build_targets() {
   local dir="$1"; shift
-  cmake -S "$VELTRIX_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null ||
-    { echo "cmake configuration failed" >&2; exit 1; }
+  [ -f "$dir/CMakeCache.txt" ] ||
+    configure_tree "$dir" -DVELTRIX_BUILD_TESTS=OFF -DVELTRIX_BUILD_BENCH=OFF
   cmake --build "$dir" -j "$VELTRIX_JOBS" --target "$@" ||
-    { echo "build failed" >&2; exit 1; }
+    { echo "$VELTRIX_SCRIPT: build failed" >&2; exit 1; }
 }
