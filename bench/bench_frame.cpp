@@ -39,10 +39,10 @@
 //         the allocations of one frame of each scene at 192 x 108 and at
 //         1920 x 1080: counts that do not grow with the pixels mean the pixel
 //         passes allocate nothing per pixel (or per row).
-#include "headless/core/CompositionEffect.h"
-#include "headless/core/Host.h"
-#include "headless/core/Plugin.h"
-#include "headless/core/SmartRenderHost.h"
+#include "headless/composition/CompositionEffect.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/Plugin.h"
+#include "headless/composition/SmartRenderHost.h"
 #include "host/ParamIds.h"
 
 #include <benchmark/benchmark.h>

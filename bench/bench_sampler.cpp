@@ -2,10 +2,10 @@
 // and the summed-area table it reads must be quick to build at HD and 4K.
 //
 //     bench_sampler --benchmark_counters_tabular=true
-#include "headless/core/AreaSampler.h"
-#include "headless/core/AreaTable.h"
-#include "headless/core/Host.h"
-#include "headless/core/HostWorld.h"
+#include "headless/boundary/AreaSampler.h"
+#include "headless/images/AreaTable.h"
+#include "headless/boundary/Host.h"
+#include "headless/images/HostWorld.h"
 
 #include <benchmark/benchmark.h>
 

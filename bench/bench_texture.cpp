@@ -4,7 +4,7 @@
 // per lookup, not the host's filtering.
 #include "imaging/TextureSampling.h"
 
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 #include "tracer/SurfacePoint.h"
 
 #include <benchmark/benchmark.h>

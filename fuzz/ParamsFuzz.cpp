@@ -8,10 +8,10 @@
 //
 // Nothing may crash, hang, trip a sanitizer, throw out of the entry point or
 // leave anything checked out.
-#include "headless/core/Composition.h"
-#include "headless/core/CompositionEffect.h"
-#include "headless/core/Host.h"
-#include "headless/core/SmartRenderHost.h"
+#include "headless/composition/Composition.h"
+#include "headless/composition/CompositionEffect.h"
+#include "headless/boundary/Host.h"
+#include "headless/composition/SmartRenderHost.h"
 #include "host/Handlers.h"
 #include "host/ParamIds.h"
 

@@ -12,7 +12,7 @@ foreach(entry ${VELTRIX_FUZZ_TARGETS})
   endif()
   add_executable(fuzz_replay_${corpus} ${source} ${CMAKE_SOURCE_DIR}/fuzz/ReplayMain.cpp)
   target_include_directories(fuzz_replay_${corpus} PRIVATE ${CMAKE_SOURCE_DIR})
-  target_link_libraries(fuzz_replay_${corpus} PRIVATE veltrix_effect veltrix_host_core)
+  target_link_libraries(fuzz_replay_${corpus} PRIVATE veltrix_effect veltrix_host_composition)
   add_test(NAME fuzz_replay_${corpus}
     COMMAND fuzz_replay_${corpus} --mutations 3000 ${CMAKE_SOURCE_DIR}/fuzz/corpus/${corpus})
 endforeach()

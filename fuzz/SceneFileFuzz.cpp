@@ -6,12 +6,12 @@
 //
 // Footage comes from a stand-in image reader: "*.bad" names are unreadable,
 // anything else is a small image whose size follows the name's length.
-#include "headless/core/Composition.h"
-#include "headless/core/CompositionEffect.h"
-#include "headless/core/Host.h"
-#include "headless/core/ParamCatalog.h"
-#include "headless/core/SceneFile.h"
-#include "headless/core/SmartRenderHost.h"
+#include "headless/composition/Composition.h"
+#include "headless/composition/CompositionEffect.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/ParamCatalog.h"
+#include "headless/composition/SceneFile.h"
+#include "headless/composition/SmartRenderHost.h"
 #include "host/Handlers.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "headless/render/FramePlan.h"
 
-#include "headless/core/SceneFile.h"
+#include "headless/composition/SceneFile.h"
 
 #include <cmath>
 #include <filesystem>

@@ -14,7 +14,7 @@
 // system.
 #pragma once
 
-#include "headless/core/Composition.h"
+#include "headless/composition/Composition.h"
 #include "headless/render/ImageIO.h"
 #include "headless/render/Options.h"
 

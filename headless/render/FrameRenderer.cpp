@@ -1,9 +1,9 @@
 #include "headless/render/FrameRenderer.h"
 
-#include "headless/core/CompositionEffect.h"
-#include "headless/core/Host.h"
-#include "headless/core/Plugin.h"
-#include "headless/core/SmartRenderHost.h"
+#include "headless/composition/CompositionEffect.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/Plugin.h"
+#include "headless/composition/SmartRenderHost.h"
 
 #include <cstring>
 #include <utility>

@@ -11,9 +11,9 @@
 // Thread safety: a FrameRenderer belongs to one thread.
 #pragma once
 
-#include "headless/core/Host.h"
-#include "headless/core/ParamCatalog.h"
-#include "headless/core/SceneFile.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/ParamCatalog.h"
+#include "headless/composition/SceneFile.h"
 #include "headless/render/ImageIO.h"
 
 #include <memory>

@@ -23,7 +23,7 @@
 // for different files.
 #pragma once
 
-#include "headless/core/Composition.h"
+#include "headless/composition/Composition.h"
 
 #include <cstdint>
 #include <string>

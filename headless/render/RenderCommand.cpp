@@ -1,7 +1,7 @@
 #include "headless/render/RenderCommand.h"
 
-#include "headless/core/Plugin.h"
-#include "headless/core/SceneFile.h"
+#include "headless/boundary/Plugin.h"
+#include "headless/composition/SceneFile.h"
 #include "headless/render/FramePlan.h"
 #include "headless/render/FrameRenderer.h"
 #include "headless/render/ImageIO.h"

@@ -1,11 +1,11 @@
 // The AEGP suites of the headless host, asked through the effect's own
 // wrappers (as the effect asks them) and directly (for misuse and faults).
-#include "headless/core/AegpSuites.h"
-#include "headless/core/AegpText.h"
-#include "headless/core/CompositionEffect.h"
-#include "headless/core/Host.h"
-#include "headless/core/LayerTransform.h"
-#include "headless/core/Plugin.h"
+#include "headless/composition/AegpSuites.h"
+#include "headless/composition/AegpText.h"
+#include "headless/composition/CompositionEffect.h"
+#include "headless/boundary/Host.h"
+#include "headless/composition/LayerTransform.h"
+#include "headless/boundary/Plugin.h"
 
 #include "host/aeLibInit.h"
 #include "scene/AEO_CameraLayer.h"

@@ -4,11 +4,11 @@
 // whole keep 32-bit words: their boxes against the 64-bit rolling rows, where
 // the sums pass 2^32. And the box sums of every kind of table on the
 // build's own instruction set against the x86-64-v3 build.
-#include "headless/core/AreaBox.h"
-#include "headless/core/AreaTable.h"
-#include "headless/core/AreaTableRows.h"
-#include "headless/core/HostWorld.h"
-#include "headless/core/NarrowAreaTable.h"
+#include "headless/images/AreaBox.h"
+#include "headless/images/AreaTable.h"
+#include "headless/images/AreaTableRows.h"
+#include "headless/images/HostWorld.h"
+#include "headless/images/NarrowAreaTable.h"
 
 #include <gtest/gtest.h>
 

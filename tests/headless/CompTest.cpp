@@ -1,8 +1,8 @@
 // The composition model around the effect: cameras, time, parameter values
 // over time, points and layer pixels as the effect checks them out.
-#include "headless/core/CompositionEffect.h"
-#include "headless/core/AreaTable.h"
-#include "headless/core/Host.h"
+#include "headless/composition/CompositionEffect.h"
+#include "headless/images/AreaTable.h"
+#include "headless/boundary/Host.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Fault injection: the n-th call of a service fails the way the host fails it.
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 
 #include <gtest/gtest.h>
 

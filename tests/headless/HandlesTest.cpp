@@ -1,5 +1,5 @@
 // Host memory handles through the utility callbacks, as the effect sees them.
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 
 #include <gtest/gtest.h>
 

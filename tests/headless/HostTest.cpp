@@ -1,6 +1,6 @@
 // The Host: in_data as the effect receives it, the command protocol around
 // the entry point, and running effect code as a command without a plug-in.
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // Animated values: linear keys, holds outside the keys, hold interpolation.
-#include "headless/core/Keyframes.h"
+#include "headless/composition/Keyframes.h"
 
 #include <gtest/gtest.h>
 

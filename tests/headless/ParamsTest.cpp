@@ -1,5 +1,5 @@
 // The parameter array: add_param during set-up, checkout and checkin.
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 
 #include <gtest/gtest.h>
 

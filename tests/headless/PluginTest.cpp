@@ -1,6 +1,6 @@
 // Loading plug-ins from disk.
-#include "headless/core/Host.h"
-#include "headless/core/Plugin.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/Plugin.h"
 
 #include <gtest/gtest.h>
 

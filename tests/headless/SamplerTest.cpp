@@ -2,10 +2,10 @@
 // box average, their edges (half-pixel radius, the smallest radius, outside
 // the world, transparent regions), their errors, and their tables under many
 // threads.
-#include "headless/core/AreaSampler.h"
-#include "headless/core/Host.h"
-#include "headless/core/HostWorld.h"
-#include "headless/core/WorldSuites.h"
+#include "headless/boundary/AreaSampler.h"
+#include "headless/boundary/Host.h"
+#include "headless/images/HostWorld.h"
+#include "headless/boundary/WorldSuites.h"
 
 #include <gtest/gtest.h>
 

@@ -2,10 +2,10 @@
 // composition, and the one conversion rule from float to the integer depths.
 #pragma once
 
-#include "headless/core/CompositionEffect.h"
-#include "headless/core/Host.h"
-#include "headless/core/Plugin.h"
-#include "headless/core/SmartRenderHost.h"
+#include "headless/composition/CompositionEffect.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/Plugin.h"
+#include "headless/composition/SmartRenderHost.h"
 #include "host/ParamIds.h"
 
 #include <gtest/gtest.h>

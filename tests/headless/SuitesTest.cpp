@@ -1,5 +1,5 @@
 // The basic suite and the suite registry.
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 
 #include <gtest/gtest.h>
 

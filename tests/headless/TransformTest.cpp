@@ -1,5 +1,5 @@
 // Layer-to-world transforms of the composition model.
-#include "headless/core/LayerTransform.h"
+#include "headless/composition/LayerTransform.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The worker pool behind iterate_generic.
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 
 #include <gtest/gtest.h>
 

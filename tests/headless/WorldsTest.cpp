@@ -1,10 +1,10 @@
 // Host-owned worlds: storage and description, the "AEGP World Suite" 3 and
 // "PF World Suite" 2 the effect makes its worlds with, the register that
 // finds worlds by description, and when a world's pixels count as changed.
-#include "headless/core/AreaTable.h"
-#include "headless/core/Host.h"
-#include "headless/core/HostWorld.h"
-#include "headless/core/WorldSuites.h"
+#include "headless/images/AreaTable.h"
+#include "headless/boundary/Host.h"
+#include "headless/images/HostWorld.h"
+#include "headless/boundary/WorldSuites.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The parameter reader: one checkout at a time, re-checkout only when the
 // index or the time changes, and the conversions of its value readers.
 
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 #include "host/ATParameter.h"
 
 #include <gtest/gtest.h>

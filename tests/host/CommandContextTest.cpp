@@ -1,7 +1,7 @@
 // The command context: nesting, its data block in host memory, and what it
 // leaves behind when the block cannot be had or the basic suite is missing.
 
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 #include "host/aeLibInit.h"
 #include "host/aeMemory.h"
 

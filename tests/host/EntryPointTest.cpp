@@ -6,8 +6,8 @@
 // process-wide context state is visible; the second loads the built plug-in
 // the way the host does.
 
-#include "headless/core/Host.h"
-#include "headless/core/Plugin.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/Plugin.h"
 #include "host/Handlers.h"
 #include "host/aeLibInit.h"
 

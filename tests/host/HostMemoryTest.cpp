@@ -1,7 +1,7 @@
 // Host-backed memory: blocks in locked host handles, the aligned carving, the
 // allocation-aware types, and the rule that memory needs an open context.
 
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 #include "host/aeLibInit.h"
 #include "host/aeMemory.h"
 

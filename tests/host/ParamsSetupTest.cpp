@@ -1,8 +1,8 @@
 // The parameter set as the host sees it: the loaded plug-in answers
 // PF_Cmd_PARAMS_SETUP and the headless host's parameter array keeps what it
 // registered.
-#include "headless/core/Host.h"
-#include "headless/core/Plugin.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/Plugin.h"
 #include "host/Handlers.h"
 #include "host/ParamIds.h"
 

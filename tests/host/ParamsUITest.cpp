@@ -1,10 +1,10 @@
 // The parameter UI behaviour of the loaded plug-in: the hidden slider's
 // expression that follows the control layer, and the greying out of the
 // controls that the current choices make meaningless.
-#include "headless/core/Composition.h"
-#include "headless/core/CompositionEffect.h"
-#include "headless/core/Host.h"
-#include "headless/core/Plugin.h"
+#include "headless/composition/Composition.h"
+#include "headless/composition/CompositionEffect.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/Plugin.h"
 #include "host/ParamIds.h"
 
 #include <gtest/gtest.h>

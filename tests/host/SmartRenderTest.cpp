@@ -3,9 +3,9 @@
 // whose records are missing or whose first checkout fails.
 #include "host/SmartRender.h"
 
-#include "headless/core/CompositionEffect.h"
-#include "headless/core/Host.h"
-#include "headless/core/Plugin.h"
+#include "headless/composition/CompositionEffect.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/Plugin.h"
 #include "host/ParamIds.h"
 
 #include <gtest/gtest.h>

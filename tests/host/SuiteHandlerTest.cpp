@@ -2,7 +2,7 @@
 // the missing-suite error, and the first fill of a sampling slot racing on
 // several render threads.
 
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 #include "host/AEGP_SuiteHandler.h"
 
 #include <gtest/gtest.h>

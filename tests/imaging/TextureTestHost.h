@@ -15,9 +15,9 @@
 // each double may exist at a time.
 #pragma once
 
-#include "headless/core/AreaSampler.h"
-#include "headless/core/Host.h"
-#include "headless/core/WorldSuites.h"
+#include "headless/boundary/AreaSampler.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/WorldSuites.h"
 #include "imaging/Pixel.h"
 
 #include <algorithm>

@@ -2,7 +2,7 @@
 
 #include "TextureTestHost.h"
 
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 #include "host/aeLibInit.h"
 
 #include <gtest/gtest.h>

@@ -24,9 +24,9 @@
 // own Host.
 #pragma once
 
-#include "headless/core/Composition.h"
-#include "headless/core/CompositionEffect.h"
-#include "headless/core/Host.h"
+#include "headless/composition/Composition.h"
+#include "headless/composition/CompositionEffect.h"
+#include "headless/boundary/Host.h"
 
 #include <functional>
 #include <map>

@@ -9,7 +9,7 @@
 #include "tests/reliability/FaultSweep.h"
 #include "tests/reliability/Scenarios.h"
 
-#include "headless/core/Plugin.h"
+#include "headless/boundary/Plugin.h"
 
 #include <gtest/gtest.h>
 

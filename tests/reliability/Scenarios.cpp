@@ -1,6 +1,6 @@
 #include "tests/reliability/Scenarios.h"
 
-#include "headless/core/SmartRenderHost.h"
+#include "headless/composition/SmartRenderHost.h"
 #include "host/GlobalData.h"
 #include "host/ParamIds.h"
 

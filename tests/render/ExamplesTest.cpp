@@ -1,6 +1,6 @@
 // The example scenes users start from: their images are made by the project,
 // every scene loads, and every scene renders through the command line.
-#include "headless/core/SceneFile.h"
+#include "headless/composition/SceneFile.h"
 #include "headless/render/ImageIO.h"
 #include "RenderTestSupport.h"
 

@@ -1,7 +1,7 @@
 // Frames on disk: names with frame numbers, the host's buffers as file
 // samples, every output type read back through OpenImageIO exactly, and
 // writes that never damage what was there.
-#include "headless/core/CompositionPixels.h"
+#include "headless/composition/CompositionPixels.h"
 #include "headless/render/FramePlan.h"
 #include "headless/render/FrameRenderer.h"
 #include "headless/render/ImageIO.h"

@@ -2,8 +2,8 @@
 // scratch folders, files as bytes, and running the built veltrix-render.
 #pragma once
 
-#include "headless/core/ParamCatalog.h"
-#include "headless/core/Plugin.h"
+#include "headless/boundary/ParamCatalog.h"
+#include "headless/boundary/Plugin.h"
 #include "headless/render/FrameRenderer.h"
 
 #include <gtest/gtest.h>

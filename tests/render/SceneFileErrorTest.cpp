@@ -1,6 +1,6 @@
 // Every way a scene file can be wrong is reported with the file, the place in
 // it and the reason - never guessed around, never a crash.
-#include "headless/core/SceneFile.h"
+#include "headless/composition/SceneFile.h"
 #include "headless/render/ImageIO.h"
 #include "RenderTestSupport.h"
 

@@ -1,8 +1,8 @@
 // What a valid scene file becomes: the composition model with the host's
 // defaults, and parameter tracks that the effect reads back at any time.
-#include "headless/core/Host.h"
-#include "headless/core/LayerTransform.h"
-#include "headless/core/SceneFile.h"
+#include "headless/boundary/Host.h"
+#include "headless/composition/LayerTransform.h"
+#include "headless/composition/SceneFile.h"
 #include "host/ParamIds.h"
 #include "RenderTestSupport.h"
 

@@ -1,7 +1,7 @@
 // The resource description as the build wrote it for each platform, read back
 // as the host reads it.
-#include "headless/core/Host.h"
-#include "headless/core/Plugin.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/Plugin.h"
 #include "host/GlobalData.h"
 #include "tests/resources/VeltrixPiPL.h"
 

@@ -8,7 +8,7 @@
 // the fixture that owns it makes it current.
 #pragma once
 
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 #include "host/aeLibInit.h"
 
 #include <gtest/gtest.h>

@@ -3,10 +3,10 @@
 // suites, with helpers to build the render record inside a render command.
 #pragma once
 
-#include "headless/core/Composition.h"
-#include "headless/core/CompositionEffect.h"
-#include "headless/core/Host.h"
-#include "headless/core/LayerTransform.h"
+#include "headless/composition/Composition.h"
+#include "headless/composition/CompositionEffect.h"
+#include "headless/boundary/Host.h"
+#include "headless/composition/LayerTransform.h"
 #include "host/GlobalData.h"
 #include "host/Handlers.h"
 #include "host/ParamIds.h"

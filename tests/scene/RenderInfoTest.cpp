@@ -1,6 +1,6 @@
 #include "scene/RenderInfo.h"
 
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 #include "host/aeLibInit.h"
 #include "host/aeMemory.h"
 

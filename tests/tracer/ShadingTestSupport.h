@@ -13,8 +13,8 @@
 // keeps at most one Scene alive at a time.
 #pragma once
 
-#include "headless/core/Host.h"
-#include "headless/core/HostWorld.h"
+#include "headless/boundary/Host.h"
+#include "headless/images/HostWorld.h"
 #include "host/aeLibInit.h"
 #include "imaging/Pixel.h"
 #include "scene/Light.h"

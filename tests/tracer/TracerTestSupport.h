@@ -2,7 +2,7 @@
 // and camera, filled the way scene construction fills it.
 #pragma once
 
-#include "headless/core/Host.h"
+#include "headless/boundary/Host.h"
 #include "scene/Hyperboloid.h"
 #include "scene/RenderInfo.h"
 #include "scene/Vectormath.h"

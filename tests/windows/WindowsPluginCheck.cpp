@@ -7,8 +7,8 @@
 //   veltrix-windows-check [PATH\Veltrix.aex]   (default: beside this program)
 // Prints one line per check and ends with "N passed, N failed"; exits 1 on
 // any failure.
-#include "headless/core/Host.h"
-#include "headless/core/Plugin.h"
+#include "headless/boundary/Host.h"
+#include "headless/boundary/Plugin.h"
 #include "host/GlobalData.h"
 #include "host/ParamIds.h"
 #include "tests/resources/VeltrixPiPL.h"

@@ -1,0 +1,239 @@
+#include "headless/boundary/AreaSampler.h"
+
+#include "headless/images/AreaTable.h"
+#include "headless/boundary/Host.h"
+#include "headless/images/HostWorld.h"
+#include "headless/boundary/Worlds.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <sstream>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace headless {
+
+namespace {
+
+constexpr double kFixedOne = 65536.0;
+constexpr double kHalfPixel = 0.5;
+
+enum class Filter { Nearest, Bilinear, Area };
+
+// ---- the filter ------------------------------------------------------------------
+
+// Straight colour and alpha from alpha-weighted sums over a box of `area`
+// square pixels, in units of full intensity. A box whose alpha sum is within
+// the rounding noise of its table counts as transparent.
+PF_PixelFloat resolve(const BoxSums &sums, double area, double noise, double full) {
+    if (!(std::fabs(sums.alpha) > noise)) return PF_PixelFloat{0, 0, 0, 0};
+    const double toColour = 1.0 / (sums.alpha * full);
+    return PF_PixelFloat{static_cast<float>(sums.alpha / area / full), static_cast<float>(sums.red * toColour),
+                         static_cast<float>(sums.green * toColour), static_cast<float>(sums.blue * toColour)};
+}
+
+// Adds pixel p, covered by `weight` square pixels of the box, to the sums
+// (non-finite float channels count as 0, as in the area tables).
+template <class P> void accumulate(const P &p, double weight, BoxSums &sums) {
+    double channels[4] = {double(p.alpha), double(p.red), double(p.green), double(p.blue)};
+    if constexpr (std::is_same_v<P, PF_PixelFloat>)
+        for (double &channel : channels) channel = std::isfinite(channel) ? channel : 0.0;
+    const double alpha = channels[0] * weight;
+    sums.alpha += alpha;
+    sums.red += channels[1] * alpha;
+    sums.green += channels[2] * alpha;
+    sums.blue += channels[3] * alpha;
+}
+
+// Bilinear interpolation: the filter's box of one pixel around (x, y), summed
+// straight from the (at most four) pixels it covers.
+template <class P> PF_PixelFloat bilinear(const HostWorld &world, double x, double y) {
+    const double left = x - kHalfPixel, top = y - kHalfPixel; // box [left, left + 1] in pixel-centre units
+    const A_long i0 = static_cast<A_long>(std::floor(left + kHalfPixel));
+    const A_long j0 = static_cast<A_long>(std::floor(top + kHalfPixel));
+    BoxSums sums;
+    for (A_long j = j0; j <= j0 + 1; ++j) {
+        // Pixel j spans [j - 1/2, j + 1/2); the box spans [top, top + 1].
+        const double wy = std::min(j + kHalfPixel, top + 1) - std::max(j - kHalfPixel, top);
+        if (wy <= 0) continue;
+        for (A_long i = i0; i <= i0 + 1; ++i) {
+            const double wx = std::min(i + kHalfPixel, left + 1) - std::max(i - kHalfPixel, left);
+            const P *p = world.pixel<P>(i, j);
+            if (wx > 0 && p) accumulate(*p, wx * wy, sums);
+        }
+    }
+    return resolve(sums, 1.0, 0.0, fullIntensity(world.depth()));
+}
+
+// ---- the store into the suite's pixel type ---------------------------------------
+
+// The system's one rule from float to an integer depth.
+template <class Channel> Channel storeChannel(float value, float full) {
+    const float scaled = value * full;
+    if (scaled > full) return static_cast<Channel>(full);
+    if (!(scaled >= 0.0f)) return 0; // below 0, or NaN
+    return static_cast<Channel>(scaled);
+}
+
+// The rule channel by channel, into an integer pixel type.
+template <class P> P storeByChannel(const PF_PixelFloat &p) {
+    using Channel = decltype(P{}.alpha);
+    const float full = static_cast<float>(fullIntensity(depthOf<P>()));
+    return P{storeChannel<Channel>(p.alpha, full), storeChannel<Channel>(p.red, full),
+             storeChannel<Channel>(p.green, full), storeChannel<Channel>(p.blue, full)};
+}
+
+template <class P> P store(const PF_PixelFloat &p) {
+    if constexpr (std::is_same_v<P, PF_PixelFloat>) return p;
+    else if constexpr (std::is_same_v<P, PF_Pixel>) return storeEightBit(p);
+    else return storeByChannel<P>(p);
+}
+
+// ---- the suite functions ---------------------------------------------------------
+
+template <class P> constexpr const char *suiteName() {
+    if constexpr (std::is_same_v<P, PF_Pixel>) return kPFSampling8Suite;
+    else if constexpr (std::is_same_v<P, PF_Pixel16>) return kPFSampling16Suite;
+    else return kPFSamplingFloatSuite;
+}
+
+const char *depthName(PixelDepth depth) {
+    switch (depth) {
+    case PixelDepth::Eight: return "an 8-bit";
+    case PixelDepth::Sixteen: return "a 16-bit";
+    case PixelDepth::Float: return "a float";
+    }
+    return "an unknown";
+}
+
+template <class P> PF_Err misuse(Host &host, const std::string &what) {
+    host.worlds().problemOnce(std::string(suiteName<P>()) + ": " + what);
+    return PF_Err_BAD_CALLBACK_PARAM;
+}
+
+// The world the block's source describes, of pixel type P, or null after
+// recording why not.
+template <class P> const HostWorld *sourceOf(Host &host, const PF_SampPB *params, PF_Err &err) {
+    err = PF_Err_NONE;
+    if (!params || !params->src) {
+        err = misuse<P>(host, params ? "sampling parameter block without a source world" : "null sampling parameter block");
+        return nullptr;
+    }
+    const PF_EffectWorld &src = *params->src;
+    const HostWorld *world = host.worlds().find(src);
+    if (!world) {
+        std::ostringstream text;
+        text << "no world of the host has pixels at " << src.data << " of size " << src.width << " x "
+             << src.height << ", rowbytes " << src.rowbytes;
+        err = misuse<P>(host, text.str());
+        return nullptr;
+    }
+    if (world->depth() != depthOf<P>()) {
+        std::ostringstream text;
+        text << "source world at " << src.data << " is " << depthName(world->depth()) << " world";
+        err = misuse<P>(host, text.str());
+        return nullptr;
+    }
+    return world;
+}
+
+template <class P, Filter filter>
+PF_Err sample(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB *params, P *dst_pixel) {
+    Host *host = Host::fromEffectRef(effect_ref);
+    if (!host) {
+        if (dst_pixel) *dst_pixel = P{};
+        return PF_Err_BAD_CALLBACK_PARAM;
+    }
+    if (!dst_pixel) return misuse<P>(*host, "null destination pixel");
+    *dst_pixel = P{};
+
+    Faults &faults = host->faults();
+    if (faults.anyArmed()) {
+        const auto service = filter == Filter::Area ? service::kAreaSample : service::kPointSample;
+        if (PF_Err err = faults.check(service, suiteName<P>())) return err;
+    }
+
+    PF_Err err;
+    const HostWorld *world = sourceOf<P>(*host, params, err);
+    if (!world) return err;
+
+    const double cx = x / kFixedOne, cy = y / kFixedOne;
+    switch (filter) {
+    case Filter::Nearest:
+        if (const P *p = world->pixel<P>(static_cast<A_long>(std::floor(cx + kHalfPixel)),
+                                         static_cast<A_long>(std::floor(cy + kHalfPixel))))
+            *dst_pixel = *p;
+        return PF_Err_NONE;
+    case Filter::Bilinear:
+        *dst_pixel = store<P>(bilinear<P>(*world, cx, cy));
+        return PF_Err_NONE;
+    case Filter::Area:
+        try {
+            *dst_pixel = store<P>(areaFilter(*world, cx, cy, params->x_radius / kFixedOne, params->y_radius / kFixedOne));
+        } catch (const std::bad_alloc &) {
+            return PF_Err_OUT_OF_MEMORY;
+        }
+        return PF_Err_NONE;
+    }
+    return PF_Err_NONE;
+}
+
+const PF_Sampling8Suite1 kSampling8 = {sample<PF_Pixel, Filter::Nearest>, sample<PF_Pixel, Filter::Bilinear>,
+                                       sample<PF_Pixel, Filter::Area>};
+const PF_Sampling16Suite1 kSampling16 = {sample<PF_Pixel16, Filter::Nearest>, sample<PF_Pixel16, Filter::Bilinear>,
+                                         sample<PF_Pixel16, Filter::Area>};
+const PF_SamplingFloatSuite1 kSamplingFloat = {sample<PF_PixelFloat, Filter::Nearest>,
+                                               sample<PF_PixelFloat, Filter::Bilinear>,
+                                               sample<PF_PixelFloat, Filter::Area>};
+
+} // namespace
+
+PF_PixelFloat areaFilter(const HostWorld &world, double x, double y, double rx, double ry) {
+    // NaN radii fall back to the smallest box too.
+    rx = rx > kHalfPixel ? rx : kHalfPixel;
+    ry = ry > kHalfPixel ? ry : kHalfPixel;
+    const AreaTable &table = world.areaTable();
+    // The table puts pixel i at [i, i + 1): shift by half a pixel.
+    const BoxSums sums = table.integrate(x - rx + kHalfPixel, y - ry + kHalfPixel, x + rx + kHalfPixel,
+                                         y + ry + kHalfPixel);
+    return resolve(sums, 4.0 * rx * ry, table.alphaNoise(), fullIntensity(world.depth()));
+}
+
+static_assert(sizeof(PF_PixelFloat) == 4 * sizeof(float) && sizeof(PF_Pixel) == 4);
+
+PF_Pixel storeEightBit(const PF_PixelFloat &p) {
+#if defined(__SSE2__)
+    // The rule on four lanes at once. max(x, 0) gives its second operand
+    // when x is NaN, as the rule's 0 for NaN; min(x, 255) leaves 255 at 255.
+    float channels[4];
+    std::memcpy(channels, &p, sizeof channels);
+    const __m128 full = _mm_set1_ps(255.0f);
+    const __m128 scaled = _mm_mul_ps(_mm_loadu_ps(channels), full);
+    const __m128 clamped = _mm_min_ps(_mm_max_ps(scaled, _mm_setzero_ps()), full);
+    const __m128i words = _mm_cvttps_epi32(clamped);
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(words, words), _mm_setzero_si128());
+    const std::uint32_t packed = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
+    PF_Pixel out;
+    std::memcpy(&out, &packed, sizeof out);
+    return out;
+#else
+    return storeByChannel<PF_Pixel>(p);
+#endif
+}
+
+const PF_Sampling8Suite1 &sampling8Suite1() { return kSampling8; }
+const PF_Sampling16Suite1 &sampling16Suite1() { return kSampling16; }
+const PF_SamplingFloatSuite1 &samplingFloatSuite1() { return kSamplingFloat; }
+
+void installSamplingSuites(SuiteRegistry &suites) {
+    suites.add(kPFSampling8Suite, kPFSampling8SuiteVersion1, &kSampling8);
+    suites.add(kPFSampling16Suite, kPFSampling16SuiteVersion1, &kSampling16);
+    suites.add(kPFSamplingFloatSuite, kPFSamplingFloatSuiteVersion1, &kSamplingFloat);
+}
+
+} // namespace headless

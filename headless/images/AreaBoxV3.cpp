@@ -1,0 +1,20 @@
+// The area table's box sums built for x86-64-v3, where the build asks for it;
+// run only where the processor has it.
+#include "headless/images/AreaBox.h"
+
+#if defined(VELTRIX_AREA_BOX_V3)
+#define AREA_BOX_NAMESPACE area_box_v3
+#include "headless/images/AreaBoxKernel.inl"
+#undef AREA_BOX_NAMESPACE
+
+namespace headless {
+namespace area_box_v3 {
+BoxSums whole(const std::uint64_t *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
+BoxSums whole(const double *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
+BoxSums whole(const std::uint32_t *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
+BoxSums quad(const HostWorld &world, const TableBox &box) { return integerQuadBox(world, box); }
+BoxSums rows(const std::uint64_t *const (&rows)[4], const TableBox &box) { return combineRows<true>(rows, box); }
+BoxSums rows(const double *const (&rows)[4], const TableBox &box) { return combineRows<true>(rows, box); }
+} // namespace area_box_v3
+} // namespace headless
+#endif

@@ -1,0 +1,117 @@
+// AreaTable: the summed-area table of one world, which gives the integral of
+// its pixels over any axis-aligned box in constant time, whatever the box's
+// size.
+//
+// The image is taken as piecewise constant: here pixel (i, j) is the square
+// [i, i + 1) x [j, j + 1) (the sampler shifts its coordinates by half a pixel
+// to put pixel centres on integers). Outside the world everything is 0. What
+// is integrated per pixel is its alpha and its colour times alpha, so a box
+// yields the alpha-weighted sums the area filter divides.
+//
+// The table holds S(i, j), the sums over all pixels left of column i and
+// above row j, for i in [0, width] and j in [0, height]. The integral from the
+// origin to a point inside a cell is bilinear in that cell, so a box with
+// fractional edges is exact from 16 table entries: the whole pixels inside it,
+// the partly covered edge columns and rows weighted by their coverage, and the
+// four partly covered corner pixels.
+//
+// Precision. For 8-bit and 16-bit worlds the table is unsigned 64-bit
+// integers: exact for every world the host makes (at most 30000 x 30000
+// pixels of at most 65535 x 65535 per channel product); every partial sum a
+// box needs is formed exactly in integers before it is weighted in double (an
+// 8-bit table held whole keeps 32-bit words and forms the same integers from
+// them, NarrowAreaTable.h). For
+// float worlds the table is double, summed with compensation, so each entry is
+// within a few units in the last place of the sums of magnitudes; alphaNoise()
+// bounds what that leaves in a box's alpha sum, and the sampler takes a box
+// whose alpha sum is within it as transparent. Non-finite float channels count
+// as 0, so that one bad pixel cannot spoil every box below and right of it.
+//
+// Memory: four 8-byte sums per pixel (a 3840 x 2160 world: about 265 MB);
+// 8-bit worlds held whole keep four 4-byte words per pixel instead, and the
+// exact sums of every 256th row and column (NarrowAreaTable.h).
+// A table of more than kRollingFromBytes is not held whole (unless its world
+// asks for that, as most layers do): its rows live in a window that follows
+// the samples (RollingRows.h), made as samples reach them from the pixels as
+// they are then, with entries equal to the whole table's bit for bit. A blur
+// sweeping a large image then holds a few hundred rows instead of the
+// image's worth.
+//
+// A box of an 8-bit or 16-bit world held whole whose edges fall in
+// neighbouring columns and rows (the commonest box of a magnified texture)
+// is summed from its four pixels instead, which gives the same bits: the
+// pixels must not change while the table is current (between two of the
+// boundaries where the effect may write).
+//
+// Thread safety: any number of threads may integrate at once.
+#pragma once
+
+#include "headless/images/HostWorld.h"
+#include "headless/images/RollingRows.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace headless {
+
+class NarrowAreaTable;
+
+// Sums over a box, in the world's own channel units (0..255, 0..32768 or
+// float): alpha is the sum of alpha times covered area, the colours the sums
+// of colour times alpha times covered area.
+struct BoxSums {
+    double alpha = 0, red = 0, green = 0, blue = 0;
+};
+
+class AreaTable {
+public:
+    // Whole: every row made now. Rolling: rows made as samples reach them.
+    // BySize: rolling for tables of more than kRollingFromBytes.
+    enum class Storage { Whole, Rolling, BySize };
+    static constexpr std::size_t kRollingFromBytes = std::size_t{32} << 20;
+
+    // The table of `world`'s pixels, labelled with `generation`. A rolling
+    // table reads the pixels as it goes: they must not change while it
+    // lives (a new generation gets a new table). Throws std::bad_alloc when
+    // the memory is not there.
+    AreaTable(const HostWorld &world, std::uint64_t generation, Storage storage = Storage::BySize);
+    ~AreaTable();
+
+    // Whether `world`'s table is held as a rolling window when stored BySize.
+    static bool rollsBySize(const HostWorld &world);
+
+    std::uint64_t generation() const { return generation_; }
+    A_long width() const { return width_; }
+    A_long height() const { return height_; }
+
+    // The sums over [x0, x1] x [y0, y1] (pixel (i, j) being [i, i + 1) x
+    // [j, j + 1)); the part outside the world contributes nothing, an empty
+    // or inverted box gives zeros. NaN bounds give zeros.
+    BoxSums integrate(double x0, double y0, double x1, double y1) const;
+
+    // A bound on the rounding error of any box's alpha sum: 0 for integer
+    // tables.
+    double alphaNoise() const { return alphaNoise_; }
+
+    // Whether the rows live in a window, and how many rows' memory the table
+    // holds now.
+    bool rolling() const { return rollingExact_ || rollingReal_; }
+    std::size_t rowsHeld() const;
+
+private:
+    const HostWorld &world_; // whose pixels give small boxes
+
+    std::uint64_t generation_;
+    A_long width_;
+    A_long height_;
+    // (width + 1) x (height + 1) entries of four sums (alpha, then red, green
+    // and blue times alpha), row by row; one of these is used.
+    std::unique_ptr<NarrowAreaTable> narrow_; // 8-bit worlds held whole
+    std::unique_ptr<std::uint64_t[]> exact_;  // 16-bit worlds held whole
+    std::unique_ptr<double[]> real_;          // float worlds held whole
+    std::unique_ptr<RollingRows<std::uint64_t>> rollingExact_;
+    std::unique_ptr<RollingRows<double>> rollingReal_;
+    double alphaNoise_ = 0;
+};
+
+} // namespace headless

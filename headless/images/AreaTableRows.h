@@ -1,0 +1,59 @@
+// AreaTableRows: the rows of a world's summed-area table (AreaTable.h), made
+// one after another, row j + 1 from row j and pixel row j. Both ways the host
+// keeps a table go through it, so a table held whole and one held as a
+// rolling window (RollingRows.h) have the same entries, bit for bit.
+//
+// T is std::uint64_t for 8-bit and 16-bit worlds (exact sums) and double for
+// float worlds (compensated sums; the compensation of every column is carried
+// from row to row and belongs to the state). Every row is (width + 1) entries
+// of four sums: alpha, then red, green and blue times alpha.
+//
+// Thread safety: one thread at a time; the world's pixels must not change
+// while rows are being made.
+#pragma once
+
+#include "headless/images/HostWorld.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace headless {
+
+inline constexpr std::size_t kAreaSums = 4; // alpha, red * alpha, green * alpha, blue * alpha
+
+template <class T> class AreaTableRows {
+public:
+    // Starts at row 0 (all zeros). Throws std::bad_alloc.
+    explicit AreaTableRows(const HostWorld &world);
+
+    // Entries in a row: (width + 1) * kAreaSums.
+    std::size_t stride() const { return sums_.size(); }
+    // The row made last, and its values.
+    A_long current() const { return row_; }
+    const T *values() const { return sums_.data(); }
+    // Makes the next row. Only while current() < the world's height.
+    void advance();
+
+    // Where making the rows stands after the current row, enough to go on
+    // from there: stateSize() values (the row's sums, then, for float worlds,
+    // the columns' compensation).
+    std::size_t stateSize() const { return sums_.size() + compensation_.size(); }
+    void saveState(T *state) const;
+    // Goes back (or on) to a state saved after row `row`.
+    void restoreState(A_long row, const T *state);
+
+private:
+    const HostWorld &world_;
+    A_long row_ = 0;
+    std::vector<T> sums_;
+    std::vector<double> compensation_;
+};
+
+// The sum of |alpha| over a float world, as the area table's noise bound
+// needs it (non-finite alpha counting as 0).
+double absoluteAlphaSum(const HostWorld &world);
+
+extern template class AreaTableRows<std::uint64_t>;
+extern template class AreaTableRows<double>;
+
+} // namespace headless

@@ -1,0 +1,196 @@
+#include "headless/images/HostWorld.h"
+
+#include "headless/images/AreaTable.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <mutex>
+#include <stdexcept>
+
+namespace headless {
+
+namespace {
+constexpr unsigned char kGarbageByte = 0xA5;
+
+// The memory of the last image-sized world to go, kept for the next world of
+// the same size: a host rendering frame after frame reuses its output's memory
+// instead of having the system map and clear it anew every frame. A request
+// of another size lets it go first, so that it never adds to what is held.
+constexpr std::size_t kSpareFromBytes = std::size_t{1} << 20;
+struct Spare {
+    std::mutex mutex;
+    std::unique_ptr<std::byte[]> storage;
+    std::size_t bytes = 0;
+};
+// Never destroyed: a world may still go while the program exits.
+Spare &spare() {
+    static Spare *const instance = new Spare;
+    return *instance;
+}
+
+std::unique_ptr<std::byte[]> takeStorage(std::size_t bytes) {
+    if (bytes >= kSpareFromBytes) {
+        std::unique_ptr<std::byte[]> kept;
+        std::size_t keptBytes = 0;
+        {
+            Spare &s = spare();
+            std::lock_guard lock(s.mutex);
+            kept = std::move(s.storage);
+            keptBytes = s.bytes;
+        }
+        if (kept && keptBytes == bytes) return kept;
+        kept.reset();
+    }
+    return std::unique_ptr<std::byte[]>(new std::byte[bytes]);
+}
+
+void giveBackStorage(std::unique_ptr<std::byte[]> storage, std::size_t bytes) {
+    if (!storage || bytes < kSpareFromBytes) return;
+    Spare &s = spare();
+    std::lock_guard lock(s.mutex);
+    s.storage.swap(storage);
+    s.bytes = bytes;
+    // The spare it replaces goes with `storage`, after the lock.
+}
+
+A_long paddedRowbytes(PixelDepth depth, A_long width) {
+    const std::size_t bytes = static_cast<std::size_t>(width) * bytesPerPixel(depth) + HostWorld::kRowPadding;
+    return static_cast<A_long>((bytes + 15) / 16 * 16);
+}
+} // namespace
+
+std::size_t bytesPerPixel(PixelDepth depth) {
+    switch (depth) {
+    case PixelDepth::Eight: return sizeof(PF_Pixel);
+    case PixelDepth::Sixteen: return sizeof(PF_Pixel16);
+    case PixelDepth::Float: return sizeof(PF_PixelFloat);
+    }
+    return 0;
+}
+
+double fullIntensity(PixelDepth depth) {
+    switch (depth) {
+    case PixelDepth::Eight: return 255.0;
+    case PixelDepth::Sixteen: return 32768.0;
+    case PixelDepth::Float: return 1.0;
+    }
+    return 1.0;
+}
+
+PF_PixelFormat pixelFormatOf(PixelDepth depth) {
+    switch (depth) {
+    case PixelDepth::Eight: return PF_PixelFormat_ARGB32;
+    case PixelDepth::Sixteen: return PF_PixelFormat_ARGB64;
+    case PixelDepth::Float: return PF_PixelFormat_ARGB128;
+    }
+    return PF_PixelFormat_INVALID;
+}
+
+bool depthFromPixelFormat(PF_PixelFormat format, PixelDepth &depth) {
+    switch (format) {
+    case PF_PixelFormat_ARGB32: depth = PixelDepth::Eight; return true;
+    case PF_PixelFormat_ARGB64: depth = PixelDepth::Sixteen; return true;
+    case PF_PixelFormat_ARGB128: depth = PixelDepth::Float; return true;
+    default: return false;
+    }
+}
+
+bool depthFromWorldType(AEGP_WorldType type, PixelDepth &depth) {
+    switch (type) {
+    case AEGP_WorldType_8: depth = PixelDepth::Eight; return true;
+    case AEGP_WorldType_16: depth = PixelDepth::Sixteen; return true;
+    case AEGP_WorldType_32: depth = PixelDepth::Float; return true;
+    default: return false;
+    }
+}
+
+HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fill) : depth_(depth) {
+    if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide)
+        throw std::invalid_argument("world size out of range");
+    const A_long rowbytes = paddedRowbytes(depth, width);
+    const std::size_t bytes = std::max<std::size_t>(static_cast<std::size_t>(rowbytes) * height, 16);
+    storage_ = takeStorage(bytes);
+    storageBytes_ = bytes;
+
+    if (fill == WorldFill::Clear) {
+        std::memset(storage_.get(), 0, bytes);
+    } else {
+        std::memset(storage_.get(), kGarbageByte, bytes);
+        if (depth == PixelDepth::Float) {
+            const PF_PixelFloat nan{std::numeric_limits<float>::quiet_NaN(),
+                                    std::numeric_limits<float>::quiet_NaN(),
+                                    std::numeric_limits<float>::quiet_NaN(),
+                                    std::numeric_limits<float>::quiet_NaN()};
+            for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
+                auto *row = reinterpret_cast<PF_PixelFloat *>(storage_.get() + y * rowbytes);
+                for (A_long x = 0; x < width; ++x) row[x] = nan;
+            }
+        }
+    }
+
+    desc_.data = storage_.get();
+    desc_.rowbytes = rowbytes;
+    desc_.width = width;
+    desc_.height = height;
+    desc_.extent_hint = {0, 0, width, height};
+    desc_.pix_aspect_ratio = {1, 1};
+    desc_.world_flags = depth == PixelDepth::Sixteen ? PF_WorldFlags{PF_WorldFlag_DEEP} : PF_WorldFlags{0};
+}
+
+HostWorld::~HostWorld() { giveBackStorage(std::move(storage_), storageBytes_); }
+
+bool HostWorld::describedBy(const PF_EffectWorld &desc) const {
+    return desc.data == desc_.data && desc.width == desc_.width && desc.height == desc_.height &&
+           desc.rowbytes == desc_.rowbytes;
+}
+
+void HostWorld::setWriteable(bool writeable) {
+    if (writeable) desc_.world_flags |= PF_WorldFlag_WRITEABLE;
+    else desc_.world_flags &= ~static_cast<PF_WorldFlags>(PF_WorldFlag_WRITEABLE);
+}
+
+void *HostWorld::address(A_long x, A_long y) const {
+    if (x < 0 || y < 0 || x >= desc_.width || y >= desc_.height) return nullptr;
+    return storage_.get() + static_cast<std::size_t>(y) * desc_.rowbytes + static_cast<std::size_t>(x) * bytesPerPixel();
+}
+
+bool HostWorld::copyPixelsFrom(const HostWorld &other) {
+    if (other.depth_ != depth_ || other.width() != width() || other.height() != height()) return false;
+    const std::size_t rowBytes = static_cast<std::size_t>(width()) * bytesPerPixel();
+    for (A_long y = 0; y < height(); ++y) std::memcpy(row(y), other.row(y), rowBytes);
+    pixelsChanged();
+    return true;
+}
+
+const AreaTable &HostWorld::areaTable() const {
+    // The common case takes no lock: the current table, published with
+    // release order once it was complete.
+    const AreaTable *table = table_.load(std::memory_order_acquire);
+    if (table && table->generation() == generation()) return *table;
+
+    std::lock_guard lock(tableMutex_);
+    const std::uint64_t wanted = generation();
+    table = table_.load(std::memory_order_acquire);
+    if (table && table->generation() == wanted) return *table; // another thread built it meanwhile
+    auto fresh = std::make_unique<const AreaTable>(
+        *this, wanted, tableHeldWhole_ ? AreaTable::Storage::Whole : AreaTable::Storage::BySize);
+    table = fresh.get();
+    tables_.push_back(std::move(fresh));
+    builds_.fetch_add(1, std::memory_order_relaxed);
+    table_.store(table, std::memory_order_release);
+    return *table;
+}
+
+void HostWorld::dropStaleTables() {
+    std::lock_guard lock(tableMutex_);
+    const AreaTable *current = table_.load(std::memory_order_acquire);
+    // The current table is stale too once the pixels moved on since it was built.
+    if (current && current->generation() != generation()) {
+        table_.store(nullptr, std::memory_order_release);
+        current = nullptr;
+    }
+    std::erase_if(tables_, [&](const std::unique_ptr<const AreaTable> &table) { return table.get() != current; });
+}
+
+} // namespace headless

@@ -1,0 +1,130 @@
+// RollingRows: the rows of a large summed-area table, held as a window of
+// consecutive rows that follows the samples instead of all at once.
+//
+// Samplers sweeping an image read rows near the one they are on; a box
+// needs only its top and bottom rows. The window makes rows as samples reach
+// them (AreaTableRows, so the entries equal those of a whole table bit for
+// bit) and reuses the memory of rows it leaves behind. A sample reaching
+// behind the window widens it and starts again from the nearest checkpoint
+// (the making's state every few rows), so the window settles at the span the
+// samples actually use: a blur of radius r on an image swept by two threads
+// holds about 2r rows plus the rows between the threads, not the image.
+//
+// Thread safety: read() may be called from any number of threads at once.
+// Reading takes no lock while the rows are held: each row's memory carries a
+// sequence number that is odd while the row is rewritten, and a read whose
+// rows changed under it is done again under the lock. Rows are made under
+// the lock. The world's pixels must not change while the window lives.
+#pragma once
+
+#include "headless/images/AreaTableRows.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace headless {
+
+template <class T> class RollingRows {
+public:
+    // Throws std::bad_alloc.
+    explicit RollingRows(const HostWorld &world);
+    ~RollingRows();
+    RollingRows(const RollingRows &) = delete;
+    RollingRows &operator=(const RollingRows &) = delete;
+
+    // Calls read(r0, r1, r2, r3) with the values of table rows `rows` (each
+    // in [0, height]) and returns what it returns. `read` must read every
+    // value atomically (a relaxed std::atomic_ref load), must not keep the
+    // pointers, and may be called more than once: only the last call's result
+    // is returned. Throws std::bad_alloc when a row's memory is not there.
+    template <class Read> auto read(const A_long (&rows)[4], Read &&read) const;
+
+    // Rows whose memory is allocated now (the window never gives memory back
+    // before it dies), and how often the window had to start again.
+    std::size_t rowsAllocated() const;
+    long restarts() const;
+
+private:
+    struct Slot {
+        std::atomic<std::uint64_t> sequence{0}; // odd while the row is rewritten
+        std::atomic<A_long> row{-1};
+        T *values = nullptr; // stride() entries in a chunk's memory
+    };
+    // Row memory comes in chunks of several rows: a window that widens
+    // allocates a few times, not once per row.
+    struct Chunk {
+        std::unique_ptr<Slot[]> slots;
+        std::unique_ptr<T[]> values;
+    };
+
+    // Holds rows [first, last] in the window (under mutex_).
+    void hold(A_long first, A_long last) const;
+    void restartAt(A_long first) const;
+    void makeThrough(A_long last, A_long keepFrom, A_long wanted) const;
+    void keepCurrent(A_long wanted) const;
+    void saveCheckpointIfDue() const;
+    void addSlots() const;
+    void dropWindow() const;
+
+    const A_long rows_; // height + 1
+    const A_long checkpointSpacing_;
+    std::unique_ptr<std::atomic<Slot *>[]> slotOfRow_;
+
+    mutable std::mutex mutex_; // guards everything below
+    mutable AreaTableRows<T> maker_;
+    // The maker's state after rows 0, spacing, 2 spacing, ... (those reached
+    // so far), in one block allocated up front.
+    std::unique_ptr<T[]> checkpoints_;
+    mutable std::size_t checkpointsSaved_ = 0;
+    mutable std::vector<Chunk> chunks_;
+    mutable std::size_t slotCount_ = 0;
+    mutable std::vector<Slot *> free_;
+    mutable A_long first_ = 0, last_ = -1; // the window; empty when last_ < first_
+    mutable A_long capacity_;
+    mutable long restarts_ = 0;
+};
+
+template <class T> template <class Read> auto RollingRows<T>::read(const A_long (&rows)[4], Read &&read) const {
+    // Without the lock: every row held, none rewritten while it was read.
+    const Slot *slots[4];
+    std::uint64_t sequences[4];
+    bool held = true;
+    for (int k = 0; k < 4 && held; ++k) {
+        const Slot *slot = slotOfRow_[rows[k]].load(std::memory_order_acquire);
+        if (!slot) {
+            held = false;
+            break;
+        }
+        sequences[k] = slot->sequence.load(std::memory_order_acquire);
+        held = (sequences[k] & 1) == 0 && slot->row.load(std::memory_order_relaxed) == rows[k];
+        slots[k] = slot;
+    }
+    if (held) {
+        auto result = read(slots[0]->values, slots[1]->values, slots[2]->values, slots[3]->values);
+        std::atomic_thread_fence(std::memory_order_acquire);
+        bool unchanged = true;
+        for (int k = 0; k < 4; ++k)
+            unchanged = unchanged && slots[k]->sequence.load(std::memory_order_relaxed) == sequences[k];
+        if (unchanged) return result;
+    }
+    // Under the lock: make the rows, then read them while nothing can move.
+    std::lock_guard lock(mutex_);
+    A_long first = rows[0], last = rows[0];
+    for (A_long row : rows) {
+        first = std::min(first, row);
+        last = std::max(last, row);
+    }
+    hold(first, last);
+    return read(slotOfRow_[rows[0]].load(std::memory_order_relaxed)->values,
+                slotOfRow_[rows[1]].load(std::memory_order_relaxed)->values,
+                slotOfRow_[rows[2]].load(std::memory_order_relaxed)->values,
+                slotOfRow_[rows[3]].load(std::memory_order_relaxed)->values);
+}
+
+extern template class RollingRows<std::uint64_t>;
+extern template class RollingRows<double>;
+
+} // namespace headless
