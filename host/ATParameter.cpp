@@ -1,5 +1,7 @@
 #include "host/ATParameter.h"
 
+#include "host/HostNumbers.h"
+
 #include <cstring>
 
 namespace {
@@ -7,10 +9,6 @@ constexpr double kFixedOne = 65536.0;
 constexpr double kRadiansPerDegree = 0.017453292519943295; // pi / 180
 
 double fixedToDouble(PF_Fixed value) { return static_cast<double>(value) / kFixedOne; }
-
-double ratio(const PF_RationalScale &scale) {
-    return static_cast<double>(scale.num) / static_cast<double>(scale.den);
-}
 } // namespace
 
 ATParameter::ATParameter(const PF_InData *in_data) : in_data_(in_data) {
@@ -66,7 +64,7 @@ double ATParameter::valueFromPointX(PF_ParamIndex index) {
 
 double ATParameter::valueFromPointX(PF_ParamIndex index, A_long time) {
     const PF_Fixed x = param(index, time).u.td.x_value;
-    return fixedToDouble(x) / ratio(in_data_ ? in_data_->downsample_x : PF_RationalScale{1, 1});
+    return fixedToDouble(x) / RatioOf(in_data_ ? in_data_->downsample_x : PF_RationalScale{1, 1});
 }
 
 double ATParameter::valueFromPointY(PF_ParamIndex index) {
@@ -75,7 +73,7 @@ double ATParameter::valueFromPointY(PF_ParamIndex index) {
 
 double ATParameter::valueFromPointY(PF_ParamIndex index, A_long time) {
     const PF_Fixed y = param(index, time).u.td.y_value;
-    return fixedToDouble(y) / ratio(in_data_ ? in_data_->downsample_y : PF_RationalScale{1, 1});
+    return fixedToDouble(y) / RatioOf(in_data_ ? in_data_->downsample_y : PF_RationalScale{1, 1});
 }
 
 double ATParameter::angleInRadian(PF_ParamIndex index) {

@@ -39,7 +39,8 @@ PF_Err HandleChangedParam(PF_InData *in_data, PF_OutData *out_data, PF_ParamDef 
 PF_Err UpdataParamsUI(PF_InData *in_data, PF_OutData *out_data, PF_ParamDef *params[],
                       PF_LayerDef *output);
 
-// Rendering: the smart-render pair does the work; the classic render draws nothing.
+// Rendering: the smart-render pair does the work (SmartRender.cpp); the classic
+// render draws nothing (ClassicRender.cpp).
 PF_Err PreRender(PF_InData *in_data, PF_OutData *out_data, PF_PreRenderExtra *extra);
 PF_Err SmartRender(PF_InData *in_data, PF_OutData *out_data, PF_SmartRenderExtra *extra);
 PF_Err Render(PF_InData *in_data, PF_OutData *out_data, PF_ParamDef *params[],

@@ -5,6 +5,7 @@
 
 #include "host/ATParameter.h"
 #include "host/Handlers.h"
+#include "host/HostNumbers.h"
 #include "host/ParamIds.h"
 #include "imaging/DofComposite.h"
 #include "imaging/World.h"
@@ -31,11 +32,6 @@ bool IsEmptyRect(const PF_LRect &r) { return r.left >= r.right || r.top >= r.bot
 
 // A layer description names a layer when its first pointer field is set.
 bool NamesLayer(const PF_LayerDef &layer) { return layer.reserved0 != nullptr; }
-
-double Ratio(const PF_RationalScale &scale)
-{
-    return static_cast<double>(scale.num) / static_cast<double>(scale.den);
-}
 
 // The three per-pixel passes of one output pixel type.
 struct Passes {
@@ -229,9 +225,9 @@ PF_Err SmartRender(PF_InData *in_data, PF_OutData *, PF_SmartRenderExtra *extra)
     if (!err) err = QueryPixelFormat(suites, output, format);
 
     Record info(in_data);
-    info.downsampleX = Ratio(in_data->downsample_x);
-    info.downsampleY = Ratio(in_data->downsample_y);
-    info.pixelAspect = Ratio(in_data->pixel_aspect_ratio);
+    info.downsampleX = RatioOf(in_data->downsample_x);
+    info.downsampleY = RatioOf(in_data->downsample_y);
+    info.pixelAspect = RatioOf(in_data->pixel_aspect_ratio);
     info.pixelFormat = format;
     if (!err) err = ConstructRenderInfo(in_data, info);
 

@@ -44,9 +44,11 @@ struct Layout {
     bool flip;      // "Flip Vertical"
 };
 
-// u period P = sqrt(d^2 - 1) (|k| - 1) + 1 at normalised height d. A hit a
-// rounding error inside a vertex (|d| < 1) counts as the vertex.
-inline double UPeriod(double openFactor, double d)
+// Where u wraps around at the hit, the period that places the lookup's seam
+// and wraps each repetition's twisted u: P = sqrt(d^2 - 1) (|k| - 1) + 1 at
+// the hit's normalised height d. A hit a rounding error inside a vertex
+// (|d| < 1) counts as the vertex.
+inline double SeamUPeriodAtHit(double openFactor, double d)
 {
     return std::sqrt(std::max(0.0, d * d - 1.0)) * (std::fabs(openFactor) - 1.0) + 1.0;
 }
@@ -204,7 +206,7 @@ int TopologycalSampling(const Record &info, const RowReach &reach, const Vector3
     const PF_SampPB pb = MakeSampPB(rx, ry, texture);
     const auto &ext = info.extension;
     const Layout layout{ext.interval, ext.screwTurns,
-                        UPeriod(info.openFactor, pn.getZ()),
+                        SeamUPeriodAtHit(info.openFactor, pn.getZ()),
                         static_cast<double>(texture->height), ext.flipVertical};
     const int nh = reach.repetition();
 

@@ -1,5 +1,6 @@
 #include "scene/Camera.h"
 
+#include "host/HostNumbers.h"
 #include "host/ParamIds.h"
 #include "scene/AEO_CameraLayer.h"
 #include "scene/AEO_Composition.h"
@@ -12,8 +13,6 @@ using Vectormath::Aos::Vector3;
 using Vectormath::Aos::Vector4;
 
 namespace {
-
-constexpr double kFixedToDouble = 1.52587890625e-05; // 1 / 65536
 
 // The composition's centre as the x and y of the image plane, in float.
 Vector3 ImagePlane(const SceneComposition &scene, double eyeDistance) {

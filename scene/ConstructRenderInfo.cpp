@@ -19,6 +19,7 @@
 // an open command context, before any pixel is traced.
 
 #include "host/ATParameter.h"
+#include "host/HostNumbers.h"
 #include "host/ParamIds.h"
 #include "host/SDK.h"
 #include "scene/AEO_Composition.h"
@@ -39,7 +40,6 @@ namespace {
 
 using Info = RenderInfoTemplate<Hyperboloid>;
 
-constexpr double kFixedToDouble = 1.52587890625e-05; // 1 / 65536
 constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
 constexpr double kRadiansPerDegree = 0.017453292519943295; // pi / 180
@@ -61,10 +61,6 @@ double HostSqrt(const PF_InData *in_data, double x) {
     if (in_data && in_data->utils && in_data->utils->ansi.sqrt)
         return in_data->utils->ansi.sqrt(x);
     return std::sqrt(x);
-}
-
-double Ratio(const PF_RationalScale &scale) {
-    return static_cast<double>(scale.num) / static_cast<double>(scale.den);
 }
 
 double FixedValue(ATParameter &params, PF_ParamIndex index) {
@@ -123,8 +119,8 @@ void SetupOpening(const PF_InData *in_data, ATParameter &params, Info &info) {
 void SetupTextureSize(const PF_InData *in_data, ATParameter &params, Info &info) {
     const PF_LayerDef texture = params.param(PARAM_TEXTURE).u.ld;
     if (texture.reserved0) {
-        info.textureWidth = texture.width / Ratio(in_data->downsample_x);
-        info.textureHeight = texture.height / Ratio(in_data->downsample_y);
+        info.textureWidth = texture.width / RatioOf(in_data->downsample_x);
+        info.textureHeight = texture.height / RatioOf(in_data->downsample_y);
     } else {
         info.textureWidth = in_data->width;
         info.textureHeight = in_data->height;

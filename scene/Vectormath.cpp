@@ -33,6 +33,10 @@ float cofactor(const float a[4][4], const PairMinors &minors01, const PairMinors
         if (i != row) r[n++] = i;
     const bool leftPairRemoved = col < 2;
     const PairMinors &pair = leftPairRemoved ? minors23 : minors01;
+    // The minor's column outside the precomputed pair is col's partner in its
+    // own pair, {0, 1} or {2, 3}: 1 - col or 5 - col, since each pair's two
+    // indices sum to 1 or to 5. It is the minor's first column (col < 2) or
+    // its last, and both expand with the signs +, -, + down the rows.
     const int other = leftPairRemoved ? 1 - col : 5 - col;
     const float minor = a[r[0]][other] * pair.d[r[1]][r[2]] - a[r[1]][other] * pair.d[r[0]][r[2]] +
                         a[r[2]][other] * pair.d[r[0]][r[1]];

@@ -34,7 +34,7 @@ inline double NormalisedHeight(double scaled, double v)
 // scales the surface about the fixed point, so a ring of the opened surface
 // is (k - 1) rho + 1 texture widths long. 1 when k = 1. Points a rounding
 // error inside a vertex (|d| < 1) count as the vertex.
-inline double UPeriod(double k, double d)
+inline double OpenedSurfaceUPeriod(double k, double d)
 {
     return (k - 1.0) * std::sqrt(std::max(0.0, d * d - 1.0)) + 1.0;
 }
@@ -99,7 +99,7 @@ double Hyperboloid::openedU(const RenderInfoTemplate<Hyperboloid> &info, double 
     const double k = info.openFactor;
     const double u0 = info.fixedPointU;
     const double d = NormalisedHeight(info.textureHeight * k * v / radii.getZ(), v);
-    const double period = UPeriod(k, d);
+    const double period = OpenedSurfaceUPeriod(k, d);
     u = (u - u0) * period + u0;
     u += info.textureSlide;
     return WrapIntoPeriod(u, period);
@@ -183,7 +183,7 @@ int ExtraRenderInfo<Hyperboloid>::ExtensionInfo::modifyUVByExtendedCylinder(
     const double twists = n < 0 ? static_cast<double>(n) + 1.0 : static_cast<double>(n);
     u += twists * screwTurns;
     const double d = pn.getZ();
-    u = WrapIntoPeriod(u, UPeriod(info.openFactor, d));
+    u = WrapIntoPeriod(u, OpenedSurfaceUPeriod(info.openFactor, d));
 
     v -= n * (1.0 + interval);
     if (n < 0) v -= interval; // head-side gaps lie on the vertex side of each copy

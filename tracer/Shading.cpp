@@ -1,3 +1,11 @@
+// Shading of one surface hit (see Shading.h). The file reads top-down:
+// Ray_GetColor first, as the list of its steps, then each step in the order
+// it is called, each followed by the helpers it calls. Small shared helpers
+// and the forward declarations of the steps come first.
+//
+// Thread safety: as Shading.h states; every function here keeps its working
+// values on the stack.
+
 #include "tracer/Shading.h"
 
 #include "imaging/AreaSample.h"
@@ -44,6 +52,14 @@ struct Hit {
     double u, v; // texture coordinates after opening (and, for the ramp, repetition)
 };
 
+// Where the reflection map is read and over how large a box, in map pixels.
+struct MapLookup {
+    double x, y;   // position
+    double rx, ry; // radii
+};
+
+// ---- small helpers used by several steps -------------------------------------------
+
 inline bool InUnitSquare(double u, double v) { return u >= 0.0 && u < 1.0 && v >= 0.0 && v < 1.0; }
 
 // q clamped to [0, 1]; a quotient that is not a number counts as 0.
@@ -53,16 +69,96 @@ inline double Clamp01(double q)
     return q < 1.0 ? q : 1.0;
 }
 
-// A footprint radius the host can take: one that cannot be measured (a
-// grazing or head-on reflection) becomes a point sample.
-inline double FiniteOrZero(double r) { return std::isfinite(r) ? r : 0.0; }
-
 // Metal tints the highlights and reflections with the surface colour.
 inline Rgb MetalTint(const PF_PixelFloat &base, float metal)
 {
     const float plain = 1.0f - metal;
     return {base.red * metal + plain, base.green * metal + plain, base.blue * metal + plain};
 }
+
+// ---- the steps, in the order Ray_GetColor calls them --------------------------------
+
+Hit LocateHit(const Record &info, const Ray &ray, double t, double &rawV);
+bool CanSkipHitOutOfTextureReach(const Record &info, const RowReach &reach);
+
+template <class P>
+bool BaseColour(const Record &info, const Ray &ray, double t, double rawV, const RowReach &reach,
+                Hit &hit, PF_PixelFloat &base);
+void AddNormal(const Record &info, Hit &hit);
+template <class P>
+bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
+                   const RowReach &reach, Hit &hit, PF_PixelFloat &base);
+bool LookupAlwaysFetches(const Record &info, const RowReach &reach);
+bool CanSkipFootprintBoundOutOfReach(const Record &info, const Ray &ray, double t,
+                                     const RowReach &reach, const Hit &hit);
+bool CanSkipLookupOutOfReach(const RowReach &reach, double ry);
+void AddU(const Record &info, double rawV, Hit &hit);
+bool RampColour(const Record &info, Hit &hit, PF_PixelFloat &base);
+
+template <class P>
+PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF_PixelFloat &base);
+Vector3 FacingViewer(const Vector3 &n, const Vector3 &d);
+Rgb Emission(const Record &info, const PF_PixelFloat &base);
+template <class P>
+void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vector3 &n,
+              const Vector3 &d, const PF_PixelFloat &base, Rgb &acc);
+// GetLightPower (Shading.h)
+double Falloff(const Record &info, double dist);
+template <class P>
+Rgb ShadowFactors(const Record &info, const vLight &light, const Hit &hit, const Vector3 &L);
+// GetObstColor (Shading.h)
+inline bool FartherCrossing(const Hyperboloid &shape, const Ray &ray, double &t);
+double ObstructionBound(const Ray &ray, const vLight *light, double t);
+template <class P> PF_PixelFloat ObstructionTexel(const Record &info, const Vector3 &X);
+Vector4 PassedThrough(const Record &info, const PF_PixelFloat &texel);
+void AddDiffuse(const vLight &light, float k, const PF_PixelFloat &base, const Rgb &shadow,
+                Rgb &acc);
+void AddSpecular(const vLight &light, float q, const Rgb &tint, const Rgb &shadow, Rgb &acc);
+
+bool HasReflectionMap(const Record &info);
+template <class P>
+void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const Vector3 &d,
+                   const PF_PixelFloat &base, Rgb &acc);
+template <class P> Rgb ReflectionOcclusion(const Record &info, const Hit &hit, const Vector3 &Rv);
+template <class P>
+PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &d, const Vector3 &n,
+                                  const Vector3 &Rv);
+MapLookup MapPosition(const PF_LayerDef &map, const Vector3 &W, double &vr);
+void MapFootprint(const Record &info, const Vector3 &d, const Vector3 &n, const Vector3 &W,
+                  double vr, MapLookup &lookup);
+inline double FiniteOrZero(double r);
+float ReflectionStrength(const Record &info, const Vector3 &d, const Vector3 &n);
+
+void DrawPivot(const Record &info, double u, double v, PF_PixelFloat &out);
+
+} // namespace
+
+// The hit's place and row, its base colour (texture or ramp), the lighting
+// on it, the depth composite and the pivot marker, in that order. One fast
+// path ends a hit that no texture lookup can reach as transparent black, the
+// colour the full path would give it.
+template <class P>
+int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &out)
+{
+    double rawV = 0.0;
+    Hit hit = LocateHit(info, ray, t, rawV);
+    const RowReach reach(info, hit.pn, hit.v, &info.textureLayer);
+    if (CanSkipHitOutOfTextureReach(info, reach)) {
+        out = PF_PixelFloat{};
+        depthComposite(info.depthComposite, t, out);
+        return 0;
+    }
+    PF_PixelFloat base{};
+    const bool lit = BaseColour<P>(info, ray, t, rawV, reach, hit, base);
+    out = lit ? Shade<P>(info, ray, hit, base) : base;
+    depthComposite(info.depthComposite, t, out);
+    if (info.showPivot) DrawPivot(info, hit.u, hit.v, out);
+    return 0;
+}
+
+namespace {
+
+// ---- hit location --------------------------------------------------------------------
 
 // Where the ray meets the surface and v there (opened); the v before
 // opening goes to `rawV`. The normal and u follow in BaseColour.
@@ -79,19 +175,88 @@ Hit LocateHit(const Record &info, const Ray &ray, double t, double &rawV)
     return hit;
 }
 
+// Fast path, skipping the whole hit (normal, u, footprint, lookup, lights):
+// most of the surface may lie beyond the texture's repetitions, where not
+// even the largest footprint reaches a row. The lookup there is transparent
+// black whatever the footprint and u, and a transparent hit is not lit, so
+// the result is exact. Not taken with "Show Pivot", which is drawn by u; the
+// ramp shown without a texture is decided by u as well.
+bool CanSkipHitOutOfTextureReach(const Record &info, const RowReach &reach)
+{
+    return !info.showPivot && IsLayerChosen(info.textureLayer) &&
+           !reach.reaches(kSampleRadiusCap);
+}
+
+// ---- base colour ---------------------------------------------------------------------
+
+// The surface colour before lighting, with the hit completed (normal and u,
+// where u matters). False when the hit is transparent and is not lit.
+template <class P>
+bool BaseColour(const Record &info, const Ray &ray, double t, double rawV, const RowReach &reach,
+                Hit &hit, PF_PixelFloat &base)
+{
+    AddNormal(info, hit);
+    if (IsLayerChosen(info.textureLayer))
+        return TextureColour<P>(info, ray, t, rawV, reach, hit, base);
+    AddU(info, rawV, hit);
+    return RampColour(info, hit, base);
+}
+
 void AddNormal(const Record &info, Hit &hit) { hit.n = SurfaceNormal(info.shape, hit.P.getXYZ()); }
+
+// The texture's colour at a hit whose normal is known, filtered over the
+// ray's footprint; u is added to the hit on the way. False when the hit is
+// transparent and is not lit. Two fast paths end a hit whose footprint
+// reaches no repetition as transparent black before its u and lookup: first
+// on a cheap bound of the footprint, then on the footprint itself.
+template <class P>
+bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
+                   const RowReach &reach, Hit &hit, PF_PixelFloat &base)
+{
+    const bool fetches = LookupAlwaysFetches(info, reach);
+    if (!fetches && CanSkipFootprintBoundOutOfReach(info, ray, t, reach, hit)) {
+        base = PF_PixelFloat{};
+        return false;
+    }
+    double rx = 0.0, ry = 0.0;
+    getSampRadius(info, ray, t, hit.pn, hit.n, rx, ry);
+    if (!fetches && CanSkipLookupOutOfReach(reach, ry)) {
+        base = PF_PixelFloat{};
+        return false;
+    }
+    AddU(info, rawV, hit);
+    info.noteSamplingErr(
+        TopologycalSampling<P>(info, reach, hit.pn, hit.u, hit.v, rx, ry, &info.textureLayer, base));
+    return base.alpha > 0.0f;
+}
+
+// Whether the lookup must run whatever the footprint: on a repetition every
+// lookup fetches something, whatever its radius, and with "Show Pivot" u is
+// needed anyway. The two fast paths below are then not tried.
+bool LookupAlwaysFetches(const Record &info, const RowReach &reach)
+{
+    return info.showPivot || reach.reachesAtAnyRadius();
+}
+
+// Fast path, skipping the footprint, u and the lookup: a bound of the
+// footprint's v radius, far cheaper than the footprint, that reaches no
+// repetition. The footprint is never larger than its bound and a smaller
+// radius reaches no farther, so the lookup would be transparent black: exact.
+bool CanSkipFootprintBoundOutOfReach(const Record &info, const Ray &ray, double t,
+                                     const RowReach &reach, const Hit &hit)
+{
+    return !reach.reaches(sampRadiusYBound(info, t, hit.pn, ray.direction, hit.n));
+}
+
+// Fast path, skipping u (an arctangent) and the lookup: a footprint that
+// reaches no repetition fetches nothing, so the lookup would be transparent
+// black whatever u is: exact.
+bool CanSkipLookupOutOfReach(const RowReach &reach, double ry) { return !reach.reaches(ry); }
 
 // u, the costly part of a hit (an arctangent): left for last.
 void AddU(const Record &info, double rawV, Hit &hit)
 {
     hit.u = info.shape.openedU(info, info.shape.getUFromCoordinate(hit.P.getXYZ()), rawV);
-}
-
-// Whether a hit is transparent whatever its u: a texture that cannot reach
-// its row (the ramp shown without a texture is decided by u as well).
-bool OutsideTexture(const Record &info, const RowReach &reach)
-{
-    return IsLayerChosen(info.textureLayer) && !reach.reaches(kSampleRadiusCap);
 }
 
 // The u/v test ramp shown without a texture layer. It appears only on
@@ -109,60 +274,30 @@ bool RampColour(const Record &info, Hit &hit, PF_PixelFloat &base)
     return true;
 }
 
-// The texture's colour at a hit whose normal is known, filtered over the
-// ray's footprint; u is added to the hit on the way. False when the hit is
-// transparent and is not lit. A footprint that reaches no repetition fetches
-// nothing, so its lookup is transparent whatever u is: u is then left out,
-// unless the pivot, drawn by u, is shown. A cheap bound of the footprint
-// rules out most such hits before the footprint itself is measured.
+// ---- lighting --------------------------------------------------------------------------
+
+// Emission, lights and reflection on the base colour; alpha stays the base's.
 template <class P>
-bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
-                   const RowReach &reach, Hit &hit, PF_PixelFloat &base)
+PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF_PixelFloat &base)
 {
-    // On a repetition every lookup fetches something, whatever its radius:
-    // the bound is then not needed.
-    const bool fetches = info.showPivot || reach.reachesAtAnyRadius();
-    if (!fetches && !reach.reaches(sampRadiusYBound(info, t, hit.pn, ray.direction, hit.n))) {
-        base = PF_PixelFloat{};
-        return false;
-    }
-    double rx = 0.0, ry = 0.0;
-    getSampRadius(info, ray, t, hit.pn, hit.n, rx, ry);
-    if (!fetches && !reach.reaches(ry)) {
-        base = PF_PixelFloat{};
-        return false;
-    }
-    AddU(info, rawV, hit);
-    info.noteSamplingErr(
-        TopologycalSampling<P>(info, reach, hit.pn, hit.u, hit.v, rx, ry, &info.textureLayer, base));
-    return base.alpha > 0.0f;
+    const Vector3 &d = ray.direction;
+    const Vector3 n = FacingViewer(hit.n, d);
+    Rgb acc = Emission(info, base);
+    for (const vLight *light : info.lights)
+        if (light) AddLight<P>(info, *light, hit, n, d, base, acc);
+    if (HasReflectionMap(info)) AddReflection<P>(info, hit, n, d, base, acc);
+    return PF_PixelFloat{base.alpha, acc.r, acc.g, acc.b};
 }
 
-// The surface colour before lighting, with the hit completed (normal and u,
-// where u matters). False when the hit is transparent and is not lit.
-template <class P>
-bool BaseColour(const Record &info, const Ray &ray, double t, double rawV, const RowReach &reach,
-                Hit &hit, PF_PixelFloat &base)
+// The normal n turned toward the viewer looking along d.
+Vector3 FacingViewer(const Vector3 &n, const Vector3 &d)
 {
-    AddNormal(info, hit);
-    if (IsLayerChosen(info.textureLayer))
-        return TextureColour<P>(info, ray, t, rawV, reach, hit, base);
-    AddU(info, rawV, hit);
-    return RampColour(info, hit, base);
+    return Vectormath::Aos::dot(n, d) > 0.0f ? -n : n;
 }
 
-// How much of the light reaches the hit through the surface itself, per
-// colour channel: 1 unless self shadowing is on and the light casts shadows.
-template <class P>
-Rgb ShadowFactors(const Record &info, const vLight &light, const Hit &hit, const Vector3 &L)
+Rgb Emission(const Record &info, const PF_PixelFloat &base)
 {
-    if (!info.selfShadow || light.type == kAmbientLight || !light.castsShadows)
-        return {1.0f, 1.0f, 1.0f};
-    const Ray towardLight{-L, hit.P};
-    const Vector4 f = GetObstColor<P>(info, towardLight, &light);
-    const float dark = light.shadowDarkness;
-    const float plain = 1.0f - dark;
-    return {f.getY() * dark + plain, f.getZ() * dark + plain, f.getW() * dark + plain};
+    return {base.red * info.emit, base.green * info.emit, base.blue * info.emit};
 }
 
 // Adds one light's diffuse (or ambient) and specular terms to acc. n faces
@@ -187,161 +322,16 @@ void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vec
     // transmission; with none it adds nothing.
     if (lambda > 0.0f) lambda = -info.lightTransmission * lambda;
     const float E = static_cast<float>(E0 * -lambda);
-    const PF_PixelFloat &c = light.color;
 
-    if (lambda < 0.0f) {
-        const float k = (ambient ? info.ambient : info.diffuse) * E;
-        acc.r += c.red * base.red * shadow.r * k;
-        acc.g += c.green * base.green * shadow.g * k;
-        acc.b += c.blue * base.blue * shadow.b * k;
-    }
+    if (lambda < 0.0f)
+        AddDiffuse(light, (ambient ? info.ambient : info.diffuse) * E, base, shadow, acc);
 
     const float toward = Vectormath::Aos::dot(reflected, d);
     if (toward < 0.0f && !ambient) {
         const double highlight =
             std::pow(static_cast<double>(-toward), static_cast<double>(info.shininess));
-        const float q = static_cast<float>((E * info.specular) * highlight);
-        acc.r += tint.r * c.red * shadow.r * q;
-        acc.g += tint.g * c.green * shadow.g * q;
-        acc.b += tint.b * c.blue * shadow.b * q;
+        AddSpecular(light, static_cast<float>((E * info.specular) * highlight), tint, shadow, acc);
     }
-}
-
-// Where the reflection map is read and over how large a box, in map pixels.
-struct MapLookup {
-    double x, y;   // position
-    double rx, ry; // radii
-};
-
-// Equirectangular lookup of the world-space direction W (unit length): the
-// map's top row lies toward world -y, its bottom row toward +y, and the
-// longitude starts a quarter turn before +x.
-MapLookup MapPosition(const PF_LayerDef &map, const Vector3 &W, double &vr)
-{
-    constexpr double pi = std::numbers::pi;
-    const double wy = std::clamp(static_cast<double>(W.getY()), -1.0, 1.0);
-    vr = 1.0 - std::acos(wy) / pi;
-    double ur = 0.0; // straight up or down the longitude is undefined
-    if (W.getX() != 0.0f || W.getZ() != 0.0f) {
-        ur = std::atan2(static_cast<double>(W.getZ()), static_cast<double>(W.getX())) / (2.0 * pi) -
-             0.25;
-        ur -= std::floor(ur);
-    }
-    return {ur * map.width, vr * map.height, 0.0, 0.0};
-}
-
-// The reflected ray's footprint on the map: the surface tangent across the
-// view (C) and its image under the reflection (K), projected on the map's
-// longitude (T) and latitude (U) directions, widened by the incidence.
-void MapFootprint(const Record &info, const Vector3 &d, const Vector3 &n, const Vector3 &W,
-                  double vr, MapLookup &lookup)
-{
-    const Matrix4 &toWorld = info.shape.objectToWorld;
-    const Vector3 C = Vectormath::Aos::normalize(
-        Vectormath::Aos::transformDirection(toWorld, Vectormath::Aos::cross(d, n)));
-    const Vector3 T = Vectormath::Aos::normalize(Vector3(W.getZ(), 0.0f, -W.getX()));
-    const Vector3 U = Vectormath::Aos::cross(W, T);
-    const Vector3 K = Vectormath::Aos::cross(W, C);
-    const double c = Vectormath::Aos::dot(d, n);
-
-    const double tc = Vectormath::Aos::dot(T, C), tk = Vectormath::Aos::dot(T, K);
-    const double uc = Vectormath::Aos::dot(U, C), uk = Vectormath::Aos::dot(U, K);
-    const double ru = std::sqrt(tc * tc + tk * tk / (c * c));
-    const double rv = std::sqrt(uc * uc + uk * uk / (c * c));
-    const double s2 = 1.0 - vr * vr;
-    const double s = s2 > 0.0 ? std::sqrt(s2) : 0.00001;
-    lookup.rx = ru / s * info.textureBlur;
-    lookup.ry = rv * info.textureBlur;
-}
-
-// Adds the reflection map's colour along the mirrored view direction.
-template <class P>
-void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const Vector3 &d,
-                   const PF_PixelFloat &base, Rgb &acc)
-{
-    const Rgb tint = MetalTint(base, info.metal);
-    const Vector3 Rv = d - n * (2.0f * Vectormath::Aos::dot(d, n));
-
-    Rgb occlusion{1.0f, 1.0f, 1.0f};
-    if (info.selfShadow) {
-        const Vector4 f = GetObstColor<P>(info, Ray{Rv, hit.P}, nullptr);
-        occlusion = {f.getY(), f.getZ(), f.getW()};
-    }
-
-    const Vector3 W = Vectormath::Aos::normalize(
-        Vectormath::Aos::transformDirection(info.shape.objectToWorld, Rv));
-    const PF_LayerDef &map = info.reflectionLayer;
-    double vr = 0.0;
-    MapLookup lookup = MapPosition(map, W, vr);
-    MapFootprint(info, d, n, W, vr, lookup);
-
-    const PF_SampPB pb = MakeSampPB(FiniteOrZero(lookup.rx), FiniteOrZero(lookup.ry), &map);
-    PF_PixelFloat mapColour{};
-    info.noteSamplingErr(HostAreaSample<P>(info.inData, SamplingSuites(info),
-                                           FixedFromDouble(lookup.x), FixedFromDouble(lookup.y),
-                                           pb, mapColour));
-
-    const double facing = 1.0 - std::fabs(Vectormath::Aos::dot(d, n));
-    const float rho = static_cast<float>(static_cast<double>(info.reflectionIntensity) *
-                                         std::pow(facing, 10.0f * info.reflectionRolloff));
-    acc.r += occlusion.r * (tint.r * mapColour.red) * rho;
-    acc.g += occlusion.g * (tint.g * mapColour.green) * rho;
-    acc.b += occlusion.b * (tint.b * mapColour.blue) * rho;
-}
-
-// Emission, lights and reflection on the base colour; alpha stays the base's.
-template <class P>
-PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF_PixelFloat &base)
-{
-    const Vector3 &d = ray.direction;
-    const Vector3 n = Vectormath::Aos::dot(hit.n, d) > 0.0f ? -hit.n : hit.n; // faces the viewer
-
-    Rgb acc{base.red * info.emit, base.green * info.emit, base.blue * info.emit};
-    for (const vLight *light : info.lights)
-        if (light) AddLight<P>(info, *light, hit, n, d, base, acc);
-    if (IsLayerChosen(info.reflectionLayer) && info.reflectionIntensity > 0.0f)
-        AddReflection<P>(info, hit, n, d, base, acc);
-    return PF_PixelFloat{base.alpha, acc.r, acc.g, acc.b};
-}
-
-// "Show Pivot": a blue dot on the fixed point, a green line along the axis
-// and a red ring around it through the fixed point.
-void DrawPivot(const Record &info, double u, double v, PF_PixelFloat &out)
-{
-    if (!InUnitSquare(u, v)) return;
-    const double du = u - info.fixedPointU;
-    const double dv = v - info.fixedPointV;
-    if (dv * dv + 4.0 * du * du < 0.0001)
-        out = PF_PixelFloat{1.0f, 0.0f, 0.0f, 1.0f};
-    else if (std::fabs(du) < 0.001)
-        out = PF_PixelFloat{1.0f, 0.0f, 1.0f, 0.0f};
-    else if (std::fabs(dv) < 0.002)
-        out = PF_PixelFloat{1.0f, 1.0f, 0.0f, 0.0f};
-}
-
-// Light falloff with the distance from the light, by the record's "Falloff".
-double Falloff(const Record &info, double dist)
-{
-    const double Rf = info.falloffRadius;
-    if (info.falloffMode == kFalloffSmooth) {
-        const double Df = info.falloffDistance;
-        const double h = Clamp01((dist - Rf) / ((Df + Rf) - Rf));
-        return 1.0 - (3.0 - 2.0 * h) * h * h;
-    }
-    if (info.falloffMode == kFalloffInverseSquareClamped) {
-        const double q = std::min(1.0, Rf / dist);
-        return q * q;
-    }
-    return 1.0;
-}
-
-// How far along a secondary ray an obstruction at t counts: up to a light
-// with a position; anywhere ahead for a parallel light or none.
-double ObstructionBound(const Ray &ray, const vLight *light, double t)
-{
-    if (!light || light->type == kParallelLight) return t + 1.0;
-    const Vector3 toLight = light->lightToObject.getTranslation() - ray.origin.getXYZ();
-    return Vectormath::Aos::dot(toLight, ray.direction);
 }
 
 } // namespace
@@ -384,39 +374,102 @@ void GetLightPower(const Record &info, const vLight *light, const Vector4 &X, do
     }
 }
 
+namespace {
+
+// Light falloff with the distance from the light, by the record's "Falloff".
+double Falloff(const Record &info, double dist)
+{
+    const double Rf = info.falloffRadius;
+    if (info.falloffMode == kFalloffSmooth) {
+        const double Df = info.falloffDistance;
+        const double h = Clamp01((dist - Rf) / ((Df + Rf) - Rf));
+        return 1.0 - (3.0 - 2.0 * h) * h * h;
+    }
+    if (info.falloffMode == kFalloffInverseSquareClamped) {
+        const double q = std::min(1.0, Rf / dist);
+        return q * q;
+    }
+    return 1.0;
+}
+
+// How much of the light reaches the hit through the surface itself, per
+// colour channel: 1 unless self shadowing is on and the light casts shadows.
+template <class P>
+Rgb ShadowFactors(const Record &info, const vLight &light, const Hit &hit, const Vector3 &L)
+{
+    if (!info.selfShadow || light.type == kAmbientLight || !light.castsShadows)
+        return {1.0f, 1.0f, 1.0f};
+    const Ray towardLight{-L, hit.P};
+    const Vector4 f = GetObstColor<P>(info, towardLight, &light);
+    const float dark = light.shadowDarkness;
+    const float plain = 1.0f - dark;
+    return {f.getY() * dark + plain, f.getZ() * dark + plain, f.getW() * dark + plain};
+}
+
+} // namespace
+
 template <class P> Vector4 GetObstColor(const Record &info, const Ray &ray, const vLight *light)
 {
     const Vector4 clear(1.0f, 1.0f, 1.0f, 1.0f);
     // The ramp shown without a texture is a test image and casts no shadow.
     if (!IsLayerChosen(info.textureLayer)) return clear;
+    double t = 0.0;
+    if (!FartherCrossing(info.shape, ray, t)) return clear;
+    // Behind the start, beyond the light, or no crossing at all.
+    if (!(t > 0.0 && t < ObstructionBound(ray, light, t))) return clear;
+    return PassedThrough(info, ObstructionTexel<P>(info, ray.pointAt(t).getXYZ()));
+}
 
-    const Hyperboloid &shape = info.shape;
+namespace {
+
+// The ray starts on the surface, so one crossing is (nearly) its start; the
+// other one, the farther from the start, is the obstruction: its ray
+// parameter goes to t. False when the ray crosses the surface nowhere.
+// Inline: it is most of the work of every shadow and reflection ray.
+inline bool FartherCrossing(const Hyperboloid &shape, const Ray &ray, double &t)
+{
     double A = 0.0, B = 0.0, C = 0.0;
     RayQuadric(shape, ray, A, B, C);
     const double disc = B * B - A * C;
-    if (!(disc > 0.0)) return clear;
-
-    // The ray starts on the surface, so one crossing is (nearly) its start;
-    // the other one is the obstruction.
+    if (!(disc > 0.0)) return false;
     const double root = std::sqrt(disc);
     const double t1 = (-B - root) / A;
     const double t2 = (root - B) / A;
-    const double t = std::fabs(t2) > std::fabs(t1) ? t2 : t1;
-    // Behind the start, beyond the light, or no crossing at all.
-    if (!(t > 0.0 && t < ObstructionBound(ray, light, t))) return clear;
+    t = std::fabs(t2) > std::fabs(t1) ? t2 : t1;
+    return true;
+}
 
-    const Vector3 X = ray.pointAt(t).getXYZ();
+// How far along a secondary ray an obstruction at t counts: up to a light
+// with a position; anywhere ahead for a parallel light or none.
+double ObstructionBound(const Ray &ray, const vLight *light, double t)
+{
+    if (!light || light->type == kParallelLight) return t + 1.0;
+    const Vector3 toLight = light->lightToObject.getTranslation() - ray.origin.getXYZ();
+    return Vectormath::Aos::dot(toLight, ray.direction);
+}
+
+// The texel at the surface point X, with no footprint; transparent where
+// the texture cannot reach.
+template <class P> PF_PixelFloat ObstructionTexel(const Record &info, const Vector3 &X)
+{
+    const Hyperboloid &shape = info.shape;
     const Vector3 pn = NormalisedPoint(shape, X);
     const double rawV = shape.getVFromCoordinate(info, X);
     const double v = shape.openedV(info, rawV);
-    PF_PixelFloat texel{}; // transparent where the texture cannot reach
+    PF_PixelFloat texel{};
     const RowReach reach(info, pn, v, &info.textureLayer);
     if (reach.reaches(0.0)) {
         const double u = shape.openedU(info, shape.getUFromCoordinate(X), rawV);
         info.noteSamplingErr(
             TopologycalSampling<P>(info, reach, pn, u, v, 0.0, 0.0, &info.textureLayer, texel));
     }
+    return texel;
+}
 
+// What an obstruction of colour `texel` lets through: an opaque texel passes
+// "Light Transmission" times its colour, a transparent one everything.
+Vector4 PassedThrough(const Record &info, const PF_PixelFloat &texel)
+{
     const float tau = info.lightTransmission;
     const float a = texel.alpha;
     const float open = 1.0f - a;
@@ -424,27 +477,147 @@ template <class P> Vector4 GetObstColor(const Record &info, const Ray &ray, cons
                    open + tau * a * texel.blue);
 }
 
-template <class P>
-int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &out)
+void AddDiffuse(const vLight &light, float k, const PF_PixelFloat &base, const Rgb &shadow,
+                Rgb &acc)
 {
-    double rawV = 0.0;
-    Hit hit = LocateHit(info, ray, t, rawV);
-    // Most of the surface may lie beyond the texture's repetitions: such a
-    // hit is transparent, and its normal, angle, footprint and lookup are not
-    // needed.
-    const RowReach reach(info, hit.pn, hit.v, &info.textureLayer);
-    if (!info.showPivot && OutsideTexture(info, reach)) {
-        out = PF_PixelFloat{};
-        depthComposite(info.depthComposite, t, out);
-        return 0;
-    }
-    PF_PixelFloat base{};
-    const bool lit = BaseColour<P>(info, ray, t, rawV, reach, hit, base);
-    out = lit ? Shade<P>(info, ray, hit, base) : base;
-    depthComposite(info.depthComposite, t, out);
-    if (info.showPivot) DrawPivot(info, hit.u, hit.v, out);
-    return 0;
+    const PF_PixelFloat &c = light.color;
+    acc.r += c.red * base.red * shadow.r * k;
+    acc.g += c.green * base.green * shadow.g * k;
+    acc.b += c.blue * base.blue * shadow.b * k;
 }
+
+void AddSpecular(const vLight &light, float q, const Rgb &tint, const Rgb &shadow, Rgb &acc)
+{
+    const PF_PixelFloat &c = light.color;
+    acc.r += tint.r * c.red * shadow.r * q;
+    acc.g += tint.g * c.green * shadow.g * q;
+    acc.b += tint.b * c.blue * shadow.b * q;
+}
+
+// ---- reflection map ------------------------------------------------------------------
+
+bool HasReflectionMap(const Record &info)
+{
+    return IsLayerChosen(info.reflectionLayer) && info.reflectionIntensity > 0.0f;
+}
+
+// Adds the reflection map's colour along the mirrored view direction.
+template <class P>
+void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const Vector3 &d,
+                   const PF_PixelFloat &base, Rgb &acc)
+{
+    const Rgb tint = MetalTint(base, info.metal);
+    const Vector3 Rv = d - n * (2.0f * Vectormath::Aos::dot(d, n));
+    const Rgb occlusion = ReflectionOcclusion<P>(info, hit, Rv);
+    const PF_PixelFloat mapColour = ReflectionMapColour<P>(info, d, n, Rv);
+    const float rho = ReflectionStrength(info, d, n);
+    acc.r += occlusion.r * (tint.r * mapColour.red) * rho;
+    acc.g += occlusion.g * (tint.g * mapColour.green) * rho;
+    acc.b += occlusion.b * (tint.b * mapColour.blue) * rho;
+}
+
+// What the surface lets through along the reflected ray Rv: everything
+// unless self shadowing is on.
+template <class P> Rgb ReflectionOcclusion(const Record &info, const Hit &hit, const Vector3 &Rv)
+{
+    if (!info.selfShadow) return {1.0f, 1.0f, 1.0f};
+    const Vector4 f = GetObstColor<P>(info, Ray{Rv, hit.P}, nullptr);
+    return {f.getY(), f.getZ(), f.getW()};
+}
+
+// The map's colour in the world-space direction of Rv, area-sampled over
+// the reflected ray's footprint.
+template <class P>
+PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &d, const Vector3 &n,
+                                  const Vector3 &Rv)
+{
+    const Vector3 W = Vectormath::Aos::normalize(
+        Vectormath::Aos::transformDirection(info.shape.objectToWorld, Rv));
+    const PF_LayerDef &map = info.reflectionLayer;
+    double vr = 0.0;
+    MapLookup lookup = MapPosition(map, W, vr);
+    MapFootprint(info, d, n, W, vr, lookup);
+
+    const PF_SampPB pb = MakeSampPB(FiniteOrZero(lookup.rx), FiniteOrZero(lookup.ry), &map);
+    PF_PixelFloat mapColour{};
+    info.noteSamplingErr(HostAreaSample<P>(info.inData, SamplingSuites(info),
+                                           FixedFromDouble(lookup.x), FixedFromDouble(lookup.y),
+                                           pb, mapColour));
+    return mapColour;
+}
+
+// Equirectangular lookup of the world-space direction W (unit length): the
+// map's top row lies toward world -y, its bottom row toward +y, and the
+// longitude starts a quarter turn before +x.
+MapLookup MapPosition(const PF_LayerDef &map, const Vector3 &W, double &vr)
+{
+    constexpr double pi = std::numbers::pi;
+    const double wy = std::clamp(static_cast<double>(W.getY()), -1.0, 1.0);
+    vr = 1.0 - std::acos(wy) / pi;
+    double ur = 0.0; // straight up or down the longitude is undefined
+    if (W.getX() != 0.0f || W.getZ() != 0.0f) {
+        ur = std::atan2(static_cast<double>(W.getZ()), static_cast<double>(W.getX())) / (2.0 * pi) -
+             0.25;
+        ur -= std::floor(ur);
+    }
+    return {ur * map.width, vr * map.height, 0.0, 0.0};
+}
+
+// The reflected ray's footprint on the map: the surface tangent across the
+// view (C) and its image under the reflection (K), projected on the map's
+// longitude (T) and latitude (U) directions, widened by the incidence.
+void MapFootprint(const Record &info, const Vector3 &d, const Vector3 &n, const Vector3 &W,
+                  double vr, MapLookup &lookup)
+{
+    const Matrix4 &toWorld = info.shape.objectToWorld;
+    const Vector3 C = Vectormath::Aos::normalize(
+        Vectormath::Aos::transformDirection(toWorld, Vectormath::Aos::cross(d, n)));
+    const Vector3 T = Vectormath::Aos::normalize(Vector3(W.getZ(), 0.0f, -W.getX()));
+    const Vector3 U = Vectormath::Aos::cross(W, T);
+    const Vector3 K = Vectormath::Aos::cross(W, C);
+    const double c = Vectormath::Aos::dot(d, n);
+
+    const double tc = Vectormath::Aos::dot(T, C), tk = Vectormath::Aos::dot(T, K);
+    const double uc = Vectormath::Aos::dot(U, C), uk = Vectormath::Aos::dot(U, K);
+    const double ru = std::sqrt(tc * tc + tk * tk / (c * c));
+    const double rv = std::sqrt(uc * uc + uk * uk / (c * c));
+    const double s2 = 1.0 - vr * vr;
+    const double s = s2 > 0.0 ? std::sqrt(s2) : 0.00001;
+    lookup.rx = ru / s * info.textureBlur;
+    lookup.ry = rv * info.textureBlur;
+}
+
+// A footprint radius the host can take: one that cannot be measured (a
+// grazing or head-on reflection) becomes a point sample.
+inline double FiniteOrZero(double r) { return std::isfinite(r) ? r : 0.0; }
+
+// How much of the map the surface reflects: the intensity, rolled off
+// toward a head-on view.
+float ReflectionStrength(const Record &info, const Vector3 &d, const Vector3 &n)
+{
+    const double facing = 1.0 - std::fabs(Vectormath::Aos::dot(d, n));
+    return static_cast<float>(static_cast<double>(info.reflectionIntensity) *
+                              std::pow(facing, 10.0f * info.reflectionRolloff));
+}
+
+// ---- pivot marker ----------------------------------------------------------------------
+
+// "Show Pivot": a blue dot on the fixed point, a green line along the axis
+// and a red ring around it through the fixed point.
+void DrawPivot(const Record &info, double u, double v, PF_PixelFloat &out)
+{
+    if (!InUnitSquare(u, v)) return;
+    const double du = u - info.fixedPointU;
+    const double dv = v - info.fixedPointV;
+    if (dv * dv + 4.0 * du * du < 0.0001)
+        out = PF_PixelFloat{1.0f, 0.0f, 0.0f, 1.0f};
+    else if (std::fabs(du) < 0.001)
+        out = PF_PixelFloat{1.0f, 0.0f, 1.0f, 0.0f};
+    else if (std::fabs(dv) < 0.002)
+        out = PF_PixelFloat{1.0f, 1.0f, 0.0f, 0.0f};
+}
+
+} // namespace
 
 template int Ray_GetColor<PF_PixelFloat>(const Ray &, double, const Record &, PF_PixelFloat &);
 template int Ray_GetColor<PF_Pixel16>(const Ray &, double, const Record &, PF_PixelFloat &);
