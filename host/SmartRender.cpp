@@ -237,11 +237,14 @@ PF_Err SmartRender(PF_InData *in_data, PF_OutData *, PF_SmartRenderExtra *extra)
     info.textureLayer = textureReader.param(PARAM_TEXTURE).u.ld;
     ATParameter reflectionReader(in_data);
     const PF_ParamDef reflection = reflectionReader.param(PARAM_REFLECTION_MAP);
-    err |= textureReader.err();
+    // The first error wins: two error codes or'd together would name a
+    // third (a refused checkout after an earlier failure would read as the
+    // user's cancel).
+    if (!err) err = textureReader.err();
     if (NamesLayer(reflection.u.ld)) info.reflectionLayer = reflection.u.ld;
     // A refused checkout reads as "none": counted whether or not a map was
     // chosen, or the frame would be drawn without the map the user set.
-    err |= reflectionReader.err();
+    if (!err) err = reflectionReader.err();
     info.outputWorld = output;
 
     if (!err) err = Trace(info);

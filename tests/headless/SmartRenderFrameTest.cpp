@@ -165,6 +165,17 @@ TEST_F(FailingFrame, AFailedPixelFormatQueryDrawsNothing) {
     EXPECT_EQ(faults().calls(service::kIterate), 0);
 }
 
+TEST_F(FailingFrame, TheFirstErrorIsTheFramesEvenWhenLaterCheckoutsFailToo) {
+    // Two error codes or'd together name a third: internal damage (512) with
+    // out of memory (4) would read as a bad callback parameter (516).
+    faults().arm(service::kGetPixelFormat, 1, PF_Err_INTERNAL_STRUCT_DAMAGED);
+    faults().arm(service::kCheckoutParam, 1, PF_Err_OUT_OF_MEMORY, {}, /*sticky=*/true);
+    const RenderResult frame = render();
+    ASSERT_TRUE(frame.smartRenderSent);
+    EXPECT_EQ(frame.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
+    EXPECT_GT(faults().fired(), 1);
+}
+
 TEST_F(FailingFrame, ASideBufferThatCannotBeMadeStopsTheFrameBeforeAnyPass) {
     useTextureAndDepthOfField(*fx.effect);
     for (long nth = 1; nth <= 4; ++nth) {
