@@ -499,7 +499,7 @@ A_Err GetItemPixelAspectRatio(AEGP_ItemH itemH, A_Ratio *pix_aspect_ratioPRt) {
     if (t.object->index >= 0) {
         const Layer *layer = layerOf(t);
         if (!layer) return t.err;
-        ratio = layer->type == LayerType::Footage ? layer->footage.pixelAspect : Ratio{};
+        ratio = layerPixelAspect(comp, *layer);
     }
     *pix_aspect_ratioPRt = {static_cast<A_long>(ratio.num), static_cast<A_u_long>(ratio.den)};
     return A_Err_NONE;

@@ -41,6 +41,8 @@ void validateLayer(const Composition &comp, std::size_t index, std::vector<std::
         out.push_back(label + ": its parents form a loop");
     if (!(layer.duration >= 0.0)) out.push_back(label + ": duration is negative");
     if (!std::isfinite(layer.inPoint)) out.push_back(label + ": in point is not a number");
+    if (layer.pixelAspect && layer.pixelAspect->den == 0)
+        out.push_back(label + ": pixel aspect has denominator 0");
 
     switch (layer.type) {
     case LayerType::Solid:
@@ -130,6 +132,22 @@ std::vector<std::string> validate(const Composition &comp) {
     if (!(comp.duration >= 0.0)) problems.push_back("composition duration is negative");
     for (std::size_t i = 0; i < comp.layers.size(); ++i) validateLayer(comp, i, problems);
     return problems;
+}
+
+namespace {
+bool positive(const Ratio &r) { return r.den != 0 && r.num > 0; }
+} // namespace
+
+Ratio layerPixelAspect(const Composition &comp, const Layer &layer) {
+    Ratio ratio;
+    switch (layer.type) {
+    case LayerType::Solid: ratio = layer.pixelAspect.value_or(comp.pixelAspect); break;
+    case LayerType::Footage: ratio = layer.pixelAspect.value_or(layer.footage.pixelAspect); break;
+    case LayerType::Null:
+    case LayerType::Camera:
+    case LayerType::Light: break;
+    }
+    return positive(ratio) ? ratio : Ratio{};
 }
 
 Layer makeSolid(const Composition &comp, std::string sourceName, int width, int height,

@@ -33,6 +33,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,8 +65,8 @@ struct Transform {
     Animated<double> rotationX, rotationY, rotationZ; // degrees
 };
 
-// A solid's source: a size and one colour. Null layers use the size (their
-// pixels are always transparent).
+// A solid's source: a size and one colour. Null layers use the size, 100 x
+// 100 unless set (their pixels are always transparent).
 struct SolidSource {
     int width = 100;
     int height = 100;
@@ -84,7 +85,8 @@ struct FootageSource {
     std::vector<float> rgba;
     std::vector<std::uint8_t> rgba8;
     std::vector<std::uint16_t> rgba16;
-    Ratio pixelAspect; // of the footage's pixels
+    Ratio pixelAspect; // of the footage's pixels; 1/1 when the file records none
+    bool pixelAspectRecorded = false; // whether the file states its pixel aspect
 
     // The samples held, and how many vectors hold any (1 when well formed).
     std::size_t sampleCount() const { return rgba.size() + rgba8.size() + rgba16.size(); }
@@ -133,6 +135,10 @@ struct Layer {
     int parent = -1;        // index of the parent layer, -1 for none
     Transform transform;
     SolidSource solid;      // solids (and the size of nulls)
+    // The pixel aspect given to this layer's source: a solid's own (instead of
+    // its composition's), or footage's whose file records none. Read it
+    // through layerPixelAspect(), never directly.
+    std::optional<Ratio> pixelAspect;
     FootageSource footage;  // footage
     CameraStreams camera;   // cameras
     LightStreams light;     // lights
@@ -166,6 +172,20 @@ struct Composition {
     double duration = 10.0;  // seconds
     std::vector<Layer> layers; // top first
 };
+
+// The pixel aspect of a layer's source pixels, the one value the host reports
+// for it everywhere: in_data's pixel_aspect_ratio for the layer carrying the
+// effect, every layer parameter's pix_aspect_ratio, the source item's
+// AEGP_GetItemPixelAspectRatio, the checkout results, and image metadata.
+//   - solid: its own `pixelAspect` when given, else its composition's (a solid
+//     is made in, and for, its composition);
+//   - footage: its own `pixelAspect` when given (for files that record none),
+//     else the file's (1/1 when the file records none);
+//   - null: 1/1 (a null's source is never drawn);
+//   - camera and light: 1/1 (they have no source).
+// A ratio that is not positive (zero denominator, numerator <= 0) counts as
+// 1/1, so a broken model never reaches the effect as a division by zero.
+Ratio layerPixelAspect(const Composition &comp, const Layer &layer);
 
 // Distance from the eye to the image plane of the camera the host uses when a
 // composition has none: width * 50 / 36 pixels.

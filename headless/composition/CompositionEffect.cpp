@@ -53,11 +53,9 @@ void applyValue(PF_ParamDef &def, const ParamValue &v) {
     }
 }
 
-PF_RationalScale pixelAspectOf(const Layer &layer) {
-    if (layer.type == LayerType::Footage && layer.footage.pixelAspect.den != 0 &&
-        layer.footage.pixelAspect.num > 0)
-        return {A_long(layer.footage.pixelAspect.num), A_u_long(layer.footage.pixelAspect.den)};
-    return {1, 1};
+PF_RationalScale pixelAspectOf(const Composition &comp, const Layer &layer) {
+    const Ratio ratio = layerPixelAspect(comp, layer);
+    return {A_long(ratio.num), A_u_long(ratio.den)};
 }
 
 void clearLayerDef(PF_LayerDef &ld) {
@@ -135,7 +133,7 @@ void EffectInstance::syncInData() {
     const bool valid =
         effectLayer_ >= 0 && static_cast<std::size_t>(effectLayer_) < comp_.layers.size();
     const Layer *layer = valid ? &comp_.layers[static_cast<std::size_t>(effectLayer_)] : nullptr;
-    in.pixel_aspect_ratio = layer ? pixelAspectOf(*layer) : PF_RationalScale{1, 1};
+    in.pixel_aspect_ratio = layer ? pixelAspectOf(comp_, *layer) : PF_RationalScale{1, 1};
     in.total_time = layer ? toLong(layer->duration * in.time_scale) : 0;
 }
 
@@ -231,13 +229,13 @@ void EffectInstance::fillLayer(PF_ParamIndex index, double t, PF_ParamDef &value
     if (!layer.hasSource()) return; // cameras and lights carry no image
     const PF_LayerDef *pixels = sharedPixels(chosen);
     ld.reserved0 = layerHandle(chosen);
-    ld.pix_aspect_ratio = pixelAspectOf(layer);
+    ld.pix_aspect_ratio = pixelAspectOf(comp_, layer);
     if (!pixels) return; // a layer without pixels: chosen, but nothing to read
 
     const A_long dephault = ld.dephault;
     ld = *pixels;
     ld.reserved0 = layerHandle(chosen);
-    ld.pix_aspect_ratio = pixelAspectOf(layer);
+    ld.pix_aspect_ratio = pixelAspectOf(comp_, layer);
     ld.dephault = dephault;
 }
 
@@ -326,7 +324,7 @@ void EffectInstance::publishParams() {
             if (chosen >= 0 && comp_.layers[static_cast<std::size_t>(chosen)].hasSource()) {
                 def.u.ld.reserved0 = layerHandle(chosen);
                 def.u.ld.pix_aspect_ratio =
-                    pixelAspectOf(comp_.layers[static_cast<std::size_t>(chosen)]);
+                    pixelAspectOf(comp_, comp_.layers[static_cast<std::size_t>(chosen)]);
             }
             break;
         }

@@ -341,6 +341,14 @@ Ratio ratioOf(double v) {
     return Ratio{num / static_cast<long>(g), den / g};
 }
 
+// A pixel aspect as the scene gives it: more than 0, at most kMaxPixelAspect,
+// and not so small that it rounds to a ratio of 0.
+Ratio readPixelAspect(const Node &node) {
+    const Ratio ratio = ratioOf(node.positive(kMaxPixelAspect));
+    if (ratio.num <= 0) node.fail("a pixel aspect this small rounds to 0; the least is 0.00001");
+    return ratio;
+}
+
 // ---- the loader ------------------------------------------------------------------------
 
 const std::vector<std::string> kSceneKeys = {"composition", "layers"};
@@ -401,7 +409,7 @@ private:
         comp.width = node["width"].integer(1, kMaxSize);
         comp.height = node["height"].integer(1, kMaxSize);
         if (auto n = node.optional("pixel_aspect"))
-            comp.pixelAspect = ratioOf(n->positive(kMaxPixelAspect));
+            comp.pixelAspect = readPixelAspect(*n);
         if (auto n = node.optional("frame_rate")) comp.frameRate = n->positive(kMaxFrameRate);
         if (auto n = node.optional("duration")) comp.duration = n->positive(kMaxDuration);
         return comp;
@@ -466,9 +474,23 @@ private:
         layer.duration = std::max(0.0, comp_->duration - layer.inPoint); // to the composition's end
         if (auto n = node.optional("duration")) layer.duration = n->positive(kMaxDuration);
         if (auto n = node.optional("enabled")) layer.video = n->boolean();
+        if (auto n = node.optional("pixel_aspect")) readLayerPixelAspect(*n, layer);
         if (auto n = node.optional("transform")) readTransform(*n, layer);
         if (auto n = node.optional("effects")) readEffects(*n, index, effects);
         return layer;
+    }
+
+    // A solid's own pixel aspect (instead of its composition's), or footage's
+    // whose file records none; a file's own is never overridden.
+    static void readLayerPixelAspect(const Node &node, Layer &layer) {
+        const Ratio given = readPixelAspect(node);
+        if (layer.type == LayerType::Footage && layer.footage.pixelAspectRecorded) {
+            const double recorded = layer.footage.pixelAspect.value();
+            if (std::abs(given.value() - recorded) > 1.0e-4 * recorded)
+                node.fail("the image records a pixel aspect of " + numberText(recorded) +
+                          "; \"pixel_aspect\" is for images that record none");
+        }
+        layer.pixelAspect = given;
     }
 
     // The keys a layer of `type` may have; a key of another type is named as such.
@@ -486,6 +508,12 @@ private:
                                " layers; this layer is a " + kLayerTypes[int(type)].name);
             }
         }
+        if (type == LayerType::Solid || type == LayerType::Footage)
+            keys.push_back("pixel_aspect");
+        else if (node.has("pixel_aspect"))
+            node["pixel_aspect"].fail(std::string("\"pixel_aspect\" belongs to solid and footage "
+                                                  "layers; this layer is a ") +
+                                      kLayerTypes[int(type)].name);
         if (type == LayerType::Camera || type == LayerType::Light) {
             if (node.has("effects"))
                 node["effects"].fail("cameras and lights carry no effects");
@@ -542,7 +570,10 @@ private:
         if (!image.wellFormed())
             node.fail("the image reader returned the wrong number of pixels for " +
                       jsonQuoted(path.string()));
-        if (image.pixelAspect.den == 0 || image.pixelAspect.num <= 0) image.pixelAspect = Ratio{};
+        if (image.pixelAspect.den == 0 || image.pixelAspect.num <= 0) {
+            image.pixelAspect = Ratio{};
+            image.pixelAspectRecorded = false;
+        }
         return makeFootage(*comp_, path.filename().string(), std::move(image));
     }
 

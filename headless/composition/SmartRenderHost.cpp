@@ -207,14 +207,19 @@ PF_Err SmartRenderHost::checkoutLayer(PF_ParamIndex index, A_long id,
     const int layer = effect_.chosenLayer(index, t, host_.params().at(index).u.ld.dephault);
     const PF_InData &in = *host_.inData();
     A_long width = 0, height = 0;
-    if (layer >= 0) sourceSize(effect_.composition().layers[std::size_t(layer)], width, height);
+    Ratio par;
+    if (layer >= 0) {
+        const Layer &chosen = effect_.composition().layers[std::size_t(layer)];
+        sourceSize(chosen, width, height);
+        par = layerPixelAspect(effect_.composition(), chosen);
+    }
     const PF_LRect rect{0, 0, downsampled(width, in.downsample_x),
                         downsampled(height, in.downsample_y)};
     result->result_rect = rect;
     result->max_result_rect = rect;
     result->ref_width = width;
     result->ref_height = height;
-    result->par = {1, 1};
+    result->par = {A_long(par.num), A_u_long(par.den)};
     checkouts_[id] = LayerCheckout{index, time, timeStep, timeScale, nullptr};
     return PF_Err_NONE;
 }
@@ -265,6 +270,8 @@ PF_Err SmartRenderHost::checkoutOutput(PF_EffectWorld **output) {
     if (!output_) {
         try {
             output_ = std::make_unique<HostWorld>(depth_, width_, height_, WorldFill::Garbage);
+            // The output is the effect layer's image: its pixels have that layer's aspect.
+            output_->setPixelAspect(host_.inData()->pixel_aspect_ratio);
         } catch (const std::bad_alloc &) {
             return PF_Err_OUT_OF_MEMORY;
         }

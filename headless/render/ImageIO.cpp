@@ -246,7 +246,8 @@ bool readImage(const std::string &path, headless::FootageSource &out, std::strin
     toFootage(decoded, alpha, alpha >= 0 && decoded.premultiplied, out);
     const float aspect = decoded.pixelAspect;
     out.pixelAspect = {1, 1};
-    if (aspect > 0.0f && std::isfinite(aspect) && aspect != 1.0f)
+    out.pixelAspectRecorded = aspect > 0.0f && std::isfinite(aspect);
+    if (out.pixelAspectRecorded && aspect != 1.0f)
         out.pixelAspect = {long(std::lround(aspect * 10000.0f)), 10000};
     return true;
 }

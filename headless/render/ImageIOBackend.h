@@ -36,7 +36,7 @@ struct DecodedImage {
     int channels = 0;
     int alphaChannel = -1;      // -1: none
     bool premultiplied = false; // colour stored multiplied by alpha
-    float pixelAspect = 1.0f;
+    float pixelAspect = 0.0f; // 0: the file records none
     std::vector<float> samples;
     std::vector<std::uint8_t> samples8;
     std::vector<std::uint16_t> samples16;

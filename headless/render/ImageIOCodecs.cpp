@@ -302,9 +302,9 @@ bool encode(const Image &image, const std::string &extension, Bytes &file, std::
 
 namespace {
 
-// The pixel aspect a PNG states in its pHYs chunk (1 when it states none).
+// The pixel aspect a PNG states in its pHYs chunk (0 when it states none).
 float pngPixelAspect(const Bytes &file) {
-    if (file.size() < 8 || std::memcmp(file.data(), kPngSignature, 8) != 0) return 1.0f;
+    if (file.size() < 8 || std::memcmp(file.data(), kPngSignature, 8) != 0) return 0.0f;
     std::size_t at = 8;
     while (at + 12 <= file.size()) {
         const std::uint32_t length = readBe32(&file[at]);
@@ -312,11 +312,11 @@ float pngPixelAspect(const Bytes &file) {
         if (std::memcmp(type, "IDAT", 4) == 0 || length > file.size() - at - 12) break;
         if (std::memcmp(type, "pHYs", 4) == 0 && length == 9) {
             const std::uint32_t x = readBe32(&file[at + 8]), y = readBe32(&file[at + 12]);
-            return x && y ? float(y) / float(x) : 1.0f;
+            return x && y ? float(y) / float(x) : 0.0f;
         }
         at += 12 + length;
     }
-    return 1.0f;
+    return 0.0f;
 }
 
 std::string stbReason() {

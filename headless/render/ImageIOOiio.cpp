@@ -112,7 +112,7 @@ bool readFile(const std::string &path, long long maxSide, DecodedImage &out, std
     in->close();
     out.alphaChannel = spec.alpha_channel;
     out.premultiplied = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
-    out.pixelAspect = spec.get_float_attribute("PixelAspectRatio", 1.0f);
+    out.pixelAspect = spec.get_float_attribute("PixelAspectRatio", 0.0f); // 0: none recorded
     return true;
 }
 

@@ -125,7 +125,7 @@ backend::DecodedImage readWithLibrary(const std::string &path) {
     d.width = spec.width, d.height = spec.height, d.channels = spec.nchannels;
     d.samples.resize(std::size_t(d.width) * std::size_t(d.height) * std::size_t(d.channels));
     EXPECT_TRUE(in->read_image(0, 0, 0, d.channels, OIIO::TypeDesc::FLOAT, d.samples.data()));
-    d.pixelAspect = spec.get_float_attribute("PixelAspectRatio", 1.0f);
+    d.pixelAspect = spec.get_float_attribute("PixelAspectRatio", 0.0f); // 0: none recorded
     return d;
 }
 

@@ -61,6 +61,43 @@ TEST(SceneFile, CompositionAndLayerDefaults) {
     EXPECT_EQ(headless::sceneName("examples/default.json"), "default");
 }
 
+// Solids take the composition's pixel aspect unless given their own; footage
+// keeps what its file records, and takes a given one only when it records none.
+TEST(SceneFile, LayerPixelAspects) {
+    const headless::ImageReader images = [](const std::string &path, headless::FootageSource &out,
+                                            std::string &) {
+        out = {};
+        out.width = out.height = 1;
+        out.rgba.assign(4, 1.0f);
+        if (path.find("recorded") != std::string::npos) {
+            out.pixelAspect = {2, 1};
+            out.pixelAspectRecorded = true;
+        }
+        return true;
+    };
+    auto load = [&](const std::string &layers) {
+        return headless::parseScene(R"({"composition": {"width": 64, "height": 48,
+            "pixel_aspect": 0.9}, "layers": [)" + layers + "]}", "scene.json", ".", catalog(), images);
+    };
+    const headless::Scene scene = load(R"({"type": "solid"}, {"type": "solid", "pixel_aspect": 1},
+        {"type": "footage", "source": "recorded.png"},
+        {"type": "footage", "source": "recorded.png", "pixel_aspect": 2},
+        {"type": "footage", "source": "plain.png"},
+        {"type": "footage", "source": "plain.png", "pixel_aspect": 1.5}, {"type": "null"})");
+    const double expected[] = {0.9, 1.0, 2.0, 2.0, 1.0, 1.5, 1.0};
+    ASSERT_EQ(scene.composition.layers.size(), std::size(expected));
+    for (std::size_t i = 0; i < std::size(expected); ++i)
+        EXPECT_DOUBLE_EQ(headless::layerPixelAspect(scene.composition, scene.composition.layers[i])
+                             .value(), expected[i]) << "layer " << i;
+    try {
+        load(R"({"type": "footage", "source": "recorded.png", "pixel_aspect": 1})");
+        ADD_FAILURE() << "a file's own pixel aspect was overridden";
+    } catch (const headless::SceneError &e) {
+        EXPECT_EQ(e.place(), "layers[0].pixel_aspect");
+        EXPECT_NE(e.reason().find("records a pixel aspect of 2"), std::string::npos) << e.reason();
+    }
+}
+
 TEST(SceneFile, TransformCameraAndLightKeys) {
     const headless::Scene scene = parse(R"({
       "composition": {"width": 100, "height": 100},
