@@ -422,8 +422,14 @@ public:
             names_.push_back(layer.shownName());
             types_.push_back(layer.type);
         }
+        // A parameter first; then "LAYER.key" when LAYER is a layer's name
+        // (parameter names hold dots too: "Dist. from Center").
         const std::size_t dot = name.rfind('.');
-        if (catalog_.find(name) || dot == std::string::npos || catalog_.closest(name)) {
+        const bool layerKey =
+            !catalog_.find(name) && dot != std::string::npos &&
+            (std::count(names_.begin(), names_.end(), name.substr(0, dot)) > 0 ||
+             !catalog_.closest(name));
+        if (!layerKey) {
             const Node param(value, "", file_);
             const ParamInfo &info = parameterNamed(param, name);
             effect.params[info.index] = readAnimated<ParamValue>(
