@@ -170,6 +170,9 @@ struct Composition {
     Ratio pixelAspect;
     double frameRate = 30.0; // frames per second
     double duration = 10.0;  // seconds
+    // The number of the frame at time 0, for naming frames only (film work
+    // often starts at 1001); times stay composition seconds from 0.
+    long startFrame = 0;
     std::vector<Layer> layers; // top first
 };
 

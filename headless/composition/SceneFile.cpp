@@ -25,6 +25,11 @@ constexpr int kMaxSize = 30000;            // pixels, as the host's largest comp
 constexpr double kMaxFrameRate = 999.0;
 constexpr double kMaxDuration = 86400.0;    // seconds
 constexpr double kMaxPixelAspect = 100.0;
+constexpr double kMinPixelAspect = 0.01;   // as far below 1 as the largest is above
+// The host counts a composition's time in ticks of its frame rate times at
+// most 1000 (compositionTimeScale); a slower rate would have no tick at all.
+constexpr double kMinFrameRate = 0.001;
+constexpr int kMaxStartFrame = 999999999;  // nine digits, as --frame takes
 constexpr double kFixedLimit = 32768.0;     // 16.16 values stay below this magnitude
 
 // ---- places in the file --------------------------------------------------------------
@@ -260,6 +265,14 @@ public:
                  numberText(hi));
         return v;
     }
+    // A number in [lo, hi]; below lo, `why` says what a smaller one breaks.
+    double between(double lo, double hi, const std::string &why) const {
+        const double v = number();
+        if (v < lo)
+            fail(numberText(v) + " is too small: at least " + numberText(lo) + " (" + why + ")");
+        if (v > hi) fail(numberText(v) + " is too large: at most " + numberText(hi));
+        return v;
+    }
     int integer(int lo, int hi) const {
         const double v = number();
         if (v != std::floor(v)) fail("expected a whole number, found " + numberText(v));
@@ -341,19 +354,20 @@ Ratio ratioOf(double v) {
     return Ratio{num / static_cast<long>(g), den / g};
 }
 
-// A pixel aspect as the scene gives it: more than 0, at most kMaxPixelAspect,
-// and not so small that it rounds to a ratio of 0.
+// A pixel aspect as the scene gives it (the composition's or a layer's):
+// from kMinPixelAspect to kMaxPixelAspect, so that it never rounds to a
+// ratio of 0.
 Ratio readPixelAspect(const Node &node) {
-    const Ratio ratio = ratioOf(node.positive(kMaxPixelAspect));
-    if (ratio.num <= 0) node.fail("a pixel aspect this small rounds to 0; the least is 0.00001");
-    return ratio;
+    return ratioOf(node.between(kMinPixelAspect, kMaxPixelAspect,
+                                "narrower pixels cannot be represented"));
 }
 
 // ---- the loader ------------------------------------------------------------------------
 
-const std::vector<std::string> kSceneKeys = {"composition", "layers"};
-const std::vector<std::string> kCompositionKeys = {"width", "height", "pixel_aspect", "frame_rate",
-                                                   "duration"};
+// "$schema" lets an editor find the format's JSON Schema; the loader ignores it.
+const std::vector<std::string> kSceneKeys = {"$schema", "composition", "layers"};
+const std::vector<std::string> kCompositionKeys = {"width",      "height",   "pixel_aspect",
+                                                   "frame_rate", "duration", "start_frame"};
 const std::vector<std::string> kCommonLayerKeys = {"name",   "type",      "in_point", "duration",
                                                    "enabled", "parent",   "transform", "effects"};
 const std::vector<std::string> kTransformKeys = {
@@ -364,6 +378,10 @@ const std::vector<std::string> kCameraKeys = {"zoom",     "depth_of_field", "foc
 const std::vector<std::string> kLightKeys = {
     "type",         "intensity",       "color",            "cone_angle",
     "cone_feather", "shadow_darkness", "shadow_diffusion", "casts_shadows"};
+
+const std::vector<std::pair<std::string, LayerType>> kTypeLayerKeys = {
+    {"width", LayerType::Solid},   {"height", LayerType::Solid},  {"color", LayerType::Solid},
+    {"source", LayerType::Footage}, {"camera", LayerType::Camera}, {"light", LayerType::Light}};
 
 struct TypeName {
     const char *name;
@@ -384,6 +402,7 @@ public:
     Scene load(const json &root) {
         Node scene(root, "", file_);
         scene.object(kSceneKeys);
+        if (auto n = scene.optional("$schema")) n->string();
         Scene out;
         out.file = file_;
         out.composition = readComposition(scene["composition"]);
@@ -401,7 +420,85 @@ public:
         return out;
     }
 
+    // Sets `name` (a parameter, or "LAYER.key") to `value` in a loaded scene.
+    void applyOverride(Scene &scene, SceneEffect &effect, const std::string &name,
+                       const json &value) {
+        comp_ = &scene.composition;
+        names_.clear();
+        types_.clear();
+        for (const Layer &layer : scene.composition.layers) {
+            names_.push_back(layer.shownName());
+            types_.push_back(layer.type);
+        }
+        // A parameter first; then "LAYER.key" when LAYER is a layer's name
+        // (parameter names hold dots too: "Dist. from Center").
+        const std::size_t dot = name.rfind('.');
+        const bool layerKey =
+            !catalog_.find(name) && dot != std::string::npos &&
+            (std::count(names_.begin(), names_.end(), name.substr(0, dot)) > 0 ||
+             !catalog_.closest(name));
+        if (!layerKey) {
+            const Node param(value, "", file_);
+            const ParamInfo &info = parameterNamed(param, name);
+            effect.params[info.index] = readAnimated<ParamValue>(
+                param, [this, &info](const Node &n) { return paramValue(n, info); });
+            return;
+        }
+        const int index = overriddenLayer(name.substr(0, dot));
+        overrideLayerKey(comp_->layers[std::size_t(index)], std::size_t(index), name.substr(dot + 1),
+                         value);
+    }
+
 private:
+    // The layer `shown` of a "LAYER.key" override; fails with the closest name.
+    int overriddenLayer(const std::string &shown) const {
+        const json none;
+        const Node here(none, "", file_);
+        std::size_t best = SIZE_MAX, bestDistance = SIZE_MAX;
+        for (std::size_t i = 0; i < names_.size(); ++i) {
+            if (names_[i] == shown) return layerNamed(here, shown); // also refuses duplicates
+            const std::size_t d = editDistance(shown, names_[i]);
+            if (d < bestDistance) best = i, bestDistance = d;
+        }
+        const bool near = best != SIZE_MAX && bestDistance <= std::max<std::size_t>(2, shown.size() / 3);
+        here.fail("no layer and no parameter is named " + jsonQuoted(shown) +
+                  (near ? "; did you mean the layer " + jsonQuoted(names_[best]) + "?" : "") +
+                  " (a layer's setting is LAYER.key, e.g. \"Camera 1.zoom=900\")");
+    }
+
+    // Reads {key: value} with the reader of the transform, camera or light
+    // settings that owns `key`, at the place the scene file would hold it.
+    void overrideLayerKey(Layer &layer, std::size_t index, const std::string &key,
+                          const json &value) const {
+        const json object = {{key, value}};
+        const std::string place = childPlace("layers", index);
+        auto has = [&key](const std::vector<std::string> &keys) {
+            return std::find(keys.begin(), keys.end(), key) != keys.end();
+        };
+        if (has(kTransformKeys))
+            return readTransform(Node(object, childPlace(place, "transform"), file_), layer);
+        if (layer.type == LayerType::Camera && has(kCameraKeys))
+            return readCamera(Node(object, childPlace(place, "camera"), file_), layer.camera);
+        if (layer.type == LayerType::Light && has(kLightKeys) && key != "type")
+            return readLight(Node(object, childPlace(place, "light"), file_), layer.light);
+        std::vector<std::string> known = kTransformKeys;
+        if (layer.type == LayerType::Camera) known.insert(known.end(), kCameraKeys.begin(), kCameraKeys.end());
+        if (layer.type == LayerType::Light)
+            for (const std::string &k : kLightKeys)
+                if (k != "type") known.push_back(k);
+        std::string list, near;
+        std::size_t nearDistance = std::max<std::size_t>(2, key.size() / 3) + 1;
+        for (const std::string &k : known) {
+            list += (list.empty() ? "" : ", ") + k;
+            if (const std::size_t d = editDistance(key, k); d < nearDistance) near = k, nearDistance = d;
+        }
+        Node(value, place, file_)
+            .fail("the " + std::string(kLayerTypes[int(layer.type)].name) + " layer " +
+                  jsonQuoted(names_[index]) + " has no setting " + jsonQuoted(key) +
+                  (near.empty() ? "" : "; did you mean " + jsonQuoted(near) + "?") +
+                  " (settable here: " + list + ")");
+    }
+
     // ---- composition ----
     Composition readComposition(const Node &node) const {
         node.object(kCompositionKeys);
@@ -410,8 +507,11 @@ private:
         comp.height = node["height"].integer(1, kMaxSize);
         if (auto n = node.optional("pixel_aspect"))
             comp.pixelAspect = readPixelAspect(*n);
-        if (auto n = node.optional("frame_rate")) comp.frameRate = n->positive(kMaxFrameRate);
+        if (auto n = node.optional("frame_rate"))
+            comp.frameRate = n->between(kMinFrameRate, kMaxFrameRate,
+                                        "the host times frames in thousandths of a frame");
         if (auto n = node.optional("duration")) comp.duration = n->positive(kMaxDuration);
+        if (auto n = node.optional("start_frame")) comp.startFrame = n->integer(0, kMaxStartFrame);
         return comp;
     }
 
@@ -496,11 +596,7 @@ private:
     // The keys a layer of `type` may have; a key of another type is named as such.
     static std::vector<std::string> layerKeys(LayerType type, const Node &node) {
         std::vector<std::string> keys = kCommonLayerKeys;
-        const std::vector<std::pair<std::string, LayerType>> own = {
-            {"width", LayerType::Solid},   {"height", LayerType::Solid},
-            {"color", LayerType::Solid},   {"source", LayerType::Footage},
-            {"camera", LayerType::Camera}, {"light", LayerType::Light}};
-        for (const auto &[key, owner] : own) {
+        for (const auto &[key, owner] : kTypeLayerKeys) {
             if (owner == type) {
                 keys.push_back(key);
             } else if (node.has(key)) {
@@ -526,6 +622,9 @@ private:
         case LayerType::Solid: {
             const int w = node.has("width") ? node["width"].integer(1, kMaxSize) : comp_->width;
             const int h = node.has("height") ? node["height"].integer(1, kMaxSize) : comp_->height;
+            if (node.has("color") && isKeyframed(node["color"]))
+                node["color"].fail("a solid's colour cannot be keyframed: it is the solid's "
+                                   "source image, made once (a light's colour can be)");
             const ColorValue color =
                 node.has("color") ? readUnitColor(node["color"]) : ColorValue{};
             return makeSolid(*comp_, "", w, h, color);
@@ -821,6 +920,15 @@ const SceneEffect *Scene::effectOn(const std::string &layerName) const {
     return nullptr;
 }
 
+SceneFormatKeys sceneFormatKeys() {
+    SceneFormatKeys keys{kSceneKeys, kCompositionKeys, kCommonLayerKeys, kTransformKeys,
+                         kCameraKeys, kLightKeys, {}, {}};
+    for (const TypeName &t : kLayerTypes) keys.layerTypes.push_back(t.name);
+    for (const auto &[key, owner] : kTypeLayerKeys)
+        keys.typeKeys.emplace_back(key, kLayerTypes[int(owner)].name);
+    return keys;
+}
+
 std::string sceneName(const std::string &path) {
     return std::filesystem::path(path).stem().string();
 }
@@ -843,6 +951,22 @@ Scene loadSceneFile(const std::string &path, const ParamCatalog &catalog,
     if (in.bad()) throw SceneError(path, "", "cannot be read");
     const std::string folder = std::filesystem::path(path).parent_path().string();
     return parseScene(text.str(), path, folder.empty() ? "." : folder, catalog, readImage);
+}
+
+void applySceneOverride(Scene &scene, SceneEffect &effect, const std::string &assignment,
+                        const ParamCatalog &catalog) {
+    const std::string label = "--set " + jsonQuoted(assignment);
+    const std::size_t equals = assignment.find('=');
+    if (equals == std::string::npos || equals == 0)
+        throw SceneError(label, "", "expected NAME=VALUE, e.g. \"Rotation Y=90\" or "
+                                    "\"Camera 1.zoom=900\"");
+    const std::string text = assignment.substr(equals + 1);
+    json value = json::parse(text, nullptr, /*allow_exceptions=*/false);
+    if (value.is_discarded()) value = text; // "Both Sides", a layer name: text as it is
+    const ImageReader noImages; // an override names no footage
+    const std::string folder = ".";
+    Loader(label, folder, catalog, noImages)
+        .applyOverride(scene, effect, assignment.substr(0, equals), value);
 }
 
 void applySceneEffect(const SceneEffect &sceneEffect, EffectInstance &effect) {

@@ -90,8 +90,27 @@ Scene loadSceneFile(const std::string &path, const ParamCatalog &catalog,
 Scene parseScene(const std::string &text, const std::string &file, const std::string &folder,
                  const ParamCatalog &catalog, const ImageReader &readImage);
 
+// Sets one value of a loaded scene for this run only (veltrix-render's --set
+// "NAME=VALUE"): an effect parameter of `effect` by its display name, or a
+// key of a layer's transform, camera or light settings as "LAYER.key"
+// ("Camera 1.zoom=900"). VALUE is JSON, as a scene file would hold it
+// (keyframes included); text that is not JSON is taken as a string, so
+// popups and layers can be named unquoted. The value meets exactly the
+// checks of a scene file. Throws SceneError, whose file is the assignment as
+// given (e.g. `--set "Rotation Y=abc"`).
+void applySceneOverride(Scene &scene, SceneEffect &effect, const std::string &assignment,
+                        const ParamCatalog &catalog);
+
 // Gives `effect` the scene effect's parameter tracks.
 void applySceneEffect(const SceneEffect &sceneEffect, EffectInstance &effect);
+
+// The keys the loader accepts at each level of a scene file, as it checks
+// them; for tools that describe the format (docs/scene.schema.json).
+struct SceneFormatKeys {
+    std::vector<std::string> scene, composition, layer, transform, camera, light, layerTypes;
+    std::vector<std::pair<std::string, std::string>> typeKeys; // key, the layer type owning it
+};
+SceneFormatKeys sceneFormatKeys();
 
 // The scene's name: the file name without folders and extension
 // ("examples/default.json" -> "default").

@@ -2,6 +2,7 @@
 
 #include "headless/composition/SceneFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <set>
@@ -23,40 +24,66 @@ std::string number(double v) {
 
 std::string frameRange(const headless::Composition &comp) {
     const long count = frameCount(comp);
-    return count > 0 ? "frames 0 to " + std::to_string(count - 1) : "no frames";
+    return count > 0 ? "frames " + std::to_string(comp.startFrame) + " to " +
+                           std::to_string(comp.startFrame + count - 1)
+                     : "no frames";
+}
+
+FrameJob frameAt(long number, const headless::Composition &comp) {
+    return {number, double(number - comp.startFrame) / comp.frameRate, {}};
+}
+
+// The frames of --frames or --frame, in the order given, each once.
+std::vector<FrameJob> listedFrames(const Options &options, const headless::Composition &comp) {
+    std::vector<FrameSpan> spans = options.frameSpans;
+    if (!options.framesGiven) {
+        const long n = options.frameGiven ? options.frame : comp.startFrame;
+        spans = {{n, n, 1}};
+    }
+    const long first = comp.startFrame, last = comp.startFrame + frameCount(comp) - 1;
+    std::vector<FrameJob> frames;
+    std::set<long> listed;
+    for (const FrameSpan &span : spans) {
+        if (span.first < first || span.last > last) {
+            const std::string given = options.framesGiven
+                                          ? "--frames " + options.frames
+                                          : "--frame " + std::to_string(spans[0].first);
+            throw PlanError(given + ": the composition has " + frameRange(comp) + " (" +
+                            number(comp.duration) + " s at " + number(comp.frameRate) +
+                            " frames per second)");
+        }
+        for (long n = span.first; n <= span.last; n += span.step)
+            if (listed.insert(n).second) frames.push_back(frameAt(n, comp));
+    }
+    return frames;
 }
 
 std::vector<FrameJob> chooseFrames(const Options &options, const headless::Composition &comp) {
-    const double rate = comp.frameRate;
-    const long count = frameCount(comp);
-    std::vector<FrameJob> frames;
-    if (options.timeGiven) {
-        if (!(options.time >= 0.0) || options.time >= comp.duration)
-            throw PlanError("--time " + number(options.time) + ": the composition lasts " +
-                            number(comp.duration) + " seconds");
-        const long number = static_cast<long>(std::floor(options.time * rate + kTimeSlack));
-        frames.push_back({number, options.time, {}});
-        return frames;
-    }
-    const long first = options.framesGiven ? options.firstFrame : options.frame;
-    const long last = options.framesGiven ? options.lastFrame : options.frame;
-    if (first < 0 || last >= count) {
-        const std::string given = options.framesGiven ? "--frames " + options.frames
-                                                      : "--frame " + std::to_string(options.frame);
-        throw PlanError(given + ": the composition has " + frameRange(comp) + " (" +
-                        number(comp.duration) + " s at " + number(rate) +
-                        " frames per second)");
-    }
-    for (long n = first; n <= last; ++n) frames.push_back({n, double(n) / rate, {}});
-    return frames;
+    if (!options.timeGiven) return listedFrames(options, comp);
+    if (!(options.time >= 0.0) || options.time >= comp.duration)
+        throw PlanError("--time " + number(options.time) + ": the composition lasts " +
+                        number(comp.duration) + " seconds");
+    const long n = static_cast<long>(std::floor(options.time * comp.frameRate + kTimeSlack));
+    return {{comp.startFrame + n, options.time, {}}};
+}
+
+// The file name part of a path: after the last folder separator.
+std::size_t fileNameStart(const std::string &path) {
+#ifdef _WIN32
+    const std::size_t slash = path.find_last_of("/\\:");
+#else
+    const std::size_t slash = path.find_last_of('/');
+#endif
+    return slash == std::string::npos ? 0 : slash + 1;
 }
 
 } // namespace
 
 std::string expandFrameNumber(const std::string &pattern, long frame) {
-    std::string out;
+    const std::size_t name = fileNameStart(pattern);
+    std::string out = pattern.substr(0, name);
     const std::string digits = std::to_string(frame);
-    for (std::size_t i = 0; i < pattern.size();) {
+    for (std::size_t i = name; i < pattern.size();) {
         if (pattern[i] != '#') {
             out += pattern[i++];
             continue;
@@ -70,7 +97,7 @@ std::string expandFrameNumber(const std::string &pattern, long frame) {
 }
 
 bool hasFrameNumberRun(const std::string &pattern) {
-    return pattern.find('#') != std::string::npos;
+    return pattern.find('#', fileNameStart(pattern)) != std::string::npos;
 }
 
 long frameCount(const headless::Composition &comp) {
@@ -87,12 +114,13 @@ FramePlan planFrames(const Options &options, const headless::Composition &comp,
     std::string pattern = options.output;
     plan.defaultOutput = pattern.empty();
     if (plan.defaultOutput)
-        pattern = (fs::path("out") / (headless::sceneName(scenePath) + (range ? "_####" : "") +
+        pattern = (fs::path("out") / (headless::sceneName(scenePath) +
+                                      (range || options.framesGiven ? "_####" : "") +
                                       ".png"))
                       .string();
     if (range && !hasFrameNumberRun(pattern))
         throw PlanError("-o " + pattern + ": a range writes one file per frame; put a run of # "
-                        "where the frame number goes, e.g. " +
+                        "in the file name where the frame number goes, e.g. " +
                         (fs::path(pattern).parent_path() /
                          (fs::path(pattern).stem().string() + "_####" +
                           fs::path(pattern).extension().string()))
@@ -107,6 +135,17 @@ FramePlan planFrames(const Options &options, const headless::Composition &comp,
                         " files hold " + plan.format.depthList() + " bits per channel");
     for (FrameJob &job : plan.frames) job.output = expandFrameNumber(pattern, job.number);
     return plan;
+}
+
+std::size_t dropExistingOutputs(FramePlan &plan) {
+    const std::size_t before = plan.frames.size();
+    plan.frames.erase(std::remove_if(plan.frames.begin(), plan.frames.end(),
+                                     [](const FrameJob &job) {
+                                         std::error_code ec;
+                                         return fs::exists(job.output, ec);
+                                     }),
+                      plan.frames.end());
+    return before - plan.frames.size();
 }
 
 void checkOutputs(const FramePlan &plan) {

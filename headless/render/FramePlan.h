@@ -2,9 +2,10 @@
 // completely before the first frame renders, so that a mistake in the
 // options costs nothing and writes nothing.
 //
-// Frame numbers count from 0 at the composition's start; frame n is at
-// composition time n / frame rate. Output names may hold runs of '#': each
-// run becomes the frame number, zero-padded to the run's length
+// Frame numbers count from the composition's start frame S (0 unless the
+// scene sets "start_frame"); frame n is at composition time (n - S) / frame
+// rate. The file name of an output (not its folders) may hold runs of '#':
+// each run becomes the frame number, zero-padded to the run's length
 // ("f_####.png", frame 7 -> "f_0007.png"; a longer number is written whole).
 // Without -o, a single frame goes to out/<scene name>.<ext> and a range to
 // out/<scene name>_####.png; out/ is made when missing. A folder named in -o
@@ -43,9 +44,10 @@ struct FramePlan {
     bool defaultOutput = false; // no -o given
 };
 
-// Replaces every run of '#' in `pattern` with `frame`, zero-padded.
+// Replaces every run of '#' in the file name of `pattern` with `frame`,
+// zero-padded; '#' in its folders is kept as it is.
 std::string expandFrameNumber(const std::string &pattern, long frame);
-bool hasFrameNumberRun(const std::string &pattern);
+bool hasFrameNumberRun(const std::string &pattern); // in the file name
 
 // Number of frames in the composition: its duration times its frame rate.
 long frameCount(const headless::Composition &comp);
@@ -53,6 +55,10 @@ long frameCount(const headless::Composition &comp);
 // The frames and outputs of a run; throws PlanError.
 FramePlan planFrames(const Options &options, const headless::Composition &comp,
                      const std::string &scenePath);
+
+// Drops the frames whose output file exists (--skip-existing); returns how
+// many were dropped.
+std::size_t dropExistingOutputs(FramePlan &plan);
 
 // Makes out/ for the default output, then checks that every output can be
 // written (its folder exists and takes new files); throws PlanError.

@@ -5,6 +5,7 @@
 #include "headless/render/ImageIO.h"
 
 #include "headless/render/ImageIOBackend.h"
+#include "headless/render/Interrupt.h"
 
 #include <algorithm>
 #include <cctype>
@@ -98,31 +99,56 @@ std::string supportedExtensions() { return ".png, .tif, .tiff or .exr"; }
 
 // ---- writing ----------------------------------------------------------------------------
 
+std::string linkTarget(const std::string &path) {
+    fs::path at(path);
+    std::error_code ec;
+    // A bound on the hops, as the system has, so a loop of links ends.
+    for (int hops = 0; hops < 40 && fs::is_symlink(fs::symlink_status(at, ec)); ++hops) {
+        const fs::path next = fs::read_symlink(at, ec);
+        if (ec) break;
+        at = next.is_absolute() ? next : at.parent_path() / next;
+    }
+    return at.string();
+}
+
+bool isReadOnlyFile(const std::string &path) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::is_regular_file(status)) return false;
+    const fs::perms write = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    return (status.permissions() & write) == fs::perms::none;
+}
+
 bool writeImage(const Image &image, const std::string &path, std::string &error) {
     if (!image.complete()) {
         error = "the frame holds no pixels";
         return false;
     }
-    const fs::path target(path);
-    const fs::path temporary = temporaryBeside(target);
-    if (!backend::writeFile(image, temporary, lowerExtension(path), error)) {
-        removeQuietly(temporary);
+    if (isReadOnlyFile(path)) {
+        error = "the existing file is read-only";
         return false;
     }
+    const fs::path target(linkTarget(path));
+    const fs::path temporary = temporaryBeside(target);
+    setPendingTemporary(temporary.string()); // a second Ctrl-C removes it before leaving
+    const bool written = backend::writeFile(image, temporary, lowerExtension(path), error);
     // Replaces an existing target in one step (on Windows too, where the
     // library asks the system to replace rather than refuse).
     std::error_code ec;
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        removeQuietly(temporary);
-        error = "cannot replace " + path + ": " + ec.message();
-        return false;
-    }
-    return true;
+    if (written) fs::rename(temporary, target, ec);
+    if (!written || ec) removeQuietly(temporary);
+    setPendingTemporary("");
+    if (written && ec) error = "cannot replace " + target.string() + ": " + ec.message();
+    return written && !ec;
 }
 
 bool canWriteBeside(const std::string &path, std::string &error) {
-    const fs::path target(path);
+    if (isReadOnlyFile(path)) {
+        error = "the existing file is read-only; it is left as it is (make it writable or "
+                "remove it to render over it)";
+        return false;
+    }
+    const fs::path target(linkTarget(path));
     const fs::path folder = target.parent_path().empty() ? fs::path(".") : target.parent_path();
     std::error_code ec;
     if (!fs::exists(folder, ec)) {

@@ -74,12 +74,24 @@ bool outputFormatOf(const std::string &path, OutputFormat &format);
 // "png, tif, tiff or exr".
 std::string supportedExtensions();
 
-// Writes `image` to `path` through a temporary file. False with a reason in
-// `error` when anything fails; the target is then untouched.
+// Writes `image` to `path` through a temporary file beside it, renamed over
+// it when complete. A symbolic link is written through: the file it points
+// to is replaced and the link stays. An existing file that is read-only (no
+// write permission for anyone) is refused. False with a reason in `error`
+// when anything fails; the target is then untouched.
 bool writeImage(const Image &image, const std::string &path, std::string &error);
 
-// True when a new file can be made in the folder of `path` (by making and
-// removing a temporary one); false with a reason otherwise.
+// The file `path` names once symbolic links are followed (a dangling link
+// gives the file it would create); `path` itself when it is no link.
+std::string linkTarget(const std::string &path);
+
+// True when the file `path` (or the file a link names) exists and no one has
+// permission to write it (mode 0444): a file the user protected.
+bool isReadOnlyFile(const std::string &path);
+
+// True when a new file can be made in the folder of `path`, or of the file
+// it links to (by making and removing a temporary one), and `path` is not a
+// read-only file; false with a reason otherwise.
 bool canWriteBeside(const std::string &path, std::string &error);
 
 // Reads the first image of `path` as straight RGBA floats (the scene loader's

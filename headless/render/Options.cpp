@@ -27,7 +27,8 @@ namespace veltrix_render {
 namespace {
 
 using Target = std::variant<std::string Options::*, long Options::*, int Options::*,
-                            double Options::*, bool Options::*>;
+                            double Options::*, bool Options::*,
+                            std::vector<std::string> Options::*>;
 
 struct OptionRow {
     const char *names;    // CLI11 names: "-o,--output", or "scene" for the positional
@@ -44,22 +45,52 @@ const OptionRow kOptions[] = {
      "output image (.png, .tif, .tiff, .exr); a run of # becomes the zero-padded frame "
      "number; default out/<scene name>.png",
      &Options::output},
-    {"--frame", "N", "render frame N (default 0)", &Options::frame, 0, 1.0e9},
-    {"--frames", "A-B", "render frames A to B inclusive, one file per frame", &Options::frames},
+    {"--frame", "N", "render frame N (default: the composition's start frame)", &Options::frame,
+     0, 1.0e9},
+    {"--frames", "LIST",
+     "render several frames, one file per frame: N, A-B (A to B inclusive), A-BxN (every N-th "
+     "from A to B), or a comma-separated list of those, e.g. 1001-1100x4,1200",
+     &Options::frames},
+    {"--skip-existing", "", "leave frames whose output file exists (to resume a stopped range)",
+     &Options::skipExisting},
     {"--time", "SECONDS", "render the frame at this composition time", &Options::time, 0, 1.0e6},
     {"--depth", "8|16|32",
      "bits per channel (default 8 for .png and .tif, 32 for .exr)", &Options::depth},
     {"--downsample", "N", "render at 1/N of the full size (N >= 1)", &Options::downsample, 1, 1024},
+    {"--set", "NAME=VALUE",
+     "for this run, set an effect parameter by its name (\"Rotation Y=90\", "
+     "'Position XY=[10,20]') or a layer's setting as LAYER.key (\"Camera 1.zoom=900\"); the "
+     "value is JSON, checked as in a scene file; repeatable",
+     &Options::sets},
     {"--layer", "NAME", "render the effect of this layer (default: the first layer carrying it)",
      &Options::layer},
-    {"--threads", "N", "render threads (default: one per processor)", &Options::threads, 1, 1024},
+    {"--threads", "N", "render threads; 0 (the default) uses every processor", &Options::threads,
+     0, 1024},
     {"--plugin", "PATH", "the plug-in to load (default: $VELTRIX_PLUGIN, then the built one)",
      &Options::plugin},
     {"-q,--quiet", "", "print no progress", &Options::quiet},
-    {"--stats", "", "print how long loading, rendering and writing took", &Options::stats},
+    {"--stats", "", "print how long loading, rendering and writing took, in milliseconds",
+     &Options::stats},
+    {"--stats-json", "FILE",
+     "write every stage's time (milliseconds) and each frame's peak memory (MiB) to FILE as JSON",
+     &Options::statsJson},
     {"--list-params", "", "list the effect's parameters as the plug-in registers them and exit",
      &Options::listParams},
+    {"--json", "", "with --list-params: print the parameters as JSON (name, type, group, "
+                   "default, range, choices, unit)",
+     &Options::json},
+    {"--scene-schema", "", "print the JSON Schema of scene files (docs/scene.schema.json) and exit",
+     &Options::sceneSchema},
 };
+
+// Checked before the range, so that "2.5" is not reported as out of range.
+const CLI::Validator kWholeNumber(
+    [](const std::string &text) -> std::string {
+        const std::size_t digits = text.find_first_not_of("0123456789", text[0] == '-' ? 1 : 0);
+        if (!text.empty() && digits == std::string::npos && text != "-") return {};
+        return "must be a whole number, not " + text;
+    },
+    "");
 
 CLI::Option *addRow(CLI::App &app, const OptionRow &row, Options &options) {
     return std::visit(
@@ -71,6 +102,11 @@ CLI::Option *addRow(CLI::App &app, const OptionRow &row, Options &options) {
             } else {
                 CLI::Option *option = app.add_option(row.names, field, row.help);
                 option->type_name(row.valueName);
+                // A repeatable option takes one value each time it is given,
+                // so a scene file after it is not taken for a second value.
+                if constexpr (!std::is_arithmetic_v<Field> && !std::is_same_v<Field, std::string>)
+                    option->allow_extra_args(false);
+                if constexpr (std::is_integral_v<Field>) option->check(kWholeNumber);
                 if constexpr (std::is_arithmetic_v<Field>)
                     if (row.max > row.min) option->check(CLI::Range(Field(row.min), Field(row.max)).description(""));
                 return option;
@@ -81,25 +117,64 @@ CLI::Option *addRow(CLI::App &app, const OptionRow &row, Options &options) {
 
 } // namespace
 
-bool parseFrameRange(const std::string &text, long &first, long &last, std::string &error) {
-    const std::size_t dash = text.find('-', 1);
-    auto whole = [](const std::string &s, long &v) {
-        if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos)
+namespace {
+
+// A frame number: up to 9 digits, so that no sum of them overflows.
+bool wholeNumber(const std::string &text, long &value) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    value = std::stol(text);
+    return true;
+}
+
+bool parseFrameSpan(const std::string &item, FrameSpan &span, std::string &error) {
+    std::string range = item;
+    if (const std::size_t x = item.find('x'); x != std::string::npos) {
+        range = item.substr(0, x);
+        if (!wholeNumber(item.substr(x + 1), span.step) || span.step < 1) {
+            error = "\"" + item + "\": the step after x must be a whole number of at least 1";
             return false;
-        v = std::stol(s);
-        return true;
-    };
-    if (dash == std::string::npos || !whole(text.substr(0, dash), first) ||
-        !whole(text.substr(dash + 1), last)) {
-        error = "expected A-B with whole frame numbers, e.g. 0-59";
+        }
+        if (range.find('-') == std::string::npos) {
+            error = "\"" + item + "\": a step needs a range, e.g. 0-100x" + item.substr(x + 1);
+            return false;
+        }
+    }
+    const std::size_t dash = range.find('-');
+    const bool ok = dash == std::string::npos
+                        ? wholeNumber(range, span.first) && wholeNumber(range, span.last)
+                        : wholeNumber(range.substr(0, dash), span.first) &&
+                              wholeNumber(range.substr(dash + 1), span.last);
+    if (!ok) {
+        error = "\"" + item + "\": expected N, A-B or A-BxN with whole frame numbers, e.g. 0-59";
         return false;
     }
-    if (first > last) {
-        error = "the first frame " + std::to_string(first) + " comes after the last " +
-                std::to_string(last);
+    if (span.first > span.last) {
+        error = "\"" + item + "\": the first frame " + std::to_string(span.first) +
+                " comes after the last " + std::to_string(span.last);
         return false;
     }
     return true;
+}
+
+} // namespace
+
+bool parseFrameList(const std::string &text, std::vector<FrameSpan> &spans, std::string &error) {
+    spans.clear();
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t comma = text.find(',', start);
+        const std::string item = text.substr(start, comma == std::string::npos ? comma : comma - start);
+        FrameSpan span;
+        if (item.empty()) {
+            error = "an empty item in the list (two commas, or one at an end)";
+            return false;
+        }
+        if (!parseFrameSpan(item, span, error)) return false;
+        spans.push_back(span);
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
+    }
 }
 
 ParseOutcome parseOptions(int argc, const char *const *argv, Options &options, std::ostream &out,
@@ -141,12 +216,12 @@ ParseOutcome parseOptions(int argc, const char *const *argv, Options &options, s
     options.timeGiven = time->count() > 0;
     if (options.framesGiven) {
         std::string error;
-        if (!parseFrameRange(options.frames, options.firstFrame, options.lastFrame, error)) {
+        if (!parseFrameList(options.frames, options.frameSpans, error)) {
             err << "veltrix-render: --frames " << options.frames << ": " << error << "\n";
             return {true, kExitBadInput};
         }
     }
-    if (!options.listParams && options.scene.empty()) {
+    if (!options.listParams && !options.sceneSchema && options.scene.empty()) {
         err << "veltrix-render: no scene file given (veltrix-render SCENE.json [options]; "
                "--help lists the options)\n";
         return {true, kExitBadInput};

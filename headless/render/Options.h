@@ -1,7 +1,8 @@
 // The command line of veltrix-render:
 //
 //   veltrix-render SCENE.json [options]
-//   veltrix-render --list-params
+//   veltrix-render --list-params [--json]
+//   veltrix-render --scene-schema
 //
 // Every option is declared once, in the registration table of Options.cpp,
 // which also gives --help its text. Parsing checks the form of each value
@@ -13,6 +14,7 @@
 
 #include <iosfwd>
 #include <string>
+#include <vector>
 
 namespace veltrix_render {
 
@@ -22,24 +24,38 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitBadInput = 2;
 
+// One item of --frames: frames first to last, every step-th ("A", "A-B",
+// "A-BxN").
+struct FrameSpan {
+    long first = 0, last = 0, step = 1;
+    bool operator==(const FrameSpan &o) const {
+        return first == o.first && last == o.last && step == o.step;
+    }
+};
+
 struct Options {
     std::string scene;
     std::string output;     // -o; may hold runs of '#'
     long frame = 0;         // --frame
-    std::string frames;     // --frames "A-B"
+    std::string frames;     // --frames "A-B", "A-BxN", "N", comma lists of those
     double time = 0.0;      // --time, seconds
     int depth = 0;          // --depth; 0: the output type's default
     int downsample = 1;     // --downsample
     std::string layer;      // --layer; empty: the first layer carrying the effect
     int threads = 0;        // --threads; 0: one per hardware thread
+    bool skipExisting = false; // --skip-existing
+    std::vector<std::string> sets; // --set "NAME=VALUE", in the order given
     bool quiet = false;
     bool listParams = false;
     bool stats = false;
+    std::string statsJson;  // --stats-json FILE
+    bool json = false;      // --json: --list-params as JSON
+    bool sceneSchema = false; // --scene-schema
     std::string plugin;     // --plugin; empty: VELTRIX_PLUGIN, then the built one
 
     // Which of the mutually exclusive time options was given.
     bool frameGiven = false, framesGiven = false, timeGiven = false;
-    long firstFrame = 0, lastFrame = 0; // --frames, once parsed
+    std::vector<FrameSpan> frameSpans; // --frames, once parsed
 };
 
 struct ParseOutcome {
@@ -52,8 +68,11 @@ struct ParseOutcome {
 ParseOutcome parseOptions(int argc, const char *const *argv, Options &options, std::ostream &out,
                           std::ostream &err);
 
-// "A-B" with whole numbers 0 <= A <= B; false with a reason otherwise.
-bool parseFrameRange(const std::string &text, long &first, long &last, std::string &error);
+// A --frames list: comma-separated items "N", "A-B" or "A-BxN" (every N-th
+// frame from A to B), whole numbers with A <= B and N >= 1; false with a
+// reason naming the item otherwise. Spans are kept, not expanded, so a huge
+// range costs nothing before it is checked against the composition.
+bool parseFrameList(const std::string &text, std::vector<FrameSpan> &spans, std::string &error);
 
 // The plug-in to load: --plugin, else the VELTRIX_PLUGIN environment
 // variable, else the one built beside this program.

@@ -1,5 +1,7 @@
 #include "headless/render/Progress.h"
 
+#include <nlohmann/json.hpp>
+
 #include <cmath>
 #include <ostream>
 #include <sstream>
@@ -36,6 +38,14 @@ std::string formatSeconds(double seconds) {
     return buffer;
 }
 
+std::string formatMilliseconds(double seconds) {
+    if (!(seconds >= 0.0) || !std::isfinite(seconds)) seconds = 0.0;
+    char buffer[32];
+    const double ms = seconds * 1000.0;
+    std::snprintf(buffer, sizeof buffer, ms < 1.0 ? "%.2f ms" : "%.1f ms", ms);
+    return buffer;
+}
+
 // ---- progress ------------------------------------------------------------------------
 
 Progress::Progress(std::ostream &out, long total, bool enabled, bool terminal)
@@ -68,18 +78,21 @@ void Progress::finish() {
 // ---- statistics ----------------------------------------------------------------------
 
 std::string RunStats::report() const {
+    const auto ms = formatMilliseconds;
     std::ostringstream out;
-    out << "plug-in load    " << formatSeconds(pluginLoad) << "\n"
-        << "scene load      " << formatSeconds(sceneLoad) << " (scene file and images)\n"
-        << "host set-up     " << formatSeconds(setup) << "\n";
+    out << "plug-in load    " << ms(pluginLoad) << "\n"
+        << "scene load      " << ms(sceneLoad) << " (scene file and images)\n"
+        << "host set-up     " << ms(setup) << "\n";
     double render = 0.0, write = 0.0;
     for (const FrameStats &f : frames) {
-        out << "frame " << f.number << "  render " << formatSeconds(f.render) << ", write "
-            << formatSeconds(f.write) << "\n";
+        out << "frame " << f.number << "  render " << ms(f.render) << ", write " << ms(f.write);
+        if (f.peakMemoryMiB >= 0.0)
+            out << ", peak memory " << static_cast<long>(std::lround(f.peakMemoryMiB)) << " MiB";
+        out << "\n";
         if (f.smartRender > 0.0) {
-            out << "  smart render  " << formatSeconds(f.smartRender);
+            out << "  smart render  " << ms(f.smartRender);
             for (std::size_t i = 0; i < f.passes.size(); ++i)
-                out << (i ? ", " : " (") << "pixel pass " << i + 1 << " " << formatSeconds(f.passes[i]);
+                out << (i ? ", " : " (") << "pixel pass " << i + 1 << " " << ms(f.passes[i]);
             out << (f.passes.empty() ? "" : ")") << "\n";
         }
         render += f.render;
@@ -87,12 +100,35 @@ std::string RunStats::report() const {
     }
     if (frames.size() > 1) {
         const double n = double(frames.size());
-        out << "frames          " << frames.size() << ": render " << formatSeconds(render)
-            << " (" << formatSeconds(render / n) << " a frame), write " << formatSeconds(write)
-            << " (" << formatSeconds(write / n) << " a frame)\n";
+        out << "frames          " << frames.size() << ": render " << ms(render) << " ("
+            << ms(render / n) << " a frame), write " << ms(write) << " (" << ms(write / n)
+            << " a frame)\n";
     }
-    out << "total           " << formatSeconds(total) << "\n";
+    out << "total           " << ms(total) << "\n";
     return out.str();
+}
+
+std::string RunStats::json() const {
+    auto ms = [](double seconds) { return std::round(seconds * 1.0e6) / 1.0e3; }; // to the µs
+    nlohmann::json frameList = nlohmann::json::array();
+    for (const FrameStats &f : frames) {
+        nlohmann::json passes = nlohmann::json::array();
+        for (double p : f.passes) passes.push_back(ms(p));
+        frameList.push_back({{"frame", f.number},
+                             {"render_ms", ms(f.render)},
+                             {"smart_render_ms", ms(f.smartRender)},
+                             {"pixel_passes_ms", passes},
+                             {"write_ms", ms(f.write)},
+                             {"peak_memory_mib", f.peakMemoryMiB >= 0.0
+                                                     ? nlohmann::json(std::round(f.peakMemoryMiB * 10.0) / 10.0)
+                                                     : nlohmann::json()}});
+    }
+    const nlohmann::json out = {{"plugin_load_ms", ms(pluginLoad)},
+                                {"scene_load_ms", ms(sceneLoad)},
+                                {"host_setup_ms", ms(setup)},
+                                {"frames", frameList},
+                                {"total_ms", ms(total)}};
+    return out.dump(2) + "\n";
 }
 
 } // namespace veltrix_render

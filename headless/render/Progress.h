@@ -23,6 +23,9 @@ bool isTerminal(std::FILE *stream);
 
 // "0.42 s", "12.3 s", "2:05", "1:02:03".
 std::string formatSeconds(double seconds);
+// "0.08 ms", "12.3 ms", "1234.5 ms": --stats, where preview frames take
+// less than a hundredth of a second a stage.
+std::string formatMilliseconds(double seconds);
 
 // Seconds since construction or the last lap.
 class Stopwatch {
@@ -66,6 +69,7 @@ struct FrameStats {
     // checkouts, the pixel passes), and each pixel pass in it.
     double smartRender = 0.0;
     std::vector<double> passes;
+    double peakMemoryMiB = -1.0; // resident high-water mark during the frame; < 0 unknown
 };
 
 struct RunStats {
@@ -75,8 +79,11 @@ struct RunStats {
     std::vector<FrameStats> frames;
     double total = 0.0;
 
-    // The report --stats prints.
+    // The report --stats prints, in milliseconds.
     std::string report() const;
+    // The same as JSON for --stats-json: every stage in milliseconds and the
+    // peak memory of each frame in MiB (null where the system does not say).
+    std::string json() const;
 };
 
 } // namespace veltrix_render

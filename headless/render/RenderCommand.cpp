@@ -5,8 +5,15 @@
 #include "headless/render/FramePlan.h"
 #include "headless/render/FrameRenderer.h"
 #include "headless/render/ImageIO.h"
+#include "headless/render/Interrupt.h"
+#include "headless/render/ParamReference.h"
+#include "headless/render/PeakMemory.h"
 #include "headless/render/Progress.h"
+#include "headless/render/SceneAdvice.h"
+#include "headless/render/SceneSchema.h"
 
+#include <cstdio>
+#include <fstream>
 #include <memory>
 #include <new>
 #include <ostream>
@@ -46,13 +53,72 @@ std::string describeFrame(const Image &image) {
            std::to_string(image.bits) + (image.bits == 32 ? "-bit float" : "-bit");
 }
 
+// What a run of several frames, or one with --set, is about to do: the line a
+// log starts with, so that a wedge's frames say which values made them.
+void printHeader(const headless::Scene &scene, const headless::SceneEffect &effect,
+                 const FramePlan &plan, const Options &options, std::ostream &err) {
+    if (plan.frames.size() < 2 && options.sets.empty()) return;
+    err << kProgram << "rendering " << scene.file << ", layer \""
+        << scene.composition.layers[std::size_t(effect.layer)].shownName() << "\": ";
+    if (plan.frames.size() == 1)
+        err << "frame " << plan.frames.front().number;
+    else
+        err << plan.frames.size() << " frames (" << plan.frames.front().number << " to "
+            << plan.frames.back().number << ")";
+    err << ", " << plan.depth << "-bit";
+    if (options.downsample > 1) err << ", downsample " << options.downsample;
+    for (std::size_t i = 0; i < options.sets.size(); ++i)
+        err << (i ? ", " : "; with ") << options.sets[i];
+    err << "\n";
+}
+
+// Writes `text` to `path` whole (through a temporary file), or says why not.
+bool writeTextFile(const std::string &path, const std::string &text, std::ostream &err) {
+    const std::string temporary = path + ".veltrix-tmp";
+    {
+        std::ofstream file(temporary, std::ios::binary);
+        file << text;
+        if (!file.flush()) {
+            err << kProgram << "cannot write " << path << "\n";
+            std::remove(temporary.c_str());
+            return false;
+        }
+    }
+    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+        err << kProgram << "cannot write " << path << "\n";
+        std::remove(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Ends a run that a signal stopped after frame `index` of the plan (-1:
+// before the first) was written; returns the exit code.
+int stopForSignal(const FramePlan &plan, long index, std::ostream &err) {
+    const int signal = interruptSignal();
+    err << kProgram << "stopped by " << signalName(signal);
+    if (index < 0) {
+        err << " before the first frame; nothing was written\n";
+    } else {
+        const long left = long(plan.frames.size()) - index - 1;
+        err << " during frame " << plan.frames[std::size_t(index)].number
+            << ", which was finished and written; " << index + 1 << " of "
+            << plan.frames.size() << " frames are written";
+        if (left > 0) err << ", " << left << " not rendered (--skip-existing resumes)";
+        err << "\n";
+    }
+    return interruptedExitCode(signal);
+}
+
 // Renders and writes every frame of `plan`; returns the exit code.
 int renderFrames(FrameRenderer &renderer, const FramePlan &plan, const Options &options,
                  RunStats &stats, std::ostream &err, bool errIsTerminal) {
     Progress progress(err, long(plan.frames.size()), !options.quiet, errIsTerminal);
+    if (interruptSignal()) return stopForSignal(plan, -1, err);
     for (const FrameJob &job : plan.frames) {
         Stopwatch clock;
         FrameStats frame{job.number, 0.0, 0.0, 0.0, {}};
+        resetPeakMemory();
         const Image image = renderer.render(job.time);
         frame.render = clock.lap();
         if (const headless::CommandRecord *command = renderer.lastSmartRender()) {
@@ -66,10 +132,15 @@ int renderFrames(FrameRenderer &renderer, const FramePlan &plan, const Options &
             return kExitFailed;
         }
         frame.write = clock.lap();
+        frame.peakMemoryMiB = peakMemoryMiB();
         stats.frames.push_back(frame);
         progress.frameDone(job.number, frame.render + frame.write, job.output);
         if (plan.frames.size() == 1 && !options.quiet)
             err << kProgram << "wrote " << job.output << " (" << describeFrame(image) << ")\n";
+        if (interruptSignal()) {
+            progress.finish();
+            return stopForSignal(plan, long(&job - plan.frames.data()), err);
+        }
     }
     progress.finish();
     return kExitOk;
@@ -90,7 +161,11 @@ int run(const Options &options, std::ostream &out, std::ostream &err, bool errIs
     const headless::ParamCatalog catalog = readParamCatalog(*plugin);
     stats.pluginLoad = clock.lap();
     if (options.listParams) {
-        out << catalog.table();
+        out << (options.json ? catalogJson(catalog).dump(2) + "\n" : catalog.table());
+        return kExitOk;
+    }
+    if (options.sceneSchema) {
+        out << sceneSchema(catalog).dump(2) << "\n";
         return kExitOk;
     }
 
@@ -102,31 +177,55 @@ int run(const Options &options, std::ostream &out, std::ostream &err, bool errIs
         return kExitBadInput;
     }
     stats.sceneLoad = clock.lap();
-    const headless::SceneEffect *effect = chooseEffect(scene, options, err);
-    if (!effect) return kExitBadInput;
+    const headless::SceneEffect *chosen = chooseEffect(scene, options, err);
+    if (!chosen) return kExitBadInput;
+    headless::SceneEffect effect = *chosen;
+    try {
+        for (const std::string &set : options.sets)
+            headless::applySceneOverride(scene, effect, set, catalog);
+    } catch (const headless::SceneError &e) {
+        err << kProgram << e.what() << "\n";
+        return kExitBadInput;
+    }
+    for (const std::string &warning : sceneWarnings(scene, effect, catalog))
+        err << kProgram << "warning: " << warning << "\n";
 
     FramePlan plan;
     try {
         plan = planFrames(options, scene.composition, options.scene);
+        if (options.skipExisting) {
+            const std::size_t skipped = dropExistingOutputs(plan);
+            if (skipped > 0 && !options.quiet)
+                err << kProgram << "--skip-existing: " << skipped << " of "
+                    << skipped + plan.frames.size() << " frames already have their file\n";
+            if (plan.frames.empty()) return kExitOk;
+        }
         checkOutputs(plan);
+        std::string error;
+        if (!options.statsJson.empty() && !canWriteBeside(options.statsJson, error))
+            throw PlanError("--stats-json " + options.statsJson + ": " + error);
     } catch (const PlanError &e) {
         err << kProgram << e.what() << "\n";
         return kExitBadInput;
     }
 
     clock.lap();
-    FrameRenderer renderer(*plugin, std::move(scene.composition), *effect, options.threads, plan.depth,
+    if (!options.quiet) printHeader(scene, effect, plan, options, err);
+    FrameRenderer renderer(*plugin, std::move(scene.composition), effect, options.threads, plan.depth,
                            options.downsample);
     stats.setup = clock.lap();
     const int code = renderFrames(renderer, plan, options, stats, err, errIsTerminal);
     stats.total = total.lap();
     if (options.stats) out << stats.report();
+    if (!options.statsJson.empty() && !writeTextFile(options.statsJson, stats.json(), err))
+        return code == kExitOk ? kExitFailed : code;
     return code;
 }
 
 } // namespace
 
 int runRender(const Options &options, std::ostream &out, std::ostream &err, bool errIsTerminal) {
+    const InterruptGuard stopCleanly;
     try {
         return run(options, out, err, errIsTerminal);
     } catch (const RenderError &e) {

@@ -6,7 +6,9 @@
 // ends the run with kExitBadInput before the first frame, so nothing is
 // written. A failure while rendering or writing ends it with kExitFailed;
 // frames finished before it stay written (each file is complete), and the
-// file being written is left as it was.
+// file being written is left as it was. SIGINT or SIGTERM ends it after the
+// frame being rendered is written (Interrupt.h), with 128 + the signal's
+// number (130, 143) and a line saying which frame it stopped at.
 //
 // Thread safety: one run at a time per process (see FrameRenderer.h).
 #pragma once

@@ -19,8 +19,10 @@ TEST(FrameNumbers, RunsOfHashesBecomeZeroPaddedNumbers) {
     EXPECT_EQ(expandFrameNumber("f##.png", 12345), "f12345.png"); // never cut
     EXPECT_EQ(expandFrameNumber("a##_b###.tif", 3), "a03_b003.tif");
     EXPECT_EQ(expandFrameNumber("plain.png", 3), "plain.png");
+    EXPECT_EQ(expandFrameNumber("take#/f_##.png", 3), "take#/f_03.png"); // folders keep their #
     EXPECT_TRUE(hasFrameNumberRun("x#.png"));
     EXPECT_FALSE(hasFrameNumberRun("x.png"));
+    EXPECT_FALSE(hasFrameNumberRun("dir#/x.png"));
 }
 
 TEST(SixteenBit, HostRangeIsScaledToTheFullFileRange) {
@@ -201,8 +203,7 @@ TEST(FramePlanning, FramesTimesAndOutputNames) {
     EXPECT_TRUE(plan.defaultOutput);
 
     o.framesGiven = true;
-    o.firstFrame = 58;
-    o.lastFrame = 59;
+    o.frameSpans = {{58, 59, 1}};
     plan = planFrames(o, comp30fps(), "demo.json");
     ASSERT_EQ(plan.frames.size(), 2u);
     EXPECT_EQ(plan.frames[1].output, "out/demo_0059.png"); // a range numbers its files
@@ -215,6 +216,57 @@ TEST(FramePlanning, FramesTimesAndOutputNames) {
     plan = planFrames(o, comp30fps(), "demo.json");
     EXPECT_EQ(plan.frames[0].output, "x_045.exr");
     EXPECT_EQ(plan.depth, 32);
+
+    // A start frame renumbers frames, not times; lists keep their order, once each.
+    headless::Composition film = comp30fps();
+    film.startFrame = 1001;
+    o = Options{};
+    o.output = "f.####.exr";
+    plan = planFrames(o, film, "demo.json");
+    EXPECT_EQ(plan.frames[0].output, "f.1001.exr");
+    EXPECT_DOUBLE_EQ(plan.frames[0].time, 0.0);
+    o.framesGiven = true;
+    o.frameSpans = {{1050, 1060, 5}, {1001, 1001, 1}, {1055, 1055, 1}};
+    plan = planFrames(o, film, "demo.json");
+    std::vector<long> numbers;
+    for (const FrameJob &job : plan.frames) numbers.push_back(job.number);
+    EXPECT_EQ(numbers, (std::vector<long>{1050, 1055, 1060, 1001}));
+    EXPECT_DOUBLE_EQ(plan.frames[1].time, 54.0 / 30.0);
+    o = Options{};
+    o.timeGiven = true;
+    o.time = 1.0;
+    o.output = "t#.png";
+    EXPECT_EQ(planFrames(o, film, "demo.json").frames[0].output, "t1031.png");
+}
+
+TEST(FramePlanning, FrameListsParseOrSayWhichItemIsWrong) {
+    struct Case {
+        const char *text;
+        std::vector<FrameSpan> spans; // empty: refused
+        const char *reason = "";
+    };
+    const Case cases[] = {
+        {"5", {{5, 5, 1}}},
+        {"3-10", {{3, 10, 1}}},
+        {"0-10x2", {{0, 10, 2}}},
+        {"1001-1100x4,1200,7-8", {{1001, 1100, 4}, {1200, 1200, 1}, {7, 8, 1}}},
+        {"10-3", {}, "\"10-3\": the first frame 10 comes after the last 3"},
+        {"-3-4", {}, "expected N, A-B or A-BxN"},
+        {"a-b", {}, "expected N, A-B or A-BxN"},
+        {"0-10x0", {}, "step after x must be a whole number of at least 1"},
+        {"5x2", {}, "a step needs a range"},
+        {"1,,2", {}, "an empty item"},
+        {"1,", {}, "an empty item"},
+        {"1234567890", {}, "expected N"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.text);
+        std::vector<FrameSpan> spans;
+        std::string error;
+        EXPECT_EQ(parseFrameList(c.text, spans, error), !c.spans.empty());
+        if (!c.spans.empty()) EXPECT_EQ(spans, c.spans);
+        else EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
 }
 
 TEST(FramePlanning, MistakesAreCaughtBeforeRendering) {
@@ -242,23 +294,20 @@ TEST(FramePlanning, MistakesAreCaughtBeforeRendering) {
     fails(o, "frames 0 to 59");
     o = Options{};
     o.framesGiven = true;
-    o.firstFrame = 0;
-    o.lastFrame = 3;
+    o.frameSpans = {{0, 3, 1}};
     o.output = "a.png";
     fails(o, "put a run of #");
+    o.output = "take#/a.png"; // a # in a folder does not number files
+    fails(o, "put a run of #");
+    o.frames = "0-3,58-60";
+    o.frameSpans = {{0, 3, 1}, {58, 60, 1}};
+    o.output = "a#.png";
+    fails(o, "--frames 0-3,58-60: the composition has frames 0 to 59");
     o = Options{};
     o.timeGiven = true;
     o.time = 2.0;
     fails(o, "lasts 2 seconds");
 
-    long first = 0, last = 0;
-    std::string error;
-    EXPECT_TRUE(parseFrameRange("3-10", first, last, error));
-    EXPECT_EQ(last, 10);
-    EXPECT_FALSE(parseFrameRange("10-3", first, last, error));
-    EXPECT_FALSE(parseFrameRange("3", first, last, error));
-    EXPECT_FALSE(parseFrameRange("-3-4", first, last, error));
-    EXPECT_FALSE(parseFrameRange("a-b", first, last, error));
 }
 
 TEST(FramePlanning, OutputFoldersMustExistUnlessDefault) {

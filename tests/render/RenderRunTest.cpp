@@ -91,6 +91,35 @@ TEST(RenderRun, RangesNumberTheirFilesAndReportProgress) {
     EXPECT_NE(read(dir / "f_005.png").u8, read(dir / "f_006.png").u8);
 }
 
+TEST(RenderRun, FarmFrameNumbersListsAndResuming) {
+    ScratchDir dir;
+    std::string scene = kScene;
+    const std::string end = R"("duration": 1})";
+    scene.replace(scene.find(end), end.size(), R"("duration": 1, "start_frame": 1001})");
+    render_test::writeFile(dir / "s.json", scene);
+    std::filesystem::create_directory(dir.path() / "take#1");
+    RunResult r = render_test::runRenderer(
+        "s.json --frames 1002-1008x3,1001 --threads 0 -o 'take#1/f.####.png'", dir.path());
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(render_test::ScratchDir::listingOf(dir.path() / "take#1"),
+              "f.1001.png\nf.1002.png\nf.1005.png\nf.1008.png\n");
+    EXPECT_NE(r.err.find("frame 1005 in "), std::string::npos) << r.err;
+
+    // A resumed range leaves the frames already there alone.
+    const std::string kept = "an earlier frame";
+    render_test::writeFile(dir / "take#1/f.1005.png", kept);
+    r = render_test::runRenderer("s.json --frames 1004-1006 --skip-existing -o 'take#1/f.####.png'",
+                                 dir.path());
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("1 of 3 frames already have their file"), std::string::npos) << r.err;
+    EXPECT_EQ(render_test::readFile(dir / "take#1/f.1005.png"), kept);
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "take#1/f.1006.png"));
+
+    r = render_test::runRenderer("s.json --frame 1000 -o x.png", dir.path());
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("frames 1001 to 1010"), std::string::npos) << r.err;
+}
+
 TEST(RenderRun, AnExistingOutputIsReplacedWhole) {
     ScratchDir dir;
     render_test::writeFile(dir / "s.json", kScene);

@@ -15,6 +15,7 @@
 #include <sstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace render_test {
 
@@ -46,9 +47,10 @@ public:
     const fs::path &path() const { return path_; }
     std::string operator/(const std::string &name) const { return (path_ / name).string(); }
     // Names of everything in the folder, sorted, for "nothing else was written".
-    std::string listing() const {
+    std::string listing() const { return listingOf(path_); }
+    static std::string listingOf(const fs::path &folder) {
         std::vector<std::string> names;
-        for (const auto &entry : fs::directory_iterator(path_))
+        for (const auto &entry : fs::directory_iterator(folder))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
         std::string out;
@@ -91,6 +93,19 @@ inline RunResult runRenderer(const std::string &args, const fs::path &folder) {
     fs::remove(outFile);
     fs::remove(errFile);
     return result;
+}
+
+// Starts the built veltrix-render with `args` in `folder`, its output in
+// `folder`/.stdout and .stderr, without waiting; returns its process id.
+inline pid_t startRenderer(const std::string &args, const fs::path &folder) {
+    const std::string command = "cd '" + folder.string() + "' && exec '" VELTRIX_RENDER_PATH "' " +
+                                args + " >.stdout 2>.stderr";
+    const pid_t pid = fork();
+    if (pid == 0) {
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    return pid;
 }
 
 inline std::string sourcePath(const std::string &relative) {

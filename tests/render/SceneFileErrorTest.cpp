@@ -156,7 +156,7 @@ std::vector<ErrorCase> errorCases() {
          "layers[1].pixel_aspect", "belongs to solid and footage layers"},
         {"pixel aspect that rounds to 0",
          replaced(kBase, R"("color": [1, 0, 0])", R"("color": [1, 0, 0], "pixel_aspect": 1e-7)"),
-         "layers[2].pixel_aspect", "rounds to 0"},
+         "layers[2].pixel_aspect", "narrower pixels cannot be represented"},
         {"negative layer duration",
          replaced(kBase, R"("type": "camera")", R"("type": "camera", "duration": -1)"),
          "layers[1].duration", "more than 0"},
