@@ -85,6 +85,9 @@ struct FootageSource {
     std::vector<std::uint8_t> rgba8;
     std::vector<std::uint16_t> rgba16;
     Ratio pixelAspect; // of the footage's pixels
+    // The colour space the samples are in (a name the renderer's colour
+    // management knows); empty: the composition's working space.
+    std::string colorSpace;
 
     // The samples held, and how many vectors hold any (1 when well formed).
     std::size_t sampleCount() const { return rgba.size() + rgba8.size() + rgba16.size(); }
@@ -164,6 +167,9 @@ struct Composition {
     Ratio pixelAspect;
     double frameRate = 30.0; // frames per second
     double duration = 10.0;  // seconds
+    // The colour space the effect's values are in. "sRGB", the default, is
+    // the encoded space a host works in without colour management.
+    std::string workingSpace = "sRGB";
     std::vector<Layer> layers; // top first
 };
 

@@ -345,7 +345,7 @@ Ratio ratioOf(double v) {
 
 const std::vector<std::string> kSceneKeys = {"composition", "layers"};
 const std::vector<std::string> kCompositionKeys = {"width", "height", "pixel_aspect", "frame_rate",
-                                                   "duration"};
+                                                   "duration", "working_space"};
 const std::vector<std::string> kCommonLayerKeys = {"name",   "type",      "in_point", "duration",
                                                    "enabled", "parent",   "transform", "effects"};
 const std::vector<std::string> kTransformKeys = {
@@ -404,7 +404,21 @@ private:
             comp.pixelAspect = ratioOf(n->positive(kMaxPixelAspect));
         if (auto n = node.optional("frame_rate")) comp.frameRate = n->positive(kMaxFrameRate);
         if (auto n = node.optional("duration")) comp.duration = n->positive(kMaxDuration);
+        readWorkingSpace(node, comp);
         return comp;
+    }
+
+    // ---- colour: names only; the renderer knows the spaces and checks them ----
+    static std::string colourSpaceName(const Node &node) {
+        const std::string name = node.string();
+        if (name.empty()) node.fail("a colour space name may not be empty");
+        return name;
+    }
+    static void readWorkingSpace(const Node &node, Composition &comp) {
+        if (auto n = node.optional("working_space")) comp.workingSpace = colourSpaceName(*n);
+    }
+    static void readFootageColourSpace(const Node &node, Layer &layer) {
+        if (auto n = node.optional("colorspace")) layer.footage.colorSpace = colourSpaceName(*n);
     }
 
     // ---- layer names, known before any layer refers to another ----
@@ -477,6 +491,7 @@ private:
         const std::vector<std::pair<std::string, LayerType>> own = {
             {"width", LayerType::Solid},   {"height", LayerType::Solid},
             {"color", LayerType::Solid},   {"source", LayerType::Footage},
+            {"colorspace", LayerType::Footage},
             {"camera", LayerType::Camera}, {"light", LayerType::Light}};
         for (const auto &[key, owner] : own) {
             if (owner == type) {
@@ -502,7 +517,11 @@ private:
                 node.has("color") ? readUnitColor(node["color"]) : ColorValue{};
             return makeSolid(*comp_, "", w, h, color);
         }
-        case LayerType::Footage: return readFootage(node["source"]);
+        case LayerType::Footage: {
+            Layer layer = readFootage(node["source"]);
+            readFootageColourSpace(node, layer);
+            return layer;
+        }
         case LayerType::Null: return makeNull(*comp_, "");
         case LayerType::Camera: {
             Layer layer = makeCamera(*comp_, "");
