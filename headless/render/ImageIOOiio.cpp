@@ -166,7 +166,10 @@ bool readFile(const std::string &path, long long maxSide, DecodedImage &out, std
     out.premultiplied = spec.get_int_attribute("oiio:UnassociatedAlpha", 0) == 0;
     out.pixelAspect = spec.get_float_attribute("PixelAspectRatio", 1.0f);
     out.colourSpace = spec.get_string_attribute("colorspace");
-    if (out.colourSpace.empty()) out.colourSpace = spec.get_string_attribute("oiio:ColorSpace");
+    // PNM files say nothing about colour; the library's "Rec709" for them is
+    // its assumption, not the file's, and is not taken.
+    if (out.colourSpace.empty() && std::string(in->format_name()) != "pnm")
+        out.colourSpace = spec.get_string_attribute("oiio:ColorSpace");
     return true;
 }
 
@@ -215,6 +218,17 @@ bool sameName(const std::string &a, const std::string &b) {
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
            });
+}
+
+void applyProcessor(const OIIO::ColorProcessor &processor, float *rgba, std::size_t pixels) {
+    // The processor takes a 2-D block; rows of at most 2^30 pixels keep its
+    // int sizes in range.
+    constexpr std::size_t kRow = std::size_t(1) << 30;
+    for (std::size_t done = 0; done < pixels; done += kRow) {
+        const std::size_t n = std::min(kRow, pixels - done);
+        processor.apply(rgba + done * 4, int(n), 1, 4, sizeof(float), 4 * sizeof(float),
+                        OIIO::stride_t(n * 4 * sizeof(float)));
+    }
 }
 
 } // namespace
@@ -266,17 +280,22 @@ bool convertColours(float *rgba, std::size_t pixels, const std::string &from, co
     const auto cfg = config();
     OIIO::ColorProcessorHandle processor = cfg->createColorProcessor(from, to);
     if (!processor) {
-        error = "cannot convert from " + from + " to " + to + ": " + oneLine(cfg->geterror());
-        return false;
+        // The built-in spaces convert only to and from linear: go through it.
+        const std::string linear = knownColourSpace("linear");
+        OIIO::ColorProcessorHandle in, out;
+        if (!linear.empty() && !sameName(from, linear) && !sameName(to, linear)) {
+            in = cfg->createColorProcessor(from, linear);
+            out = cfg->createColorProcessor(linear, to);
+        }
+        if (!in || !out) {
+            error = "cannot convert from " + from + " to " + to + ": " + oneLine(cfg->geterror());
+            return false;
+        }
+        applyProcessor(*in, rgba, pixels);
+        applyProcessor(*out, rgba, pixels);
+        return true;
     }
-    // The processor takes a 2-D block; rows of at most 2^30 pixels keep its
-    // int sizes in range.
-    constexpr std::size_t kRow = std::size_t(1) << 30;
-    for (std::size_t done = 0; done < pixels; done += kRow) {
-        const std::size_t n = std::min(kRow, pixels - done);
-        processor->apply(rgba + done * 4, int(n), 1, 4, sizeof(float), 4 * sizeof(float),
-                         OIIO::stride_t(n * 4 * sizeof(float)));
-    }
+    applyProcessor(*processor, rgba, pixels);
     return true;
 }
 

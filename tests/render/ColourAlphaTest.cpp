@@ -20,6 +20,7 @@ using render_test::sourcePath;
 // The sRGB encoding of a linear value, from its definition.
 double srgbEncode(double v) { return v <= 0.0031308 ? 12.92 * v : 1.055 * std::pow(v, 1 / 2.4) - 0.055; }
 double srgbDecode(double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); }
+double rec709Decode(double v) { return v < 0.081 ? v / 4.5 : std::pow((v + 0.099) / 1.099, 1 / 0.45); }
 
 struct FileRead {
     OIIO::ImageSpec spec;
@@ -146,16 +147,19 @@ TEST(ColourAndAlpha, FootageIsConvertedIntoTheWorkingSpace) {
     struct Case {
         const char *source, *working;
         double expected;
+        const char *layerSpace = "";
     };
     const Case cases[] = {{"grey.exr", "sRGB", srgbEncode(linear)},
                           {"grey.exr", "linear", linear},
                           {"grey.png", "linear", srgbDecode(128 / 255.0)},
-                          {"grey.png", "sRGB", 128 / 255.0}};
+                          {"grey.png", "sRGB", 128 / 255.0},
+                          {"grey.png", "sRGB", srgbEncode(rec709Decode(128 / 255.0)), "rec709"}};
     veltrix_render::chooseColourConfig("");
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.source) + " in " + c.working);
         const std::string text = sceneWith(R"(, "working_space": ")" + std::string(c.working) + "\"",
                                            R"({"type": "footage", "source": ")" + std::string(c.source) +
+                                               (*c.layerSpace ? R"(", "colorspace": ")" + std::string(c.layerSpace) : "") +
                                                R"("},)");
         headless::Scene scene =
             headless::parseScene(text, "s.json", dir.path().string(), render_test::catalog(),
@@ -166,7 +170,8 @@ TEST(ColourAndAlpha, FootageIsConvertedIntoTheWorkingSpace) {
             EXPECT_NEAR(footage.sample(std::size_t(channel)), c.expected, 1e-5);
         EXPECT_EQ(footage.sample(3), 1.0f);
         // Integer footage already in the working space stays as it was read.
-        const bool keptAsRead = std::string(c.source) == "grey.png" && std::string(c.working) == "sRGB";
+        const bool keptAsRead =
+            std::string(c.source) == "grey.png" && std::string(c.working) == "sRGB" && !*c.layerSpace;
         EXPECT_EQ(footage.rgba8.size(), keptAsRead ? 4u : 0u);
     }
 }
