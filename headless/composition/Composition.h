@@ -87,6 +87,9 @@ struct FootageSource {
     std::vector<std::uint16_t> rgba16;
     Ratio pixelAspect; // of the footage's pixels; 1/1 when the file records none
     bool pixelAspectRecorded = false; // whether the file states its pixel aspect
+    // The colour space the samples are in (a name the renderer's colour
+    // management knows); empty: the composition's working space.
+    std::string colorSpace;
 
     // The samples held, and how many vectors hold any (1 when well formed).
     std::size_t sampleCount() const { return rgba.size() + rgba8.size() + rgba16.size(); }
@@ -173,6 +176,9 @@ struct Composition {
     // The number of the frame at time 0, for naming frames only (film work
     // often starts at 1001); times stay composition seconds from 0.
     long startFrame = 0;
+    // The colour space the effect's values are in. "sRGB", the default, is
+    // the encoded space a host works in without colour management.
+    std::string workingSpace = "sRGB";
     std::vector<Layer> layers; // top first
 };
 

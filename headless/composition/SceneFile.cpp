@@ -367,7 +367,8 @@ Ratio readPixelAspect(const Node &node) {
 // "$schema" lets an editor find the format's JSON Schema; the loader ignores it.
 const std::vector<std::string> kSceneKeys = {"$schema", "composition", "layers"};
 const std::vector<std::string> kCompositionKeys = {"width",      "height",   "pixel_aspect",
-                                                   "frame_rate", "duration", "start_frame"};
+                                                   "frame_rate", "duration", "start_frame",
+                                                   "working_space"};
 const std::vector<std::string> kCommonLayerKeys = {"name",   "type",      "in_point", "duration",
                                                    "enabled", "parent",   "transform", "effects"};
 const std::vector<std::string> kTransformKeys = {
@@ -381,7 +382,8 @@ const std::vector<std::string> kLightKeys = {
 
 const std::vector<std::pair<std::string, LayerType>> kTypeLayerKeys = {
     {"width", LayerType::Solid},   {"height", LayerType::Solid},  {"color", LayerType::Solid},
-    {"source", LayerType::Footage}, {"camera", LayerType::Camera}, {"light", LayerType::Light}};
+    {"source", LayerType::Footage}, {"colorspace", LayerType::Footage},
+    {"camera", LayerType::Camera},  {"light", LayerType::Light}};
 
 struct TypeName {
     const char *name;
@@ -512,7 +514,21 @@ private:
                                         "the host times frames in thousandths of a frame");
         if (auto n = node.optional("duration")) comp.duration = n->positive(kMaxDuration);
         if (auto n = node.optional("start_frame")) comp.startFrame = n->integer(0, kMaxStartFrame);
+        readWorkingSpace(node, comp);
         return comp;
+    }
+
+    // ---- colour: names only; the renderer knows the spaces and checks them ----
+    static std::string colourSpaceName(const Node &node) {
+        const std::string name = node.string();
+        if (name.empty()) node.fail("a colour space name may not be empty");
+        return name;
+    }
+    static void readWorkingSpace(const Node &node, Composition &comp) {
+        if (auto n = node.optional("working_space")) comp.workingSpace = colourSpaceName(*n);
+    }
+    static void readFootageColourSpace(const Node &node, Layer &layer) {
+        if (auto n = node.optional("colorspace")) layer.footage.colorSpace = colourSpaceName(*n);
     }
 
     // ---- layer names, known before any layer refers to another ----
@@ -629,7 +645,11 @@ private:
                 node.has("color") ? readUnitColor(node["color"]) : ColorValue{};
             return makeSolid(*comp_, "", w, h, color);
         }
-        case LayerType::Footage: return readFootage(node["source"]);
+        case LayerType::Footage: {
+            Layer layer = readFootage(node["source"]);
+            readFootageColourSpace(node, layer);
+            return layer;
+        }
         case LayerType::Null: return makeNull(*comp_, "");
         case LayerType::Camera: {
             Layer layer = makeCamera(*comp_, "");

@@ -120,6 +120,8 @@ Image FrameRenderer::render(double t) {
     return imageFromWorld(result.output->effectWorld(), depth_);
 }
 
+const headless::Composition &FrameRenderer::composition() const { return effect_->composition(); }
+
 const headless::CommandRecord *FrameRenderer::lastSmartRender() const {
     return rendered_ && host_->last().cmd == PF_Cmd_SMART_RENDER ? &host_->last() : nullptr;
 }

@@ -119,7 +119,46 @@ bool isReadOnlyFile(const std::string &path) {
     return (status.permissions() & write) == fs::perms::none;
 }
 
-bool writeImage(const Image &image, const std::string &path, std::string &error) {
+namespace {
+
+// Colour times alpha, rounded for integers: what a premultiplied file holds.
+template <class S> void premultiply(std::vector<S> &rgba) {
+    constexpr double kOne = std::is_same_v<S, float> ? 1.0 : double(std::numeric_limits<S>::max());
+    for (std::size_t p = 0; p + 3 < rgba.size(); p += 4) {
+        const double a = double(rgba[p + 3]) / kOne;
+        for (int c = 0; c < 3; ++c) {
+            if constexpr (std::is_same_v<S, float>) rgba[p + std::size_t(c)] = float(rgba[p + std::size_t(c)] * a);
+            else rgba[p + std::size_t(c)] = S(std::lround(double(rgba[p + std::size_t(c)]) * a));
+        }
+    }
+}
+
+Image premultiplied(Image image) {
+    premultiply(image.u8);
+    premultiply(image.u16);
+    premultiply(image.f32);
+    return image;
+}
+
+} // namespace
+
+bool storesPremultiplied(const OutputFormat &format, AlphaMode mode, bool &premultiplied,
+                         std::string &error) {
+    const bool exr = format.extension == ".exr";
+    premultiplied = mode == AlphaMode::FormatDefault ? exr : mode == AlphaMode::Premultiplied;
+    if (premultiplied && format.extension == ".png") {
+        error = "PNG files hold straight (unassociated) colour only";
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::string> compressionsOf(const OutputFormat &format) {
+    return backend::compressions(format.extension);
+}
+
+bool writeImage(const Image &image, const std::string &path, const WriteSettings &settings,
+                std::string &error) {
     if (!image.complete()) {
         error = "the frame holds no pixels";
         return false;
@@ -128,10 +167,20 @@ bool writeImage(const Image &image, const std::string &path, std::string &error)
         error = "the existing file is read-only";
         return false;
     }
+    OutputFormat format;
+    if (!outputFormatOf(path, format)) format.extension = lowerExtension(path);
+    backend::FileOptions options;
+    if (!storesPremultiplied(format, settings.alpha, options.associatedAlpha, error)) return false;
+    options.half = settings.half;
+    options.compression = settings.compression;
+    options.metadata = &settings.metadata;
     const fs::path target(linkTarget(path));
     const fs::path temporary = temporaryBeside(target);
     setPendingTemporary(temporary.string()); // a second Ctrl-C removes it before leaving
-    const bool written = backend::writeFile(image, temporary, lowerExtension(path), error);
+    const bool written =
+        options.associatedAlpha
+            ? backend::writeFile(premultiplied(image), temporary, format.extension, options, error)
+            : backend::writeFile(image, temporary, format.extension, options, error);
     // Replaces an existing target in one step (on Windows too, where the
     // library asks the system to replace rather than refuse).
     std::error_code ec;
@@ -140,6 +189,10 @@ bool writeImage(const Image &image, const std::string &path, std::string &error)
     setPendingTemporary("");
     if (written && ec) error = "cannot replace " + target.string() + ": " + ec.message();
     return written && !ec;
+}
+
+bool writeImage(const Image &image, const std::string &path, std::string &error) {
+    return writeImage(image, path, WriteSettings{}, error);
 }
 
 bool canWriteBeside(const std::string &path, std::string &error) {
@@ -270,6 +323,11 @@ bool readImage(const std::string &path, headless::FootageSource &out, std::strin
     out.width = decoded.width;
     out.height = decoded.height;
     toFootage(decoded, alpha, alpha >= 0 && decoded.premultiplied, out);
+    out.colorSpace = backend::knownColourSpace(decoded.colourSpace);
+    if (out.colorSpace.empty()) {
+        const bool integers = !decoded.samples8.empty() || !decoded.samples16.empty();
+        out.colorSpace = backend::knownColourSpace(integers ? "sRGB" : "linear");
+    }
     const float aspect = decoded.pixelAspect;
     out.pixelAspect = {1, 1};
     out.pixelAspectRecorded = aspect > 0.0f && std::isfinite(aspect);

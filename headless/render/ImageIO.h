@@ -9,10 +9,14 @@
 //   .png           8 or 16 bits (default 8)
 //   .tif / .tiff   8, 16 or 32-bit float (default 8)
 //   .exr           32-bit float (default 32)
-// Frames are RGBA with straight (unassociated) alpha, exactly as the effect
-// wrote its output buffer: 8-bit values unchanged, the host's 16-bit values
-// (full intensity 32768) scaled to the file's 0..65535 as
-// round(v * 65535 / 32768), floats unchanged.
+// Frames are RGBA, the effect's output buffer: 8-bit values unchanged, the
+// host's 16-bit values (full intensity 32768) scaled to the file's 0..65535
+// as round(v * 65535 / 32768), floats unchanged. Alpha follows each format's
+// convention (WriteSettings): EXR files hold colour premultiplied by alpha
+// (associated), PNG files straight colour, TIFF files either, with the
+// extra-sample tag saying which (straight unless asked otherwise). Colour
+// spaces are converted before writing (ColourManagement.h); a file says
+// which space it holds, and carries the metadata of FileMetadata.
 //
 // Writing never damages an existing file: the frame goes to a temporary file
 // beside the target, which is renamed over the target only once it is
@@ -25,6 +29,7 @@
 
 #include "headless/composition/Composition.h"
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -74,11 +79,55 @@ bool outputFormatOf(const std::string &path, OutputFormat &format);
 // "png, tif, tiff or exr".
 std::string supportedExtensions();
 
-// Writes `image` to `path` through a temporary file beside it, renamed over
-// it when complete. A symbolic link is written through: the file it points
-// to is replaced and the link stays. An existing file that is read-only (no
-// write permission for anyone) is refused. False with a reason in `error`
-// when anything fails; the target is then untouched.
+// What a written file says about the frame besides its pixels. Every file
+// gets the software, scene, frame and time; the rest goes where the format
+// has a place for it (EXR: all of it; PNG: pHYs and text chunks; TIFF:
+// resolution tags and text tags).
+struct FileMetadata {
+    std::string software;  // "veltrix-render 1.0.0"
+    std::string scene;     // the scene file's name, without folders
+    long frame = -1;       // -1: not a frame of a composition
+    double time = 0.0;     // composition seconds
+    headless::Ratio pixelAspect;           // the composition's
+    headless::Ratio framesPerSecond{0, 1}; // 0/1: unknown
+    std::string colourSpace;               // the space the samples are in; empty: unknown
+    // Row-vector 4x4 matrices (p' = p * M, row 3 the translation), row after
+    // row, from the composition's world (pixels) to the camera the frame was
+    // seen through (eye at the origin, x right, y up, looking along +z) and to
+    // normalised device coordinates ((0, 0) the top-left corner of the image,
+    // (1, 1) the bottom-right, after division by w).
+    bool hasCamera = false;
+    std::array<float, 16> worldToCamera{};
+    std::array<float, 16> worldToNdc{};
+};
+
+// How the frame is stored: premultiplied or straight, EXR half floats, the
+// compression (empty: the format's default; names as compressionsOf lists).
+enum class AlphaMode { FormatDefault, Straight, Premultiplied };
+struct WriteSettings {
+    AlphaMode alpha = AlphaMode::FormatDefault;
+    bool half = false;
+    std::string compression;
+    FileMetadata metadata;
+};
+
+// Whether a file of `format` stores colour premultiplied under `mode`; false
+// with a reason when the format cannot (PNG holds straight colour only).
+bool storesPremultiplied(const OutputFormat &format, AlphaMode mode, bool &premultiplied,
+                         std::string &error);
+// The compressions a file of `format` may be asked for, in the order shown;
+// empty when the format offers no choice.
+std::vector<std::string> compressionsOf(const OutputFormat &format);
+
+// Writes `image` (straight colour) to `path` as `settings` say, through a
+// temporary file beside it, renamed over it when complete. A symbolic link is
+// written through: the file it points to is replaced and the link stays. An
+// existing file that is read-only (no write permission for anyone) is
+// refused. False with a reason in `error` when anything fails; the target is
+// then untouched.
+bool writeImage(const Image &image, const std::string &path, const WriteSettings &settings,
+                std::string &error);
+// The same with the format's defaults and no metadata.
 bool writeImage(const Image &image, const std::string &path, std::string &error);
 
 // The file `path` names once symbolic links are followed (a dangling link
@@ -96,7 +145,11 @@ bool canWriteBeside(const std::string &path, std::string &error);
 
 // Reads the first image of `path` as straight RGBA floats (the scene loader's
 // ImageReader). Grey images fill red, green and blue; images without alpha
-// are opaque; premultiplied files are un-premultiplied.
+// are opaque; premultiplied files are un-premultiplied. The footage's
+// colorSpace is the one the file's metadata names, when the colour
+// management knows it, else sRGB for integer files and linear for float
+// ones; the samples are left in it (convertFootage of ColourManagement.h
+// brings them into the working space).
 bool readImage(const std::string &path, headless::FootageSource &out, std::string &error);
 
 // Reads an RGBA file back with its samples exactly as stored (8, 16 or 32

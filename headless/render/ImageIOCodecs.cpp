@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 // stb_image_write's deflate, compiled with the rest of it in ImageIOStb.cpp
@@ -86,7 +88,7 @@ constexpr std::uint8_t kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A
 
 // ---- TIFF --------------------------------------------------------------------------------------
 
-enum TiffType : std::uint16_t { kAscii = 2, kShort = 3, kLong = 4 };
+enum TiffType : std::uint16_t { kAscii = 2, kShort = 3, kLong = 4, kRational = 5 };
 
 struct TiffTag {
     std::uint16_t tag;
@@ -106,6 +108,13 @@ TiffTag longs(std::uint16_t tag, const std::vector<std::uint32_t> &values) {
     TiffTag t{tag, kLong, std::uint32_t(values.size()), {}};
     Writer w{t.value};
     for (std::uint32_t v : values) w.le32(v);
+    return t;
+}
+
+TiffTag rational(std::uint16_t tag, std::uint32_t num, std::uint32_t den) {
+    TiffTag t{tag, kRational, 1, {}};
+    Writer w{t.value};
+    w.le32(num), w.le32(den);
     return t;
 }
 
@@ -144,7 +153,67 @@ Bytes exrBox(int width, int height) {
 
 // ---- writing -----------------------------------------------------------------------------------
 
-bool encodePng(const Image &image, Bytes &file, std::string &error) {
+namespace {
+
+const FileMetadata &metadataOf(const backend::FileOptions &options) {
+    static const FileMetadata none;
+    return options.metadata ? *options.metadata : none;
+}
+
+std::string softwareOf(const FileMetadata &m) { return m.software.empty() ? "veltrix-render" : m.software; }
+
+// "scene S, frame N, composition time T s"; empty for no frame.
+std::string frameDescription(const FileMetadata &m) {
+    if (m.frame < 0) return {};
+    char time[32];
+    std::snprintf(time, sizeof time, "%g", m.time);
+    return "scene " + m.scene + ", frame " + std::to_string(m.frame) + ", composition time " + time +
+           " s" + (m.colourSpace.empty() ? "" : ", colour space " + m.colourSpace);
+}
+
+bool hasAspect(const FileMetadata &m) { return m.pixelAspect.num > 0 && m.pixelAspect.den > 0; }
+
+bool sameName(const std::string &a, const char *b) {
+    if (a.size() != std::strlen(b)) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// The chunks before the pixels: pixel aspect, colour space, text.
+void pngDescription(Writer &w, const FileMetadata &m) {
+    if (hasAspect(m)) { // pixels per unit: a wide pixel has fewer across
+        Bytes phys;
+        Writer p{phys};
+        p.be32(std::uint32_t(m.pixelAspect.den)), p.be32(std::uint32_t(m.pixelAspect.num)), p.u8(0);
+        pngChunk(w, "pHYs", phys.data(), phys.size());
+    }
+    if (sameName(m.colourSpace, "sRGB")) {
+        const std::uint8_t intent = 0; // perceptual
+        pngChunk(w, "sRGB", &intent, 1);
+    } else if (sameName(m.colourSpace, "linear")) {
+        Bytes gamma;
+        Writer{gamma}.be32(100000); // gamma 1.0
+        pngChunk(w, "gAMA", gamma.data(), gamma.size());
+    }
+    auto text = [&w](const char *keyword, const std::string &value) {
+        if (value.empty()) return;
+        Bytes chunk;
+        Writer c{chunk};
+        c.text(keyword);
+        c.bytes(reinterpret_cast<const std::uint8_t *>(value.data()), value.size());
+        pngChunk(w, "tEXt", chunk.data(), chunk.size());
+    };
+    text("Software", softwareOf(m));
+    text("DocumentName", m.scene);
+    text("Description", frameDescription(m));
+}
+
+} // namespace
+
+bool encodePng(const Image &image, Bytes &file, std::string &error,
+               const backend::FileOptions &options) {
     if (!checkImage(image, "PNG", {8, 16}, error)) return false;
     const std::size_t bytesPerSample = std::size_t(image.bits / 8);
     const std::size_t rowBytes = std::size_t(image.width) * 4 * bytesPerSample + 1;
@@ -178,13 +247,15 @@ bool encodePng(const Image &image, Bytes &file, std::string &error) {
     h.be32(std::uint32_t(image.width)), h.be32(std::uint32_t(image.height));
     h.u8(std::uint8_t(image.bits)), h.u8(6 /* RGBA */), h.u8(0), h.u8(0), h.u8(0);
     pngChunk(w, "IHDR", header.data(), header.size());
+    pngDescription(w, metadataOf(options));
     pngChunk(w, "IDAT", packed, std::size_t(packedSize));
     std::free(packed);
     pngChunk(w, "IEND", nullptr, 0);
     return true;
 }
 
-bool encodeTiff(const Image &image, Bytes &file, std::string &error) {
+bool encodeTiff(const Image &image, Bytes &file, std::string &error,
+                const backend::FileOptions &options) {
     if (!checkImage(image, "TIFF", {8, 16, 32}, error)) return false;
     const std::uint64_t rowBytes = std::uint64_t(image.width) * 4 * std::uint64_t(image.bits / 8);
     const std::uint64_t dataBytes = rowBytes * std::uint64_t(image.height);
@@ -199,21 +270,30 @@ bool encodeTiff(const Image &image, Bytes &file, std::string &error) {
     for (std::size_t y = 0; y < offsets.size(); ++y) offsets[y] = std::uint32_t(8 + y * rowBytes);
     const std::uint16_t bits = std::uint16_t(image.bits);
     const std::uint16_t format = image.bits == 32 ? 3 /* IEEE float */ : 1 /* unsigned */;
-    const std::vector<TiffTag> tags = {
+    const FileMetadata &m = metadataOf(options);
+    const std::string software = softwareOf(m), description = frameDescription(m);
+    std::vector<TiffTag> tags = {
         longs(256, {std::uint32_t(image.width)}),
         longs(257, {std::uint32_t(image.height)}),
         shorts(258, {bits, bits, bits, bits}),
         shorts(259, {1}), // no compression
         shorts(262, {2}), // RGB
-        longs(273, offsets),
-        shorts(277, {4}),
-        longs(278, {1}), // rows per strip
-        longs(279, std::vector<std::uint32_t>(offsets.size(), std::uint32_t(rowBytes))),
-        shorts(284, {1}), // samples of a pixel together
-        ascii(305, "veltrix-render"),
-        shorts(338, {2}), // the fourth sample is unassociated alpha
-        shorts(339, {format, format, format, format}),
     };
+    if (!m.scene.empty()) tags.push_back(ascii(269, m.scene.c_str())); // DocumentName
+    if (!description.empty()) tags.push_back(ascii(270, description.c_str()));
+    tags.push_back(longs(273, offsets));
+    tags.push_back(shorts(277, {4}));
+    tags.push_back(longs(278, {1})); // rows per strip
+    tags.push_back(longs(279, std::vector<std::uint32_t>(offsets.size(), std::uint32_t(rowBytes))));
+    if (hasAspect(m)) { // pixels per unit: a wide pixel has fewer across
+        tags.push_back(rational(282, std::uint32_t(m.pixelAspect.den), 1));
+        tags.push_back(rational(283, std::uint32_t(m.pixelAspect.num), 1));
+    }
+    tags.push_back(shorts(284, {1})); // samples of a pixel together
+    if (hasAspect(m)) tags.push_back(shorts(296, {1})); // no absolute unit
+    tags.push_back(ascii(305, software.c_str()));
+    tags.push_back(shorts(338, {std::uint16_t(options.associatedAlpha ? 1 : 2)})); // the alpha's kind
+    tags.push_back(shorts(339, {format, format, format, format}));
     file.clear();
     file.reserve(std::size_t(dataBytes) + 8 * offsets.size() + 512);
     Writer w{file};
@@ -243,8 +323,76 @@ bool encodeTiff(const Image &image, Bytes &file, std::string &error) {
     return true;
 }
 
-bool encodeExr(const Image &image, Bytes &file, std::string &error) {
+namespace {
+
+Bytes exrText(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
+Bytes exrMatrix(const std::array<float, 16> &m) {
+    Bytes b;
+    Writer w{b};
+    for (float v : m) w.leFloat(v);
+    return b;
+}
+
+// The attributes of FileMetadata; names as the OpenEXR format has them, or
+// prefixed with the program's name where it has none.
+void exrDescription(Writer &w, const FileMetadata &m) {
+    exrAttribute(w, "Software", "string", exrText(softwareOf(m)));
+    if (!m.scene.empty()) exrAttribute(w, "DocumentName", "string", exrText(m.scene));
+    if (m.frame >= 0) {
+        exrAttribute(w, "comments", "string", exrText(frameDescription(m)));
+        exrAttribute(w, "veltrix:scene", "string", exrText(m.scene));
+        Bytes frame, time;
+        Writer{frame}.le32(std::uint32_t(m.frame));
+        Writer{time}.leFloat(float(m.time));
+        exrAttribute(w, "veltrix:frame", "int", frame);
+        exrAttribute(w, "veltrix:time", "float", time);
+    }
+    if (!m.colourSpace.empty()) exrAttribute(w, "colorspace", "string", exrText(m.colourSpace));
+    if (m.framesPerSecond.num > 0 && m.framesPerSecond.den > 0) {
+        Bytes rate;
+        Writer r{rate};
+        r.le32(std::uint32_t(m.framesPerSecond.num)), r.le32(std::uint32_t(m.framesPerSecond.den));
+        exrAttribute(w, "framesPerSecond", "rational", rate);
+    }
+    if (m.hasCamera) {
+        exrAttribute(w, "worldToCamera", "m44f", exrMatrix(m.worldToCamera));
+        exrAttribute(w, "worldToNDC", "m44f", exrMatrix(m.worldToNdc));
+    }
+}
+
+} // namespace
+
+std::uint16_t halfBits(float v) {
+    std::uint32_t f;
+    std::memcpy(&f, &v, sizeof f);
+    const std::uint16_t sign = std::uint16_t((f >> 16) & 0x8000u);
+    const std::uint32_t abs = f & 0x7FFFFFFFu;
+    if (abs >= 0x7F800000u) return std::uint16_t(sign | 0x7C00u | (abs > 0x7F800000u ? 0x200u : 0u));
+    if (abs >= 0x477FF000u) return std::uint16_t(sign | 0x7C00u); // rounds past the largest half
+    if (abs < 0x38800000u) { // a half subnormal (or zero): scale by 2^24 and round to even
+        const float scaled = std::fabs(v) * 16777216.0f;
+        return std::uint16_t(sign | std::uint16_t(std::nearbyint(scaled)));
+    }
+    // Normal: rebias the exponent, round the 13 dropped bits to even.
+    const std::uint32_t rebiased = abs - 0x38000000u;
+    const std::uint32_t rounded = rebiased + 0x0FFFu + ((rebiased >> 13) & 1u);
+    return std::uint16_t(sign | (rounded >> 13));
+}
+
+float srgbToLinear(float v) {
+    return v <= 0.04045f ? v / 12.92f : std::pow((v + 0.055f) / 1.055f, 2.4f);
+}
+
+float linearToSrgb(float v) {
+    return v <= 0.0031308f ? v * 12.92f : 1.055f * std::pow(v, 1.0f / 2.4f) - 0.055f;
+}
+
+bool encodeExr(const Image &image, Bytes &file, std::string &error,
+               const backend::FileOptions &options) {
     if (!checkImage(image, "EXR", {32}, error)) return false;
+    const bool half = options.half;
+    const std::uint32_t sampleBytes = half ? 2 : 4;
     if (std::uint64_t(image.width) * 16 > std::uint64_t(INT_MAX)) { // a line's size is an int
         error = "the frame is too large for an EXR file";
         return false;
@@ -260,7 +408,7 @@ bool encodeExr(const Image &image, Bytes &file, std::string &error) {
     Writer c{channels};
     for (const char *name : kChannels) {
         c.text(name);
-        c.le32(2); // FLOAT
+        c.le32(half ? 1 : 2); // HALF or FLOAT
         c.le32(0); // pLinear and three reserved bytes
         c.le32(1), c.le32(1); // no subsampling
     }
@@ -270,12 +418,16 @@ bool encodeExr(const Image &image, Bytes &file, std::string &error) {
     exrAttribute(w, "dataWindow", "box2i", exrBox(image.width, image.height));
     exrAttribute(w, "displayWindow", "box2i", exrBox(image.width, image.height));
     exrAttribute(w, "lineOrder", "lineOrder", {0}); // increasing y
-    exrAttribute(w, "pixelAspectRatio", "float", {0, 0, 0x80, 0x3F}); // 1.0f
+    const FileMetadata &m = metadataOf(options);
+    Bytes aspect;
+    Writer{aspect}.leFloat(hasAspect(m) ? float(m.pixelAspect.value()) : 1.0f);
+    exrAttribute(w, "pixelAspectRatio", "float", aspect);
     exrAttribute(w, "screenWindowCenter", "v2f", Bytes(8, 0));
     exrAttribute(w, "screenWindowWidth", "float", {0, 0, 0x80, 0x3F});
+    exrDescription(w, m);
     w.u8(0); // end of header
 
-    const std::uint64_t lineBytes = std::uint64_t(image.width) * 4 * 4;
+    const std::uint64_t lineBytes = std::uint64_t(image.width) * 4 * sampleBytes;
     const std::uint64_t firstLine = file.size() + 8 * std::uint64_t(image.height);
     for (int y = 0; y < image.height; ++y) w.le64(firstLine + std::uint64_t(y) * (8 + lineBytes));
     const std::size_t width = std::size_t(image.width);
@@ -284,15 +436,24 @@ bool encodeExr(const Image &image, Bytes &file, std::string &error) {
         w.le32(std::uint32_t(lineBytes));
         const float *row = &image.f32[std::size_t(y) * width * 4];
         for (int channel : kSampleOf)
-            for (std::size_t x = 0; x < width; ++x) w.leFloat(row[x * 4 + std::size_t(channel)]);
+            for (std::size_t x = 0; x < width; ++x) {
+                const float v = row[x * 4 + std::size_t(channel)];
+                if (half) w.le16(halfBits(v));
+                else w.leFloat(v);
+            }
     }
     return true;
 }
 
-bool encode(const Image &image, const std::string &extension, Bytes &file, std::string &error) {
-    if (extension == ".png") return encodePng(image, file, error);
-    if (extension == ".tif" || extension == ".tiff") return encodeTiff(image, file, error);
-    if (extension == ".exr") return encodeExr(image, file, error);
+bool encode(const Image &image, const std::string &extension, Bytes &file, std::string &error,
+            const backend::FileOptions &options) {
+    if (!options.compression.empty() && options.compression != "none") {
+        error = "this build writes no " + options.compression + " compression";
+        return false;
+    }
+    if (extension == ".png") return encodePng(image, file, error, options);
+    if (extension == ".tif" || extension == ".tiff") return encodeTiff(image, file, error, options);
+    if (extension == ".exr") return encodeExr(image, file, error, options);
     error = "no writer for " + (extension.empty() ? std::string("files without an extension")
                                                   : extension + " files");
     return false;

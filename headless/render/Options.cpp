@@ -68,6 +68,19 @@ const OptionRow kOptions[] = {
      0, 1024},
     {"--plugin", "PATH", "the plug-in to load (default: $VELTRIX_PLUGIN, then the built one)",
      &Options::plugin},
+    {"--alpha", "premultiplied|straight",
+     "how colour is stored with alpha (default: premultiplied for .exr, straight otherwise; "
+     ".png holds straight only)",
+     &Options::alpha},
+    {"--colorspace", "NAME",
+     "colour space of the output file (default: linear for float files, sRGB for integer files)",
+     &Options::colorspace},
+    {"--colorconfig", "FILE", "OpenColorIO configuration (default: $OCIO, then the built-in spaces)",
+     &Options::colorconfig},
+    {"--half", "", "write .exr files as half floats", &Options::half},
+    {"--compression", "NAME",
+     "compression of .exr and .tif files (e.g. zip, piz, dwaa, none; default: zip)",
+     &Options::compression},
     {"-q,--quiet", "", "print no progress", &Options::quiet},
     {"--stats", "", "print how long loading, rendering and writing took, in milliseconds",
      &Options::stats},
@@ -113,6 +126,11 @@ CLI::Option *addRow(CLI::App &app, const OptionRow &row, Options &options) {
             }
         },
         row.target);
+}
+
+// The forms of the file options that need no scene to check.
+void checkFileOptionForms(CLI::App &app) {
+    app.get_option("--alpha")->check(CLI::IsMember({"premultiplied", "straight"}).description(""));
 }
 
 } // namespace
@@ -196,6 +214,7 @@ ParseOutcome parseOptions(int argc, const char *const *argv, Options &options, s
         if (names == "--depth") depth = option;
     }
     depth->check(CLI::IsMember({8, 16, 32}).description(""));
+    checkFileOptionForms(app);
     frame->excludes(frames)->excludes(time);
     frames->excludes(time);
 

@@ -53,6 +53,13 @@ struct Options {
     bool sceneSchema = false; // --scene-schema
     std::string plugin;     // --plugin; empty: VELTRIX_PLUGIN, then the built one
 
+    // How files store the frame (FileDescription.h); empty: the defaults.
+    std::string alpha;       // --alpha premultiplied|straight
+    std::string colorspace;  // --colorspace NAME
+    std::string colorconfig; // --colorconfig FILE; empty: $OCIO, then the built-in spaces
+    bool half = false;       // --half
+    std::string compression; // --compression NAME
+
     // Which of the mutually exclusive time options was given.
     bool frameGiven = false, framesGiven = false, timeGiven = false;
     std::vector<FrameSpan> frameSpans; // --frames, once parsed

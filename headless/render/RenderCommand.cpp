@@ -2,6 +2,8 @@
 
 #include "headless/boundary/Plugin.h"
 #include "headless/composition/SceneFile.h"
+#include "headless/render/ColourManagement.h"
+#include "headless/render/FileDescription.h"
 #include "headless/render/FramePlan.h"
 #include "headless/render/FrameRenderer.h"
 #include "headless/render/ImageIO.h"
@@ -110,9 +112,30 @@ int stopForSignal(const FramePlan &plan, long index, std::ostream &err) {
     return interruptedExitCode(signal);
 }
 
+// What the file of `job` says: the run's description, the frame's number,
+// time and camera.
+WriteSettings frameSettings(const FileDescription &files, const FrameRenderer &renderer,
+                            const FrameJob &job, bool useCompositionCamera) {
+    WriteSettings settings = files.settings;
+    settings.metadata.frame = job.number;
+    settings.metadata.time = job.time;
+    describeCamera(renderer.composition(), useCompositionCamera, job.time, renderer.width(),
+                   renderer.height(), renderer.downsample(), settings.metadata);
+    return settings;
+}
+
+// The frame in the file's colour space, written as `files` says.
+bool writeFrame(Image image, const FrameJob &job, const FileDescription &files,
+                const WriteSettings &settings, std::string &error) {
+    return convertFrame(image, files.workingSpace, files.outputSpace, error) &&
+           writeImage(image, job.output, settings, error);
+}
+
 // Renders and writes every frame of `plan`; returns the exit code.
 int renderFrames(FrameRenderer &renderer, const FramePlan &plan, const Options &options,
-                 RunStats &stats, std::ostream &err, bool errIsTerminal) {
+                 const FileDescription &files, const headless::SceneEffect &effect,
+                 const headless::ParamCatalog &catalog, RunStats &stats, std::ostream &err,
+                 bool errIsTerminal) {
     Progress progress(err, long(plan.frames.size()), !options.quiet, errIsTerminal);
     if (interruptSignal()) return stopForSignal(plan, -1, err);
     for (const FrameJob &job : plan.frames) {
@@ -126,7 +149,9 @@ int renderFrames(FrameRenderer &renderer, const FramePlan &plan, const Options &
             for (const headless::PassTiming &pass : command->passes) frame.passes.push_back(pass.seconds);
         }
         std::string error;
-        if (!writeImage(image, job.output, error)) {
+        const WriteSettings settings =
+            frameSettings(files, renderer, job, usesCompositionCamera(effect, catalog, job.time));
+        if (!writeFrame(image, job, files, settings, error)) {
             progress.finish();
             err << kProgram << "cannot write " << job.output << ": " << error << "\n";
             return kExitFailed;
@@ -171,8 +196,13 @@ int run(const Options &options, std::ostream &out, std::ostream &err, bool errIs
 
     headless::Scene scene;
     try {
+        chooseColourConfig(options.colorconfig); // before footage is read: it names spaces
         scene = headless::loadSceneFile(options.scene, catalog, readImage);
+        bringFootageIntoWorkingSpace(scene);
     } catch (const headless::SceneError &e) {
+        err << kProgram << e.what() << "\n";
+        return kExitBadInput;
+    } catch (const PlanError &e) {
         err << kProgram << e.what() << "\n";
         return kExitBadInput;
     }
@@ -191,6 +221,7 @@ int run(const Options &options, std::ostream &out, std::ostream &err, bool errIs
         err << kProgram << "warning: " << warning << "\n";
 
     FramePlan plan;
+    FileDescription files;
     try {
         plan = planFrames(options, scene.composition, options.scene);
         if (options.skipExisting) {
@@ -200,6 +231,7 @@ int run(const Options &options, std::ostream &out, std::ostream &err, bool errIs
                     << skipped + plan.frames.size() << " frames already have their file\n";
             if (plan.frames.empty()) return kExitOk;
         }
+        files = describeFiles(options, plan, scene);
         checkOutputs(plan);
         std::string error;
         if (!options.statsJson.empty() && !canWriteBeside(options.statsJson, error))
@@ -214,7 +246,8 @@ int run(const Options &options, std::ostream &out, std::ostream &err, bool errIs
     FrameRenderer renderer(*plugin, std::move(scene.composition), effect, options.threads, plan.depth,
                            options.downsample);
     stats.setup = clock.lap();
-    const int code = renderFrames(renderer, plan, options, stats, err, errIsTerminal);
+    const int code =
+        renderFrames(renderer, plan, options, files, effect, catalog, stats, err, errIsTerminal);
     stats.total = total.lap();
     if (options.stats) out << stats.report();
     if (!options.statsJson.empty() && !writeTextFile(options.statsJson, stats.json(), err))

@@ -234,4 +234,52 @@ TEST(ImageCodecs, BrokenOrHugeFootageIsRefusedWithAReason) {
                                           error)) << size;
 }
 
+// The Windows build's files say what OpenImageIO's do: half floats, the
+// alpha's kind, pixel aspect, camera and colour space, and the transfer
+// function agrees with the library's.
+TEST(ImageCodecs, MetadataAndHalfFloatsReadBackThroughTheImageLibrary) {
+    render_test::ScratchDir dir;
+    FileMetadata m;
+    m.scene = "s.json", m.frame = 7, m.time = 0.25, m.pixelAspect = {2, 1};
+    m.framesPerSecond = {24, 1}, m.colourSpace = "linear", m.hasCamera = true;
+    for (int i = 0; i < 16; ++i) m.worldToCamera[std::size_t(i)] = float(i), m.worldToNdc[std::size_t(i)] = -float(i);
+    backend::FileOptions options;
+    options.metadata = &m;
+    options.associatedAlpha = true;
+    options.half = true;
+    for (const std::string extension : {".exr", ".tif", ".png"}) {
+        SCOPED_TRACE(extension);
+        const Image written = frame(5, 3, extension == ".png" ? 16 : 32);
+        Bytes bytes;
+        std::string error;
+        backend::FileOptions asked = options;
+        asked.associatedAlpha = extension != ".png";
+        ASSERT_TRUE(codecs::encode(written, extension, bytes, error, asked)) << error;
+        save(dir / ("m" + extension), bytes);
+        OIIO::ImageSpec keepStraight;
+        keepStraight.attribute("oiio:UnassociatedAlpha", 1);
+        auto in = OIIO::ImageInput::open(dir / ("m" + extension), &keepStraight);
+        ASSERT_TRUE(in) << OIIO::geterror();
+        const OIIO::ImageSpec &spec = in->spec();
+        EXPECT_FLOAT_EQ(spec.get_float_attribute("PixelAspectRatio"), 2.0f);
+        EXPECT_EQ(spec.get_string_attribute("DocumentName"), "s.json");
+        EXPECT_EQ(spec.get_int_attribute("oiio:UnassociatedAlpha", 0), extension == ".png" ? 1 : 0);
+        if (extension != ".exr") continue;
+        EXPECT_EQ(spec.format, OIIO::TypeDesc::HALF);
+        EXPECT_EQ(spec.get_int_attribute("veltrix:frame"), 7);
+        EXPECT_EQ(spec.get_string_attribute("colorspace"), "linear");
+        const OIIO::ParamValue *toCamera = spec.find_attribute("worldtocamera", OIIO::TypeMatrix);
+        ASSERT_TRUE(toCamera);
+        EXPECT_EQ(static_cast<const float *>(toCamera->data())[13], 13.0f);
+        std::vector<float> back(written.f32.size());
+        ASSERT_TRUE(in->read_image(0, 0, 0, 4, OIIO::TypeDesc::FLOAT, back.data()));
+        for (std::size_t i = 0; i < back.size(); ++i) { // half: 11 significant bits, at most 65504
+            if (std::fabs(written.f32[i]) > 65520.0f) EXPECT_TRUE(std::isinf(back[i])) << i;
+            else EXPECT_NEAR(back[i], written.f32[i], std::fabs(written.f32[i]) / 2048 + 1e-7) << i;
+        }
+    }
+    for (float v : {-0.5f, 0.0f, 0.002f, 0.04045f, 0.2f, 0.5f, 1.0f, 2.5f}) // the sRGB curve, both ways
+        EXPECT_NEAR(codecs::linearToSrgb(codecs::srgbToLinear(v)), v, 1e-6f) << v;
+}
+
 } // namespace

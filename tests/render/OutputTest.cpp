@@ -89,7 +89,9 @@ TEST(OutputFiles, EveryTypeAndDepthRoundTripsExactly) {
         SCOPED_TRACE(name + " " + std::to_string(bits));
         const Image frame = testFrame(bits);
         std::string error;
-        ASSERT_TRUE(writeImage(frame, dir / name, error)) << error;
+        WriteSettings straight; // exact samples: no premultiplying, even for EXR
+        straight.alpha = AlphaMode::Straight;
+        ASSERT_TRUE(writeImage(frame, dir / name, straight, error)) << error;
         Image back;
         ASSERT_TRUE(readStoredImage(dir / name, back, error)) << error;
         EXPECT_EQ(back.width, frame.width);
@@ -176,13 +178,16 @@ TEST(FootageFiles, GreyAndOpaqueImagesBecomeStraightRgba) {
     EXPECT_EQ(source.rgba[1], 1.0f);
     EXPECT_EQ(source.rgba[3], headless::sampleValue(std::uint8_t{128}));
 
-    // A premultiplied EXR comes back straight.
+    // An EXR is written premultiplied and comes back straight.
     Image exr = Image::transparent(1, 1, 32);
     exr.f32 = {0.25f, 0.5f, 0.0f, 0.5f};
     ASSERT_TRUE(writeImage(exr, dir / "p.exr", error)) << error;
+    Image stored;
+    ASSERT_TRUE(readStoredImage(dir / "p.exr", stored, error)) << error;
+    EXPECT_EQ(stored.f32, (std::vector<float>{0.125f, 0.25f, 0.0f, 0.5f}));
     ASSERT_TRUE(readImage(dir / "p.exr", source, error)) << error;
-    EXPECT_FLOAT_EQ(source.rgba[0], 0.5f);
-    EXPECT_FLOAT_EQ(source.rgba[1], 1.0f);
+    EXPECT_FLOAT_EQ(source.rgba[0], 0.25f);
+    EXPECT_FLOAT_EQ(source.rgba[1], 0.5f);
 }
 
 // ---- planning ------------------------------------------------------------------------

@@ -44,8 +44,10 @@ TEST(RenderRun, DepthsAndTypesShowTheSameFrame) {
     const std::vector<std::pair<std::string, int>> outputs = {
         {"f.png", 8}, {"f16.png", 16}, {"f.tif", 32}, {"f.exr", 32}};
     for (const auto &[name, bits] : outputs) {
-        const std::string depth =
-            name == "f.exr" ? "" : " --depth " + std::to_string(bits); // .exr: 32 by default
+        // Float files kept in the working space with straight colour, as the
+        // integer files are, so that every file holds the effect's own values.
+        const std::string depth = (name == "f.exr" ? "" : " --depth " + std::to_string(bits)) + // .exr: 32 by default
+                                  (bits == 32 ? " --colorspace sRGB --alpha straight" : "");
         const RunResult r = render_test::runRenderer("s.json --frame 6 -q -o " + name + depth,
                                                      dir.path());
         ASSERT_EQ(r.code, 0) << r.err;
