@@ -1,0 +1,251 @@
+// Veltrix Studio in a real browser: Debian's chromium, headless, driven by
+// playwright-core against a veltrix-studio started for examples/texture.json.
+// CTest runs it (tests/CMakeLists.txt) with the paths of the programs in the
+// environment; nothing is downloaded at run time.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, execFileSync } from 'node:child_process';
+import { mkdtempSync, writeFileSync, symlinkSync, rmSync, mkdirSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
+import http from 'node:http';
+import { chromium } from 'playwright-core';
+import { readPng } from './png.mjs';
+
+const { VELTRIX_STUDIO, VELTRIX_RENDER, VELTRIX_SOURCE_DIR, VELTRIX_STUDIO_SCREENSHOT } = process.env;
+const examples = join(VELTRIX_SOURCE_DIR, 'examples');
+const kChromiumFlags = ['--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+  '--disable-component-update', '--disable-sync', '--no-first-run'];
+
+let studio, url, port, context, page;
+const work = mkdtempSync(join(tmpdir(), 'veltrix-studio-test-'));
+
+function startStudio(scene) {
+  const child = spawn(VELTRIX_STUDIO, [scene], { stdio: ['ignore', 'pipe', 'inherit'] });
+  return new Promise((resolve, reject) => {
+    let out = '';
+    child.stdout.on('data', (chunk) => {
+      out += chunk;
+      const line = out.match(/^(http:\/\/127\.0\.0\.1:(\d+)\/)\n/);
+      if (line) resolve({ child, url: line[1], port: Number(line[2]) });
+    });
+    child.on('exit', (code) => reject(new Error(`veltrix-studio exited with ${code} before listening`)));
+  });
+}
+
+// One raw request to the studio (node's fetch will not send a foreign Host).
+function request({ method = 'GET', path, headers = {}, body }, agent) {
+  return new Promise((resolve, reject) => {
+    const req = http.request({ host: '127.0.0.1', port, method, path, agent,
+      headers: { Host: `127.0.0.1:${port}`, ...headers } }, (res) => {
+      const chunks = [];
+      res.on('data', (c) => chunks.push(c));
+      res.on('end', () => resolve({ status: res.statusCode, body: Buffer.concat(chunks).toString() }));
+    });
+    req.on('error', reject);
+    req.end(body);
+  });
+}
+
+const health = async () => JSON.parse((await request({ path: '/api/health' })).body);
+
+// Waits in the page for a frame of a revision after `revision` (at `downsample`
+// when given) to be drawn; resolves to its pixels, as received and as on the canvas.
+const waitForDrawn = (revision, downsample) => page.evaluate(([revision, downsample]) => new Promise((resolve) => {
+  const canvas = document.getElementById('frame');
+  canvas.addEventListener('frame-drawn', function on(e) {
+    if (e.detail.revision <= revision || (downsample && e.detail.downsample !== downsample)) return;
+    canvas.removeEventListener('frame-drawn', on);
+    const { width, height } = canvas;
+    resolve({ ...e.detail, width, height, received: Array.from(window.studio.viewer.lastFrame.pixels),
+      shown: Array.from(canvas.getContext('2d').getImageData(0, 0, width, height).data) });
+  });
+}), [revision, downsample ?? 0]);
+
+before(async () => {
+  ({ child: studio, url, port } = await startStudio(join(examples, 'texture.json')));
+  context = await chromium.launchPersistentContext(join(work, 'profile'), {
+    executablePath: '/usr/bin/chromium', headless: true, args: kChromiumFlags, viewport: { width: 1280, height: 760 } });
+  page = await context.newPage();
+  await page.goto(url);
+  await page.waitForFunction(() => document.getElementById('frame').dataset.downsample === '1');
+});
+
+after(async () => {
+  await context?.close();
+  if (studio) {
+    const report = await health();
+    assert.equal(report.ledgerClean, true, report.ledger);
+    const exited = new Promise((resolve) => studio.on('exit', (code, signal) => resolve({ code, signal })));
+    studio.kill('SIGTERM');
+    assert.deepEqual(await exited, { code: 0, signal: null }, 'veltrix-studio ends cleanly');
+  }
+  rmSync(work, { recursive: true, force: true });
+});
+
+test('the Rotation Y slider previews the pixels veltrix-render draws', async () => {
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision);
+  const slider = page.locator('[data-param="Rotation Y"] input[type=range]');
+  const box = await slider.boundingBox();
+  await page.mouse.click(box.x + box.width * 0.7, box.y + box.height / 2);
+  const preview = await drawn;
+  const doc = await page.evaluate(() => fetch('/api/scene').then((r) => r.json()));
+  const surface = doc.layers.find((l) => l.effects);
+  assert.notEqual(surface.effects[0].params['Rotation Y'], 35, 'the slider changed the value');
+
+  // The same edited scene, rendered by veltrix-render at the preview's downsample.
+  const folder = join(work, 'scene');
+  mkdirSync(folder);
+  symlinkSync(join(examples, 'images'), join(folder, 'images'));
+  writeFileSync(join(folder, 'edited.json'), JSON.stringify(doc));
+  const png = join(folder, 'edited.png');
+  execFileSync(VELTRIX_RENDER, [join(folder, 'edited.json'), '-o', png, '--depth', '8',
+    '--downsample', String(preview.downsample), '--quiet']);
+  const reference = readPng(png);
+  assert.deepEqual([preview.width, preview.height], [reference.width, reference.height]);
+  assert.ok(Buffer.from(preview.received).equals(Buffer.from(reference.pixels)), 'received pixels equal the file');
+  // The canvas keeps colours premultiplied: opaque pixels must match exactly,
+  // others in alpha and in premultiplied colour (to its rounding).
+  let differing = 0;
+  for (let i = 0; i < reference.pixels.length; i += 4) {
+    const alpha = reference.pixels[i + 3];
+    if (preview.shown[i + 3] !== alpha) { ++differing; continue; }
+    for (let k = 0; k < 3; ++k) {
+      const want = reference.pixels[i + k] * alpha / 255, got = preview.shown[i + k] * alpha / 255;
+      if (Math.abs(want - got) > (alpha === 255 ? 0 : 1)) { ++differing; break; }
+    }
+  }
+  assert.equal(differing, 0, `pixels on the canvas that differ from veltrix-render's at 1/${preview.downsample}`);
+});
+
+test('a control layer greys out the placement controls, and none enables them again', async () => {
+  const placement = ['Position XY', 'Position Z', 'Rotation X', 'Rotation Y', 'Rotation Z', 'Radius Scale'];
+  const states = () => page.evaluate((names) => names.map((n) => {
+    const row = document.querySelector(`[data-param="${n}"]`);
+    return row.classList.contains('disabled') && [...row.querySelectorAll('input')].every((i) => i.disabled);
+  }), placement);
+  assert.deepEqual(await states(), placement.map(() => false));
+  await page.selectOption('[data-param="Control Layer"] select', { label: 'Checker' });
+  await page.waitForFunction(() => document.querySelector('[data-param="Position XY"]').classList.contains('disabled'));
+  assert.deepEqual(await states(), placement.map(() => true));
+  assert.match(await page.textContent('#expressions'), /thisComp\.layer\("Checker"\)/);
+  await page.selectOption('[data-param="Control Layer"] select', { label: 'None' });
+  await page.waitForFunction(() => !document.querySelector('[data-param="Position XY"]').classList.contains('disabled'));
+  assert.deepEqual(await states(), placement.map(() => false));
+  assert.equal((await page.textContent('#expressions')).trim(), '');
+});
+
+test('a value outside the valid range gets the scene loader\'s message next to the control', async () => {
+  const field = page.locator('[data-param="Radius Scale"] input[type=number]');
+  await field.fill('40000');
+  await field.press('Enter');
+  await page.waitForFunction(() => document.querySelector('[data-param="Radius Scale"] .error').textContent !== '');
+  assert.match(await page.textContent('[data-param="Radius Scale"] .error'), /outside the valid range of "Radius Scale"/);
+});
+
+test('requests from elsewhere and paths outside the scene folder are refused', async () => {
+  const state = { path: '/api/state' };
+  assert.equal((await request(state)).status, 200);
+  assert.equal((await request({ ...state, headers: { Origin: 'http://evil.example' } })).status, 403);
+  assert.equal((await request({ ...state, headers: { Host: `evil.example:${port}` } })).status, 403);
+  assert.equal((await request({ ...state, headers: { Host: `127.0.0.1:${port + 1}` } })).status, 403);
+  // A page from another origin in the same browser sends an edit the way a
+  // form could (no preflight): the studio refuses it, the scene stays.
+  const foreign = http.createServer((req, res) => res.end('<p>elsewhere</p>'));
+  await new Promise((resolve) => foreign.listen(0, '127.0.0.1', resolve));
+  const other = await context.newPage();
+  await other.goto(`http://127.0.0.1:${foreign.address().port}/`);
+  const { revision } = await health();
+  await other.evaluate((p) => fetch(`http://127.0.0.1:${p}/api/param`, { method: 'POST', mode: 'no-cors',
+    headers: { 'Content-Type': 'text/plain' }, body: JSON.stringify({ name: 'Rotation Y', value: 12 }) })
+    .catch(() => null), port);
+  assert.equal((await health()).revision, revision, 'the foreign page changed nothing');
+  await other.close();
+  foreign.close();
+  for (const path of ['../README.md', '/etc/passwd', 'images/../../README.md', '', 'a//b.json'])
+    assert.equal((await request({ method: 'POST', path: '/api/open', headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ path }) })).status, 403, path);
+});
+
+test('10,000 malformed API requests leave the server answering and its ledger clean', async () => {
+  const agent = new http.Agent({ keepAlive: true, maxSockets: 8 });
+  const { revision } = await health();
+  let seed = 12345;
+  const random = () => ((seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648);
+  const pick = (list) => list[Math.floor(random() * list.length)];
+  const json = { 'Content-Type': 'application/json' };
+  const kinds = [
+    () => ({ method: 'POST', path: '/api/param', headers: json, body: Buffer.from(Array.from({ length: 40 }, () => Math.floor(random() * 256))) }),
+    () => ({ method: 'POST', path: '/api/param', headers: json, body: pick(['[]', '"x"', '{"name":5,"value":1}', '{"name":"Rotation Y"}', '{', 'null']) }),
+    () => ({ method: 'POST', path: '/api/param', headers: json, body: JSON.stringify({ name: `No Such ${Math.floor(random() * 1e6)}`, value: 1 }) }),
+    () => ({ method: 'POST', path: '/api/param', headers: json,
+      body: pick(['{"name":"Rotation Y","value":"x"}', '{"name":"Rotation Y","value":[1,2]}', '{"name":"Radius Scale","value":-5}',
+        '{"name":"Texture","value":"Nowhere"}', '{"name":"Render Side","value":99}', '{"name":"Rotation Y","value":1e999}',
+        '{"name":"Position XY","value":[1]}', '{"name":"Rotation Y","value":{"keyframes":[[0]]}}']) }),
+    () => ({ path: pick(['/api/frame?ds=abc', '/api/frame?depth=7', '/api/frame?rev=-1', '/api/frame?t=nan', '/api/frame?ds=0', '/api/frame?ds=65']) }),
+    () => ({ method: 'POST', path: '/api/open', headers: json, body: JSON.stringify({ path: pick(['../x.json', '/etc/passwd', 'a/../../b', '\u0000', 5]) }) }),
+    () => ({ path: pick(['/web/../../etc/passwd', '/web/%2e%2e/x.js', '/web/UPPER.js', '/api/nothing', '/%00']) }),
+    () => ({ method: 'POST', path: '/api/reset', headers: json, body: pick(['{"name":12}', '[]', 'x']) }),
+    () => ({ method: pick(['DELETE', 'PUT', 'PATCH']), path: '/api/state' }),
+  ];
+  const statuses = new Map();
+  let next = 0;
+  const total = 10000;
+  const worker = async () => {
+    while (next < total) {
+      const n = next++;
+      const spec = n % 500 === 0 ? { method: 'POST', path: '/api/param', headers: json, body: 'x'.repeat(100 * 1024) } : pick(kinds)();
+      const { status } = await request(spec, agent);
+      statuses.set(status, (statuses.get(status) || 0) + 1);
+    }
+  };
+  await Promise.all(Array.from({ length: 8 }, worker));
+  agent.destroy();
+  const answered = [...statuses.values()].reduce((a, b) => a + b, 0);
+  assert.equal(answered, total);
+  for (const status of statuses.keys()) assert.ok(status >= 400 && status < 500, `status ${status}: ${JSON.stringify([...statuses])}`);
+  const after = await health();
+  assert.equal(after.ledgerClean, true, after.ledger);
+  assert.equal(after.revision, revision, 'no malformed request changed the scene');
+  assert.equal((await request({ path: '/api/state' })).status, 200);
+});
+
+test('latency from a slider move to the new preview on screen (reported)', async (t) => {
+  const moves = Number(process.env.VELTRIX_STUDIO_MOVES || 50);
+  const times = await page.evaluate((moves) => (async () => {
+    const range = document.querySelector('[data-param="Rotation Y"] input[type=range]');
+    const canvas = document.getElementById('frame');
+    const drawnAfter = (revision, full) => new Promise((resolve) => {
+      canvas.addEventListener('frame-drawn', function on(e) {
+        if (e.detail.revision <= revision || (full && e.detail.downsample !== 1)) return;
+        canvas.removeEventListener('frame-drawn', on);
+        resolve(e.detail);
+      });
+    });
+    const times = [];
+    for (let i = 0; i < moves; ++i) {
+      const before = window.studio.state.revision;
+      const preview = drawnAfter(before, false), full = drawnAfter(before, true);
+      const start = performance.now();
+      range.value = String(10 + (i % 25) * 2 + (i % 2));
+      range.dispatchEvent(new Event('input', { bubbles: true }));
+      const shown = await preview;
+      await new Promise(requestAnimationFrame);
+      times.push({ ms: performance.now() - start, downsample: shown.downsample });
+      await full; // the refinement lands before the next move
+    }
+    return times;
+  })(), moves);
+  const sorted = times.map((x) => x.ms).sort((a, b) => a - b);
+  const median = sorted[Math.floor(sorted.length / 2)], worst = sorted[sorted.length - 1];
+  const downsamples = [...new Set(times.map((x) => x.downsample))].join(', ');
+  t.diagnostic(`slider input to preview on screen over ${moves} moves: median ${median.toFixed(1)} ms, ` +
+    `worst ${worst.toFixed(1)} ms (preview downsample ${downsamples})`);
+  assert.equal(times.length, moves);
+  if (VELTRIX_STUDIO_SCREENSHOT) {
+    await page.waitForFunction(() => document.getElementById('frame').dataset.downsample === '1');
+    mkdirSync(dirname(VELTRIX_STUDIO_SCREENSHOT), { recursive: true });
+    await page.screenshot({ path: VELTRIX_STUDIO_SCREENSHOT });
+  }
+});
