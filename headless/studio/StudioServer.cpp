@@ -171,7 +171,8 @@ void StudioServer::routes() {
             return sendError(res, 400, "a parameter \"name\" (text) and a \"value\" are needed");
         std::lock_guard<std::mutex> lock(sessionMutex_);
         try {
-            sendJson(res, session_->setParam(body["name"].get<std::string>(), body["value"]));
+            const bool live = body.contains("live") && body["live"].is_boolean() && body["live"].get<bool>();
+            sendJson(res, session_->setParam(body["name"].get<std::string>(), body["value"], live));
         } catch (const EditError &e) {
             sendError(res, 422, e.reason(), e.place());
         }
@@ -188,6 +189,16 @@ void StudioServer::routes() {
             sendError(res, 422, e.reason(), e.place());
         }
     });
+    for (const bool undo : {true, false}) {
+        http.Post(undo ? "/api/undo" : "/api/redo", [this, undo](const httplib::Request &, httplib::Response &res) {
+            std::lock_guard<std::mutex> lock(sessionMutex_);
+            try {
+                sendJson(res, undo ? session_->undo() : session_->redo());
+            } catch (const EditError &e) {
+                sendError(res, 422, e.reason());
+            }
+        });
+    }
     http.Get("/api/frame", [this](const httplib::Request &req, httplib::Response &res) {
         long revision = 0, depth = 8, downsample = 1;
         FrameRequest request;

@@ -131,13 +131,45 @@ json StudioSession::document() {
     return doc_;
 }
 
-json StudioSession::setParam(const std::string &name, const json &value) {
+json StudioSession::setParam(const std::string &name, const json &value, bool live) {
     std::lock_guard<std::mutex> lock(mutex_);
     json doc = doc_;
     json *effect = const_cast<json *>(effectEntry(doc));
     if (!effect) throw EditError("layers", "no layer carries a Veltrix effect");
     (*effect)["params"][name] = value;
+    edit(std::move(doc), live ? name : std::string());
+    return stateLocked();
+}
+
+void StudioSession::edit(json doc, const std::string &liveParam) {
+    json before = doc_;
     commit(std::move(doc));
+    const bool sameDrag = !liveParam.empty() && liveParam == liveParam_ && !undo_.empty();
+    if (!sameDrag) undo_.push_back(std::move(before));
+    if (undo_.size() > kHistory) undo_.erase(undo_.begin());
+    redo_.clear();
+    liveParam_ = liveParam;
+}
+
+json StudioSession::undo() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (undo_.empty()) throw EditError("", "nothing to undo");
+    json current = doc_;
+    commit(undo_.back());
+    undo_.pop_back();
+    redo_.push_back(std::move(current));
+    liveParam_.clear();
+    return stateLocked();
+}
+
+json StudioSession::redo() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (redo_.empty()) throw EditError("", "nothing to redo");
+    json current = doc_;
+    commit(redo_.back());
+    redo_.pop_back();
+    undo_.push_back(std::move(current));
+    liveParam_.clear();
     return stateLocked();
 }
 
@@ -151,7 +183,7 @@ json StudioSession::resetParams(const std::string &name) {
         else
             (*effect)["params"].erase(name);
     }
-    commit(std::move(doc));
+    edit(std::move(doc), "");
     return stateLocked();
 }
 
@@ -313,6 +345,8 @@ json StudioSession::stateLocked() {
             {"effectLayer", instance.effectLayer()},
             {"catalog", catalogJson()},
             {"values", paramsOf(doc_)},
+            {"canUndo", !undo_.empty()},
+            {"canRedo", !redo_.empty()},
             {"ui", std::move(ui)}};
 }
 

@@ -75,11 +75,16 @@ public:
     // The document as it stands (the scene format).
     nlohmann::json document();
 
-    // Sets parameter `name` to `value` (the scene format's value); throws
-    // EditError. Returns the new state.
-    nlohmann::json setParam(const std::string &name, const nlohmann::json &value);
+    // Sets parameter `name` to `value` (the scene format's value: a plain
+    // value or keyframes); throws EditError. A `live` value (a control being
+    // dragged) joins the undo step of the live values of the same parameter
+    // just before it. Returns the new state.
+    nlohmann::json setParam(const std::string &name, const nlohmann::json &value, bool live = false);
     // Back to the default: one parameter, or every one when `name` is empty.
     nlohmann::json resetParams(const std::string &name);
+    // Takes back the last edit, or makes it again; EditError when there is none.
+    nlohmann::json undo();
+    nlohmann::json redo();
 
     // Renders the frame the page asks for; false (and nothing rendered) when
     // the request is for a revision that is no longer current. Throws
@@ -95,6 +100,8 @@ private:
     nlohmann::json &effectParams(nlohmann::json &doc);
     // Loads `doc` with the scene loader and hands it to the effect.
     void commit(nlohmann::json doc);
+    // commit() as an edit that can be undone.
+    void edit(nlohmann::json doc, const std::string &liveParam);
     void sendChanges(const nlohmann::json &before, const nlohmann::json &after);
     nlohmann::json stateLocked();
     nlohmann::json catalogJson() const;
@@ -109,6 +116,10 @@ private:
     std::vector<std::string> layerNames_;
     long revision_;
     std::map<std::string, long> settled_; // the ledger's counters once set up
+    // Documents before each edit (undo) and after each undone one (redo).
+    static constexpr std::size_t kHistory = 500;
+    std::vector<nlohmann::json> undo_, redo_;
+    std::string liveParam_; // the parameter whose live values the last undo step holds
     std::unique_ptr<veltrix_render::FrameRenderer> renderer_;
     // Footage read once per file and modification time: an edit reads the
     // whole document again, its images need not be.

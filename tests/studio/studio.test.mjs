@@ -5,7 +5,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, execFileSync } from 'node:child_process';
-import { mkdtempSync, writeFileSync, symlinkSync, rmSync, mkdirSync } from 'node:fs';
+import { mkdtempSync, writeFileSync, symlinkSync, rmSync, mkdirSync, copyFileSync, existsSync, readFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import http from 'node:http';
@@ -13,6 +13,8 @@ import { chromium } from 'playwright-core';
 import { readPng } from './png.mjs';
 
 const { VELTRIX_STUDIO, VELTRIX_RENDER, VELTRIX_SOURCE_DIR, VELTRIX_STUDIO_SCREENSHOT } = process.env;
+if (!VELTRIX_STUDIO || !VELTRIX_RENDER || !VELTRIX_SOURCE_DIR)
+  throw new Error('VELTRIX_STUDIO, VELTRIX_RENDER and VELTRIX_SOURCE_DIR name the programs and the tree: run it through CTest');
 const examples = join(VELTRIX_SOURCE_DIR, 'examples');
 const kChromiumFlags = ['--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
   '--disable-component-update', '--disable-sync', '--no-first-run'];
@@ -49,21 +51,76 @@ function request({ method = 'GET', path, headers = {}, body }, agent) {
 
 const health = async () => JSON.parse((await request({ path: '/api/health' })).body);
 
-// Waits in the page for a frame of a revision after `revision` (at `downsample`
-// when given) to be drawn; resolves to its pixels, as received and as on the canvas.
-const waitForDrawn = (revision, downsample) => page.evaluate(([revision, downsample]) => new Promise((resolve) => {
+// Waits in the page for a frame of revision `minRevision` or later (at
+// `downsample` and `time` when given) to be drawn; resolves to its pixels, as
+// received and as on the canvas.
+const waitForDrawn = (minRevision, downsample, time) => page.evaluate(([minRevision, downsample, time]) => new Promise((resolve) => {
   const canvas = document.getElementById('frame');
   canvas.addEventListener('frame-drawn', function on(e) {
-    if (e.detail.revision <= revision || (downsample && e.detail.downsample !== downsample)) return;
+    const { detail } = e;
+    if (detail.revision < minRevision || (downsample && detail.downsample !== downsample) ||
+        (time !== null && Math.abs(detail.time - time) > 1e-9)) return;
     canvas.removeEventListener('frame-drawn', on);
     const { width, height } = canvas;
-    resolve({ ...e.detail, width, height, received: Array.from(window.studio.viewer.lastFrame.pixels),
-      shown: Array.from(canvas.getContext('2d').getImageData(0, 0, width, height).data) });
+    // Base64: the protocol carries a string far faster than an array of numbers.
+    const base64 = (bytes) => {
+      let text = '';
+      for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+      return btoa(text);
+    };
+    resolve({ ...detail, width, height, received: base64(window.studio.viewer.lastFrame.pixels),
+      shown: base64(canvas.getContext('2d').getImageData(0, 0, width, height).data) });
   });
-}), [revision, downsample ?? 0]);
+}), [minRevision, downsample ?? 0, time ?? null]).then((frame) =>
+  ({ ...frame, received: Buffer.from(frame.received, 'base64'), shown: Buffer.from(frame.shown, 'base64') }));
+
+// A scene folder of the test's own (the example's images linked in), so that
+// saving writes nothing into the source tree.
+function sceneFolder(name) {
+  const folder = join(work, name);
+  mkdirSync(folder);
+  symlinkSync(join(examples, 'images'), join(folder, 'images'));
+  return folder;
+}
+
+// Renders `doc` with veltrix-render (8 bits, at the frame's downsample, `args`
+// more) and checks the page's pixels of frame `drawn` against it.
+function expectSamePixels(doc, drawn, args = []) {
+  const folder = sceneFolder(`render-${drawn.revision}-${drawn.downsample}-${args.join('')}`);
+  writeFileSync(join(folder, 'edited.json'), JSON.stringify(doc));
+  const png = join(folder, 'edited.png');
+  execFileSync(VELTRIX_RENDER, [join(folder, 'edited.json'), '-o', png, '--depth', '8',
+    '--downsample', String(drawn.downsample), '--quiet', ...args]);
+  const reference = readPng(png);
+  assert.deepEqual([drawn.width, drawn.height], [reference.width, reference.height]);
+  assert.ok(drawn.received.equals(Buffer.from(reference.pixels)), 'received pixels equal the file');
+  // The canvas keeps colours premultiplied: opaque pixels must match exactly,
+  // others in alpha and in premultiplied colour (to its rounding).
+  let differing = 0;
+  for (let i = 0; i < reference.pixels.length; i += 4) {
+    const alpha = reference.pixels[i + 3];
+    if (drawn.shown[i + 3] !== alpha) { ++differing; continue; }
+    for (let k = 0; k < 3; ++k) {
+      const want = reference.pixels[i + k] * alpha / 255, got = drawn.shown[i + k] * alpha / 255;
+      if (Math.abs(want - got) > (alpha === 255 ? 0 : 1)) { ++differing; break; }
+    }
+  }
+  assert.equal(differing, 0, `pixels on the canvas that differ from veltrix-render's at 1/${drawn.downsample}`);
+}
+
+const documentNow = () => page.evaluate(() => fetch('/api/scene').then((r) => r.json()));
+const effectParams = (doc) => doc.layers.find((l) => l.effects).effects[0].params;
+// Moves the time slider as a person would (an input event).
+const scrubTo = (frame) => page.evaluate((frame) => {
+  const slider = document.getElementById('time');
+  slider.value = String(frame);
+  slider.dispatchEvent(new Event('input', { bubbles: true }));
+}, frame);
 
 before(async () => {
-  ({ child: studio, url, port } = await startStudio(join(examples, 'texture.json')));
+  const folder = sceneFolder('scene');
+  copyFileSync(join(examples, 'texture.json'), join(folder, 'texture.json'));
+  ({ child: studio, url, port } = await startStudio(join(folder, 'texture.json')));
   context = await chromium.launchPersistentContext(join(work, 'profile'), {
     executablePath: '/usr/bin/chromium', headless: true, args: kChromiumFlags, viewport: { width: 1280, height: 760 } });
   page = await context.newPage();
@@ -85,38 +142,14 @@ after(async () => {
 
 test('the Rotation Y slider previews the pixels veltrix-render draws', async () => {
   const revision = await page.evaluate(() => window.studio.state.revision);
-  const drawn = waitForDrawn(revision);
+  const drawn = waitForDrawn(revision + 1);
   const slider = page.locator('[data-param="Rotation Y"] input[type=range]');
   const box = await slider.boundingBox();
   await page.mouse.click(box.x + box.width * 0.7, box.y + box.height / 2);
   const preview = await drawn;
-  const doc = await page.evaluate(() => fetch('/api/scene').then((r) => r.json()));
-  const surface = doc.layers.find((l) => l.effects);
-  assert.notEqual(surface.effects[0].params['Rotation Y'], 35, 'the slider changed the value');
-
-  // The same edited scene, rendered by veltrix-render at the preview's downsample.
-  const folder = join(work, 'scene');
-  mkdirSync(folder);
-  symlinkSync(join(examples, 'images'), join(folder, 'images'));
-  writeFileSync(join(folder, 'edited.json'), JSON.stringify(doc));
-  const png = join(folder, 'edited.png');
-  execFileSync(VELTRIX_RENDER, [join(folder, 'edited.json'), '-o', png, '--depth', '8',
-    '--downsample', String(preview.downsample), '--quiet']);
-  const reference = readPng(png);
-  assert.deepEqual([preview.width, preview.height], [reference.width, reference.height]);
-  assert.ok(Buffer.from(preview.received).equals(Buffer.from(reference.pixels)), 'received pixels equal the file');
-  // The canvas keeps colours premultiplied: opaque pixels must match exactly,
-  // others in alpha and in premultiplied colour (to its rounding).
-  let differing = 0;
-  for (let i = 0; i < reference.pixels.length; i += 4) {
-    const alpha = reference.pixels[i + 3];
-    if (preview.shown[i + 3] !== alpha) { ++differing; continue; }
-    for (let k = 0; k < 3; ++k) {
-      const want = reference.pixels[i + k] * alpha / 255, got = preview.shown[i + k] * alpha / 255;
-      if (Math.abs(want - got) > (alpha === 255 ? 0 : 1)) { ++differing; break; }
-    }
-  }
-  assert.equal(differing, 0, `pixels on the canvas that differ from veltrix-render's at 1/${preview.downsample}`);
+  const doc = await documentNow();
+  assert.notEqual(effectParams(doc)['Rotation Y'], 35, 'the slider changed the value');
+  expectSamePixels(doc, preview);
 });
 
 test('a control layer greys out the placement controls, and none enables them again', async () => {
@@ -142,6 +175,71 @@ test('a value outside the valid range gets the scene loader\'s message next to t
   await field.press('Enter');
   await page.waitForFunction(() => document.querySelector('[data-param="Radius Scale"] .error').textContent !== '');
   assert.match(await page.textContent('[data-param="Radius Scale"] .error'), /outside the valid range of "Radius Scale"/);
+});
+
+test('a parameter keyframed at two times is interpolated when the time is scrubbed', async () => {
+  const field = page.locator('[data-param="Rotation Z"] input[type=number]');
+  const last = Number(await page.getAttribute('#time', 'max'));
+  await scrubTo(0);
+  await page.click('[data-param="Rotation Z"] .stopwatch');
+  await page.waitForFunction(() => document.querySelector('[data-param="Rotation Z"] .keys span'));
+  await field.fill('-90');
+  await field.press('Tab');
+  await scrubTo(last);
+  await field.fill('90');
+  await field.press('Tab');
+  await page.waitForFunction(() => document.querySelectorAll('[data-param="Rotation Z"] .keys span').length === 2);
+  const keys = effectParams(await documentNow())['Rotation Z'].keyframes;
+  const rate = await page.evaluate(() => window.studio.state.composition.frameRate);
+  assert.deepEqual(keys, [[0, -90], [last / rate, 90]]);
+
+  const middle = Math.round(last / 2);
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision, 1, middle / rate);
+  await scrubTo(middle);
+  assert.equal(Number(await field.inputValue()), Number((-90 + 180 * middle / last).toFixed(2)));
+  expectSamePixels(await documentNow(), await drawn, ['--frame', String(middle)]);
+  await scrubTo(0);
+});
+
+test('dragging the Position XY handle moves the point, and one undo takes the whole drag back', async () => {
+  const handle = page.locator('.handle[data-param="Position XY"]');
+  const before = effectParams(await documentNow())['Position XY'];
+  const box = await handle.boundingBox();
+  const scale = await page.evaluate(() => {
+    const canvas = document.getElementById('frame');
+    return canvas.getBoundingClientRect().width / window.studio.state.layerSize[0];
+  });
+  const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
+  await page.mouse.move(x, y);
+  await page.mouse.down();
+  await page.mouse.move(x + 60, y + 30, { steps: 6 });
+  await page.mouse.up();
+  await page.waitForFunction(([x]) => {
+    const v = window.studio.state.values['Position XY'];
+    return v && Math.abs(v[0] - x) < 3;
+  }, [320 + 60 / scale]);
+  const moved = effectParams(await documentNow())['Position XY'];
+  assert.ok(Math.abs(moved[1] - (180 + 30 / scale)) < 3, `moved to ${moved}`);
+  await page.click('#undo');
+  await page.waitForFunction(() => window.studio.state.values['Position XY'] === undefined);
+  assert.equal(before, undefined);
+  assert.deepEqual(await page.evaluate(() => window.studio.state.values['Position XY']), undefined);
+});
+
+test('a saved scene opens again and renders as veltrix-render renders the file', async () => {
+  await page.fill('#save-name', 'saved.json');
+  await page.click('#save');
+  await page.waitForFunction(() => document.getElementById('status').textContent === 'saved saved.json');
+  const saved = join(work, 'scene', 'saved.json');
+  assert.ok(existsSync(saved));
+  assert.deepEqual(JSON.parse(readFileSync(saved, 'utf8')), await documentNow());
+  await page.selectOption('#scene-files', 'saved.json');
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision + 1, 1);
+  await page.click('#open');
+  const frame = await drawn;
+  expectSamePixels(JSON.parse(readFileSync(saved, 'utf8')), frame);
 });
 
 test('requests from elsewhere and paths outside the scene folder are refused', async () => {

@@ -10,7 +10,9 @@ const post = (path, body) =>
   fetch(path, { method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body) }).then(json);
 
 export const getState = () => fetch('/api/state').then(json);
-export const setParam = (name, value) => post('/api/param', { name, value });
+export const setParam = (name, value, live = false) => post('/api/param', { name, value, live });
+export const undo = () => post('/api/undo', {});
+export const redo = () => post('/api/redo', {});
 export const listFiles = () => fetch('/api/files').then(json);
 export const openScene = (path) => post('/api/open', { path });
 export const saveScene = (path) => post('/api/save', { path });

@@ -1,13 +1,15 @@
 // The Effect Controls panel, built from the catalogue the plug-in registered:
-// groups that open and close, one control per parameter type, a reset button
-// each, the loader's message next to a control whose value it refused, and
-// the plug-in's UI state (greyed and hidden controls, expressions).
+// groups that open and close, one control per parameter type, a stopwatch
+// (keyframes at the current time) and a reset button each, the loader's
+// message next to a control whose value it refused, and the plug-in's UI
+// state (greyed and hidden controls, expressions).
+import { isAnimated, valueAt, withKey } from './keyframes.js';
 
 const round = (value, precision) => Number(Number(value).toFixed(Math.max(0, precision ?? 2)));
 const hex = (rgb) => '#' + rgb.map((c) => Math.round(c).toString(16).padStart(2, '0')).join('');
 const rgbOf = (text) => [1, 3, 5].map((i) => parseInt(text.slice(i, i + 2), 16));
 
-function element(tag, props = {}, ...children) {
+export function element(tag, props = {}, ...children) {
   const node = Object.assign(document.createElement(tag), props);
   node.append(...children);
   return node;
@@ -15,7 +17,6 @@ function element(tag, props = {}, ...children) {
 
 // The value inputs of one parameter; `commit(value, live)` sends a value.
 function valueInputs(param, state, commit) {
-  const inputs = [];
   const number = (props) => element('input', { type: 'number', step: 'any', ...props });
   switch (param.type) {
     case 'slider': case 'float': case 'integer': case 'angle': {
@@ -25,8 +26,7 @@ function valueInputs(param, state, commit) {
       const field = number({ min: param.validMin ?? '', max: param.validMax ?? '', title: `${param.name} (${param.range || 'any number'})` });
       range.addEventListener('input', () => { field.value = range.value; commit(Number(range.value), true); });
       field.addEventListener('change', () => { range.value = field.value; commit(Number(field.value)); });
-      inputs.push(range, field);
-      return { inputs, show: (v) => { range.value = v; field.value = round(v, param.precision ?? 2); } };
+      return { inputs: [range, field], show: (v) => { range.value = v; field.value = round(v, param.precision ?? 2); } };
     }
     case 'checkbox': {
       const box = element('input', { type: 'checkbox', title: param.name });
@@ -66,10 +66,20 @@ export class EffectControls {
   // `send(name, value, live)` resolves to the new state or throws the loader's error.
   constructor(root, expressions, send, reset) {
     Object.assign(this, { root, expressions, send, reset });
-    this.rows = new Map(); // index -> {row, show, error, param}
+    this.rows = new Map(); // index -> {row, show, inputs, param, error, stopwatch, keys}
+    this.time = 0;
+  }
+
+  // The parameter's value in the document (undefined: its default).
+  stored(param) { return this.state.values[param.name]; }
+  // Its value at the current time, as the control shows it.
+  current(param) {
+    const value = valueAt(this.stored(param), this.time);
+    return value === undefined ? param.default : value;
   }
 
   build(state) {
+    this.state = state;
     this.root.replaceChildren();
     this.rows.clear();
     const parents = [this.root];
@@ -90,34 +100,55 @@ export class EffectControls {
 
   row(param, state) {
     const error = element('div', { className: 'error' });
-    const commit = (value, live) =>
-      this.send(param.name, value, live).then(() => { error.textContent = ''; })
-        .catch((e) => { error.textContent = e.error || e.message; });
+    const done = (promise) => promise.then(() => { error.textContent = ''; })
+      .catch((e) => { error.textContent = e.error || e.message; });
+    const commit = (value, live) => done(this.commit(param, value, live));
     const { inputs, show } = valueInputs(param, state, commit);
+    const stopwatch = element('button', { className: 'stopwatch', type: 'button', textContent: '⏱', title: `Keyframes of ${param.name}` });
+    stopwatch.addEventListener('click', () => {
+      const stored = this.stored(param);
+      done(this.send(param.name, isAnimated(stored) ? this.current(param) : withKey(undefined, this.time, this.current(param))));
+    });
     const resetButton = element('button', { className: 'reset', type: 'button', textContent: '↺', title: `Reset ${param.name}` });
-    resetButton.addEventListener('click', () => this.reset(param.name).then(() => { error.textContent = ''; }));
-    const row = element('div', { className: 'param' },
-      element('label', { textContent: param.name }), element('div', { className: 'value' }, ...inputs), resetButton, error);
+    resetButton.addEventListener('click', () => done(this.reset(param.name)));
+    const keys = element('div', { className: 'keys' });
+    const row = element('div', { className: 'param' }, stopwatch,
+      element('label', { textContent: param.name }), element('div', { className: 'value' }, ...inputs), resetButton,
+      keys, error);
     row.dataset.param = param.name;
-    this.rows.set(param.index, { row, show, inputs, param, error });
+    this.rows.set(param.index, { row, show, inputs, param, error, stopwatch, keys });
     return row;
+  }
+
+  // Sends a new value of `param`: a keyframed parameter gets a key at the
+  // current time, others the value.
+  commit(param, value, live) {
+    const stored = this.stored(param);
+    return this.send(param.name, isAnimated(stored) ? withKey(stored, this.time, value) : value, live);
+  }
+
+  setTime(time) {
+    this.time = time;
+    for (const entry of this.rows.values()) entry.show(this.current(entry.param));
   }
 
   // Values and the plug-in's UI state from a new state.
   update(state) {
+    this.state = state;
     const notes = [];
+    const duration = state.composition.duration || 1;
     for (const ui of state.ui) {
       const entry = this.rows.get(ui.index);
       if (ui.expression) notes.push(`${state.catalog.find((p) => p.index === ui.index)?.name}: ${ui.expression}`);
       if (!entry) continue;
-      const value = state.values[entry.param.name];
-      const animated = value !== null && typeof value === 'object' && !Array.isArray(value);
-      if (!animated) entry.show(value !== undefined ? value : entry.param.default);
-      const hidden = ui.hidden || !entry.param.settable;
-      entry.row.hidden = hidden;
+      const stored = this.stored(entry.param);
+      entry.show(this.current(entry.param));
+      entry.stopwatch.classList.toggle('on', isAnimated(stored));
+      entry.keys.replaceChildren(...(isAnimated(stored) ? stored.keyframes : []).map(([t]) =>
+        Object.assign(element('span', { title: `${t} s` }), { style: `left: ${(100 * t) / duration}%` })));
+      entry.row.hidden = ui.hidden || !entry.param.settable;
       entry.row.classList.toggle('disabled', ui.disabled);
-      for (const input of entry.inputs) input.disabled = ui.disabled || animated;
-      entry.row.title = animated ? 'keyframed in the scene file' : '';
+      for (const input of entry.inputs) input.disabled = ui.disabled;
     }
     this.expressions.textContent = notes.length ? `Expressions\n${notes.join('\n')}` : '';
   }

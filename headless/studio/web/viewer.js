@@ -14,7 +14,7 @@ export class Viewer {
     this.fullMs = null; // the last full-size render time
     this.generation = 0;
     this.controller = null;
-    this.composition = { width: 1, height: 1 };
+    this.composition = { width: 1, height: 1 }; // the effect layer's size: a full frame's
     this.lastFrame = null;
   }
 
@@ -36,7 +36,7 @@ export class Viewer {
         const frame = await getFrame({ revision, depth: this.depth, downsample, time }, controller.signal);
         if (!frame || generation !== this.generation) return;
         if (downsample === 1) this.fullMs = frame.renderMs;
-        this.draw(frame);
+        this.draw({ ...frame, time });
       }
     } catch (e) {
       if (generation === this.generation) this.onStatus(e.message);
@@ -49,15 +49,15 @@ export class Viewer {
     this.context.putImageData(new ImageData(frame.pixels, frame.width, frame.height), 0, 0);
     this.lastFrame = frame;
     Object.assign(this.canvas.dataset, {
-      revision: frame.revision, downsample: frame.downsample, depth: frame.depth, renderMs: frame.renderMs,
+      revision: frame.revision, downsample: frame.downsample, depth: frame.depth, renderMs: frame.renderMs, time: frame.time,
     });
     this.layout();
     document.getElementById('render-time').textContent =
       `${frame.renderMs.toFixed(1)} ms (1/${frame.downsample}, ${frame.depth} bpc)`;
-    this.canvas.dispatchEvent(new CustomEvent('frame-drawn', { detail: { revision: frame.revision, downsample: frame.downsample } }));
+    this.canvas.dispatchEvent(new CustomEvent('frame-drawn', { detail: { revision: frame.revision, downsample: frame.downsample, time: frame.time } }));
   }
 
-  // Size on screen: the composition's size at 100 %, or fitted to the viewer.
+  // Size on screen: a full frame's size at 100 %, or fitted to the viewer.
   layout() {
     const { width, height } = this.composition;
     let scale = 1;
