@@ -189,6 +189,19 @@ void StudioServer::routes() {
             sendError(res, 422, e.reason(), e.place());
         }
     });
+    http.Post("/api/edit", [this](const httplib::Request &req, httplib::Response &res) {
+        json body;
+        if (!bodyObject(req, res, body)) return;
+        const bool remove = body.contains("remove") && body["remove"] == true;
+        if (!body.contains("pointer") || !body["pointer"].is_string() || remove == body.contains("value"))
+            return sendError(res, 400, "a \"pointer\" (text) and either a \"value\" or \"remove\": true are needed");
+        std::lock_guard<std::mutex> lock(sessionMutex_);
+        try {
+            sendJson(res, session_->editDocument(body["pointer"].get<std::string>(), remove ? nullptr : &body["value"]));
+        } catch (const EditError &e) {
+            sendError(res, 422, e.reason(), e.place());
+        }
+    });
     for (const bool undo : {true, false}) {
         http.Post(undo ? "/api/undo" : "/api/redo", [this, undo](const httplib::Request &, httplib::Response &res) {
             std::lock_guard<std::mutex> lock(sessionMutex_);

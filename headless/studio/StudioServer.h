@@ -20,6 +20,8 @@
 //   GET  /api/scene                       the document (the scene format)
 //   POST /api/param  {"name", "value", "live"?}  sets a parameter -> state, or 422 {place, error}
 //   POST /api/reset  {"name"?}            one parameter or all  -> state
+//   POST /api/edit   {"pointer", "value" | "remove": true}  sets or removes a place of the
+//                                         document (layers, transforms, cameras, lights) -> state
 //   POST /api/undo, /api/redo             the last edit taken back or made again -> state
 //   GET  /api/frame?rev=&depth=&ds=&t=    raw RGBA8 (X-Width, X-Height, X-Depth,
 //                                         X-Downsample, X-Revision, X-Render-Ms); 409 stale

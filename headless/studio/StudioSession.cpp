@@ -151,6 +151,68 @@ void StudioSession::edit(json doc, const std::string &liveParam) {
     liveParam_ = liveParam;
 }
 
+namespace {
+
+// An array index as a JSON pointer writes it: digits, no leading zero, below `size`.
+std::size_t arrayIndex(const std::string &token, std::size_t size, const std::string &pointer) {
+    const bool digits = !token.empty() && token.size() < 10 &&
+                        std::all_of(token.begin(), token.end(), [](char c) { return c >= '0' && c <= '9'; }) &&
+                        (token == "0" || token[0] != '0');
+    const std::size_t index = digits ? std::stoul(token) : size;
+    if (index >= size) throw EditError(pointer, "there is no element " + token + " there");
+    return index;
+}
+
+} // namespace
+
+json StudioSession::editDocument(const std::string &pointer, const json *value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    json::json_pointer where;
+    try {
+        where = json::json_pointer(pointer);
+    } catch (const json::exception &) {
+        throw EditError(pointer, "not a JSON pointer (\"/layers/0/transform/position\")");
+    }
+    if (where.empty()) throw EditError(pointer, "name a place inside the scene");
+    std::vector<std::string> tokens;
+    for (json::json_pointer rest = where; !rest.empty(); rest.pop_back()) tokens.insert(tokens.begin(), rest.back());
+    const std::string key = tokens.back();
+    tokens.pop_back();
+
+    json doc = doc_;
+    json *parent = &doc;
+    for (const std::string &token : tokens) {
+        if (parent->is_object()) {
+            if (!parent->contains(token)) {
+                if (!value) throw EditError(pointer, "there is nothing there to remove");
+                (*parent)[token] = json::object();
+            }
+            parent = &(*parent)[token];
+        } else if (parent->is_array()) {
+            parent = &(*parent)[arrayIndex(token, parent->size(), pointer)];
+        } else {
+            throw EditError(pointer, "\"" + token + "\" is inside a value, not a list or object");
+        }
+    }
+    if (parent->is_object()) {
+        if (value)
+            (*parent)[key] = *value;
+        else if (parent->erase(key) == 0)
+            throw EditError(pointer, "there is nothing there to remove");
+    } else if (parent->is_array()) {
+        if (value && key == "-")
+            parent->push_back(*value);
+        else if (value)
+            (*parent)[arrayIndex(key, parent->size(), pointer)] = *value;
+        else
+            parent->erase(arrayIndex(key, parent->size(), pointer));
+    } else {
+        throw EditError(pointer, "the place is inside a value, not a list or object");
+    }
+    edit(std::move(doc), "");
+    return stateLocked();
+}
+
 json StudioSession::undo() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (undo_.empty()) throw EditError("", "nothing to undo");
@@ -345,6 +407,7 @@ json StudioSession::stateLocked() {
             {"effectLayer", instance.effectLayer()},
             {"catalog", catalogJson()},
             {"values", paramsOf(doc_)},
+            {"document", doc_},
             {"canUndo", !undo_.empty()},
             {"canRedo", !redo_.empty()},
             {"ui", std::move(ui)}};

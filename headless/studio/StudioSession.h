@@ -82,6 +82,11 @@ public:
     nlohmann::json setParam(const std::string &name, const nlohmann::json &value, bool live = false);
     // Back to the default: one parameter, or every one when `name` is empty.
     nlohmann::json resetParams(const std::string &name);
+    // Sets (`value`) or removes (null) what JSON pointer `pointer` names in the
+    // document: a layer, a transform value, a camera or light setting ("-"
+    // as the last array index appends). Objects on the way are made for a
+    // set; array indices must exist. Throws EditError.
+    nlohmann::json editDocument(const std::string &pointer, const nlohmann::json *value);
     // Takes back the last edit, or makes it again; EditError when there is none.
     nlohmann::json undo();
     nlohmann::json redo();

@@ -227,6 +227,23 @@ test('dragging the Position XY handle moves the point, and one undo takes the wh
   assert.deepEqual(await page.evaluate(() => window.studio.state.values['Position XY']), undefined);
 });
 
+test('the composition panel edits a light, as veltrix-render then draws it, and adds and removes a camera', async () => {
+  await page.click('#layers button:has-text("Sun")');
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision + 1, 1);
+  const intensity = page.locator('#layer-settings [data-setting="intensity"] input');
+  await intensity.fill('40');
+  await intensity.press('Tab');
+  const doc = await documentNow();
+  assert.equal(doc.layers[0].light.intensity, 40);
+  expectSamePixels(doc, await drawn);
+
+  await page.click('#add-camera');
+  await page.waitForFunction(() => window.studio.state.document.layers.some((l) => l.type === 'camera'));
+  await page.click('#layer-settings button:has-text("Remove Camera 1")');
+  await page.waitForFunction(() => !window.studio.state.document.layers.some((l) => l.type === 'camera'));
+});
+
 test('a saved scene opens again and renders as veltrix-render renders the file', async () => {
   await page.fill('#save-name', 'saved.json');
   await page.click('#save');
@@ -286,6 +303,10 @@ test('10,000 malformed API requests leave the server answering and its ledger cl
     () => ({ path: pick(['/web/../../etc/passwd', '/web/%2e%2e/x.js', '/web/UPPER.js', '/api/nothing', '/%00']) }),
     () => ({ method: 'POST', path: '/api/reset', headers: json, body: pick(['{"name":12}', '[]', 'x']) }),
     () => ({ method: pick(['DELETE', 'PUT', 'PATCH']), path: '/api/state' }),
+    () => ({ method: 'POST', path: '/api/edit', headers: json,
+      body: pick(['{"pointer":"/layers/99999999999/x","value":1}', '{"pointer":"/layers/0/light/intensity/x","value":1}',
+        '{"pointer":"/layers/2","remove":true}', '{"pointer":"bad","value":1}', '{"pointer":"/layers/0","remove":"x"}',
+        '{"pointer":"/composition/width","value":-1}', '{"pointer":"","value":{}}', '{"pointer":"/layers/0/type","value":"sphere"}']) }),
   ];
   const statuses = new Map();
   let next = 0;

@@ -11,6 +11,8 @@ const post = (path, body) =>
 
 export const getState = () => fetch('/api/state').then(json);
 export const setParam = (name, value, live = false) => post('/api/param', { name, value, live });
+export const editScene = (pointer, value) =>
+  post('/api/edit', value === undefined ? { pointer, remove: true } : { pointer, value });
 export const undo = () => post('/api/undo', {});
 export const redo = () => post('/api/redo', {});
 export const listFiles = () => fetch('/api/files').then(json);

@@ -2,6 +2,7 @@
 // handles and the timeline, and sends edits one at a time (while one is on
 // its way, only the latest value of a dragged control waits behind it).
 import * as api from './api.js';
+import { CompositionPanel } from './composition.js';
 import { EffectControls } from './controls.js';
 import { PointHandles } from './handles.js';
 import { Viewer } from './viewer.js';
@@ -19,6 +20,7 @@ function applied(next) {
   state = next;
   controls.update(state);
   handles.update(state);
+  composition.update(state);
   $('undo').disabled = !state.canUndo;
   $('redo').disabled = !state.canRedo;
   viewer.show(state.revision, time);
@@ -47,6 +49,16 @@ async function send(name, value, live) {
 const controls = new EffectControls($('controls'), $('expressions'), send,
   (name) => api.resetParams(name).then(applied));
 const handles = new PointHandles($('handles'), $('frame'), controls);
+const composition = new CompositionPanel($('layers'), $('layer-settings'),
+  (pointer, value) => api.editScene(pointer, value).then(applied));
+const addLayer = (type) => {
+  const count = state.document.layers.filter((l) => l.type === type).length + 1;
+  const name = `${type === 'camera' ? 'Camera' : 'Light'} ${count}`;
+  report(api.editScene('/layers/-', { name, type }).then(applied)
+    .then(() => { composition.selected = state.document.layers.length - 1; composition.update(state); }));
+};
+$('add-camera').addEventListener('click', () => addLayer('camera'));
+$('add-light').addEventListener('click', () => addLayer('light'));
 
 function setTime(frame, show = true) {
   time = frame / state.composition.frameRate;
