@@ -159,6 +159,12 @@ test('a control layer greys out the placement controls, and none enables them ag
     return row.classList.contains('disabled') && [...row.querySelectorAll('input')].every((i) => i.disabled);
   }), placement);
   assert.deepEqual(await states(), placement.map(() => false));
+  // What the plug-in keeps hidden is not shown.
+  const hiddenShown = await page.evaluate(() => window.studio.state.ui.filter((u) => u.hidden)
+    .map((u) => document.querySelector(`[data-param="${window.studio.state.catalog.find((p) => p.index === u.index).name}"]`))
+    .map((row) => row && row.offsetParent !== null));
+  assert.ok(hiddenShown.length > 0);
+  assert.deepEqual(hiddenShown, hiddenShown.map(() => false));
   await page.selectOption('[data-param="Control Layer"] select', { label: 'Checker' });
   await page.waitForFunction(() => document.querySelector('[data-param="Position XY"]').classList.contains('disabled'));
   assert.deepEqual(await states(), placement.map(() => true));
@@ -367,6 +373,7 @@ test('latency from a slider move to the new preview on screen (reported)', async
   assert.equal(times.length, moves);
   if (VELTRIX_STUDIO_SCREENSHOT) {
     await page.waitForFunction(() => document.getElementById('frame').dataset.downsample === '1');
+    await page.evaluate(() => { document.getElementById('effect-controls').scrollTop = 0; });
     mkdirSync(dirname(VELTRIX_STUDIO_SCREENSHOT), { recursive: true });
     await page.screenshot({ path: VELTRIX_STUDIO_SCREENSHOT });
   }

@@ -104,7 +104,7 @@ export class EffectControls {
       .catch((e) => { error.textContent = e.error || e.message; });
     const commit = (value, live) => done(this.commit(param, value, live));
     const { inputs, show } = valueInputs(param, state, commit);
-    const stopwatch = element('button', { className: 'stopwatch', type: 'button', textContent: '⏱', title: `Keyframes of ${param.name}` });
+    const stopwatch = element('button', { className: 'stopwatch', type: 'button', textContent: '◇', title: `Keyframes of ${param.name}` });
     stopwatch.addEventListener('click', () => {
       const stored = this.stored(param);
       done(this.send(param.name, isAnimated(stored) ? this.current(param) : withKey(undefined, this.time, this.current(param))));
@@ -144,6 +144,7 @@ export class EffectControls {
       const stored = this.stored(entry.param);
       entry.show(this.current(entry.param));
       entry.stopwatch.classList.toggle('on', isAnimated(stored));
+      entry.stopwatch.textContent = isAnimated(stored) ? '◆' : '◇';
       entry.keys.replaceChildren(...(isAnimated(stored) ? stored.keyframes : []).map(([t]) =>
         Object.assign(element('span', { title: `${t} s` }), { style: `left: ${(100 * t) / duration}%` })));
       entry.row.hidden = ui.hidden || !entry.param.settable;
