@@ -10,8 +10,12 @@ VELTRIX_SCRIPT=scripts/$(basename "$0")
 # as imported targets and refuses to configure when they are not installed.
 VELTRIX_RENDER_PACKAGES=(cmake g++ make binutils nlohmann-json3-dev libcli11-dev
   libopenimageio-dev openimageio-tools libstb-dev)
-# What the test suite and the benchmarks need on top.
-VELTRIX_TEST_PACKAGES=("${VELTRIX_RENDER_PACKAGES[@]}" libgtest-dev libbenchmark-dev)
+# What veltrix-studio needs on top of the renderer's.
+VELTRIX_STUDIO_PACKAGES=("${VELTRIX_RENDER_PACKAGES[@]}" libcpp-httplib-dev pkg-config)
+# What the test suite and the benchmarks need on top; the studio's browser
+# tests drive Debian's chromium from Node (scripts/test adds npm when no npm
+# came with nodejs).
+VELTRIX_TEST_PACKAGES=("${VELTRIX_STUDIO_PACKAGES[@]}" libgtest-dev libbenchmark-dev chromium nodejs)
 
 # missing_packages PKG...: prints the packages that are not installed.
 missing_packages() {

@@ -78,13 +78,12 @@ Image imageFromWorld(const PF_LayerDef &world, int bits) {
 FrameRenderer::FrameRenderer(const headless::Plugin &plugin, headless::Composition composition,
                              const headless::SceneEffect &effect, int threads, int depth,
                              int downsample)
-    : layer_(effect.layer), depth_(depth), downsample_(downsample < 1 ? 1 : downsample) {
+    : depth_(depth), downsample_(downsample < 1 ? 1 : downsample) {
     headless::HostOptions options;
     options.threads = threads;
     host_ = std::make_unique<headless::Host>(plugin, options);
     effect_ = std::make_unique<headless::EffectInstance>(*host_, std::move(composition), effect.layer);
-    effect_->setRenderDepth(depth);
-    effect_->setDownsample({1, A_u_long(downsample_)}, {1, A_u_long(downsample_)});
+    setOutput(depth, downsample);
 
     if (PF_Err err = host_->globalSetup())
         throw RenderError("the plug-in's " + commandFailure(*host_, "global set-up", err));
@@ -95,7 +94,14 @@ FrameRenderer::FrameRenderer(const headless::Plugin &plugin, headless::Compositi
     }
     setUp_ = true;
     headless::applySceneEffect(effect, *effect_);
+    setOutput(depth_, downsample_); // the frame size from in_data's layer size after set-up
+}
 
+void FrameRenderer::setOutput(int depth, int downsample) {
+    depth_ = depth;
+    downsample_ = downsample < 1 ? 1 : downsample;
+    effect_->setRenderDepth(depth_);
+    effect_->setDownsample({1, A_u_long(downsample_)}, {1, A_u_long(downsample_)});
     const PF_InData &in = *host_->inData();
     width_ = ceilDiv(in.width, downsample_);
     height_ = ceilDiv(in.height, downsample_);
@@ -109,7 +115,7 @@ FrameRenderer::~FrameRenderer() {
 
 Image FrameRenderer::render(double t) {
     const headless::Layer &layer =
-        effect_->composition().layers[static_cast<std::size_t>(layer_)];
+        effect_->composition().layers[static_cast<std::size_t>(effect_->effectLayer())];
     rendered_ = false;
     if (!layer.video || !layer.activeAt(t)) return Image::transparent(width_, height_, depth_);
     rendered_ = true;

@@ -63,6 +63,17 @@ public:
     // and the times of its pixel passes); null when that call sent none.
     const headless::CommandRecord *lastSmartRender() const;
 
+    // Later frames at `depth` bits per channel (8, 16, 32) and 1/`downsample`
+    // of the full size (values below 1 mean 1).
+    void setOutput(int depth, int downsample);
+    int depth() const { return depth_; }
+    int downsample() const { return downsample_; }
+
+    // The effect instance the frames come from, for a caller that changes its
+    // parameters or composition between frames, or sends it the host's other
+    // commands (on the thread that renders).
+    headless::EffectInstance &effect() { return *effect_; }
+
     // Size of a frame: the layer's size divided by the downsample, rounded up.
     int width() const { return width_; }
     int height() const { return height_; }
@@ -73,7 +84,6 @@ public:
 private:
     std::unique_ptr<headless::Host> host_;
     std::unique_ptr<headless::EffectInstance> effect_;
-    int layer_;
     int depth_;
     int downsample_;
     int width_ = 0, height_ = 0;

@@ -1,0 +1,113 @@
+// The studio page: loads the state, builds the panel, the viewer, the point
+// handles and the timeline, and sends edits one at a time (while one is on
+// its way, only the latest value of a dragged control waits behind it).
+import * as api from './api.js';
+import { CompositionPanel } from './composition.js';
+import { EffectControls } from './controls.js';
+import { PointHandles } from './handles.js';
+import { Viewer } from './viewer.js';
+
+const $ = (id) => document.getElementById(id);
+const status = (text) => { $('status').textContent = text; };
+
+const viewer = new Viewer($('frame'), $('stage'), status);
+let state = null;
+let time = 0;         // composition seconds the viewer and the controls show
+let sending = null;   // the edit on its way
+let waiting = null;   // the latest live value behind it
+
+function applied(next) {
+  state = next;
+  controls.update(state);
+  handles.update(state);
+  composition.update(state);
+  $('undo').disabled = !state.canUndo;
+  $('redo').disabled = !state.canRedo;
+  viewer.show(state.revision, time);
+  return state;
+}
+
+async function send(name, value, live) {
+  if (live && sending) {
+    // A dragged control: only its latest value waits behind the edit in flight.
+    if (waiting) waiting.resolve(null);
+    return new Promise((resolve, reject) => { waiting = { name, value, resolve, reject }; });
+  }
+  sending = api.setParam(name, value, !!live);
+  try {
+    return applied(await sending);
+  } finally {
+    sending = null;
+    if (waiting) {
+      const next = waiting;
+      waiting = null;
+      send(next.name, next.value, true).then(next.resolve, next.reject);
+    }
+  }
+}
+
+const controls = new EffectControls($('controls'), $('expressions'), send,
+  (name) => api.resetParams(name).then(applied));
+const handles = new PointHandles($('handles'), $('frame'), controls);
+const composition = new CompositionPanel($('layers'), $('layer-settings'),
+  (pointer, value) => api.editScene(pointer, value).then(applied));
+const addLayer = (type) => {
+  const count = state.document.layers.filter((l) => l.type === type).length + 1;
+  const name = `${type === 'camera' ? 'Camera' : 'Light'} ${count}`;
+  report(api.editScene('/layers/-', { name, type }).then(applied)
+    .then(() => { composition.selected = state.document.layers.length - 1; composition.update(state); }));
+};
+$('add-camera').addEventListener('click', () => addLayer('camera'));
+$('add-light').addEventListener('click', () => addLayer('light'));
+
+function setTime(frame, show = true) {
+  time = frame / state.composition.frameRate;
+  $('time-label').textContent = `frame ${frame} (${time.toFixed(2)} s)`;
+  controls.setTime(time);
+  handles.update(state);
+  if (show) viewer.show(state.revision, time);
+}
+
+function opened(next) {
+  state = next;
+  $('save-name').value = state.file;
+  const [width, height] = state.layerSize;
+  viewer.composition = { width, height };
+  const frames = Math.max(1, Math.round(state.composition.duration * state.composition.frameRate));
+  $('time').max = String(frames - 1);
+  controls.build(state);
+  setTime(Math.min(Number($('time').value), frames - 1), false);
+  applied(state);
+}
+
+const report = (promise) => promise.catch((e) => status(e.error || e.message));
+$('reset-all').addEventListener('click', () => report(api.resetParams().then(applied)));
+$('undo').addEventListener('click', () => report(api.undo().then(applied)));
+$('redo').addEventListener('click', () => report(api.redo().then(applied)));
+document.addEventListener('keydown', (e) => {
+  if (!(e.ctrlKey || e.metaKey) || e.key.toLowerCase() !== 'z' || e.target.matches('input[type=number], input:not([type])')) return;
+  e.preventDefault();
+  report((e.shiftKey ? api.redo() : api.undo()).then(applied));
+});
+$('time').addEventListener('input', (e) => setTime(Number(e.target.value)));
+$('depth').addEventListener('change', (e) => { viewer.depth = Number(e.target.value); viewer.show(state.revision, time); });
+$('zoom-fit').addEventListener('click', () => { viewer.zoom = 'fit'; viewer.layout(); });
+$('zoom-100').addEventListener('click', () => { viewer.zoom = '100'; viewer.layout(); });
+window.addEventListener('resize', () => viewer.layout());
+$('open').addEventListener('click', () => report(api.openScene($('scene-files').value).then(opened).then(() => status(''))));
+$('save').addEventListener('click', () => report(api.saveScene($('save-name').value)
+  .then((r) => listFiles().then(() => status(`saved ${r.saved}`)))));
+
+async function listFiles() {
+  const { files } = await api.listFiles();
+  $('scene-files').replaceChildren(...files.map((f) => new Option(f, f, false, f === state.file)));
+}
+
+async function start() {
+  opened(await api.getState());
+  await listFiles();
+}
+
+// For the browser tests: the page's own objects.
+window.studio = { viewer, get state() { return state; }, get time() { return time; } };
+start().catch((e) => status(e.message));

@@ -1,0 +1,380 @@
+// Veltrix Studio in a real browser: Debian's chromium, headless, driven by
+// playwright-core against a veltrix-studio started for examples/texture.json.
+// CTest runs it (tests/CMakeLists.txt) with the paths of the programs in the
+// environment; nothing is downloaded at run time.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { spawn, execFileSync } from 'node:child_process';
+import { mkdtempSync, writeFileSync, symlinkSync, rmSync, mkdirSync, copyFileSync, existsSync, readFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { dirname, join } from 'node:path';
+import http from 'node:http';
+import { chromium } from 'playwright-core';
+import { readPng } from './png.mjs';
+
+const { VELTRIX_STUDIO, VELTRIX_RENDER, VELTRIX_SOURCE_DIR, VELTRIX_STUDIO_SCREENSHOT } = process.env;
+if (!VELTRIX_STUDIO || !VELTRIX_RENDER || !VELTRIX_SOURCE_DIR)
+  throw new Error('VELTRIX_STUDIO, VELTRIX_RENDER and VELTRIX_SOURCE_DIR name the programs and the tree: run it through CTest');
+const examples = join(VELTRIX_SOURCE_DIR, 'examples');
+const kChromiumFlags = ['--headless=new', '--no-sandbox', '--disable-gpu', '--disable-background-networking',
+  '--disable-component-update', '--disable-sync', '--no-first-run'];
+
+let studio, url, port, context, page;
+const work = mkdtempSync(join(tmpdir(), 'veltrix-studio-test-'));
+
+function startStudio(scene) {
+  const child = spawn(VELTRIX_STUDIO, [scene], { stdio: ['ignore', 'pipe', 'inherit'] });
+  return new Promise((resolve, reject) => {
+    let out = '';
+    child.stdout.on('data', (chunk) => {
+      out += chunk;
+      const line = out.match(/^(http:\/\/127\.0\.0\.1:(\d+)\/)\n/);
+      if (line) resolve({ child, url: line[1], port: Number(line[2]) });
+    });
+    child.on('exit', (code) => reject(new Error(`veltrix-studio exited with ${code} before listening`)));
+  });
+}
+
+// One raw request to the studio (node's fetch will not send a foreign Host).
+function request({ method = 'GET', path, headers = {}, body }, agent) {
+  return new Promise((resolve, reject) => {
+    const req = http.request({ host: '127.0.0.1', port, method, path, agent,
+      headers: { Host: `127.0.0.1:${port}`, ...headers } }, (res) => {
+      const chunks = [];
+      res.on('data', (c) => chunks.push(c));
+      res.on('end', () => resolve({ status: res.statusCode, body: Buffer.concat(chunks).toString() }));
+    });
+    req.on('error', reject);
+    req.end(body);
+  });
+}
+
+const health = async () => JSON.parse((await request({ path: '/api/health' })).body);
+
+// Waits in the page for a frame of revision `minRevision` or later (at
+// `downsample` and `time` when given) to be drawn; resolves to its pixels, as
+// received and as on the canvas.
+const waitForDrawn = (minRevision, downsample, time) => page.evaluate(([minRevision, downsample, time]) => new Promise((resolve) => {
+  const canvas = document.getElementById('frame');
+  canvas.addEventListener('frame-drawn', function on(e) {
+    const { detail } = e;
+    if (detail.revision < minRevision || (downsample && detail.downsample !== downsample) ||
+        (time !== null && Math.abs(detail.time - time) > 1e-9)) return;
+    canvas.removeEventListener('frame-drawn', on);
+    const { width, height } = canvas;
+    // Base64: the protocol carries a string far faster than an array of numbers.
+    const base64 = (bytes) => {
+      let text = '';
+      for (let i = 0; i < bytes.length; i += 0x8000) text += String.fromCharCode(...bytes.subarray(i, i + 0x8000));
+      return btoa(text);
+    };
+    resolve({ ...detail, width, height, received: base64(window.studio.viewer.lastFrame.pixels),
+      shown: base64(canvas.getContext('2d').getImageData(0, 0, width, height).data) });
+  });
+}), [minRevision, downsample ?? 0, time ?? null]).then((frame) =>
+  ({ ...frame, received: Buffer.from(frame.received, 'base64'), shown: Buffer.from(frame.shown, 'base64') }));
+
+// A scene folder of the test's own (the example's images linked in), so that
+// saving writes nothing into the source tree.
+function sceneFolder(name) {
+  const folder = join(work, name);
+  mkdirSync(folder);
+  symlinkSync(join(examples, 'images'), join(folder, 'images'));
+  return folder;
+}
+
+// Renders `doc` with veltrix-render (8 bits, at the frame's downsample, `args`
+// more) and checks the page's pixels of frame `drawn` against it.
+function expectSamePixels(doc, drawn, args = []) {
+  const folder = sceneFolder(`render-${drawn.revision}-${drawn.downsample}-${args.join('')}`);
+  writeFileSync(join(folder, 'edited.json'), JSON.stringify(doc));
+  const png = join(folder, 'edited.png');
+  execFileSync(VELTRIX_RENDER, [join(folder, 'edited.json'), '-o', png, '--depth', '8',
+    '--downsample', String(drawn.downsample), '--quiet', ...args]);
+  const reference = readPng(png);
+  assert.deepEqual([drawn.width, drawn.height], [reference.width, reference.height]);
+  assert.ok(drawn.received.equals(Buffer.from(reference.pixels)), 'received pixels equal the file');
+  // The canvas keeps colours premultiplied: opaque pixels must match exactly,
+  // others in alpha and in premultiplied colour (to its rounding).
+  let differing = 0;
+  for (let i = 0; i < reference.pixels.length; i += 4) {
+    const alpha = reference.pixels[i + 3];
+    if (drawn.shown[i + 3] !== alpha) { ++differing; continue; }
+    for (let k = 0; k < 3; ++k) {
+      const want = reference.pixels[i + k] * alpha / 255, got = drawn.shown[i + k] * alpha / 255;
+      if (Math.abs(want - got) > (alpha === 255 ? 0 : 1)) { ++differing; break; }
+    }
+  }
+  assert.equal(differing, 0, `pixels on the canvas that differ from veltrix-render's at 1/${drawn.downsample}`);
+}
+
+const documentNow = () => page.evaluate(() => fetch('/api/scene').then((r) => r.json()));
+const effectParams = (doc) => doc.layers.find((l) => l.effects).effects[0].params;
+// Moves the time slider as a person would (an input event).
+const scrubTo = (frame) => page.evaluate((frame) => {
+  const slider = document.getElementById('time');
+  slider.value = String(frame);
+  slider.dispatchEvent(new Event('input', { bubbles: true }));
+}, frame);
+
+before(async () => {
+  const folder = sceneFolder('scene');
+  copyFileSync(join(examples, 'texture.json'), join(folder, 'texture.json'));
+  ({ child: studio, url, port } = await startStudio(join(folder, 'texture.json')));
+  context = await chromium.launchPersistentContext(join(work, 'profile'), {
+    executablePath: '/usr/bin/chromium', headless: true, args: kChromiumFlags, viewport: { width: 1280, height: 760 } });
+  page = await context.newPage();
+  await page.goto(url);
+  await page.waitForFunction(() => document.getElementById('frame').dataset.downsample === '1');
+});
+
+after(async () => {
+  await context?.close();
+  if (studio) {
+    const report = await health();
+    assert.equal(report.ledgerClean, true, report.ledger);
+    const exited = new Promise((resolve) => studio.on('exit', (code, signal) => resolve({ code, signal })));
+    studio.kill('SIGTERM');
+    assert.deepEqual(await exited, { code: 0, signal: null }, 'veltrix-studio ends cleanly');
+  }
+  rmSync(work, { recursive: true, force: true });
+});
+
+test('the Rotation Y slider previews the pixels veltrix-render draws', async () => {
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision + 1);
+  const slider = page.locator('[data-param="Rotation Y"] input[type=range]');
+  const box = await slider.boundingBox();
+  await page.mouse.click(box.x + box.width * 0.7, box.y + box.height / 2);
+  const preview = await drawn;
+  const doc = await documentNow();
+  assert.notEqual(effectParams(doc)['Rotation Y'], 35, 'the slider changed the value');
+  expectSamePixels(doc, preview);
+});
+
+test('a control layer greys out the placement controls, and none enables them again', async () => {
+  const placement = ['Position XY', 'Position Z', 'Rotation X', 'Rotation Y', 'Rotation Z', 'Radius Scale'];
+  const states = () => page.evaluate((names) => names.map((n) => {
+    const row = document.querySelector(`[data-param="${n}"]`);
+    return row.classList.contains('disabled') && [...row.querySelectorAll('input')].every((i) => i.disabled);
+  }), placement);
+  assert.deepEqual(await states(), placement.map(() => false));
+  // What the plug-in keeps hidden is not shown.
+  const hiddenShown = await page.evaluate(() => window.studio.state.ui.filter((u) => u.hidden)
+    .map((u) => document.querySelector(`[data-param="${window.studio.state.catalog.find((p) => p.index === u.index).name}"]`))
+    .map((row) => row && row.offsetParent !== null));
+  assert.ok(hiddenShown.length > 0);
+  assert.deepEqual(hiddenShown, hiddenShown.map(() => false));
+  await page.selectOption('[data-param="Control Layer"] select', { label: 'Checker' });
+  await page.waitForFunction(() => document.querySelector('[data-param="Position XY"]').classList.contains('disabled'));
+  assert.deepEqual(await states(), placement.map(() => true));
+  assert.match(await page.textContent('#expressions'), /thisComp\.layer\("Checker"\)/);
+  await page.selectOption('[data-param="Control Layer"] select', { label: 'None' });
+  await page.waitForFunction(() => !document.querySelector('[data-param="Position XY"]').classList.contains('disabled'));
+  assert.deepEqual(await states(), placement.map(() => false));
+  assert.equal((await page.textContent('#expressions')).trim(), '');
+});
+
+test('a value outside the valid range gets the scene loader\'s message next to the control', async () => {
+  const field = page.locator('[data-param="Radius Scale"] input[type=number]');
+  await field.fill('40000');
+  await field.press('Enter');
+  await page.waitForFunction(() => document.querySelector('[data-param="Radius Scale"] .error').textContent !== '');
+  assert.match(await page.textContent('[data-param="Radius Scale"] .error'), /outside the valid range of "Radius Scale"/);
+});
+
+test('a parameter keyframed at two times is interpolated when the time is scrubbed', async () => {
+  const field = page.locator('[data-param="Rotation Z"] input[type=number]');
+  const last = Number(await page.getAttribute('#time', 'max'));
+  await scrubTo(0);
+  await page.click('[data-param="Rotation Z"] .stopwatch');
+  await page.waitForFunction(() => document.querySelector('[data-param="Rotation Z"] .keys span'));
+  await field.fill('-90');
+  await field.press('Tab');
+  await scrubTo(last);
+  await field.fill('90');
+  await field.press('Tab');
+  await page.waitForFunction(() => document.querySelectorAll('[data-param="Rotation Z"] .keys span').length === 2);
+  const keys = effectParams(await documentNow())['Rotation Z'].keyframes;
+  const rate = await page.evaluate(() => window.studio.state.composition.frameRate);
+  assert.deepEqual(keys, [[0, -90], [last / rate, 90]]);
+
+  const middle = Math.round(last / 2);
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision, 1, middle / rate);
+  await scrubTo(middle);
+  assert.equal(Number(await field.inputValue()), Number((-90 + 180 * middle / last).toFixed(2)));
+  expectSamePixels(await documentNow(), await drawn, ['--frame', String(middle)]);
+  await scrubTo(0);
+});
+
+test('dragging the Position XY handle moves the point, and one undo takes the whole drag back', async () => {
+  const handle = page.locator('.handle[data-param="Position XY"]');
+  const before = effectParams(await documentNow())['Position XY'];
+  const box = await handle.boundingBox();
+  const scale = await page.evaluate(() => {
+    const canvas = document.getElementById('frame');
+    return canvas.getBoundingClientRect().width / window.studio.state.layerSize[0];
+  });
+  const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
+  await page.mouse.move(x, y);
+  await page.mouse.down();
+  await page.mouse.move(x + 60, y + 30, { steps: 6 });
+  await page.mouse.up();
+  await page.waitForFunction(([x]) => {
+    const v = window.studio.state.values['Position XY'];
+    return v && Math.abs(v[0] - x) < 3;
+  }, [320 + 60 / scale]);
+  const moved = effectParams(await documentNow())['Position XY'];
+  assert.ok(Math.abs(moved[1] - (180 + 30 / scale)) < 3, `moved to ${moved}`);
+  await page.click('#undo');
+  await page.waitForFunction(() => window.studio.state.values['Position XY'] === undefined);
+  assert.equal(before, undefined);
+  assert.deepEqual(await page.evaluate(() => window.studio.state.values['Position XY']), undefined);
+});
+
+test('the composition panel edits a light, as veltrix-render then draws it, and adds and removes a camera', async () => {
+  await page.click('#layers button:has-text("Sun")');
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision + 1, 1);
+  const intensity = page.locator('#layer-settings [data-setting="intensity"] input');
+  await intensity.fill('40');
+  await intensity.press('Tab');
+  const doc = await documentNow();
+  assert.equal(doc.layers[0].light.intensity, 40);
+  expectSamePixels(doc, await drawn);
+
+  await page.click('#add-camera');
+  await page.waitForFunction(() => window.studio.state.document.layers.some((l) => l.type === 'camera'));
+  await page.click('#layer-settings button:has-text("Remove Camera 1")');
+  await page.waitForFunction(() => !window.studio.state.document.layers.some((l) => l.type === 'camera'));
+});
+
+test('a saved scene opens again and renders as veltrix-render renders the file', async () => {
+  await page.fill('#save-name', 'saved.json');
+  await page.click('#save');
+  await page.waitForFunction(() => document.getElementById('status').textContent === 'saved saved.json');
+  const saved = join(work, 'scene', 'saved.json');
+  assert.ok(existsSync(saved));
+  assert.deepEqual(JSON.parse(readFileSync(saved, 'utf8')), await documentNow());
+  await page.selectOption('#scene-files', 'saved.json');
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision + 1, 1);
+  await page.click('#open');
+  const frame = await drawn;
+  expectSamePixels(JSON.parse(readFileSync(saved, 'utf8')), frame);
+});
+
+test('requests from elsewhere and paths outside the scene folder are refused', async () => {
+  const state = { path: '/api/state' };
+  assert.equal((await request(state)).status, 200);
+  assert.equal((await request({ ...state, headers: { Origin: 'http://evil.example' } })).status, 403);
+  assert.equal((await request({ ...state, headers: { Host: `evil.example:${port}` } })).status, 403);
+  assert.equal((await request({ ...state, headers: { Host: `127.0.0.1:${port + 1}` } })).status, 403);
+  // A page from another origin in the same browser sends an edit the way a
+  // form could (no preflight): the studio refuses it, the scene stays.
+  const foreign = http.createServer((req, res) => res.end('<p>elsewhere</p>'));
+  await new Promise((resolve) => foreign.listen(0, '127.0.0.1', resolve));
+  const other = await context.newPage();
+  await other.goto(`http://127.0.0.1:${foreign.address().port}/`);
+  const { revision } = await health();
+  await other.evaluate((p) => fetch(`http://127.0.0.1:${p}/api/param`, { method: 'POST', mode: 'no-cors',
+    headers: { 'Content-Type': 'text/plain' }, body: JSON.stringify({ name: 'Rotation Y', value: 12 }) })
+    .catch(() => null), port);
+  assert.equal((await health()).revision, revision, 'the foreign page changed nothing');
+  await other.close();
+  foreign.close();
+  for (const path of ['../README.md', '/etc/passwd', 'images/../../README.md', '', 'a//b.json'])
+    assert.equal((await request({ method: 'POST', path: '/api/open', headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ path }) })).status, 403, path);
+});
+
+test('10,000 malformed API requests leave the server answering and its ledger clean', async () => {
+  const agent = new http.Agent({ keepAlive: true, maxSockets: 8 });
+  const { revision } = await health();
+  let seed = 12345;
+  const random = () => ((seed = (seed * 1103515245 + 12345) % 2147483648) / 2147483648);
+  const pick = (list) => list[Math.floor(random() * list.length)];
+  const json = { 'Content-Type': 'application/json' };
+  const kinds = [
+    () => ({ method: 'POST', path: '/api/param', headers: json, body: Buffer.from(Array.from({ length: 40 }, () => Math.floor(random() * 256))) }),
+    () => ({ method: 'POST', path: '/api/param', headers: json, body: pick(['[]', '"x"', '{"name":5,"value":1}', '{"name":"Rotation Y"}', '{', 'null']) }),
+    () => ({ method: 'POST', path: '/api/param', headers: json, body: JSON.stringify({ name: `No Such ${Math.floor(random() * 1e6)}`, value: 1 }) }),
+    () => ({ method: 'POST', path: '/api/param', headers: json,
+      body: pick(['{"name":"Rotation Y","value":"x"}', '{"name":"Rotation Y","value":[1,2]}', '{"name":"Radius Scale","value":-5}',
+        '{"name":"Texture","value":"Nowhere"}', '{"name":"Render Side","value":99}', '{"name":"Rotation Y","value":1e999}',
+        '{"name":"Position XY","value":[1]}', '{"name":"Rotation Y","value":{"keyframes":[[0]]}}']) }),
+    () => ({ path: pick(['/api/frame?ds=abc', '/api/frame?depth=7', '/api/frame?rev=-1', '/api/frame?t=nan', '/api/frame?ds=0', '/api/frame?ds=65']) }),
+    () => ({ method: 'POST', path: '/api/open', headers: json, body: JSON.stringify({ path: pick(['../x.json', '/etc/passwd', 'a/../../b', '\u0000', 5]) }) }),
+    () => ({ path: pick(['/web/../../etc/passwd', '/web/%2e%2e/x.js', '/web/UPPER.js', '/api/nothing', '/%00']) }),
+    () => ({ method: 'POST', path: '/api/reset', headers: json, body: pick(['{"name":12}', '[]', 'x']) }),
+    () => ({ method: pick(['DELETE', 'PUT', 'PATCH']), path: '/api/state' }),
+    () => ({ method: 'POST', path: '/api/edit', headers: json,
+      body: pick(['{"pointer":"/layers/99999999999/x","value":1}', '{"pointer":"/layers/0/light/intensity/x","value":1}',
+        '{"pointer":"/layers/2","remove":true}', '{"pointer":"bad","value":1}', '{"pointer":"/layers/0","remove":"x"}',
+        '{"pointer":"/composition/width","value":-1}', '{"pointer":"","value":{}}', '{"pointer":"/layers/0/type","value":"sphere"}']) }),
+  ];
+  const statuses = new Map();
+  const unexpected = [];
+  let next = 0;
+  const total = 10000;
+  const worker = async () => {
+    while (next < total) {
+      const n = next++;
+      const spec = n % 500 === 0 ? { method: 'POST', path: '/api/param', headers: json, body: 'x'.repeat(100 * 1024) } : pick(kinds)();
+      const { status, body } = await request(spec, agent);
+      statuses.set(status, (statuses.get(status) || 0) + 1);
+      if ((status < 400 || status >= 500) && unexpected.length < 5)
+        unexpected.push(`${spec.method || 'GET'} ${spec.path} ${String(spec.body ?? '').slice(0, 80)} -> ${status} ${body.slice(0, 120)}`);
+    }
+  };
+  await Promise.all(Array.from({ length: 8 }, worker));
+  agent.destroy();
+  const answered = [...statuses.values()].reduce((a, b) => a + b, 0);
+  assert.equal(answered, total);
+  assert.deepEqual(unexpected, [], `answers by status: ${JSON.stringify([...statuses])}`);
+  const after = await health();
+  assert.equal(after.ledgerClean, true, after.ledger);
+  assert.equal(after.revision, revision, 'no malformed request changed the scene');
+  assert.equal((await request({ path: '/api/state' })).status, 200);
+});
+
+test('latency from a slider move to the new preview on screen (reported)', async (t) => {
+  const moves = Number(process.env.VELTRIX_STUDIO_MOVES || 50);
+  const times = await page.evaluate((moves) => (async () => {
+    const range = document.querySelector('[data-param="Rotation Y"] input[type=range]');
+    const canvas = document.getElementById('frame');
+    const drawnAfter = (revision, full) => new Promise((resolve) => {
+      canvas.addEventListener('frame-drawn', function on(e) {
+        if (e.detail.revision <= revision || (full && e.detail.downsample !== 1)) return;
+        canvas.removeEventListener('frame-drawn', on);
+        resolve(e.detail);
+      });
+    });
+    const times = [];
+    for (let i = 0; i < moves; ++i) {
+      const before = window.studio.state.revision;
+      const preview = drawnAfter(before, false), full = drawnAfter(before, true);
+      const start = performance.now();
+      range.value = String(10 + (i % 25) * 2 + (i % 2));
+      range.dispatchEvent(new Event('input', { bubbles: true }));
+      const shown = await preview;
+      await new Promise(requestAnimationFrame);
+      times.push({ ms: performance.now() - start, downsample: shown.downsample });
+      await full; // the refinement lands before the next move
+    }
+    return times;
+  })(), moves);
+  const sorted = times.map((x) => x.ms).sort((a, b) => a - b);
+  const median = sorted[Math.floor(sorted.length / 2)], worst = sorted[sorted.length - 1];
+  const downsamples = [...new Set(times.map((x) => x.downsample))].join(', ');
+  t.diagnostic(`slider input to preview on screen over ${moves} moves: median ${median.toFixed(1)} ms, ` +
+    `worst ${worst.toFixed(1)} ms (preview downsample ${downsamples})`);
+  assert.equal(times.length, moves);
+  if (VELTRIX_STUDIO_SCREENSHOT) {
+    await page.waitForFunction(() => document.getElementById('frame').dataset.downsample === '1');
+    await page.evaluate(() => { document.getElementById('effect-controls').scrollTop = 0; });
+    mkdirSync(dirname(VELTRIX_STUDIO_SCREENSHOT), { recursive: true });
+    await page.screenshot({ path: VELTRIX_STUDIO_SCREENSHOT });
+  }
+});
