@@ -77,7 +77,6 @@ public:
     // Size of a frame: the layer's size divided by the downsample, rounded up.
     int width() const { return width_; }
     int height() const { return height_; }
-    int downsample() const { return downsample_; }
     // The composition the frames are rendered in.
     const headless::Composition &composition() const;
 

@@ -128,10 +128,10 @@ TEST(CommandLine, SetWedgesAParameterOrALayerSettingForOneRun) {
     // The same value from the scene file gives the same frame as from --set.
     std::string scene = render_test::readFile(render_test::sourcePath("examples/texture.json"));
     scene.replace(scene.find("\"Rotation Y\": 35"), 16, "\"Rotation Y\": 90");
-    render_test::writeFile(dir / "t.json", scene);
+    render_test::writeFile(dir / "texture.json", scene); // same name: the files record it
     fs::create_directories(dir.path() / "images");
     fs::copy_file(render_test::sourcePath("examples/images/checker.png"), dir / "images/checker.png");
-    ASSERT_EQ(render_test::runRenderer("t.json --downsample 4 -q -o c.png", dir.path()).code, 0);
+    ASSERT_EQ(render_test::runRenderer("texture.json --downsample 4 -q -o c.png", dir.path()).code, 0);
     EXPECT_EQ(render_test::readFile(dir / "c.png"), render_test::readFile(dir / "b.png"));
 
     // A layer's setting: the light's intensity changes the frame.
