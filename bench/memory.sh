@@ -3,8 +3,8 @@
 # process's).
 #
 # 1. Every bench_frame scene's 1920 x 1080 frame: the budget is the output,
-#    the textures with their summed-area tables, the four depth-of-field
-#    worlds when used, and 64 MiB. A 32-bit frame, which the budget is set
+#    the effect's own layer, the textures with their summed-area tables, the
+#    four depth-of-field worlds when used, and 64 MiB. A 32-bit frame, which the budget is set
 #    for, fails when over it; other depths are shown against the same
 #    reckoning.
 # 2. Large layers through veltrix-render (/usr/bin/time -v, 8 bits): a
