@@ -15,8 +15,9 @@
 //                photograph comes
 //
 //     bench_frame --benchmark_repetitions=5 --benchmark_report_aggregates_only=true
-//     bench_frame --frame SCENE DEPTH THREADS [REPEATS] [out.ppm]
-//         renders one scene REPEATS times (default 1) and prints the best
+//     bench_frame --frame SCENE DEPTH THREADS [REPEATS] [out.ppm] [--size WxH]
+//         renders one scene REPEATS times (default 1), at W x H (default
+//         1920 x 1080; the scene scales with the width), and prints the best
 //         frame time, a hash of the output bytes (to check that a change
 //         leaves every output value as it was) and the heap allocations a
 //         frame makes, all of them and those on the pool's worker threads
@@ -26,8 +27,9 @@
 //         system and go back to it when freed, so that the process's peak
 //         resident size is the peak of what the host and the effect hold at
 //         once, not of what the C library keeps for reuse; it is printed with
-//         the frame's budget (the output, the textures with their tables, the
-//         four depth-of-field worlds when used, and 64 MiB).
+//         the frame's budget (the output, the effect's own layer, the
+//         textures with their tables, the four depth-of-field worlds when
+//         used, and 64 MiB), and the least processor time of a frame.
 //     bench_frame --scaling SCENE DEPTH [ROUNDS] [RUN]
 //         renders one scene on 1 and on 2 threads in turn, RUN frames in a
 //         row (default 1) on each, ROUNDS times (default 10), and prints the
@@ -334,17 +336,18 @@ double textureBytes(int width, int height, int depth) {
     return worldBytes(width, height, depth) + table;
 }
 
-// What a frame of `scene` may hold at its peak: the output, the textures with
+// What a frame of `scene` may hold at its peak: the output, the effect's own
+// layer (checked out as its input, at the frame's size), the textures with
 // their tables, the four depth-of-field worlds when used, and 64 MiB.
 struct Budget {
-    double output, textures, dofWorlds;
-    double total() const { return output + textures + dofWorlds + 64.0 * kMiB; }
+    double output, layer, textures, dofWorlds;
+    double total() const { return output + layer + textures + dofWorlds + 64.0 * kMiB; }
 };
-Budget budgetOf(Scene scene, int depth) {
-    Budget b{worldBytes(kWidth, kHeight, depth), 0.0, 0.0};
+Budget budgetOf(Scene scene, int depth, int width, int height) {
+    Budget b{worldBytes(width, height, depth), worldBytes(width, height, depth), 0.0, 0.0};
     if (scene != kDefault) b.textures += textureBytes(textureSizeOf(scene), textureSizeOf(scene), depth);
     if (scene == kReflection) b.textures += textureBytes(1024, 512, depth);
-    if (scene == kDof) b.dofWorlds = 2 * worldBytes(kWidth, kHeight, depth) + 2 * worldBytes(kWidth, kHeight, 8);
+    if (scene == kDof) b.dofWorlds = 2 * worldBytes(width, height, depth) + 2 * worldBytes(width, height, 8);
     return b;
 }
 
@@ -357,9 +360,37 @@ double peakResidentBytes() {
     return 0.0;
 }
 
+// Processor time the process has used so far (every thread), in seconds.
+double processorSeconds() {
+#if defined(__linux__)
+    struct rusage usage {};
+    if (getrusage(RUSAGE_SELF, &usage) == 0)
+        return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
+#endif
+    return 0.0;
+}
+
+// Takes "--size WxH" out of the arguments into width and height (false for
+// a size that is not two positive whole numbers).
+bool takeSize(int &argc, char **argv, int &width, int &height) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--size") != 0) continue;
+        char end = 0;
+        if (i + 1 >= argc || std::sscanf(argv[i + 1], "%dx%d%c", &width, &height, &end) != 2 || width <= 0 ||
+            height <= 0)
+            return false;
+        std::copy(argv + i + 2, argv + argc, argv + i);
+        argc -= 2;
+        return true;
+    }
+    return true;
+}
+
 int frameCommand(int argc, char **argv) {
-    if (argc < 5) {
-        std::fprintf(stderr, "usage: bench_frame --frame SCENE DEPTH THREADS [REPEATS] [out.ppm]\n");
+    int width = kWidth, height = kHeight;
+    if (!takeSize(argc, argv, width, height) || argc < 5) {
+        std::fprintf(stderr, "usage: bench_frame --frame SCENE DEPTH THREADS [REPEATS] [out.ppm] [--size WxH]\n");
         return 2;
     }
     t_driver = true;
@@ -369,16 +400,18 @@ int frameCommand(int argc, char **argv) {
     const Scene scene = sceneNamed(argv[2]);
     const int depth = std::atoi(argv[3]), threads = std::atoi(argv[4]);
     const int repeats = argc > 5 ? std::max(1, std::atoi(argv[5])) : 1;
-    Rig rig(scene, threads);
-    double best = 1e30;
+    Rig rig(scene, threads, width, height);
+    double best = 1e30, leastProcessor = 1e30;
     std::uint64_t hash = 0;
     Counted allocations{};
     CommandRecord smartRender;
     for (int i = 0; i < repeats; ++i) {
         RenderResult frame;
         const auto start = std::chrono::steady_clock::now();
+        const double processorStart = processorSeconds();
         allocations = countAllocations([&] { frame = rig.render(depth); });
         const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        leastProcessor = std::min(leastProcessor, processorSeconds() - processorStart);
         if (seconds < best) smartRender = rig.host.last();
         best = std::min(best, seconds);
         hash = hashOf(*frame.output);
@@ -388,15 +421,17 @@ int frameCommand(int argc, char **argv) {
                 "(worker threads %ld)\n",
                 argv[2], depth, threads, repeats, best, static_cast<unsigned long long>(hash),
                 allocations.all, allocations.workers);
-    std::printf("  of the best frame: smart render command %.4f s", smartRender.seconds);
+    std::printf("  of the best frame (%d x %d): smart render command %.4f s", width, height, smartRender.seconds);
     for (const PassTiming &pass : smartRender.passes)
         std::printf(", pass of %ld pixels %.4f s", static_cast<long>(pass.iterations), pass.seconds);
-    std::printf("\n");
-    const Budget budget = budgetOf(scene, depth);
-    std::printf("  peak resident %.1f MiB, budget %.1f MiB (output %.1f, textures with tables %.1f, "
-                "depth-of-field worlds %.1f, and 64)\n",
-                peakResidentBytes() / kMiB, budget.total() / kMiB, budget.output / kMiB, budget.textures / kMiB,
-                budget.dofWorlds / kMiB);
+    // Processor time of all threads: the frame's work, less swayed than the
+    // wall clock by other work on the machine.
+    std::printf("; least processor time of a frame %.4f s\n", leastProcessor);
+    const Budget budget = budgetOf(scene, depth, width, height);
+    std::printf("  peak resident %.1f MiB, budget %.1f MiB (output %.1f, effect's layer %.1f, textures with "
+                "tables %.1f, depth-of-field worlds %.1f, and 64)\n",
+                peakResidentBytes() / kMiB, budget.total() / kMiB, budget.output / kMiB, budget.layer / kMiB,
+                budget.textures / kMiB, budget.dofWorlds / kMiB);
     return 0;
 }
 

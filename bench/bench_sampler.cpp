@@ -1,8 +1,11 @@
 // The host's area sampler: one sample must cost the same whatever its radius,
 // and the summed-area table it reads must be quick to build at HD and 4K.
+// The four-pixel box kernel on its own, on the build's lanes and on
+// x86-64-v3's, for small boxes (most of a texture seen from afar).
 //
 //     bench_sampler --benchmark_counters_tabular=true
 #include "headless/boundary/AreaSampler.h"
+#include "headless/images/AreaBox.h"
 #include "headless/images/AreaTable.h"
 #include "headless/boundary/Host.h"
 #include "headless/images/HostWorld.h"
@@ -123,6 +126,33 @@ void BM_AreaSampleFloatPass(benchmark::State &state) {
     state.counters["threads"] = host.workers().threads();
 }
 BENCHMARK(BM_AreaSampleFloatPass)->ArgName("radius_px")->Arg(1)->Arg(100)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A million boxes whose edges fall in neighbouring columns and rows, summed
+// from their four pixels by one kernel: the build's own (kernel 0) or the
+// x86-64-v3 one (kernel 1, skipped where the processor lacks it).
+template <class P> void quadBoxMillion(benchmark::State &state) {
+    const headless::QuadBoxKernel kernel = state.range(0) ? headless::quadBoxV3() : headless::quadBoxBaseline;
+    if (!kernel) {
+        state.SkipWithError("no x86-64-v3 on this processor");
+        return;
+    }
+    auto world = randomWorld<P>(1920, 1080);
+    std::mt19937 rng(3);
+    std::uniform_int_distribution<A_long> column(0, 1918), row(0, 1078);
+    std::uniform_real_distribution<double> fraction(0.0, 1.0);
+    std::vector<headless::TableBox> boxes(kPoints);
+    for (headless::TableBox &box : boxes) {
+        const A_long a = column(rng), b = row(rng);
+        box = {{a, fraction(rng)}, {a + 1, fraction(rng)}, {b, fraction(rng)}, {b + 1, fraction(rng)}};
+    }
+    for (auto _ : state)
+        for (const headless::TableBox &box : boxes) benchmark::DoNotOptimize(kernel(*world, box));
+    state.SetItemsProcessed(state.iterations() * kPoints);
+}
+void BM_QuadBox8(benchmark::State &state) { quadBoxMillion<PF_Pixel>(state); }
+void BM_QuadBox16(benchmark::State &state) { quadBoxMillion<PF_Pixel16>(state); }
+BENCHMARK(BM_QuadBox8)->ArgName("kernel")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_QuadBox16)->ArgName("kernel")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // Building the table of a float world.
 void BM_TableBuildFloat(benchmark::State &state) {

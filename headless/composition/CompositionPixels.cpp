@@ -77,20 +77,114 @@ void sourceSpan(int i, PF_RationalScale f, int size, int &first, int &last) {
     }
 }
 
+// Running alpha-weighted sums of one output pixel's block of straight-alpha
+// pixels. Every path adds a block's pixels in the same order (rows top
+// first, each left to right), so they round alike and hand out the same
+// values.
+struct BlockSum {
+    double alpha = 0.0, red = 0.0, green = 0.0, blue = 0.0;
+
+    void add(const PF_PixelFloat &p) {
+        alpha += p.alpha;
+        red += double(p.red) * p.alpha;
+        green += double(p.green) * p.alpha;
+        blue += double(p.blue) * p.alpha;
+    }
+    // The average of `count` pixels (transparent black when none is seen).
+    PF_PixelFloat average(double count) const {
+        if (alpha == 0.0) return {0.f, 0.f, 0.f, 0.f};
+        return {float(alpha / count), float(red / alpha), float(green / alpha), float(blue / alpha)};
+    }
+};
+
 // Alpha-weighted average of a block of straight-alpha pixels.
 PF_PixelFloat averageBlock(const SourceImage &image, int x0, int x1, int y0, int y1) {
-    double alpha = 0.0, red = 0.0, green = 0.0, blue = 0.0;
+    BlockSum sum;
     for (int y = y0; y <= y1; ++y)
-        for (int x = x0; x <= x1; ++x) {
-            const PF_PixelFloat &p = image.at(x, y);
-            alpha += p.alpha;
-            red += double(p.red) * p.alpha;
-            green += double(p.green) * p.alpha;
-            blue += double(p.blue) * p.alpha;
+        for (int x = x0; x <= x1; ++x) sum.add(image.at(x, y));
+    return sum.average(double(x1 - x0 + 1) * double(y1 - y0 + 1));
+}
+
+// The source indices [first, last] each output index of one axis averages.
+struct Span {
+    int first = 0, last = 0;
+    int count() const { return last - first + 1; }
+};
+
+std::vector<Span> axisSpans(int outSize, PF_RationalScale f, int size) {
+    std::vector<Span> spans(static_cast<std::size_t>(outSize));
+    for (int i = 0; i < outSize; ++i) sourceSpan(i, f, size, spans[std::size_t(i)].first, spans[std::size_t(i)].last);
+    return spans;
+}
+
+// The size of a `width` x `height` source scaled by (fx, fy).
+void downsampledSize(int width, int height, PF_RationalScale fx, PF_RationalScale fy, int &outWidth,
+                     int &outHeight) {
+    outWidth = int(std::clamp(scaledSize(width, fx), 1LL, kMaxSide));
+    outHeight = int(std::clamp(scaledSize(height, fy), 1LL, kMaxSide));
+}
+
+// The average of an nx x ny block of one pixel, added up as averageBlock adds
+// it: repeated sums round, so the average of a uniform block is not always
+// the pixel itself.
+PF_PixelFloat uniformBlock(const PF_PixelFloat &pixel, int nx, int ny) {
+    BlockSum sum;
+    for (long long k = 0, n = static_cast<long long>(nx) * ny; k < n; ++k) sum.add(pixel);
+    return sum.average(double(nx) * double(ny));
+}
+
+// A uniform source (a solid, a null, footage showing transparent) of
+// `width` x `height` scaled by (fx, fy), with no pixels of the source's size:
+// an output pixel depends only on its block's size, and a whole reduction
+// factor has two or three of those per axis, so each is summed once.
+std::unique_ptr<LayerImage> downsampledUniform(const PF_PixelFloat &pixel, int width, int height,
+                                               PF_RationalScale fx, PF_RationalScale fy, int bits) {
+    int outWidth, outHeight;
+    downsampledSize(width, height, fx, fy, outWidth, outHeight);
+    const std::vector<Span> columns = axisSpans(outWidth, fx, width), rows = axisSpans(outHeight, fy, height);
+    std::vector<std::pair<std::pair<int, int>, PF_PixelFloat>> averages; // by block size
+    auto averageOf = [&](int nx, int ny) {
+        for (const auto &[size, average] : averages)
+            if (size.first == nx && size.second == ny) return average;
+        averages.push_back({{nx, ny}, uniformBlock(pixel, nx, ny)});
+        return averages.back().second;
+    };
+    std::vector<PF_PixelFloat> row(static_cast<std::size_t>(outWidth));
+    int rowBlockHeight = 0; // the block height `row` holds
+    return LayerImage::fromRows(outWidth, outHeight, bits, [&](int j, PF_PixelFloat *out) {
+        const int ny = rows[std::size_t(j)].count();
+        if (ny != rowBlockHeight) {
+            for (int i = 0; i < outWidth; ++i) row[std::size_t(i)] = averageOf(columns[std::size_t(i)].count(), ny);
+            rowBlockHeight = ny;
         }
-    const double count = double(x1 - x0 + 1) * double(y1 - y0 + 1);
-    if (alpha == 0.0) return {0.f, 0.f, 0.f, 0.f};
-    return {float(alpha / count), float(red / alpha), float(green / alpha), float(blue / alpha)};
+        std::copy(row.begin(), row.end(), out);
+    });
+}
+
+// Well-formed footage scaled by (fx, fy), its rows read one at a time: each
+// output row sums the source rows of its blocks, so no image of the
+// footage's size is made, and every block is added up in averageBlock's order.
+std::unique_ptr<LayerImage> downsampledFootage(const FootageSource &footage, PF_RationalScale fx,
+                                               PF_RationalScale fy, int bits) {
+    int outWidth, outHeight;
+    downsampledSize(footage.width, footage.height, fx, fy, outWidth, outHeight);
+    const std::vector<Span> columns = axisSpans(outWidth, fx, footage.width);
+    const std::vector<Span> rows = axisSpans(outHeight, fy, footage.height);
+    std::vector<PF_PixelFloat> source(static_cast<std::size_t>(footage.width));
+    std::vector<BlockSum> sums(static_cast<std::size_t>(outWidth));
+    return LayerImage::fromRows(outWidth, outHeight, bits, [&](int j, PF_PixelFloat *out) {
+        const Span rowSpan = rows[std::size_t(j)];
+        std::fill(sums.begin(), sums.end(), BlockSum{});
+        for (int y = rowSpan.first; y <= rowSpan.last; ++y) {
+            footagePixels(footage, std::size_t(y) * source.size(), source.size(), source.data());
+            for (int i = 0; i < outWidth; ++i) {
+                const Span column = columns[std::size_t(i)];
+                for (int x = column.first; x <= column.last; ++x) sums[std::size_t(i)].add(source[std::size_t(x)]);
+            }
+        }
+        for (int i = 0; i < outWidth; ++i)
+            out[i] = sums[std::size_t(i)].average(double(columns[std::size_t(i)].count()) * double(rowSpan.count()));
+    });
 }
 
 // The one float-to-integer rule: scale in single precision, clamp, truncate.
@@ -133,19 +227,16 @@ SourceImage downsampleImage(SourceImage image, PF_RationalScale x, PF_RationalSc
     const PF_RationalScale fx = usable(x), fy = usable(y);
     if (image.empty()) return {};
     if (fx.num == static_cast<A_long>(fx.den) && fy.num == static_cast<A_long>(fy.den)) return image;
-    const long long w = std::clamp(scaledSize(image.width, fx), 1LL, kMaxSide);
-    const long long h = std::clamp(scaledSize(image.height, fy), 1LL, kMaxSide);
-    SourceImage out = blank(int(w), int(h), {0.f, 0.f, 0.f, 0.f});
-    for (int j = 0; j < out.height; ++j) {
-        int y0, y1;
-        sourceSpan(j, fy, image.height, y0, y1);
+    int w, h;
+    downsampledSize(image.width, image.height, fx, fy, w, h);
+    SourceImage out = blank(w, h, {0.f, 0.f, 0.f, 0.f});
+    const std::vector<Span> columns = axisSpans(w, fx, image.width), rows = axisSpans(h, fy, image.height);
+    for (int j = 0; j < out.height; ++j)
         for (int i = 0; i < out.width; ++i) {
-            int x0, x1;
-            sourceSpan(i, fx, image.width, x0, x1);
+            const Span column = columns[std::size_t(i)], row = rows[std::size_t(j)];
             out.pixels[std::size_t(j) * std::size_t(out.width) + std::size_t(i)] =
-                averageBlock(image, x0, x1, y0, y1);
+                averageBlock(image, column.first, column.last, row.first, row.last);
         }
-    }
     return out;
 }
 
@@ -199,31 +290,37 @@ void LayerImage::storeRow(int y, const PF_PixelFloat *src) {
     }
 }
 
+std::unique_ptr<LayerImage> LayerImage::fromRows(int width, int height, int bitsPerChannel,
+                                                 const RowMaker &makeRow) {
+    std::unique_ptr<LayerImage> out = create(width, height, bitsPerChannel);
+    if (!out) return nullptr;
+    // One row of floats at a time, not an image of them: the source may be
+    // far larger than the frame.
+    std::vector<PF_PixelFloat> row(static_cast<std::size_t>(width));
+    for (int y = 0; y < height; ++y) {
+        makeRow(y, row.data());
+        out->storeRow(y, row.data());
+    }
+    out->world_->pixelsChanged();
+    return out;
+}
+
 std::unique_ptr<LayerImage> LayerImage::fromSource(const SourceImage &image, int bitsPerChannel) {
     if (image.empty() || image.pixels.size() != std::size_t(image.width) * image.height)
         return nullptr;
-    std::unique_ptr<LayerImage> out = create(image.width, image.height, bitsPerChannel);
-    if (!out) return nullptr;
-    // Row by row, the depth decided once: a frame converts whole layers.
-    for (int y = 0; y < image.height; ++y) out->storeRow(y, &image.pixels[std::size_t(y) * std::size_t(image.width)]);
-    out->world_->pixelsChanged();
-    return out;
+    return fromRows(image.width, image.height, bitsPerChannel, [&](int y, PF_PixelFloat *row) {
+        const PF_PixelFloat *first = &image.pixels[std::size_t(y) * std::size_t(image.width)];
+        std::copy(first, first + image.width, row);
+    });
 }
 
 std::unique_ptr<LayerImage> LayerImage::fromFootage(const FootageSource &footage, int bitsPerChannel) {
     if (!usableSize(footage.width, footage.height)) return nullptr;
     if (!footage.wellFormed()) return filled(footage.width, footage.height, {0.f, 0.f, 0.f, 0.f}, bitsPerChannel);
-    std::unique_ptr<LayerImage> out = create(footage.width, footage.height, bitsPerChannel);
-    if (!out) return nullptr;
-    // One row of floats at a time, not an image of them: footage may be far
-    // larger than the frame.
-    std::vector<PF_PixelFloat> row(static_cast<std::size_t>(footage.width));
-    for (int y = 0; y < footage.height; ++y) {
-        footagePixels(footage, std::size_t(y) * std::size_t(footage.width), row.size(), row.data());
-        out->storeRow(y, row.data());
-    }
-    out->world_->pixelsChanged();
-    return out;
+    const std::size_t width = static_cast<std::size_t>(footage.width);
+    return fromRows(footage.width, footage.height, bitsPerChannel, [&](int y, PF_PixelFloat *row) {
+        footagePixels(footage, std::size_t(y) * width, width, row);
+    });
 }
 
 std::unique_ptr<LayerImage> LayerImage::filled(int width, int height, const PF_PixelFloat &pixel,
@@ -245,22 +342,20 @@ std::unique_ptr<LayerImage> layerPixels(const Layer &layer, PF_RationalScale x, 
                                         int bitsPerChannel) {
     const PF_RationalScale fx = usable(x), fy = usable(y);
     const bool fullSize = fx.num == static_cast<A_long>(fx.den) && fy.num == static_cast<A_long>(fy.den);
-    const bool uniform = layer.type == LayerType::Solid || layer.type == LayerType::Null;
+    if (!layer.hasSource()) return nullptr;
+    int width = 0, height = 0;
+    layer.sourceSize(width, height);
+    if (!usableSize(width, height)) return nullptr;
+    // What every pixel of a solid, a null or footage that is not well formed is.
+    PF_PixelFloat uniform = {0.f, 0.f, 0.f, 0.f};
+    if (layer.type == LayerType::Solid) uniform = fill(layer.solid.color);
+    const bool isUniform = layer.type != LayerType::Footage || !layer.footage.wellFormed();
+
     std::unique_ptr<LayerImage> image;
-    if (uniform && fullSize) {
-        const int width = layer.solid.width, height = layer.solid.height;
-        if (!usableSize(width, height)) return nullptr;
-        const PF_PixelFloat pixel =
-            layer.type == LayerType::Solid ? fill(layer.solid.color) : PF_PixelFloat{0.f, 0.f, 0.f, 0.f};
-        image = LayerImage::filled(width, height, pixel, bitsPerChannel);
-    } else if (layer.type == LayerType::Footage && fullSize) {
-        if (!usableSize(layer.footage.width, layer.footage.height)) return nullptr;
-        image = LayerImage::fromFootage(layer.footage, bitsPerChannel);
-    } else {
-        const SourceImage source = downsampleImage(layerSourceImage(layer), x, y);
-        if (source.empty()) return nullptr;
-        image = LayerImage::fromSource(source, bitsPerChannel);
-    }
+    if (isUniform && fullSize) image = LayerImage::filled(width, height, uniform, bitsPerChannel);
+    else if (isUniform) image = downsampledUniform(uniform, width, height, fx, fy, bitsPerChannel);
+    else if (fullSize) image = LayerImage::fromFootage(layer.footage, bitsPerChannel);
+    else image = downsampledFootage(layer.footage, fx, fy, bitsPerChannel);
     if (!image) throw std::bad_alloc();
     // Footage the composition keeps as floats, in a float layer, would be
     // held three times over with a whole float table (the footage, the layer

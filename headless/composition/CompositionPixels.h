@@ -33,6 +33,7 @@
 #include "headless/SdkHeaders.h"
 
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -65,6 +66,13 @@ class LayerImage {
 public:
     // Null for a size that is not positive or a depth other than 8, 16, 32.
     static std::unique_ptr<LayerImage> create(int width, int height, int bitsPerChannel);
+    // Writes row y (top first) of an image as its width in float pixels.
+    using RowMaker = std::function<void(int y, PF_PixelFloat *row)>;
+    // The rows `makeRow` writes, one at a time, converted to
+    // `bitsPerChannel` (no float image of the whole size is made); null as
+    // for create().
+    static std::unique_ptr<LayerImage> fromRows(int width, int height, int bitsPerChannel,
+                                                const RowMaker &makeRow);
     // `image` converted to `bitsPerChannel`; null as for create().
     static std::unique_ptr<LayerImage> fromSource(const SourceImage &image, int bitsPerChannel);
     // Every pixel `pixel` converted to `bitsPerChannel`; null as for create().
@@ -110,10 +118,12 @@ private:
 
 // What a checkout of `layer` hands out: its source image scaled by the
 // downsample factors and stored at `bitsPerChannel`, the same values as
-// fromSource(downsampleImage(layerSourceImage(layer), x, y)), but a solid or
-// null at full resolution is filled directly, without a float image of its
-// size. Null for a layer without pixels; throws std::bad_alloc when the
-// memory is not there.
+// fromSource(downsampleImage(layerSourceImage(layer), x, y)), but made
+// without any image of the source's size: a solid or null is filled from
+// its colour (each block size averaged once), footage is read and scaled
+// row by row. What it costs follows the layer at the render's size, so a
+// downsampled preview of a large layer is cheap. Null for a layer without
+// pixels; throws std::bad_alloc when the memory is not there.
 std::unique_ptr<LayerImage> layerPixels(const Layer &layer, PF_RationalScale x, PF_RationalScale y,
                                         int bitsPerChannel);
 

@@ -292,10 +292,13 @@ template <class T> BoxSums combineWhole(const T *sums, A_long width, const Table
 // four or eight times the pixels' size.
 #if defined(__AVX2__)
 // Alpha, then each colour times alpha, of an 8-bit or 16-bit pixel (alpha,
-// red, green, blue): all below 2^31, so exact through 32-bit lanes.
+// red, green, blue): at most 65535 x 65535, below 2^32, so the low 32 bits
+// of each lane's product are the whole product. They are unsigned: above
+// 2^31 (16-bit values beyond 32768) a signed conversion would turn them
+// negative, so they are widened to 64 bits and converted as unsigned.
 inline __m256d premultiplied(__m128i argb) {
     const __m128i scale = _mm_blend_epi32(_mm_shuffle_epi32(argb, 0), _mm_set1_epi32(1), 1); // 1, a, a, a
-    return _mm256_cvtepi32_pd(_mm_mullo_epi32(argb, scale));
+    return belowTwoTo52(_mm256_cvtepu32_epi64(_mm_mullo_epi32(argb, scale)));
 }
 inline __m256d premultiplied(const PF_Pixel &p) {
     std::uint32_t bits;

@@ -140,6 +140,14 @@ HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fi
 
 HostWorld::~HostWorld() { giveBackStorage(std::move(storage_), storageBytes_); }
 
+void HostWorld::releaseSpareStorage() {
+    std::unique_ptr<std::byte[]> released;
+    Spare &s = spare();
+    std::lock_guard lock(s.mutex);
+    released.swap(s.storage);
+    s.bytes = 0;
+}
+
 bool HostWorld::describedBy(const PF_EffectWorld &desc) const {
     return desc.data == desc_.data && desc.width == desc_.width && desc.height == desc_.height &&
            desc.rowbytes == desc_.rowbytes;

@@ -98,6 +98,12 @@ public:
     HostWorld(const HostWorld &) = delete;
     HostWorld &operator=(const HostWorld &) = delete;
 
+    // The memory of the last image-sized world to go is kept for the next
+    // world of its size (frame after frame, the output reuses it). This lets
+    // it go: for a host whose next worlds are not of that size, such as one
+    // about to copy its last frame out.
+    static void releaseSpareStorage();
+
     PixelDepth depth() const { return depth_; }
     A_long width() const { return desc_.width; }
     A_long height() const { return desc_.height; }

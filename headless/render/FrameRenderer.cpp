@@ -4,6 +4,7 @@
 #include "headless/boundary/Host.h"
 #include "headless/boundary/Plugin.h"
 #include "headless/composition/SmartRenderHost.h"
+#include "headless/images/HostWorld.h"
 
 #include <cstring>
 #include <utility>
@@ -113,7 +114,14 @@ FrameRenderer::~FrameRenderer() {
     host_.reset();
 }
 
-Image FrameRenderer::render(double t) {
+std::string FrameRenderer::setDown() {
+    if (setUp_) host_->globalSetdown();
+    setUp_ = false;
+    return host_->ledger().report();
+}
+
+Image FrameRenderer::render(double t, NextFrame next) {
+    if (!setUp_) throw RenderError("the effect was set down");
     const headless::Layer &layer =
         effect_->composition().layers[static_cast<std::size_t>(effect_->effectLayer())];
     rendered_ = false;
@@ -123,6 +131,13 @@ Image FrameRenderer::render(double t) {
     if (result.err != PF_Err_NONE)
         throw RenderError("the effect's " + commandFailure(*host_, "smart render", result.err));
     if (!result.output) throw RenderError("the effect rendered no output");
+    // Letting the composition be edited lets every layer kept for a next
+    // frame go (none is checked out between frames), and the memory the
+    // host keeps for a next world of a layer's size goes with it.
+    if (next == NextFrame::None) {
+        effect_->editComposition();
+        headless::HostWorld::releaseSpareStorage();
+    }
     return imageFromWorld(result.output->effectWorld(), depth_);
 }
 

@@ -54,10 +54,17 @@ public:
     FrameRenderer(const FrameRenderer &) = delete;
     FrameRenderer &operator=(const FrameRenderer &) = delete;
 
+    // Whether another frame follows the one rendered: the layer pixels a
+    // frame checked out are kept for the next (a still texture is made once
+    // for a whole sequence), and after the last they go before its output is
+    // copied into the file image, so that a still holds the output, its
+    // copy or the layers, not all three.
+    enum class NextFrame { Follows, None };
+
     // The effect's output at composition time `t`. When the effect's layer is
     // not visible then (outside its in and out points, or switched off) the
     // frame is transparent, as the composition shows it. Throws RenderError.
-    Image render(double t);
+    Image render(double t, NextFrame next = NextFrame::Follows);
 
     // The host's record of the smart render the last render() sent (its time
     // and the times of its pixel passes); null when that call sent none.
@@ -73,6 +80,12 @@ public:
     // parameters or composition between frames, or sends it the host's other
     // commands (on the thread that renders).
     headless::EffectInstance &effect() { return *effect_; }
+
+    // Runs the plug-in's global set-down now (the destructor then does not)
+    // and returns the host's ledger as it stands after it: what the effect
+    // still holds from the host and any misuse, "ledger empty" when nothing.
+    // No frame renders afterwards.
+    std::string setDown();
 
     // Size of a frame: the layer's size divided by the downsample, rounded up.
     int width() const { return width_; }

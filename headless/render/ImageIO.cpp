@@ -15,6 +15,7 @@
 #include <limits>
 #include <random>
 #include <type_traits>
+#include <utility>
 
 namespace veltrix_render {
 
@@ -252,9 +253,15 @@ template <class S> constexpr S opaque() {
 }
 
 // RGBA from `channels` samples per pixel: grey repeated, alpha from its
-// channel or opaque.
+// channel or opaque. Samples that are RGBA already are moved, not copied:
+// footage may be the largest thing a render holds, and a copy would double
+// it while the file is read.
 template <class S>
-void toRgba(const std::vector<S> &in, int channels, int alphaChannel, std::vector<S> &out) {
+void toRgba(std::vector<S> &&in, int channels, int alphaChannel, std::vector<S> &out) {
+    if (channels == 4 && alphaChannel == 3) {
+        out = std::move(in);
+        return;
+    }
     const std::size_t pixels = in.size() / std::size_t(channels);
     out.resize(pixels * 4);
     for (std::size_t p = 0; p < pixels; ++p) {
@@ -291,17 +298,18 @@ template <class S> std::vector<float> widened(const std::vector<S> &in) {
 
 // The decoded samples as the footage keeps them: straight integers stay
 // integers; premultiplied ones become floats, divided by alpha.
-void toFootage(const backend::DecodedImage &decoded, int alpha, bool premultiplied,
-               headless::FootageSource &out) {
+void toFootage(backend::DecodedImage &decoded, int alpha, bool premultiplied, headless::FootageSource &out) {
     out.rgba.clear();
     out.rgba8.clear();
     out.rgba16.clear();
     const int channels = decoded.channels;
-    if (!premultiplied && !decoded.samples8.empty()) return toRgba(decoded.samples8, channels, alpha, out.rgba8);
-    if (!premultiplied && !decoded.samples16.empty()) return toRgba(decoded.samples16, channels, alpha, out.rgba16);
+    if (!premultiplied && !decoded.samples8.empty())
+        return toRgba(std::move(decoded.samples8), channels, alpha, out.rgba8);
+    if (!premultiplied && !decoded.samples16.empty())
+        return toRgba(std::move(decoded.samples16), channels, alpha, out.rgba16);
     if (!decoded.samples8.empty()) toRgba(widened(decoded.samples8), channels, alpha, out.rgba);
     else if (!decoded.samples16.empty()) toRgba(widened(decoded.samples16), channels, alpha, out.rgba);
-    else toRgba(decoded.samples, channels, alpha, out.rgba);
+    else toRgba(std::move(decoded.samples), channels, alpha, out.rgba);
     straighten(out.rgba, premultiplied);
 }
 

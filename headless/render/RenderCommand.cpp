@@ -142,7 +142,9 @@ int renderFrames(FrameRenderer &renderer, const FramePlan &plan, const Options &
         Stopwatch clock;
         FrameStats frame{job.number, 0.0, 0.0, 0.0, {}};
         resetPeakMemory();
-        const Image image = renderer.render(job.time);
+        const bool last = &job == &plan.frames.back();
+        const Image image =
+            renderer.render(job.time, last ? FrameRenderer::NextFrame::None : FrameRenderer::NextFrame::Follows);
         frame.render = clock.lap();
         if (const headless::CommandRecord *command = renderer.lastSmartRender()) {
             frame.smartRender = command->seconds;

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -330,6 +331,42 @@ TEST(QuadBoxTest, FourPixelBoxesGiveTheTablesBits) {
         for (const TableBox &box : cells) differing += !sameBits(v3(*world, box), headless::quadBoxBaseline(*world, box));
         EXPECT_EQ(differing, 0);
     }
+}
+
+// The four-pixel kernels are exact for every channel value: 16-bit colour
+// times alpha passes 2^31 above 32768 (60000 x 60000 is 3 600 000 000), on
+// the build's own kernel and the x86-64-v3 one alike. A box of one whole
+// pixel sums that pixel, one of 2 x 2 whole pixels four times it.
+TEST(QuadBoxTest, ExactOverTheWholeSixteenBitRange) {
+    struct Case {
+        PixelDepth depth;
+        A_u_short alpha, red, green, blue;
+    };
+    const Case cases[] = {{PixelDepth::Sixteen, 60000, 60000, 100, 32768},
+                          {PixelDepth::Sixteen, 65535, 65535, 32769, 0},
+                          {PixelDepth::Sixteen, 32769, 1, 65535, 40000},
+                          {PixelDepth::Eight, 255, 255, 128, 0}};
+    std::vector<std::pair<const char *, headless::QuadBoxKernel>> kernels = {{"baseline", headless::quadBoxBaseline}};
+    if (headless::QuadBoxKernel v3 = headless::quadBoxV3()) kernels.push_back({"x86-64-v3", v3});
+    for (const auto &[name, kernel] : kernels)
+        for (const Case &c : cases) {
+            SCOPED_TRACE(std::string(name) + " alpha " + std::to_string(c.alpha) + " red " + std::to_string(c.red));
+            HostWorld world(c.depth, 2, 2);
+            for (A_long y = 0; y < 2; ++y)
+                for (A_long x = 0; x < 2; ++x)
+                    if (c.depth == PixelDepth::Sixteen) *world.pixel<PF_Pixel16>(x, y) = {c.alpha, c.red, c.green, c.blue};
+                    else *world.pixel<PF_Pixel>(x, y) = {A_u_char(c.alpha), A_u_char(c.red), A_u_char(c.green), A_u_char(c.blue)};
+            world.pixelsChanged();
+            const double a = c.alpha;
+            for (double pixels : {1.0, 4.0}) {
+                const double side = pixels == 1.0 ? 0.0 : 1.0; // covered fraction of the second cell
+                const BoxSums sums = kernel(world, TableBox{{0, 0.0}, {1, side}, {0, 0.0}, {1, side}});
+                EXPECT_EQ(sums.alpha, pixels * a);
+                EXPECT_EQ(sums.red, pixels * c.red * a);
+                EXPECT_EQ(sums.green, pixels * c.green * a);
+                EXPECT_EQ(sums.blue, pixels * c.blue * a);
+            }
+        }
 }
 
 TEST(RollingTableMemoryTest, ASweepHoldsTheRowsItsBoxesSpanNotTheWorld) {

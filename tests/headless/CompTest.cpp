@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 using namespace headless;
@@ -463,12 +464,33 @@ TEST(LayerPixels, IntegerFootageMatchesItsFloats) {
             }
 }
 
-// Footage at full size is converted row by row, without a float image of its
-// size; it must hand out exactly the bytes the general path makes, for every
-// sample type, floats beyond [0, 1] and NaN included, and footage whose
-// samples do not fit its size showing transparent.
-TEST(LayerPixels, FootageAtFullSizeMatchesTheGeneralPath) {
-    const int w = 6, h = 4;
+// The same bytes, row by row (padding left out), in two layer images.
+void expectSameBytes(const LayerImage &a, const LayerImage &b, const std::string &what) {
+    ASSERT_EQ(a.width(), b.width()) << what;
+    ASSERT_EQ(a.height(), b.height()) << what;
+    const std::size_t rowBytes = std::size_t(a.width()) * std::size_t(bytesPerPixel(a.bitsPerChannel()));
+    for (int y = 0; y < a.height(); ++y)
+        ASSERT_EQ(std::memcmp(static_cast<const char *>(a.data()) + y * a.rowbytes(),
+                              static_cast<const char *>(b.data()) + y * b.rowbytes(), rowBytes),
+                  0)
+            << what << " row " << y;
+}
+
+// Scales a layer is checked out at: full size, whole reductions (blocks cut
+// short at the right and bottom edges), different ones across and down, a
+// fraction that is not a whole reduction, and a scale up (pixels seen by
+// no output pixel's block take the nearest).
+const PF_RationalScale kScales[][2] = {{{1, 1}, {1, 1}}, {{1, 2}, {1, 2}}, {{1, 3}, {1, 3}}, {{1, 4}, {1, 2}},
+                                       {{2, 3}, {3, 5}}, {{3, 2}, {1, 1}}, {{1, 16}, {1, 16}}};
+
+// Layers are made without any image of the source's size (solids from their
+// colour, footage row by row); they must hand out exactly the bytes the
+// general path (float source image, downsampled, then the one conversion
+// rule) makes, at every scale and depth: every sample type, floats beyond
+// [0, 1] and NaN, footage whose samples do not fit its size (transparent),
+// solid colours beyond [0, 1] and NaN, nulls.
+TEST(LayerPixels, EveryLayerAtEveryScaleMatchesTheGeneralPath) {
+    const int w = 7, h = 5;
     FootageSource floats, bytes, words, broken;
     for (FootageSource *f : {&floats, &bytes, &words, &broken}) f->width = w, f->height = h;
     for (int i = 0; i < w * h * 4; ++i) {
@@ -478,53 +500,39 @@ TEST(LayerPixels, FootageAtFullSizeMatchesTheGeneralPath) {
     }
     broken.rgba = std::vector<float>(std::size_t(w) * h * 4 - 1, 0.5f);
     Composition comp;
+    std::vector<std::pair<std::string, Layer>> layers;
+    const char *footageNames[] = {"float footage", "8-bit footage", "16-bit footage", "broken footage"};
     const FootageSource *sources[] = {&floats, &bytes, &words, &broken};
-    for (int k = 0; k < 4; ++k)
-        for (int bits : {8, 16, 32}) {
-            const Layer layer = makeFootage(comp, "Clip", *sources[k]);
-            const auto direct = layerPixels(layer, {1, 1}, {1, 1}, bits);
-            const auto general = LayerImage::fromSource(layerSourceImage(layer), bits);
-            ASSERT_TRUE(direct && general);
-            const std::size_t rowBytes = std::size_t(w) * std::size_t(bytesPerPixel(bits));
-            for (int y = 0; y < h; ++y)
-                EXPECT_EQ(std::memcmp(static_cast<const char *>(direct->data()) + y * direct->rowbytes(),
-                                      static_cast<const char *>(general->data()) + y * general->rowbytes(), rowBytes),
-                          0)
-                    << "footage " << k << " bits " << bits << " row " << y;
-        }
-}
-
-// A solid at full size is filled without a float image of its size; it must
-// hand out exactly the bytes the general path (float image, then the one
-// conversion rule) makes, colours beyond [0, 1] and NaN included.
-TEST(LayerPixels, FilledSolidsAndNullsMatchTheGeneralPath) {
+    for (int k = 0; k < 4; ++k) layers.push_back({footageNames[k], makeFootage(comp, "Clip", *sources[k])});
     const double nan = std::nan("");
-    const ColorValue colours[] = {{1.0, 0.5, 0.25, 0.999}, {0.3, 1.7, -0.2, nan}, {0.0, 0.0, 0.0, 0.0}};
-    for (LayerType type : {LayerType::Solid, LayerType::Null})
-        for (const ColorValue &colour : colours)
+    const ColorValue colours[] = {{1.0, 0.5, 0.25, 0.999}, {0.3, 1.7, -0.2, nan}, {0.1, 0.7, 0.2, 0.3}};
+    for (const ColorValue &colour : colours) layers.push_back({"solid", makeSolid(comp, "Solid", w, h, colour)});
+    Layer null = makeSolid(comp, "Null", w, h, colours[0]);
+    null.type = LayerType::Null;
+    layers.push_back({"null", null});
+
+    for (const auto &[name, layer] : layers)
+        for (const auto &scale : kScales)
             for (int bits : {8, 16, 32}) {
-                Layer layer;
-                layer.type = type;
-                layer.solid = {5, 3, colour};
-                const auto fast = layerPixels(layer, {1, 1}, {1, 1}, bits);
-                const auto general = LayerImage::fromSource(layerSourceImage(layer), bits);
-                ASSERT_TRUE(fast && general);
-                ASSERT_EQ(fast->rowbytes(), general->rowbytes());
-                const std::size_t rowBytes = std::size_t(5) * std::size_t(bytesPerPixel(bits));
-                for (int y = 0; y < 3; ++y)
-                    EXPECT_EQ(std::memcmp(static_cast<const char *>(fast->data()) + y * fast->rowbytes(),
-                                          static_cast<const char *>(general->data()) + y * general->rowbytes(),
-                                          rowBytes),
-                              0)
-                        << "bits " << bits << " row " << y;
+                const std::string what = name + " at " + std::to_string(scale[0].num) + "/" +
+                                         std::to_string(scale[0].den) + " x " + std::to_string(scale[1].num) + "/" +
+                                         std::to_string(scale[1].den) + ", " + std::to_string(bits) + " bits";
+                const auto direct = layerPixels(layer, scale[0], scale[1], bits);
+                const auto general =
+                    LayerImage::fromSource(downsampleImage(layerSourceImage(layer), scale[0], scale[1]), bits);
+                ASSERT_TRUE(direct && general) << what;
+                expectSameBytes(*direct, *general, what);
             }
+
     Layer empty;
     empty.type = LayerType::Solid;
     empty.solid = {0, 4, {}};
-    EXPECT_EQ(layerPixels(empty, {1, 1}, {1, 1}, 8), nullptr);
     Layer camera;
     camera.type = LayerType::Camera;
-    EXPECT_EQ(layerPixels(camera, {1, 1}, {1, 1}, 8), nullptr);
+    for (const auto &scale : kScales) {
+        EXPECT_EQ(layerPixels(empty, scale[0], scale[1], 8), nullptr);
+        EXPECT_EQ(layerPixels(camera, scale[0], scale[1], 8), nullptr);
+    }
 }
 
 TEST_F(CompEffect, WhichLayerALayerParameterHolds) {

@@ -190,6 +190,30 @@ TEST(FootageFiles, GreyAndOpaqueImagesBecomeStraightRgba) {
     EXPECT_FLOAT_EQ(source.rgba[1], 0.5f);
 }
 
+// The layers a frame checked out are kept for the next frame, or let go
+// after the last one; a frame made after they went, or from kept ones, is
+// the same as the first. Set down, the effect holds nothing of the host's.
+TEST(FrameRendering, KeptOrLetGoLayersGiveTheSameFrame) {
+    const char *scene = R"({
+      "composition": {"width": 64, "height": 48},
+      "layers": [
+        {"name": "Key", "type": "light", "light": {"type": "point"}, "transform": {"position": [20, 10, -200]}},
+        {"name": "Tex", "type": "solid", "width": 40, "height": 30, "color": [0.2, 0.7, 0.4], "enabled": false},
+        {"name": "Surface", "type": "solid", "effects": [{"effect": "Veltrix", "params": {
+          "Texture": "Tex", "Dist. from Center": 8, "Rotation X": -60, "Emit": 0}}]}]})";
+    headless::Scene parsed = headless::parseScene(scene, "s.json", ".", render_test::catalog(), readImage);
+    ASSERT_EQ(parsed.effects.size(), 1u);
+    const headless::SceneEffect effect = parsed.effects[0];
+    FrameRenderer renderer(render_test::plugin(), std::move(parsed.composition), effect, 2, 8, 2);
+    const Image first = renderer.render(0.0, FrameRenderer::NextFrame::None);
+    const Image remade = renderer.render(0.0);
+    const Image kept = renderer.render(0.0);
+    EXPECT_EQ(remade.u8, first.u8);
+    EXPECT_EQ(kept.u8, first.u8);
+    EXPECT_EQ(renderer.setDown(), "ledger empty\n");
+    EXPECT_THROW(renderer.render(0.0), RenderError);
+}
+
 // ---- planning ------------------------------------------------------------------------
 
 headless::Composition comp30fps() {
