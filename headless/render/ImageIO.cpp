@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <limits>
 #include <random>
@@ -175,13 +176,20 @@ bool writeImage(const Image &image, const std::string &path, const WriteSettings
     options.half = settings.half;
     options.compression = settings.compression;
     options.metadata = &settings.metadata;
+    return replaceFile(path, [&](const std::string &temporary, std::string &why) {
+        return options.associatedAlpha
+                   ? backend::writeFile(premultiplied(image), temporary, format.extension, options, why)
+                   : backend::writeFile(image, temporary, format.extension, options, why);
+    }, error);
+}
+
+bool replaceFile(const std::string &path,
+                 const std::function<bool(const std::string &, std::string &)> &write,
+                 std::string &error) {
     const fs::path target(linkTarget(path));
     const fs::path temporary = temporaryBeside(target);
     setPendingTemporary(temporary.string()); // a second Ctrl-C removes it before leaving
-    const bool written =
-        options.associatedAlpha
-            ? backend::writeFile(premultiplied(image), temporary, format.extension, options, error)
-            : backend::writeFile(image, temporary, format.extension, options, error);
+    const bool written = write(temporary.string(), error);
     // Replaces an existing target in one step (on Windows too, where the
     // library asks the system to replace rather than refuse).
     std::error_code ec;

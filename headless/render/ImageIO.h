@@ -31,6 +31,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,16 @@ bool writeImage(const Image &image, const std::string &path, const WriteSettings
                 std::string &error);
 // The same with the format's defaults and no metadata.
 bool writeImage(const Image &image, const std::string &path, std::string &error);
+
+// Writes the file `path` through `write`, which is handed a temporary path
+// beside it (beside the file a link names: links are written through) and
+// says whether it wrote it, with a reason otherwise; the temporary is renamed
+// over the target when written and removed in every other case, also by a
+// second interrupt meanwhile. False with the reason in `error`; the target
+// is then untouched.
+bool replaceFile(const std::string &path,
+                 const std::function<bool(const std::string &temporary, std::string &error)> &write,
+                 std::string &error);
 
 // The file `path` names once symbolic links are followed (a dangling link
 // gives the file it would create); `path` itself when it is no link.

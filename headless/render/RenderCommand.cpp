@@ -74,24 +74,17 @@ void printHeader(const headless::Scene &scene, const headless::SceneEffect &effe
     err << "\n";
 }
 
-// Writes `text` to `path` whole (through a temporary file), or says why not.
+// Writes `text` to `path` whole, as frames are written (replaceFile), or
+// says why not.
 bool writeTextFile(const std::string &path, const std::string &text, std::ostream &err) {
-    const std::string temporary = path + ".veltrix-tmp";
-    {
+    std::string error;
+    const bool written = replaceFile(path, [&](const std::string &temporary, std::string &why) {
         std::ofstream file(temporary, std::ios::binary);
-        file << text;
-        if (!file.flush()) {
-            err << kProgram << "cannot write " << path << "\n";
-            std::remove(temporary.c_str());
-            return false;
-        }
-    }
-    if (std::rename(temporary.c_str(), path.c_str()) != 0) {
-        err << kProgram << "cannot write " << path << "\n";
-        std::remove(temporary.c_str());
-        return false;
-    }
-    return true;
+        if (!(file << text).flush()) why = "the disk refused the text";
+        return bool(file);
+    }, error);
+    if (!written) err << kProgram << "cannot write " << path << ": " << error << "\n";
+    return written;
 }
 
 // Ends a run that a signal stopped after frame `index` of the plan (-1:
