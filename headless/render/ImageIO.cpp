@@ -338,12 +338,13 @@ bool readImage(const std::string &path, headless::FootageSource &out, std::strin
     if (alpha >= decoded.channels) alpha = -1;
     out.width = decoded.width;
     out.height = decoded.height;
+    // Decided before toFootage, which moves the samples out of `decoded`.
+    const bool integers = !decoded.samples8.empty() || !decoded.samples16.empty();
     toFootage(decoded, alpha, alpha >= 0 && decoded.premultiplied, out);
+    // A file that names no space is taken as files of its kind are: integers
+    // encoded for display (sRGB), floats linear.
     out.colorSpace = backend::knownColourSpace(decoded.colourSpace);
-    if (out.colorSpace.empty()) {
-        const bool integers = !decoded.samples8.empty() || !decoded.samples16.empty();
-        out.colorSpace = backend::knownColourSpace(integers ? "sRGB" : "linear");
-    }
+    if (out.colorSpace.empty()) out.colorSpace = backend::knownColourSpace(integers ? "sRGB" : "linear");
     const float aspect = decoded.pixelAspect;
     out.pixelAspect = {1, 1};
     out.pixelAspectRecorded = aspect > 0.0f && std::isfinite(aspect);

@@ -143,6 +143,12 @@ TEST(ColourAndAlpha, FootageIsConvertedIntoTheWorkingSpace) {
     png.u8 = {128, 128, 128, 255};
     std::string error;
     ASSERT_TRUE(veltrix_render::writeImage(png, dir / "grey.png", error)) << error;
+    // An 8-bit RGBA file that names no colour space (TGA records none): taken
+    // as sRGB, as integer files are.
+    out = OIIO::ImageOutput::create(dir / "grey.tga");
+    ASSERT_TRUE(out);
+    ASSERT_TRUE(out->open(dir / "grey.tga", OIIO::ImageSpec(1, 1, 4, OIIO::TypeDesc::UINT8)));
+    ASSERT_TRUE(out->write_image(OIIO::TypeDesc::UINT8, png.u8.data()) && out->close());
 
     struct Case {
         const char *source, *working;
@@ -153,6 +159,8 @@ TEST(ColourAndAlpha, FootageIsConvertedIntoTheWorkingSpace) {
                           {"grey.exr", "linear", linear},
                           {"grey.png", "linear", srgbDecode(128 / 255.0)},
                           {"grey.png", "sRGB", 128 / 255.0},
+                          {"grey.tga", "linear", srgbDecode(128 / 255.0)},
+                          {"grey.tga", "sRGB", 128 / 255.0},
                           {"grey.png", "sRGB", srgbEncode(rec709Decode(128 / 255.0)), "rec709"}};
     veltrix_render::chooseColourConfig("");
     for (const Case &c : cases) {
@@ -171,7 +179,7 @@ TEST(ColourAndAlpha, FootageIsConvertedIntoTheWorkingSpace) {
         EXPECT_EQ(footage.sample(3), 1.0f);
         // Integer footage already in the working space stays as it was read.
         const bool keptAsRead =
-            std::string(c.source) == "grey.png" && std::string(c.working) == "sRGB" && !*c.layerSpace;
+            std::string(c.source) != "grey.exr" && std::string(c.working) == "sRGB" && !*c.layerSpace;
         EXPECT_EQ(footage.rgba8.size(), keptAsRead ? 4u : 0u);
     }
 }
