@@ -98,7 +98,10 @@ StudioServer::StudioServer(const headless::Plugin &plugin, headless::ParamCatalo
     routes();
 }
 
-StudioServer::~StudioServer() = default;
+StudioServer::~StudioServer() {
+    std::lock_guard<std::mutex> lock(jobMutex_);
+    job_.reset(); // stops after the frame being rendered, before the session goes
+}
 
 int StudioServer::bind(int port) {
     port_ = port == 0 ? http_->bind_to_any_port("127.0.0.1")
@@ -307,6 +310,47 @@ void StudioServer::routes() {
             return sendError(res, 500, e.what());
         }
         sendJson(res, session_->state());
+    });
+    renderRoutes();
+}
+
+void StudioServer::renderRoutes() {
+    httplib::Server &http = *http_;
+    http.Post("/api/render", [this](const httplib::Request &req, httplib::Response &res) {
+        json body;
+        if (!bodyObject(req, res, body)) return;
+        std::lock_guard<std::mutex> jobLock(jobMutex_);
+        if (job_ && job_->running())
+            return sendError(res, 409, "a render is running: wait for it or cancel it");
+        try {
+            const RenderRequest request = renderRequestFrom(body);
+            json document;
+            std::string file;
+            {
+                std::lock_guard<std::mutex> lock(sessionMutex_);
+                document = session_->document();
+                file = session_->file();
+            }
+            job_.reset();
+            job_ = std::make_unique<RenderJob>(plugin_, catalog_, document, file, folder_, request,
+                                               sessionMutex_, threads_);
+            job_->start();
+            sendJson(res, job_->progress(), 202);
+        } catch (const EditError &e) {
+            sendError(res, 422, e.reason(), e.place());
+        } catch (const PathRefused &e) {
+            sendError(res, 403, e.what(), "output");
+        }
+    });
+    http.Get("/api/render", [this](const httplib::Request &, httplib::Response &res) {
+        std::lock_guard<std::mutex> jobLock(jobMutex_);
+        sendJson(res, job_ ? job_->progress() : json{{"state", "idle"}});
+    });
+    http.Post("/api/render/cancel", [this](const httplib::Request &, httplib::Response &res) {
+        std::lock_guard<std::mutex> jobLock(jobMutex_);
+        if (!job_) return sendError(res, 409, "no render to cancel");
+        job_->cancel();
+        sendJson(res, job_->progress());
     });
 }
 

@@ -2,6 +2,8 @@
 
 #include "headless/boundary/Host.h"
 #include "headless/composition/CompositionEffect.h"
+#include "headless/render/ColourManagement.h"
+#include "headless/render/FramePlan.h"
 
 #include <algorithm>
 #include <atomic>
@@ -90,6 +92,11 @@ StudioSession::StudioSession(const headless::Plugin &plugin, headless::ParamCata
     folder_ = parent.empty() ? std::string(".") : parent.string();
     const std::string text = readText(path);
     headless::Scene scene = headless::parseScene(text, file_, folder_, catalog_, cachedReader());
+    try {
+        veltrix_render::bringFootageIntoWorkingSpace(scene);
+    } catch (const veltrix_render::PlanError &e) {
+        throw headless::SceneError(file_, "", e.what());
+    }
     const headless::SceneEffect *effect = scene.effectOn("");
     if (!effect) throw headless::SceneError(file_, "layers", "no layer carries a Veltrix effect");
     doc_ = json::parse(text); // the loader read it already: it parses
@@ -262,6 +269,13 @@ void StudioSession::commit(json doc) {
     headless::EffectInstance &instance = renderer_->effect();
     std::string key = compositionKey(doc);
     if (key != compositionKey_) {
+        // Footage in the working space, as veltrix-render reads it: what the
+        // page shows is what a saved scene renders.
+        try {
+            veltrix_render::bringFootageIntoWorkingSpace(scene);
+        } catch (const veltrix_render::PlanError &e) {
+            throw EditError("composition", e.what());
+        }
         layerNames_ = layerNames(scene.composition);
         instance.editComposition() = std::move(scene.composition);
         instance.setEffectLayer(effect->layer);
@@ -401,7 +415,7 @@ json StudioSession::stateLocked() {
             {"revision", revision_},
             {"composition",
              {{"width", comp.width}, {"height", comp.height}, {"frameRate", comp.frameRate},
-              {"duration", comp.duration}}},
+              {"duration", comp.duration}, {"startFrame", comp.startFrame}}},
             {"layerSize", {in.width, in.height}},
             {"layers", layerNames_},
             {"effectLayer", instance.effectLayer()},

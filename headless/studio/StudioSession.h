@@ -69,6 +69,8 @@ public:
 
     // The scene's folder: the only place the studio reads files from.
     const std::string &folder() const { return folder_; }
+    // The scene file's path (as opened).
+    const std::string &file() const { return file_; }
 
     // Catalogue, values, the plug-in's UI state, layers, revision.
     nlohmann::json state();

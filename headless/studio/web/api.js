@@ -39,3 +39,6 @@ export async function getFrame({ revision, depth, downsample, time }, signal) {
     pixels: new Uint8ClampedArray(await response.arrayBuffer()),
   };
 }
+export const startRender = (request) => post('/api/render', request);
+export const renderProgress = () => fetch('/api/render').then(json);
+export const cancelRender = () => post('/api/render/cancel', {});

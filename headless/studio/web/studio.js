@@ -5,6 +5,7 @@ import * as api from './api.js';
 import { CompositionPanel } from './composition.js';
 import { EffectControls } from './controls.js';
 import { PointHandles } from './handles.js';
+import { RenderPanel } from './render.js';
 import { Viewer } from './viewer.js';
 
 const $ = (id) => document.getElementById(id);
@@ -60,11 +61,18 @@ const addLayer = (type) => {
 $('add-camera').addEventListener('click', () => addLayer('camera'));
 $('add-light').addEventListener('click', () => addLayer('light'));
 
+const render = new RenderPanel({
+  output: $('render-output'), frames: $('render-frames'), depth: $('render-depth'), overwrite: $('render-overwrite'),
+  start: $('render-start'), cancel: $('render-cancel'), progress: $('render-progress'), text: $('render-text'), error: $('render-error'),
+});
+$('render-frames').addEventListener('input', (e) => { e.target.dataset.typed = e.target.value === '' ? '' : 'yes'; });
+
 function setTime(frame, show = true) {
   time = frame / state.composition.frameRate;
   $('time-label').textContent = `frame ${frame} (${time.toFixed(2)} s)`;
   controls.setTime(time);
   handles.update(state);
+  render.setFrame(frame + (state.composition.startFrame ?? 0));
   if (show) viewer.show(state.revision, time);
 }
 
@@ -76,6 +84,7 @@ function opened(next) {
   const frames = Math.max(1, Math.round(state.composition.duration * state.composition.frameRate));
   $('time').max = String(frames - 1);
   controls.build(state);
+  render.opened(state, Number($('time').value) + (state.composition.startFrame ?? 0));
   setTime(Math.min(Number($('time').value), frames - 1), false);
   applied(state);
 }
