@@ -265,6 +265,36 @@ test('a saved scene opens again and renders as veltrix-render renders the file',
   expectSamePixels(JSON.parse(readFileSync(saved, 'utf8')), frame);
 });
 
+test('a frame range rendered to files from the page shows its progress and matches veltrix-render', async () => {
+  await page.fill('#render-frames', '0-2');
+  await page.fill('#render-output', 'renders/r_####.png');
+  await page.click('#render-start');
+  await page.waitForFunction(() => document.getElementById('render-progress').dataset.state === 'done', null, { timeout: 60000 });
+  assert.deepEqual(await page.evaluate(() => { const p = document.getElementById('render-progress'); return [p.value, p.max]; }), [3, 3]);
+  assert.match(await page.textContent('#render-text'), /^done: 3 of 3 frames, last renders\/r_0002\.png/);
+
+  const doc = await documentNow();
+  const folder = sceneFolder('render-range');
+  writeFileSync(join(folder, 'range.json'), JSON.stringify(doc));
+  execFileSync(VELTRIX_RENDER, [join(folder, 'range.json'), '--frames', '0-2', '-o', join(folder, 'ref_####.png'), '--quiet']);
+  for (const n of ['0000', '0001', '0002']) {
+    const ours = readPng(join(work, 'scene', 'renders', `r_${n}.png`)), theirs = readPng(join(folder, `ref_${n}.png`));
+    assert.deepEqual([ours.width, ours.height], [theirs.width, theirs.height]);
+    assert.ok(Buffer.from(ours.pixels).equals(Buffer.from(theirs.pixels)), `frame ${n} as veltrix-render writes it`);
+  }
+
+  // The same files again are refused unless replacing is allowed.
+  await page.click('#render-start');
+  await page.waitForFunction(() => /exists/.test(document.getElementById('render-error').textContent));
+  const post = (body) => request({ method: 'POST', path: '/api/render', headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify(body) }).then((r) => r.status);
+  assert.equal(await post({ output: '../escape_####.png', frames: '0' }), 403);
+  assert.equal(await post({ output: 'images/x.png', frames: '0', overwrite: true }), 403, 'a link leading outside');
+  assert.equal(await post({ output: 'r_####.png', frames: '9-1' }), 422);
+  assert.equal(await post({ output: 'r.exr', frames: '0', depth: 8 }), 422);
+  assert.equal(existsSync(join(work, 'escape_0000.png')), false);
+});
+
 test('requests from elsewhere and paths outside the scene folder are refused', async () => {
   const state = { path: '/api/state' };
   assert.equal((await request(state)).status, 200);
@@ -309,6 +339,9 @@ test('10,000 malformed API requests leave the server answering and its ledger cl
     () => ({ path: pick(['/web/../../etc/passwd', '/web/%2e%2e/x.js', '/web/UPPER.js', '/api/nothing', '/%00']) }),
     () => ({ method: 'POST', path: '/api/reset', headers: json, body: pick(['{"name":12}', '[]', 'x']) }),
     () => ({ method: pick(['DELETE', 'PUT', 'PATCH']), path: '/api/state' }),
+    () => ({ method: 'POST', path: '/api/render', headers: json,
+      body: pick(['{"output":"../a_####.png"}', '{"output":"/tmp/a.png"}', '{"frames":"x"}', '{"frames":"0-999999"}',
+        '{"depth":"8"}', '{"downsample":0}', '{"output":"a.txt"}', '{"output":"a.png","frames":"0-3"}', '[]']) }),
     () => ({ method: 'POST', path: '/api/edit', headers: json,
       body: pick(['{"pointer":"/layers/99999999999/x","value":1}', '{"pointer":"/layers/0/light/intensity/x","value":1}',
         '{"pointer":"/layers/2","remove":true}', '{"pointer":"bad","value":1}', '{"pointer":"/layers/0","remove":"x"}',
