@@ -250,6 +250,36 @@ test('the composition panel edits a light, as veltrix-render then draws it, and 
   await page.waitForFunction(() => !window.studio.state.document.layers.some((l) => l.type === 'camera'));
 });
 
+test('a light\'s position keyframed at two times moves it when the time is scrubbed', async () => {
+  await page.click('#layers button:has-text("Sun")');
+  const last = Number(await page.getAttribute('#time', 'max'));
+  const rate = await page.evaluate(() => window.studio.state.composition.frameRate);
+  const x = page.locator('#layer-settings [data-setting="position"] input').first();
+  const keys = async () => (await documentNow()).layers[0].transform.position.keyframes;
+  await scrubTo(0);
+  await page.click('#layer-settings [data-setting="position"] .stopwatch');
+  await page.waitForFunction(() => document.querySelector('#layer-settings [data-setting="position"] .stopwatch.on'));
+  assert.deepEqual(await keys(), [[0, [0, -200, -600]]]);
+  await scrubTo(last);
+  await x.fill('640');
+  await x.press('Tab');
+  await page.waitForFunction(() => document.querySelectorAll('#layer-settings [data-setting="position"] .keys span').length === 2);
+  assert.deepEqual(await keys(), [[0, [0, -200, -600]], [last / rate, [640, -200, -600]]]);
+
+  const middle = Math.round(last / 3);
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision, 1, middle / rate);
+  await scrubTo(middle);
+  assert.ok(Math.abs(Number(await x.inputValue()) - 640 * middle / last) < 1e-6, await x.inputValue());
+  expectSamePixels(await documentNow(), await drawn, ['--frame', String(middle)]);
+
+  // Off: the value at the current time stays, the keys go.
+  await scrubTo(0);
+  await page.click('#layer-settings [data-setting="position"] .stopwatch');
+  await page.waitForFunction(() => !document.querySelector('#layer-settings [data-setting="position"] .stopwatch.on'));
+  assert.deepEqual((await documentNow()).layers[0].transform.position, [0, -200, -600]);
+});
+
 test('a saved scene opens again and renders as veltrix-render renders the file', async () => {
   await page.fill('#save-name', 'saved.json');
   await page.click('#save');

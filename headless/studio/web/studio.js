@@ -71,6 +71,7 @@ function setTime(frame, show = true) {
   time = frame / state.composition.frameRate;
   $('time-label').textContent = `frame ${frame} (${time.toFixed(2)} s)`;
   controls.setTime(time);
+  composition.setTime(time);
   handles.update(state);
   render.setFrame(frame + (state.composition.startFrame ?? 0));
   if (show) viewer.show(state.revision, time);
