@@ -5,11 +5,13 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
+#include <set>
 #include <sstream>
 
 namespace veltrix_studio {
@@ -82,6 +84,27 @@ bool readFile(const std::string &path, std::string &out) {
     text << in.rdbuf();
     out = text.str();
     return true;
+}
+
+// The image files of the folder and its folders (three levels, links to
+// folders followed, 500 at most), by their paths relative to it: footage the
+// page may add.
+json imagesInFolder(const std::string &folder) {
+    static const std::set<std::string> kImages = {".png", ".jpg", ".jpeg", ".tif", ".tiff", ".exr",
+                                                  ".hdr", ".bmp", ".tga", ".ppm", ".pgm", ".pnm", ".webp"};
+    std::vector<std::string> images;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::follow_directory_symlink |
+                                                    fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator() && images.size() < 500; it.increment(ec)) {
+        if (it.depth() >= 2) it.disable_recursion_pending();
+        std::string ext = it->path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        if (it->is_regular_file(ec) && kImages.count(ext))
+            images.push_back(it->path().lexically_relative(folder).generic_string());
+    }
+    std::sort(images.begin(), images.end());
+    return images;
 }
 
 } // namespace
@@ -254,6 +277,9 @@ void StudioServer::routes() {
                 files.push_back(entry.path().filename().string());
         std::sort(files.begin(), files.end());
         sendJson(res, {{"files", files}});
+    });
+    http.Get("/api/images", [this](const httplib::Request &, httplib::Response &res) {
+        sendJson(res, {{"images", imagesInFolder(folder_)}});
     });
     http.Post("/api/save", [this](const httplib::Request &req, httplib::Response &res) {
         json body;

@@ -26,6 +26,7 @@
 //   GET  /api/frame?rev=&depth=&ds=&t=    raw RGBA8 (X-Width, X-Height, X-Depth,
 //                                         X-Downsample, X-Revision, X-Render-Ms); 409 stale
 //   GET  /api/files                       the scene files (.json) of the folder
+//   GET  /api/images                      its image files (and its folders'), for footage
 //   POST /api/open   {"path"}             opens one of them in place of the current scene
 //   POST /api/save   {"path"}             writes the document there (.json, in the folder)
 //   GET  /api/health                      {"ledgerClean", "ledger", "revision"}

@@ -4,12 +4,14 @@
 #include "headless/composition/CompositionEffect.h"
 #include "headless/render/ColourManagement.h"
 #include "headless/render/FramePlan.h"
+#include "headless/studio/FolderPath.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace veltrix_studio {
@@ -148,7 +150,38 @@ json StudioSession::setParam(const std::string &name, const json &value, bool li
     return stateLocked();
 }
 
+namespace {
+
+// The footage files a document names, by layer index.
+std::map<std::size_t, std::string> footageSources(const json &doc) {
+    std::map<std::size_t, std::string> sources;
+    if (!doc.is_object() || !doc.contains("layers") || !doc["layers"].is_array()) return sources;
+    for (std::size_t i = 0; i < doc["layers"].size(); ++i) {
+        const json &layer = doc["layers"][i];
+        if (layer.is_object() && layer.contains("source") && layer["source"].is_string())
+            sources[i] = layer["source"].get<std::string>();
+    }
+    return sources;
+}
+
+// A footage file an edit names for the first time must lie in the scene's
+// folder by its name: the page reads nothing elsewhere (links the folder
+// itself holds are its owner's choice). Files the scene named as it was
+// opened stay as they are.
+void checkNewSources(const json &before, const json &after) {
+    std::set<std::string> known;
+    for (const auto &[index, source] : footageSources(before)) known.insert(source);
+    for (const auto &[index, source] : footageSources(after)) {
+        std::string error;
+        if (!known.count(source) && !plainRelativePath(source, error))
+            throw EditError("layers[" + std::to_string(index) + "].source", error);
+    }
+}
+
+} // namespace
+
 void StudioSession::edit(json doc, const std::string &liveParam) {
+    checkNewSources(doc_, doc);
     json before = doc_;
     commit(std::move(doc));
     const bool sameDrag = !liveParam.empty() && liveParam == liveParam_ && !undo_.empty();

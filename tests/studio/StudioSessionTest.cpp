@@ -115,6 +115,36 @@ TEST_F(StudioSessionTest, FramesFollowEditsAndResetsAndStaleRequestsRenderNothin
     EXPECT_TRUE(session_.health()["ledgerClean"]);
 }
 
+TEST_F(StudioSessionTest, FootageAnEditNamesLiesInTheScenesFolder) {
+    const json lace = {{"name", "Lace"}, {"type", "footage"}, {"source", "images/lace.png"}};
+    const struct {
+        const char *pointer;
+        json value;
+        bool accepted;
+    } cases[] = {{"/layers/-", lace, true},
+                 {"/layers/2/source", "images/sky.png", true},
+                 {"/layers/2/source", "../README.md", false},
+                 {"/layers/2/source", "/etc/passwd", false},
+                 {"/layers/2/source", "images/../../README.md", false},
+                 {"/layers/-", {{"type", "footage"}, {"source", "../docs/studio.png"}}, false},
+                 {"/layers/2", {{"type", "footage"}, {"source", "/tmp/x.png"}}, false}};
+    for (const auto &c : cases) {
+        const long revision = session_.state()["revision"];
+        try {
+            session_.editDocument(c.pointer, &c.value);
+            EXPECT_TRUE(c.accepted) << c.pointer << " " << c.value;
+        } catch (const veltrix_studio::EditError &e) {
+            EXPECT_FALSE(c.accepted) << c.pointer << " " << c.value << ": " << e.what();
+            EXPECT_NE(e.place().find("].source"), std::string::npos) << e.place();
+            EXPECT_EQ(session_.state()["revision"], revision);
+        }
+    }
+    const json layers = session_.document()["layers"];
+    EXPECT_EQ(layers.back()["source"], "images/lace.png");
+    EXPECT_EQ(layers[2]["source"], "images/sky.png");
+    EXPECT_TRUE(session_.health()["ledgerClean"]);
+}
+
 // Renders to files from a scene folder of the test's own (the example's
 // images copied in), so that nothing is written into the source tree.
 class StudioRenderJobTest : public ::testing::Test {

@@ -280,6 +280,27 @@ test('a light\'s position keyframed at two times moves it when the time is scrub
   assert.deepEqual((await documentNow()).layers[0].transform.position, [0, -200, -600]);
 });
 
+test('a footage layer added from an image in the folder becomes the texture, as veltrix-render draws it', async () => {
+  assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('#footage-files option')].map((o) => o.value)),
+    ['images/checker.png', 'images/lace.png', 'images/sky.png']);
+  await page.selectOption('#footage-files', 'images/lace.png');
+  await page.click('#add-footage');
+  await page.waitForFunction(() => window.studio.state.layers.includes('lace'));
+  const layers = (await documentNow()).layers;
+  assert.deepEqual(layers[layers.length - 1], { name: 'lace', type: 'footage', source: 'images/lace.png' });
+  assert.equal(await page.textContent('#layers button.selected'), 'lace (footage)');
+
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision + 1, 1);
+  await page.selectOption('[data-param="Texture"] select', { label: 'lace' });
+  const doc = await documentNow();
+  assert.equal(effectParams(doc).Texture, 'lace');
+  expectSamePixels(doc, await drawn);
+  // The checker again: later tests count on the layers it uses.
+  await page.selectOption('[data-param="Texture"] select', { label: 'Checker' });
+  await page.waitForFunction(() => window.studio.state.values.Texture === 'Checker');
+});
+
 test('a saved scene opens again and renders as veltrix-render renders the file', async () => {
   await page.fill('#save-name', 'saved.json');
   await page.click('#save');

@@ -16,6 +16,7 @@ export const editScene = (pointer, value) =>
 export const undo = () => post('/api/undo', {});
 export const redo = () => post('/api/redo', {});
 export const listFiles = () => fetch('/api/files').then(json);
+export const listImages = () => fetch('/api/images').then(json);
 export const openScene = (path) => post('/api/open', { path });
 export const saveScene = (path) => post('/api/save', { path });
 export const resetParams = (name) => post('/api/reset', name ? { name } : {});

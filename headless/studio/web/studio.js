@@ -18,7 +18,10 @@ let sending = null;   // the edit on its way
 let waiting = null;   // the latest live value behind it
 
 function applied(next) {
+  // Layer menus list the layers: built again when they change.
+  const layersChanged = state && JSON.stringify(state.layers) !== JSON.stringify(next.layers);
   state = next;
+  if (layersChanged) { controls.build(state); controls.setTime(time); }
   controls.update(state);
   handles.update(state);
   composition.update(state);
@@ -58,6 +61,18 @@ const addLayer = (type) => {
   report(api.editScene('/layers/-', { name, type }).then(applied)
     .then(() => { composition.selected = state.document.layers.length - 1; composition.update(state); }));
 };
+// A footage layer from an image of the scene's folder, named after its file.
+const addFootage = () => {
+  const source = $('footage-files').value;
+  if (!source) return;
+  const stem = source.split('/').pop().replace(/\.[^.]*$/, '');
+  const taken = new Set(state.layers);
+  let name = stem;
+  for (let n = 2; taken.has(name); ++n) name = `${stem} ${n}`;
+  report(api.editScene('/layers/-', { name, type: 'footage', source }).then(applied)
+    .then(() => { composition.selected = state.document.layers.length - 1; composition.update(state); }));
+};
+$('add-footage').addEventListener('click', addFootage);
 $('add-camera').addEventListener('click', () => addLayer('camera'));
 $('add-light').addEventListener('click', () => addLayer('light'));
 
@@ -113,9 +128,16 @@ async function listFiles() {
   $('scene-files').replaceChildren(...files.map((f) => new Option(f, f, false, f === state.file)));
 }
 
+async function listImages() {
+  const { images } = await api.listImages();
+  $('footage-files').replaceChildren(...images.map((f) => new Option(f, f)));
+  $('add-footage').disabled = images.length === 0;
+}
+
 async function start() {
   opened(await api.getState());
   await listFiles();
+  await listImages();
 }
 
 // For the browser tests: the page's own objects.
