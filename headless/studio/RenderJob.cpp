@@ -164,14 +164,20 @@ void RenderJob::run() {
 void RenderJob::renderAll() {
     // Made, used and set down on this thread, each step under the command lock.
     std::unique_ptr<veltrix_render::FrameRenderer> renderer;
+    // Set down however the frames end; what the effect still holds from its
+    // host then goes into the progress ("ledger empty" when nothing).
     struct SetDown {
+        RenderJob &job;
         std::unique_ptr<veltrix_render::FrameRenderer> &renderer;
-        std::mutex &commands;
         ~SetDown() {
-            std::lock_guard<std::mutex> lock(commands);
+            std::lock_guard<std::mutex> lock(job.commands_);
+            if (!renderer) return;
+            const std::string ledger = renderer->setDown();
             renderer.reset();
+            std::lock_guard<std::mutex> progress(job.progressMutex_);
+            job.ledger_ = ledger;
         }
-    } setDown{renderer, commands_};
+    } setDown{*this, renderer};
     for (std::size_t i = 0; i < plan_.frames.size() && !cancelled_; ++i) {
         const veltrix_render::FrameJob &job = plan_.frames[i];
         veltrix_render::Image image;
@@ -208,6 +214,7 @@ json RenderJob::progress() const {
                  {"elapsedMs", elapsed}};
     if (done_ > 0) body["frame"] = plan_.frames[done_ - 1].number;
     if (!error_.empty()) body["error"] = error_;
+    if (!ledger_.empty()) body["ledger"] = ledger_;
     return body;
 }
 

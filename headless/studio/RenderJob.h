@@ -67,7 +67,7 @@ public:
     bool running() const { return running_; }
     // {"state": "running" | "done" | "failed" | "cancelled", "total", "done",
     //  "frame" (the last written), "files" (written, relative to the folder),
-    //  "error", "elapsedMs"}.
+    //  "error", "elapsedMs", "ledger" (the effect's host once set down)}.
     nlohmann::json progress() const;
 
 private:
@@ -88,7 +88,7 @@ private:
     std::thread thread_;
     std::atomic<bool> cancelled_{false}, running_{false};
     mutable std::mutex progressMutex_;
-    std::string state_ = "running", error_;
+    std::string state_ = "running", error_, ledger_;
     std::size_t done_ = 0;
     std::chrono::steady_clock::time_point started_;
     double elapsedMs_ = 0.0;

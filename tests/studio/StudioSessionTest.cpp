@@ -193,6 +193,7 @@ TEST_F(StudioRenderJobTest, ARangeIsWrittenWithTheFramesTheStudioShows) {
     EXPECT_EQ(progress["state"], "done") << progress.dump();
     EXPECT_EQ(progress["total"], 2);
     EXPECT_EQ(progress["files"], json({"renders/t_0000.png", "renders/t_0002.png"}));
+    EXPECT_EQ(progress["ledger"], "ledger empty\n");
 
     StudioSession session(plugin_, catalog_, scene(), 2);
     const long revision = session.setParam("Rotation Z", document_["layers"][3]["effects"][0]["params"]["Rotation Z"])["revision"];
@@ -263,6 +264,7 @@ TEST_F(StudioRenderJobTest, ACancelledRenderStopsAfterTheFrameItWaitsFor) {
     const json progress = finish(*rendering);
     EXPECT_EQ(progress["state"], "cancelled");
     EXPECT_LE(progress["done"].get<int>(), 1);
+    EXPECT_EQ(progress.value("ledger", "(not set down)"), progress["done"] == 0 ? "(not set down)" : "ledger empty\n");
     EXPECT_EQ(progress["files"].size(), progress["done"].get<std::size_t>());
 }
 

@@ -301,6 +301,51 @@ test('a footage layer added from an image in the folder becomes the texture, as 
   await page.waitForFunction(() => window.studio.state.values.Texture === 'Checker');
 });
 
+test('play shows the next frame as soon as each renders, and pause stops on a full-size frame', async () => {
+  const rate = await page.evaluate(() => window.studio.state.composition.frameRate);
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const settled = waitForDrawn(revision, 1, 0);
+  await scrubTo(0);
+  await settled;
+  const played = page.evaluate(() => new Promise((resolve) => {
+    const canvas = document.getElementById('frame'), seen = [];
+    canvas.addEventListener('frame-drawn', function on(e) {
+      seen.push(e.detail.time);
+      if (seen.length === 6) { canvas.removeEventListener('frame-drawn', on); resolve(seen); }
+    });
+  }));
+  await page.click('#play');
+  const seen = await played;
+  await page.click('#play');
+  assert.deepEqual(seen, [1, 2, 3, 4, 5, 6].map((n) => n / rate), 'frame after frame, none skipped');
+  await page.waitForFunction(() => !window.studio.playing);
+  const stopped = await page.evaluate(() => window.studio.time);
+  await page.waitForFunction((t) => {
+    const d = document.getElementById('frame').dataset;
+    return d.downsample === '1' && Math.abs(Number(d.time) - t) < 1e-9;
+  }, stopped);
+  await new Promise((resolve) => setTimeout(resolve, 300));
+  assert.equal(await page.evaluate(() => window.studio.time), stopped, 'paused');
+  assert.match(await page.textContent('#play-rate'), /^\d+\.\d fps$/);
+  await scrubTo(0);
+});
+
+test('at 200 % the image pans when dragged', async () => {
+  await page.click('#zoom-200');
+  const viewer = page.locator('#viewer');
+  assert.deepEqual(await viewer.evaluate((v) => [v.scrollLeft, v.scrollTop]), [0, 0]);
+  const box = await viewer.boundingBox();
+  const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
+  await page.mouse.move(x, y);
+  await page.mouse.down();
+  await page.mouse.move(x - 150, y - 40, { steps: 5 });
+  await page.mouse.up();
+  const [left, top] = await viewer.evaluate((v) => [v.scrollLeft, v.scrollTop]);
+  assert.equal(left, 150);
+  assert.ok(top > 0 && top <= 40, `scrolled down ${top}`);
+  await page.click('#zoom-fit');
+});
+
 test('a saved scene opens again and renders as veltrix-render renders the file', async () => {
   await page.fill('#save-name', 'saved.json');
   await page.click('#save');
@@ -323,6 +368,8 @@ test('a frame range rendered to files from the page shows its progress and match
   await page.waitForFunction(() => document.getElementById('render-progress').dataset.state === 'done', null, { timeout: 60000 });
   assert.deepEqual(await page.evaluate(() => { const p = document.getElementById('render-progress'); return [p.value, p.max]; }), [3, 3]);
   assert.match(await page.textContent('#render-text'), /^done: 3 of 3 frames, last renders\/r_0002\.png/);
+  const progress = await page.evaluate(() => fetch('/api/render').then((r) => r.json()));
+  assert.equal(progress.ledger, 'ledger empty\n', 'the render\'s own effect instance gave back all it held');
 
   const doc = await documentNow();
   const folder = sceneFolder('render-range');
@@ -333,6 +380,27 @@ test('a frame range rendered to files from the page shows its progress and match
     assert.deepEqual([ours.width, ours.height], [theirs.width, theirs.height]);
     assert.ok(Buffer.from(ours.pixels).equals(Buffer.from(theirs.pixels)), `frame ${n} as veltrix-render writes it`);
   }
+
+  // A long render lets edits through between its frames, and Cancel stops it.
+  await page.fill('#render-frames', '0-119');
+  await page.fill('#render-output', 'long/l_####.png');
+  await page.click('#render-start');
+  await page.waitForFunction(() => Number(document.getElementById('render-progress').value) >= 1);
+  const emit = page.locator('[data-param="Emit"] input[type=number]');
+  await emit.fill('5');
+  await emit.press('Tab');
+  await page.waitForFunction(() => window.studio.state.values.Emit === 5);
+  const during = await page.evaluate(() => fetch('/api/render').then((r) => r.json()));
+  assert.equal(during.state, 'running', 'the edit came back while frames were still rendering');
+  await page.click('#render-cancel');
+  await page.waitForFunction(() => document.getElementById('render-progress').dataset.state === 'cancelled');
+  const cancelled = await page.evaluate(() => fetch('/api/render').then((r) => r.json()));
+  assert.ok(cancelled.done < 120, `${cancelled.done} frames`);
+  for (const file of cancelled.files) assert.ok(readPng(join(work, 'scene', file)).width > 0, file);
+  await page.click('#undo');
+  await page.waitForFunction(() => window.studio.state.values.Emit === 0);
+  await page.fill('#render-frames', '0-2');
+  await page.fill('#render-output', 'renders/r_####.png');
 
   // The same files again are refused unless replacing is allowed.
   await page.click('#render-start');

@@ -117,7 +117,40 @@ document.addEventListener('keydown', (e) => {
 $('time').addEventListener('input', (e) => setTime(Number(e.target.value)));
 $('depth').addEventListener('change', (e) => { viewer.depth = Number(e.target.value); viewer.show(state.revision, time); });
 $('zoom-fit').addEventListener('click', () => { viewer.zoom = 'fit'; viewer.layout(); });
-$('zoom-100').addEventListener('click', () => { viewer.zoom = '100'; viewer.layout(); });
+for (const zoom of ['100', '200'])
+  $(`zoom-${zoom}`).addEventListener('click', () => { viewer.zoom = zoom; viewer.layout(); });
+
+// Play: the next frame is asked for once the last one is drawn, so frames
+// follow as fast as they render (at the preview's downsample), round and
+// round, until Pause; then the frame is refined to full size.
+let playing = null; // the running loop's token; null: stopped
+const showPlaying = () => {
+  $('play').textContent = playing ? 'Pause' : 'Play';
+  $('play').classList.toggle('on', !!playing);
+};
+async function play() {
+  const token = (playing = {});
+  showPlaying();
+  const start = performance.now();
+  let shown = 0;
+  while (playing === token) {
+    const frames = Number($('time').max) + 1;
+    const frame = (Number($('time').value) + 1) % frames;
+    $('time').value = String(frame);
+    setTime(frame, false);
+    const drawn = await viewer.showFrame(state.revision, time);
+    if (drawn === null && playing === token) playing = null;
+    if (drawn) ++shown;
+    $('play-rate').textContent = `${(shown / ((performance.now() - start) / 1000)).toFixed(1)} fps`;
+  }
+  showPlaying();
+  if (!playing) viewer.show(state.revision, time);
+}
+$('play').addEventListener('click', () => {
+  if (!playing) return play();
+  playing = null;
+  return showPlaying();
+});
 window.addEventListener('resize', () => viewer.layout());
 $('open').addEventListener('click', () => report(api.openScene($('scene-files').value).then(opened).then(() => status(''))));
 $('save').addEventListener('click', () => report(api.saveScene($('save-name').value)
@@ -141,5 +174,5 @@ async function start() {
 }
 
 // For the browser tests: the page's own objects.
-window.studio = { viewer, get state() { return state; }, get time() { return time; } };
+window.studio = { viewer, get state() { return state; }, get time() { return time; }, get playing() { return !!playing; } };
 start().catch((e) => status(e.message));
