@@ -5,7 +5,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, execFileSync } from 'node:child_process';
-import { mkdtempSync, writeFileSync, symlinkSync, rmSync, mkdirSync, copyFileSync, existsSync, readFileSync } from 'node:fs';
+import { mkdtempSync, writeFileSync, symlinkSync, rmSync, mkdirSync, copyFileSync, existsSync, readFileSync, statSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import http from 'node:http';
@@ -412,6 +412,14 @@ test('a frame range rendered to files from the page shows its progress and match
   assert.equal(await post({ output: 'r_####.png', frames: '9-1' }), 422);
   assert.equal(await post({ output: 'r.exr', frames: '0', depth: 8 }), 422);
   assert.equal(existsSync(join(work, 'escape_0000.png')), false);
+  // Allowed, they are replaced.
+  const before = statSync(join(work, 'scene', 'renders', 'r_0000.png')).mtimeMs;
+  await page.check('#render-overwrite');
+  await page.click('#render-start');
+  await page.waitForFunction(() => document.getElementById('render-progress').dataset.state === 'done' &&
+    document.getElementById('render-error').textContent === '');
+  assert.ok(statSync(join(work, 'scene', 'renders', 'r_0000.png')).mtimeMs > before);
+  await page.uncheck('#render-overwrite');
 });
 
 test('requests from elsewhere and paths outside the scene folder are refused', async () => {
