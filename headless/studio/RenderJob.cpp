@@ -46,6 +46,14 @@ veltrix_render::Options optionsOf(const RenderRequest &request, const std::strin
         std::string error;
         if (!veltrix_render::parseFrameList(request.frames, options.frameSpans, error))
             throw EditError("frames", error);
+        // Counted before the plan lists them: a long composition could make
+        // a list too long to hold.
+        double count = 0;
+        for (const veltrix_render::FrameSpan &span : options.frameSpans)
+            count += double(span.last - span.first) / double(span.step) + 1;
+        if (count > double(RenderJob::kMaxFrames))
+            throw EditError("frames", request.frames + ": a render from the page takes " +
+                                          std::to_string(RenderJob::kMaxFrames) + " frames at most");
         options.frames = request.frames;
         options.framesGiven = true;
     }
@@ -102,9 +110,6 @@ RenderJob::RenderJob(const headless::Plugin &plugin, const headless::ParamCatalo
     effect_ = *effect;
     try {
         plan_ = veltrix_render::planFrames(options, scene_.composition, sceneFile);
-        if (plan_.frames.size() > kMaxFrames)
-            throw EditError("frames", std::to_string(plan_.frames.size()) + " frames; a render from the page takes " +
-                                          std::to_string(kMaxFrames) + " at most");
         files_ = veltrix_render::describeFiles(options, plan_, scene_);
     } catch (const veltrix_render::PlanError &e) {
         throw planRefusal(e.what());

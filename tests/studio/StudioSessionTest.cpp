@@ -241,6 +241,14 @@ TEST_F(StudioRenderJobTest, RefusedRequestsNameTheFieldAndWriteNothing) {
             EXPECT_STREQ("", c.place) << c.output << ": " << e.what();
         }
     }
+    // A day-long composition: its frames are more than a render from the page takes.
+    document_["composition"]["duration"] = 86400;
+    try {
+        job({"t_####.png", "0-2591999", 0, 1, false});
+        ADD_FAILURE() << "2592000 frames were accepted";
+    } catch (const veltrix_studio::EditError &e) {
+        EXPECT_EQ(e.place(), "frames") << e.what();
+    }
     EXPECT_EQ(filesInFolder(), before);
     std::ifstream kept(folder_ / "exists.png");
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "not replaced");
