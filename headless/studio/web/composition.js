@@ -41,9 +41,12 @@ export class CompositionPanel {
     this.time = 0;
   }
 
+  // Only a layer with keys shows anything new at another time: others keep
+  // their fields (and what is being typed into them).
   setTime(time) {
     this.time = time;
-    if (this.state) this.update(this.state);
+    const layer = this.state?.document.layers?.[this.selected];
+    if (layer && JSON.stringify(layer).includes('"keyframes"')) this.update(this.state);
   }
 
   update(state) {
