@@ -92,6 +92,7 @@ StudioSession::StudioSession(const headless::Plugin &plugin, headless::ParamCata
     : catalog_(std::move(catalog)), file_(path), revision_(nextRevision()) {
     const fs::path parent = fs::path(path).parent_path();
     folder_ = parent.empty() ? std::string(".") : parent.string();
+    displaySpace_ = veltrix_render::requireColourSpace(veltrix_render::defaultOutputSpace(8), "the page");
     const std::string text = readText(path);
     headless::Scene scene = headless::parseScene(text, file_, folder_, catalog_, cachedReader());
     try {
@@ -465,9 +466,14 @@ bool StudioSession::render(const FrameRequest &request, Frame &out) {
     if (request.revision != revision_) return false;
     renderer_->setOutput(request.depth, request.downsample);
     const auto start = std::chrono::steady_clock::now();
-    const veltrix_render::Image image = renderer_->render(request.time);
+    veltrix_render::Image image = renderer_->render(request.time);
     out.renderMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    // The page draws sRGB: a frame of another working space is shown as the
+    // 8-bit file veltrix-render writes of it would show it.
+    std::string error;
+    if (!veltrix_render::convertFrame(image, renderer_->composition().workingSpace, displaySpace_, error))
+        throw veltrix_render::RenderError("the frame cannot be shown in sRGB: " + error);
     out.width = image.width;
     out.height = image.height;
     out.depth = image.bits;

@@ -118,6 +118,7 @@ private:
     std::mutex mutex_;
     headless::ParamCatalog catalog_;
     std::string file_, folder_;
+    std::string displaySpace_; // what the page draws: sRGB, as the colour configuration names it
     nlohmann::json doc_;
     std::string compositionKey_; // the document without effect parameters
     std::vector<std::string> layerNames_;

@@ -213,6 +213,23 @@ TEST_F(StudioRenderJobTest, ARangeIsWrittenWithTheFramesTheStudioShows) {
     }
 }
 
+TEST_F(StudioRenderJobTest, ALinearSceneIsShownAsItsFileHoldsIt) {
+    // Footage comes into the working space, and the frame goes out to sRGB,
+    // in the page as in the file.
+    document_["composition"]["working_space"] = "linear";
+    std::ofstream(folder_ / "linear.json") << document_.dump();
+    StudioSession session(plugin_, catalog_, (folder_ / "linear.json").string(), 2);
+    veltrix_studio::Frame shown;
+    ASSERT_TRUE(session.render({session.state()["revision"], 8, 4, 0.0}, shown));
+    auto rendering = job({"linear.png", "0", 8, 4, false});
+    rendering->start();
+    ASSERT_EQ(finish(*rendering)["state"], "done");
+    veltrix_render::Image file;
+    std::string error;
+    ASSERT_TRUE(veltrix_render::readStoredImage((folder_ / "linear.png").string(), file, error)) << error;
+    EXPECT_EQ(file.u8, shown.rgba8);
+}
+
 TEST_F(StudioRenderJobTest, RefusedRequestsNameTheFieldAndWriteNothing) {
     std::ofstream(folder_ / "exists.png") << "not replaced";
     const struct {
