@@ -276,6 +276,26 @@ TEST_F(StudioRenderJobTest, RefusedRequestsNameTheFieldAndWriteNothing) {
     }
 }
 
+TEST_F(StudioRenderJobTest, EditsAndPreviewsGoOnBetweenTheFramesOfARender) {
+    // As the server does: the page's edits and frames take the same command
+    // lock as each frame of the render, on another thread.
+    StudioSession session(plugin_, catalog_, scene(), 2);
+    auto rendering = job({"e_####.png", "0-29", 0, 4, false});
+    rendering->start();
+    int edits = 0;
+    for (; rendering->running() && edits < 1000; ++edits) {
+        std::lock_guard<std::mutex> editing(commands_);
+        const long revision = session.setParam("Rotation Y", 10 + edits % 50, true)["revision"];
+        veltrix_studio::Frame frame;
+        ASSERT_TRUE(session.render({revision, 8, 8, 0.0}, frame));
+    }
+    const json progress = finish(*rendering);
+    EXPECT_EQ(progress["state"], "done") << progress.dump();
+    EXPECT_EQ(progress["ledger"], "ledger empty\n");
+    EXPECT_GT(edits, 0);
+    EXPECT_TRUE(session.health()["ledgerClean"]) << session.health()["ledger"];
+}
+
 TEST_F(StudioRenderJobTest, ACancelledRenderStopsAfterTheFrameItWaitsFor) {
     auto rendering = job({"c_####.png", "0-20", 0, 4, false});
     {
