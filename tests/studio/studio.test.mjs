@@ -240,9 +240,10 @@ test('the composition panel edits a light, as veltrix-render then draws it, and 
   const intensity = page.locator('#layer-settings [data-setting="intensity"] input');
   await intensity.fill('40');
   await intensity.press('Tab');
+  const frame = await drawn; // the edit is in: asked for first, the scene could come back without it
   const doc = await documentNow();
   assert.equal(doc.layers[0].light.intensity, 40);
-  expectSamePixels(doc, await drawn);
+  expectSamePixels(doc, frame);
 
   await page.click('#add-camera');
   await page.waitForFunction(() => window.studio.state.document.layers.some((l) => l.type === 'camera'));
@@ -299,6 +300,27 @@ test('a footage layer added from an image in the folder becomes the texture, as 
   // The checker again: later tests count on the layers it uses.
   await page.selectOption('[data-param="Texture"] select', { label: 'Checker' });
   await page.waitForFunction(() => window.studio.state.values.Texture === 'Checker');
+});
+
+test('a solid\'s size is edited as veltrix-render then draws it, and a refused size gets its message beside it', async () => {
+  await page.click('#layers button:has-text("Surface")');
+  const width = page.locator('#layer-settings [data-setting="width"] input');
+  let revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision + 1, 1);
+  await width.fill('480');
+  await width.press('Tab');
+  const frame = await drawn;
+  assert.deepEqual([frame.width, frame.height], [480, 360]);
+  expectSamePixels(await documentNow(), frame);
+
+  revision = await page.evaluate(() => window.studio.state.revision);
+  await width.fill('-5');
+  await width.press('Tab');
+  await page.waitForFunction(() => document.querySelector('#layer-settings [data-setting="width"] .error').textContent !== '');
+  assert.match(await page.textContent('#layer-settings [data-setting="width"] .error'), /-5 is outside 1 to/);
+  assert.equal(await page.evaluate(() => window.studio.state.revision), revision, 'refused: nothing changed');
+  await page.click('#undo');
+  await page.waitForFunction(() => window.studio.state.layerSize[0] === 640);
 });
 
 test('play shows the next frame as soon as each renders, and pause stops on a full-size frame', async () => {

@@ -61,15 +61,18 @@ export class CompositionPanel {
     }));
     const layer = layers[this.selected];
     if (!layer) return this.settings.replaceChildren();
+    // The loader's message goes next to the setting it refused.
     const error = element('div', { className: 'error' });
-    const send = (pointer, value) => this.edit(pointer, value).then(() => { error.textContent = ''; })
-      .catch((e) => { error.textContent = e.error || e.message; });
+    const send = (pointer, value, where = error) => this.edit(pointer, value).then(() => { where.textContent = ''; })
+      .catch((e) => { where.textContent = e.error || e.message; });
     const base = `/layers/${this.selected}`;
     const rows = [];
     const group = (title, fields, object, prefix) => {
       rows.push(element('h3', { textContent: title }));
-      for (const [key, type] of Object.entries(fields))
-        rows.push(this.setting(key, type, object?.[key], (value) => send(`${prefix}/${key}`, value), error));
+      for (const [key, type] of Object.entries(fields)) {
+        const rowError = element('div', { className: 'error' });
+        rows.push(this.setting(key, type, object?.[key], (value) => send(`${prefix}/${key}`, value, rowError), rowError));
+      }
     };
     group('Layer', kLayer, layer, base);
     group('Transform', kTransform, layer.transform, `${base}/transform`);
@@ -122,6 +125,7 @@ export class CompositionPanel {
     const head = type.animatable ? [this.stopwatch(key, stored, value, send, error), label] : [label];
     const row = element('div', { className: 'setting' }, element('span', {}, ...head), element('div', {}, ...inputs));
     if (animated) row.append(this.keys(stored));
+    row.append(error);
     row.dataset.setting = key;
     return row;
   }

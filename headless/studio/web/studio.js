@@ -22,6 +22,8 @@ function applied(next) {
   const layersChanged = state && JSON.stringify(state.layers) !== JSON.stringify(next.layers);
   state = next;
   if (layersChanged) { controls.build(state); controls.setTime(time); }
+  const [width, height] = state.layerSize; // a solid's size may have changed
+  viewer.composition = { width, height };
   controls.update(state);
   handles.update(state);
   composition.update(state);
