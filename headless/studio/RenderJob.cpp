@@ -22,7 +22,10 @@ namespace {
 // The request field a renderer's message is about, by the option it names.
 EditError planRefusal(const std::string &message) {
     const auto startsWith = [&](const char *prefix) { return message.rfind(prefix, 0) == 0; };
-    const std::string place = startsWith("--frame") ? "frames" : startsWith("--depth") ? "depth" : "output";
+    std::string place = "output";
+    for (const char *field : {"frames", "depth", "alpha", "colorspace", "half", "compression"})
+        if (startsWith((std::string("--") + field).c_str()) || (std::string(field) == "frames" && startsWith("--frame")))
+            place = field;
     return EditError(place, message);
 }
 
@@ -42,6 +45,10 @@ veltrix_render::Options optionsOf(const RenderRequest &request, const std::strin
     options.output = request.output;
     options.depth = request.depth;
     options.downsample = request.downsample;
+    options.alpha = request.alpha;
+    options.colorspace = request.colorspace;
+    options.half = request.half;
+    options.compression = request.compression;
     if (!request.frames.empty()) {
         std::string error;
         if (!veltrix_render::parseFrameList(request.frames, options.frameSpans, error))
@@ -78,14 +85,20 @@ RenderRequest renderRequestFrom(const json &body) {
     };
     text("output", request.output);
     text("frames", request.frames);
+    text("alpha", request.alpha);
+    text("colorspace", request.colorspace);
+    text("compression", request.compression);
     whole("depth", 0, 32, request.depth);
     if (request.depth != 0 && request.depth != 8 && request.depth != 16 && request.depth != 32)
         throw EditError("depth", "8, 16 or 32 bits per channel (0: the output type's default)");
     whole("downsample", 1, 64, request.downsample);
-    if (body.contains("overwrite")) {
-        if (!body["overwrite"].is_boolean()) throw EditError("overwrite", "true or false");
-        request.overwrite = body["overwrite"].get<bool>();
-    }
+    const auto flag = [&](const char *key, bool &out) {
+        if (!body.contains(key)) return;
+        if (!body[key].is_boolean()) throw EditError(key, "true or false");
+        out = body[key].get<bool>();
+    };
+    flag("overwrite", request.overwrite);
+    flag("half", request.half);
     return request;
 }
 

@@ -41,6 +41,10 @@ struct RenderRequest {
     int depth = 0;       // 8, 16, 32; 0: the output type's default
     int downsample = 1;  // 1 to 64
     bool overwrite = false; // replace files that exist
+    // How the files store the frame, as veltrix-render's --alpha,
+    // --colorspace, --half and --compression; empty: the defaults.
+    std::string alpha, colorspace, compression;
+    bool half = false;
 };
 
 // The request's fields as JSON sends them; throws EditError(place, reason).

@@ -30,7 +30,8 @@
 //   POST /api/open   {"path"}             opens one of them in place of the current scene
 //   POST /api/save   {"path"}             writes the document there (.json, in the folder)
 //   GET  /api/health                      {"ledgerClean", "ledger", "revision"}
-//   POST /api/render {"output"?, "frames"?, "depth"?, "downsample"?, "overwrite"?}
+//   POST /api/render {"output"?, "frames"?, "depth"?, "downsample"?, "overwrite"?, "alpha"?,
+//                     "colorspace"?, "half"?, "compression"?}
 //                                         renders frames of the document as it stands to
 //                                         files in the scene's folder, as veltrix-render
 //                                         does (RenderJob.h) -> 202 progress; 409 while one

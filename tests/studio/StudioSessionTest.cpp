@@ -164,6 +164,16 @@ protected:
     ~StudioRenderJobTest() override { std::filesystem::remove_all(folder_); }
 
     std::string scene() const { return (folder_ / "texture.json").string(); }
+    static veltrix_studio::RenderRequest request(const std::string &output, const std::string &frames, int depth,
+                                                 int downsample, bool overwrite = false) {
+        veltrix_studio::RenderRequest r;
+        r.output = output;
+        r.frames = frames;
+        r.depth = depth;
+        r.downsample = downsample;
+        r.overwrite = overwrite;
+        return r;
+    }
     std::unique_ptr<veltrix_studio::RenderJob> job(const veltrix_studio::RenderRequest &request) {
         return std::make_unique<veltrix_studio::RenderJob>(plugin_, catalog_, document_, scene(),
                                                            folder_.string(), request, commands_, 2);
@@ -187,7 +197,7 @@ protected:
 
 TEST_F(StudioRenderJobTest, ARangeIsWrittenWithTheFramesTheStudioShows) {
     document_["layers"][3]["effects"][0]["params"]["Rotation Z"] = {{"keyframes", {{0, -90}, {1, 90}}}};
-    auto rendering = job({"renders/t_####.png", "0-2x2", 0, 2, false});
+    auto rendering = job(request("renders/t_####.png", "0-2x2", 0, 2));
     rendering->start();
     const json progress = finish(*rendering);
     EXPECT_EQ(progress["state"], "done") << progress.dump();
@@ -221,7 +231,7 @@ TEST_F(StudioRenderJobTest, ALinearSceneIsShownAsItsFileHoldsIt) {
     StudioSession session(plugin_, catalog_, (folder_ / "linear.json").string(), 2);
     veltrix_studio::Frame shown;
     ASSERT_TRUE(session.render({session.state()["revision"], 8, 4, 0.0}, shown));
-    auto rendering = job({"linear.png", "0", 8, 4, false});
+    auto rendering = job(request("linear.png", "0", 8, 4));
     rendering->start();
     ASSERT_EQ(finish(*rendering)["state"], "done");
     veltrix_render::Image file;
@@ -246,11 +256,14 @@ TEST_F(StudioRenderJobTest, RefusedRequestsNameTheFieldAndWriteNothing) {
                  {"t.png", "0-1", 0, false, "output"},
                  {"t_####.png", "0-99999", 0, false, "frames"},
                  {"t_####.png", "2-1", 0, false, "frames"},
-                 {"t.exr", "0", 8, false, "depth"}};
+                 {"t.exr", "0", 8, false, "depth"},
+                 {"t.png", "0", 0, false, "half"}};
     const std::size_t before = filesInFolder();
     for (const auto &c : cases) {
         try {
-            job({c.output, c.frames, c.depth, 1, c.overwrite});
+            veltrix_studio::RenderRequest asked = request(c.output, c.frames, c.depth, 1, c.overwrite);
+            asked.half = std::string(c.place) == "half";
+            job(asked);
             ADD_FAILURE() << c.output << " " << c.frames << " was accepted";
         } catch (const veltrix_studio::EditError &e) {
             EXPECT_EQ(e.place(), c.place) << c.output << ": " << e.what();
@@ -261,7 +274,7 @@ TEST_F(StudioRenderJobTest, RefusedRequestsNameTheFieldAndWriteNothing) {
     // A day-long composition: its frames are more than a render from the page takes.
     document_["composition"]["duration"] = 86400;
     try {
-        job({"t_####.png", "0-2591999", 0, 1, false});
+        job(request("t_####.png", "0-2591999", 0, 1));
         ADD_FAILURE() << "2592000 frames were accepted";
     } catch (const veltrix_studio::EditError &e) {
         EXPECT_EQ(e.place(), "frames") << e.what();
@@ -280,7 +293,7 @@ TEST_F(StudioRenderJobTest, EditsAndPreviewsGoOnBetweenTheFramesOfARender) {
     // As the server does: the page's edits and frames take the same command
     // lock as each frame of the render, on another thread.
     StudioSession session(plugin_, catalog_, scene(), 2);
-    auto rendering = job({"e_####.png", "0-29", 0, 4, false});
+    auto rendering = job(request("e_####.png", "0-29", 0, 4));
     rendering->start();
     int edits = 0;
     for (; rendering->running() && edits < 1000; ++edits) {
@@ -297,7 +310,7 @@ TEST_F(StudioRenderJobTest, EditsAndPreviewsGoOnBetweenTheFramesOfARender) {
 }
 
 TEST_F(StudioRenderJobTest, ACancelledRenderStopsAfterTheFrameItWaitsFor) {
-    auto rendering = job({"c_####.png", "0-20", 0, 4, false});
+    auto rendering = job(request("c_####.png", "0-20", 0, 4));
     {
         // Held as an edit would hold it: the job waits for its first frame.
         std::lock_guard<std::mutex> editing(commands_);

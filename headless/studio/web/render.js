@@ -7,7 +7,7 @@ import * as api from './api.js';
 const kPollMs = 150;
 
 export class RenderPanel {
-  // `fields`: {output, frames, depth, overwrite, start, cancel, progress, text, error}
+  // `fields`: {output, frames, depth, downsample, overwrite, start, cancel, progress, text, error}
   constructor(fields) {
     Object.assign(this, fields);
     this.start.addEventListener('click', () => this.render());
@@ -31,6 +31,7 @@ export class RenderPanel {
     this.error.textContent = '';
     const request = { output: this.output.value.trim(), frames: this.frames.value.trim(), overwrite: this.overwrite.checked };
     if (this.depth.value !== '0') request.depth = Number(this.depth.value);
+    if (this.downsample.value.trim() !== '') request.downsample = Number(this.downsample.value);
     try {
       this.show(await api.startRender(request));
       this.poll();

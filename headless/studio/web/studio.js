@@ -79,7 +79,8 @@ $('add-camera').addEventListener('click', () => addLayer('camera'));
 $('add-light').addEventListener('click', () => addLayer('light'));
 
 const render = new RenderPanel({
-  output: $('render-output'), frames: $('render-frames'), depth: $('render-depth'), overwrite: $('render-overwrite'),
+  output: $('render-output'), frames: $('render-frames'), depth: $('render-depth'), downsample: $('render-downsample'),
+  overwrite: $('render-overwrite'),
   start: $('render-start'), cancel: $('render-cancel'), progress: $('render-progress'), text: $('render-text'), error: $('render-error'),
 });
 $('render-frames').addEventListener('input', (e) => { e.target.dataset.typed = e.target.value === '' ? '' : 'yes'; });
