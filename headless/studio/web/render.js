@@ -27,6 +27,14 @@ export class RenderPanel {
     if (!this.frames.dataset.typed) this.frames.value = String(frame);
   }
 
+  // A page opened while a render runs (or after one) shows it.
+  async resume() {
+    const progress = await api.renderProgress();
+    if (progress.state === 'idle') return;
+    this.show(progress);
+    if (progress.state === 'running') this.poll();
+  }
+
   async render() {
     this.error.textContent = '';
     const request = { output: this.output.value.trim(), frames: this.frames.value.trim(), overwrite: this.overwrite.checked };

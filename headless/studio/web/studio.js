@@ -174,6 +174,7 @@ async function start() {
   opened(await api.getState());
   await listFiles();
   await listImages();
+  await render.resume();
 }
 
 // For the browser tests: the page's own objects.
