@@ -100,7 +100,8 @@ json imagesInFolder(const std::string &folder) {
         if (it.depth() >= 2) it.disable_recursion_pending();
         std::string ext = it->path().extension().string();
         std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-        if (it->is_regular_file(ec) && kImages.count(ext))
+        std::error_code broken; // a dangling link is no image, and the listing goes on
+        if (it->is_regular_file(broken) && kImages.count(ext))
             images.push_back(it->path().lexically_relative(folder).generic_string());
     }
     std::sort(images.begin(), images.end());
