@@ -105,25 +105,6 @@ int stopForSignal(const FramePlan &plan, long index, std::ostream &err) {
     return interruptedExitCode(signal);
 }
 
-// What the file of `job` says: the run's description, the frame's number,
-// time and camera.
-WriteSettings frameSettings(const FileDescription &files, const FrameRenderer &renderer,
-                            const FrameJob &job, bool useCompositionCamera) {
-    WriteSettings settings = files.settings;
-    settings.metadata.frame = job.number;
-    settings.metadata.time = job.time;
-    describeCamera(renderer.composition(), useCompositionCamera, job.time, renderer.width(),
-                   renderer.height(), renderer.downsample(), settings.metadata);
-    return settings;
-}
-
-// The frame in the file's colour space, written as `files` says.
-bool writeFrame(Image image, const FrameJob &job, const FileDescription &files,
-                const WriteSettings &settings, std::string &error) {
-    return convertFrame(image, files.workingSpace, files.outputSpace, error) &&
-           writeImage(image, job.output, settings, error);
-}
-
 // Renders and writes every frame of `plan`; returns the exit code.
 int renderFrames(FrameRenderer &renderer, const FramePlan &plan, const Options &options,
                  const FileDescription &files, const headless::SceneEffect &effect,
@@ -251,6 +232,25 @@ int run(const Options &options, std::ostream &out, std::ostream &err, bool errIs
 }
 
 } // namespace
+
+// What the file of `job` says: the run's description, the frame's number,
+// time and camera.
+WriteSettings frameSettings(const FileDescription &files, const FrameRenderer &renderer,
+                            const FrameJob &job, bool useCompositionCamera) {
+    WriteSettings settings = files.settings;
+    settings.metadata.frame = job.number;
+    settings.metadata.time = job.time;
+    describeCamera(renderer.composition(), useCompositionCamera, job.time, renderer.width(),
+                   renderer.height(), renderer.downsample(), settings.metadata);
+    return settings;
+}
+
+// The frame in the file's colour space, written as `files` says.
+bool writeFrame(Image image, const FrameJob &job, const FileDescription &files,
+                const WriteSettings &settings, std::string &error) {
+    return convertFrame(image, files.workingSpace, files.outputSpace, error) &&
+           writeImage(image, job.output, settings, error);
+}
 
 int runRender(const Options &options, std::ostream &out, std::ostream &err, bool errIsTerminal) {
     const InterruptGuard stopCleanly;

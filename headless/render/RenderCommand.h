@@ -13,6 +13,9 @@
 // Thread safety: one run at a time per process (see FrameRenderer.h).
 #pragma once
 
+#include "headless/render/FileDescription.h"
+#include "headless/render/FramePlan.h"
+#include "headless/render/FrameRenderer.h"
 #include "headless/render/Options.h"
 
 #include <iosfwd>
@@ -23,5 +26,15 @@ namespace veltrix_render {
 // `out`; progress and messages to `err` (a terminal when `errIsTerminal`).
 // Returns the exit code.
 int runRender(const Options &options, std::ostream &out, std::ostream &err, bool errIsTerminal);
+
+// The two steps of writing one frame, shared with the studio's renders to
+// files so that both write the same files: what the file of `job` says (the
+// run's description, the frame's number, time and camera; needs the renderer,
+// so on its thread), then the frame converted into the file's colour space and
+// written whole (any thread). False with the reason in `error`.
+WriteSettings frameSettings(const FileDescription &files, const FrameRenderer &renderer,
+                            const FrameJob &job, bool useCompositionCamera);
+bool writeFrame(Image image, const FrameJob &job, const FileDescription &files,
+                const WriteSettings &settings, std::string &error);
 
 } // namespace veltrix_render

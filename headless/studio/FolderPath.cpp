@@ -38,6 +38,10 @@ bool refusedByName(const std::string &relative, std::string &error) {
 
 } // namespace
 
+bool plainRelativePath(const std::string &relative, std::string &error) {
+    return !refusedByName(relative, error);
+}
+
 bool resolveInFolder(const std::string &folder, const std::string &relative, std::string &out,
                      std::string &error) {
     if (refusedByName(relative, error)) return false;

@@ -16,4 +16,10 @@ namespace veltrix_studio {
 bool resolveInFolder(const std::string &folder, const std::string &relative, std::string &out,
                      std::string &error);
 
+// Whether `relative` is a plain relative path below a folder by its name
+// alone (no absolute path, "..", "." or empty part, backslash or control
+// character); links inside the folder are not looked at. False with the
+// reason in `error`.
+bool plainRelativePath(const std::string &relative, std::string &error);
+
 } // namespace veltrix_studio

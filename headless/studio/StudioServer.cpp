@@ -5,11 +5,13 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
+#include <set>
 #include <sstream>
 
 namespace veltrix_studio {
@@ -84,6 +86,28 @@ bool readFile(const std::string &path, std::string &out) {
     return true;
 }
 
+// The image files of the folder and its folders (three levels, links to
+// folders followed, 500 at most), by their paths relative to it: footage the
+// page may add.
+json imagesInFolder(const std::string &folder) {
+    static const std::set<std::string> kImages = {".png", ".jpg", ".jpeg", ".tif", ".tiff", ".exr",
+                                                  ".hdr", ".bmp", ".tga", ".ppm", ".pgm", ".pnm", ".webp"};
+    std::vector<std::string> images;
+    std::error_code ec;
+    fs::recursive_directory_iterator it(folder, fs::directory_options::follow_directory_symlink |
+                                                    fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator() && images.size() < 500; it.increment(ec)) {
+        if (it.depth() >= 2) it.disable_recursion_pending();
+        std::string ext = it->path().extension().string();
+        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+        std::error_code broken; // a dangling link is no image, and the listing goes on
+        if (it->is_regular_file(broken) && kImages.count(ext))
+            images.push_back(it->path().lexically_relative(folder).generic_string());
+    }
+    std::sort(images.begin(), images.end());
+    return images;
+}
+
 } // namespace
 
 StudioServer::StudioServer(const headless::Plugin &plugin, headless::ParamCatalog catalog,
@@ -98,7 +122,10 @@ StudioServer::StudioServer(const headless::Plugin &plugin, headless::ParamCatalo
     routes();
 }
 
-StudioServer::~StudioServer() = default;
+StudioServer::~StudioServer() {
+    std::lock_guard<std::mutex> lock(jobMutex_);
+    job_.reset(); // stops after the frame being rendered, before the session goes
+}
 
 int StudioServer::bind(int port) {
     port_ = port == 0 ? http_->bind_to_any_port("127.0.0.1")
@@ -252,6 +279,9 @@ void StudioServer::routes() {
         std::sort(files.begin(), files.end());
         sendJson(res, {{"files", files}});
     });
+    http.Get("/api/images", [this](const httplib::Request &, httplib::Response &res) {
+        sendJson(res, {{"images", imagesInFolder(folder_)}});
+    });
     http.Post("/api/save", [this](const httplib::Request &req, httplib::Response &res) {
         json body;
         if (!bodyObject(req, res, body)) return;
@@ -307,6 +337,47 @@ void StudioServer::routes() {
             return sendError(res, 500, e.what());
         }
         sendJson(res, session_->state());
+    });
+    renderRoutes();
+}
+
+void StudioServer::renderRoutes() {
+    httplib::Server &http = *http_;
+    http.Post("/api/render", [this](const httplib::Request &req, httplib::Response &res) {
+        json body;
+        if (!bodyObject(req, res, body)) return;
+        std::lock_guard<std::mutex> jobLock(jobMutex_);
+        if (job_ && job_->running())
+            return sendError(res, 409, "a render is running: wait for it or cancel it");
+        try {
+            const RenderRequest request = renderRequestFrom(body);
+            json document;
+            std::string file;
+            {
+                std::lock_guard<std::mutex> lock(sessionMutex_);
+                document = session_->document();
+                file = session_->file();
+            }
+            job_.reset();
+            job_ = std::make_unique<RenderJob>(plugin_, catalog_, document, file, folder_, request,
+                                               sessionMutex_, threads_);
+            job_->start();
+            sendJson(res, job_->progress(), 202);
+        } catch (const EditError &e) {
+            sendError(res, 422, e.reason(), e.place());
+        } catch (const PathRefused &e) {
+            sendError(res, 403, e.what(), "output");
+        }
+    });
+    http.Get("/api/render", [this](const httplib::Request &, httplib::Response &res) {
+        std::lock_guard<std::mutex> jobLock(jobMutex_);
+        sendJson(res, job_ ? job_->progress() : json{{"state", "idle"}});
+    });
+    http.Post("/api/render/cancel", [this](const httplib::Request &, httplib::Response &res) {
+        std::lock_guard<std::mutex> jobLock(jobMutex_);
+        if (!job_) return sendError(res, 409, "no render to cancel");
+        job_->cancel();
+        sendJson(res, job_->progress());
     });
 }
 

@@ -26,9 +26,18 @@
 //   GET  /api/frame?rev=&depth=&ds=&t=    raw RGBA8 (X-Width, X-Height, X-Depth,
 //                                         X-Downsample, X-Revision, X-Render-Ms); 409 stale
 //   GET  /api/files                       the scene files (.json) of the folder
+//   GET  /api/images                      its image files (and its folders'), for footage
 //   POST /api/open   {"path"}             opens one of them in place of the current scene
 //   POST /api/save   {"path"}             writes the document there (.json, in the folder)
 //   GET  /api/health                      {"ledgerClean", "ledger", "revision"}
+//   POST /api/render {"output"?, "frames"?, "depth"?, "downsample"?, "overwrite"?, "alpha"?,
+//                     "colorspace"?, "half"?, "compression"?}
+//                                         renders frames of the document as it stands to
+//                                         files in the scene's folder, as veltrix-render
+//                                         does (RenderJob.h) -> 202 progress; 409 while one
+//                                         runs, 422 {place, error}, 403 outside the folder
+//   GET  /api/render                      the last render's progress ({"state": "idle"} before)
+//   POST /api/render/cancel               stops it after the frame being rendered -> progress
 //
 // Thread safety: the HTTP library answers on a pool of threads; everything
 // that reaches the plug-in goes through one mutex (one command at a time,
@@ -36,6 +45,7 @@
 #pragma once
 
 #include "headless/boundary/ParamCatalog.h"
+#include "headless/studio/RenderJob.h"
 #include "headless/studio/StudioSession.h"
 
 #include <cstddef>
@@ -65,6 +75,7 @@ public:
 
 private:
     void routes();
+    void renderRoutes();
     bool allowed(const std::string &host, const std::string &origin) const;
 
     const headless::Plugin &plugin_;
@@ -76,6 +87,10 @@ private:
     std::mutex sessionMutex_; // guards session_ and every use of it
     std::unique_ptr<StudioSession> session_;
     std::unique_ptr<httplib::Server> http_;
+    // The render to files; its thread takes sessionMutex_ for each frame, so
+    // it is never replaced or destroyed while sessionMutex_ is held.
+    std::mutex jobMutex_;
+    std::unique_ptr<RenderJob> job_;
 };
 
 } // namespace veltrix_studio

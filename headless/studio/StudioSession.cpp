@@ -2,12 +2,16 @@
 
 #include "headless/boundary/Host.h"
 #include "headless/composition/CompositionEffect.h"
+#include "headless/render/ColourManagement.h"
+#include "headless/render/FramePlan.h"
+#include "headless/studio/FolderPath.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
 namespace veltrix_studio {
@@ -88,8 +92,14 @@ StudioSession::StudioSession(const headless::Plugin &plugin, headless::ParamCata
     : catalog_(std::move(catalog)), file_(path), revision_(nextRevision()) {
     const fs::path parent = fs::path(path).parent_path();
     folder_ = parent.empty() ? std::string(".") : parent.string();
+    displaySpace_ = veltrix_render::requireColourSpace(veltrix_render::defaultOutputSpace(8), "the page");
     const std::string text = readText(path);
     headless::Scene scene = headless::parseScene(text, file_, folder_, catalog_, cachedReader());
+    try {
+        veltrix_render::bringFootageIntoWorkingSpace(scene);
+    } catch (const veltrix_render::PlanError &e) {
+        throw headless::SceneError(file_, "", e.what());
+    }
     const headless::SceneEffect *effect = scene.effectOn("");
     if (!effect) throw headless::SceneError(file_, "layers", "no layer carries a Veltrix effect");
     doc_ = json::parse(text); // the loader read it already: it parses
@@ -141,7 +151,38 @@ json StudioSession::setParam(const std::string &name, const json &value, bool li
     return stateLocked();
 }
 
+namespace {
+
+// The footage files a document names, by layer index.
+std::map<std::size_t, std::string> footageSources(const json &doc) {
+    std::map<std::size_t, std::string> sources;
+    if (!doc.is_object() || !doc.contains("layers") || !doc["layers"].is_array()) return sources;
+    for (std::size_t i = 0; i < doc["layers"].size(); ++i) {
+        const json &layer = doc["layers"][i];
+        if (layer.is_object() && layer.contains("source") && layer["source"].is_string())
+            sources[i] = layer["source"].get<std::string>();
+    }
+    return sources;
+}
+
+// A footage file an edit names for the first time must lie in the scene's
+// folder by its name: the page reads nothing elsewhere (links the folder
+// itself holds are its owner's choice). Files the scene named as it was
+// opened stay as they are.
+void checkNewSources(const json &before, const json &after) {
+    std::set<std::string> known;
+    for (const auto &[index, source] : footageSources(before)) known.insert(source);
+    for (const auto &[index, source] : footageSources(after)) {
+        std::string error;
+        if (!known.count(source) && !plainRelativePath(source, error))
+            throw EditError("layers[" + std::to_string(index) + "].source", error);
+    }
+}
+
+} // namespace
+
 void StudioSession::edit(json doc, const std::string &liveParam) {
+    checkNewSources(doc_, doc);
     json before = doc_;
     commit(std::move(doc));
     const bool sameDrag = !liveParam.empty() && liveParam == liveParam_ && !undo_.empty();
@@ -262,6 +303,13 @@ void StudioSession::commit(json doc) {
     headless::EffectInstance &instance = renderer_->effect();
     std::string key = compositionKey(doc);
     if (key != compositionKey_) {
+        // Footage in the working space, as veltrix-render reads it: what the
+        // page shows is what a saved scene renders.
+        try {
+            veltrix_render::bringFootageIntoWorkingSpace(scene);
+        } catch (const veltrix_render::PlanError &e) {
+            throw EditError("composition", e.what());
+        }
         layerNames_ = layerNames(scene.composition);
         instance.editComposition() = std::move(scene.composition);
         instance.setEffectLayer(effect->layer);
@@ -401,7 +449,7 @@ json StudioSession::stateLocked() {
             {"revision", revision_},
             {"composition",
              {{"width", comp.width}, {"height", comp.height}, {"frameRate", comp.frameRate},
-              {"duration", comp.duration}}},
+              {"duration", comp.duration}, {"startFrame", comp.startFrame}}},
             {"layerSize", {in.width, in.height}},
             {"layers", layerNames_},
             {"effectLayer", instance.effectLayer()},
@@ -418,9 +466,14 @@ bool StudioSession::render(const FrameRequest &request, Frame &out) {
     if (request.revision != revision_) return false;
     renderer_->setOutput(request.depth, request.downsample);
     const auto start = std::chrono::steady_clock::now();
-    const veltrix_render::Image image = renderer_->render(request.time);
+    veltrix_render::Image image = renderer_->render(request.time);
     out.renderMs =
         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    // The page draws sRGB: a frame of another working space is shown as the
+    // 8-bit file veltrix-render writes of it would show it.
+    std::string error;
+    if (!veltrix_render::convertFrame(image, renderer_->composition().workingSpace, displaySpace_, error))
+        throw veltrix_render::RenderError("the frame cannot be shown in sRGB: " + error);
     out.width = image.width;
     out.height = image.height;
     out.depth = image.bits;

@@ -69,6 +69,8 @@ public:
 
     // The scene's folder: the only place the studio reads files from.
     const std::string &folder() const { return folder_; }
+    // The scene file's path (as opened).
+    const std::string &file() const { return file_; }
 
     // Catalogue, values, the plug-in's UI state, layers, revision.
     nlohmann::json state();
@@ -116,6 +118,7 @@ private:
     std::mutex mutex_;
     headless::ParamCatalog catalog_;
     std::string file_, folder_;
+    std::string displaySpace_; // what the page draws: sRGB, as the colour configuration names it
     nlohmann::json doc_;
     std::string compositionKey_; // the document without effect parameters
     std::vector<std::string> layerNames_;

@@ -1,13 +1,21 @@
 // The studio's server side without a browser: paths confined to the scene's
-// folder, and edits of an open scene as the plug-in answers them.
+// folder, edits of an open scene as the plug-in answers them, and renders to
+// files.
 #include "headless/boundary/Plugin.h"
 #include "headless/render/FrameRenderer.h"
+#include "headless/render/ImageIO.h"
 #include "headless/studio/FolderPath.h"
+#include "headless/studio/RenderJob.h"
 #include "headless/studio/StudioSession.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -105,6 +113,217 @@ TEST_F(StudioSessionTest, FramesFollowEditsAndResetsAndStaleRequestsRenderNothin
     ASSERT_TRUE(session_.render({third, 8, 4, 0.0}, reset));
     EXPECT_NE(reset.rgba8, original.rgba8) << "35 degrees in the file, the default after a reset";
     EXPECT_TRUE(session_.health()["ledgerClean"]);
+}
+
+TEST_F(StudioSessionTest, FootageAnEditNamesLiesInTheScenesFolder) {
+    const json lace = {{"name", "Lace"}, {"type", "footage"}, {"source", "images/lace.png"}};
+    const struct {
+        const char *pointer;
+        json value;
+        bool accepted;
+    } cases[] = {{"/layers/-", lace, true},
+                 {"/layers/2/source", "images/sky.png", true},
+                 {"/layers/2/source", "../README.md", false},
+                 {"/layers/2/source", "/etc/passwd", false},
+                 {"/layers/2/source", "images/../../README.md", false},
+                 {"/layers/-", {{"type", "footage"}, {"source", "../docs/studio.png"}}, false},
+                 {"/layers/2", {{"type", "footage"}, {"source", "/tmp/x.png"}}, false}};
+    for (const auto &c : cases) {
+        const long revision = session_.state()["revision"];
+        try {
+            session_.editDocument(c.pointer, &c.value);
+            EXPECT_TRUE(c.accepted) << c.pointer << " " << c.value;
+        } catch (const veltrix_studio::EditError &e) {
+            EXPECT_FALSE(c.accepted) << c.pointer << " " << c.value << ": " << e.what();
+            EXPECT_NE(e.place().find("].source"), std::string::npos) << e.place();
+            EXPECT_EQ(session_.state()["revision"], revision);
+        }
+    }
+    const json layers = session_.document()["layers"];
+    EXPECT_EQ(layers.back()["source"], "images/lace.png");
+    EXPECT_EQ(layers[2]["source"], "images/sky.png");
+    EXPECT_TRUE(session_.health()["ledgerClean"]);
+}
+
+// Renders to files from a scene folder of the test's own (the example's
+// images copied in), so that nothing is written into the source tree.
+class StudioRenderJobTest : public ::testing::Test {
+protected:
+    StudioRenderJobTest()
+        : folder_(std::filesystem::temp_directory_path() /
+                  ("veltrix-render-job-" + std::to_string(::getpid()))),
+          plugin_(VELTRIX_PLUGIN_PATH), catalog_(veltrix_render::readParamCatalog(plugin_)) {
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        // A copy, not a link: footage outside the folder could not be named at all.
+        std::filesystem::copy(kExamples + "/images", folder_ / "images");
+        std::filesystem::copy_file(kExamples + "/texture.json", scene());
+        std::ifstream in(scene());
+        document_ = json::parse(in);
+    }
+    ~StudioRenderJobTest() override { std::filesystem::remove_all(folder_); }
+
+    std::string scene() const { return (folder_ / "texture.json").string(); }
+    static veltrix_studio::RenderRequest request(const std::string &output, const std::string &frames, int depth,
+                                                 int downsample, bool overwrite = false) {
+        veltrix_studio::RenderRequest r;
+        r.output = output;
+        r.frames = frames;
+        r.depth = depth;
+        r.downsample = downsample;
+        r.overwrite = overwrite;
+        return r;
+    }
+    std::unique_ptr<veltrix_studio::RenderJob> job(const veltrix_studio::RenderRequest &request) {
+        return std::make_unique<veltrix_studio::RenderJob>(plugin_, catalog_, document_, scene(),
+                                                           folder_.string(), request, commands_, 2);
+    }
+    static json finish(veltrix_studio::RenderJob &job) {
+        for (int i = 0; i < 6000 && job.running(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return job.progress();
+    }
+    std::size_t filesInFolder() const {
+        std::size_t n = 0;
+        for (const auto &entry : std::filesystem::recursive_directory_iterator(folder_)) n += entry.is_regular_file();
+        return n;
+    }
+
+    std::filesystem::path folder_;
+    headless::Plugin plugin_;
+    headless::ParamCatalog catalog_;
+    json document_;
+    std::mutex commands_;
+};
+
+TEST_F(StudioRenderJobTest, ARangeIsWrittenWithTheFramesTheStudioShows) {
+    document_["layers"][3]["effects"][0]["params"]["Rotation Z"] = {{"keyframes", {{0, -90}, {1, 90}}}};
+    auto rendering = job(request("renders/t_####.png", "0-2x2", 0, 2));
+    rendering->start();
+    const json progress = finish(*rendering);
+    EXPECT_EQ(progress["state"], "done") << progress.dump();
+    EXPECT_EQ(progress["total"], 2);
+    EXPECT_EQ(progress["files"], json({"renders/t_0000.png", "renders/t_0002.png"}));
+    EXPECT_EQ(progress["ledger"], "ledger empty\n");
+
+    StudioSession session(plugin_, catalog_, scene(), 2);
+    const long revision = session.setParam("Rotation Z", document_["layers"][3]["effects"][0]["params"]["Rotation Z"])["revision"];
+    std::vector<std::uint8_t> previous;
+    for (const int frame : {0, 2}) {
+        veltrix_studio::Frame shown;
+        ASSERT_TRUE(session.render({revision, 8, 2, frame / 30.0}, shown));
+        veltrix_render::Image file;
+        std::string error;
+        char name[32];
+        std::snprintf(name, sizeof name, "renders/t_%04d.png", frame);
+        ASSERT_TRUE(veltrix_render::readStoredImage((folder_ / name).string(), file, error)) << error;
+        EXPECT_EQ(file.width, shown.width);
+        EXPECT_EQ(file.u8, shown.rgba8) << name;
+        EXPECT_NE(file.u8, previous) << "the keys move the surface between the frames";
+        previous = file.u8;
+    }
+}
+
+TEST_F(StudioRenderJobTest, ALinearSceneIsShownAsItsFileHoldsIt) {
+    // Footage comes into the working space, and the frame goes out to sRGB,
+    // in the page as in the file.
+    document_["composition"]["working_space"] = "linear";
+    std::ofstream(folder_ / "linear.json") << document_.dump();
+    StudioSession session(plugin_, catalog_, (folder_ / "linear.json").string(), 2);
+    veltrix_studio::Frame shown;
+    ASSERT_TRUE(session.render({session.state()["revision"], 8, 4, 0.0}, shown));
+    auto rendering = job(request("linear.png", "0", 8, 4));
+    rendering->start();
+    ASSERT_EQ(finish(*rendering)["state"], "done");
+    veltrix_render::Image file;
+    std::string error;
+    ASSERT_TRUE(veltrix_render::readStoredImage((folder_ / "linear.png").string(), file, error)) << error;
+    EXPECT_EQ(file.u8, shown.rgba8);
+}
+
+TEST_F(StudioRenderJobTest, RefusedRequestsNameTheFieldAndWriteNothing) {
+    std::ofstream(folder_ / "exists.png") << "not replaced";
+    const struct {
+        const char *output, *frames;
+        int depth;
+        bool overwrite;
+        const char *place; // "": refused as outside the folder
+    } cases[] = {{"../t.png", "0", 0, false, ""},
+                 {"images/../../t.png", "0", 0, false, ""},
+                 {"/tmp/t.png", "0", 0, false, ""},
+                 {"images/checker.png", "0", 0, true, "output"},
+                 {"exists.png", "0", 0, false, "output"},
+                 {"t.json", "0", 0, false, "output"},
+                 {"t.png", "0-1", 0, false, "output"},
+                 {"t_####.png", "0-99999", 0, false, "frames"},
+                 {"t_####.png", "2-1", 0, false, "frames"},
+                 {"t.exr", "0", 8, false, "depth"},
+                 {"t.png", "0", 0, false, "half"}};
+    const std::size_t before = filesInFolder();
+    for (const auto &c : cases) {
+        try {
+            veltrix_studio::RenderRequest asked = request(c.output, c.frames, c.depth, 1, c.overwrite);
+            asked.half = std::string(c.place) == "half";
+            job(asked);
+            ADD_FAILURE() << c.output << " " << c.frames << " was accepted";
+        } catch (const veltrix_studio::EditError &e) {
+            EXPECT_EQ(e.place(), c.place) << c.output << ": " << e.what();
+        } catch (const veltrix_studio::PathRefused &e) {
+            EXPECT_STREQ("", c.place) << c.output << ": " << e.what();
+        }
+    }
+    // A day-long composition: its frames are more than a render from the page takes.
+    document_["composition"]["duration"] = 86400;
+    try {
+        job(request("t_####.png", "0-2591999", 0, 1));
+        ADD_FAILURE() << "2592000 frames were accepted";
+    } catch (const veltrix_studio::EditError &e) {
+        EXPECT_EQ(e.place(), "frames") << e.what();
+    }
+    EXPECT_EQ(filesInFolder(), before);
+    std::ifstream kept(folder_ / "exists.png");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "not replaced");
+
+    for (const char *body : {R"({"depth": 7})", R"({"downsample": 0})", R"({"output": 5})",
+                             R"({"overwrite": "yes"})", R"({"frames": [1]})"}) {
+        EXPECT_THROW(veltrix_studio::renderRequestFrom(json::parse(body)), veltrix_studio::EditError) << body;
+    }
+}
+
+TEST_F(StudioRenderJobTest, EditsAndPreviewsGoOnBetweenTheFramesOfARender) {
+    // As the server does: the page's edits and frames take the same command
+    // lock as each frame of the render, on another thread.
+    StudioSession session(plugin_, catalog_, scene(), 2);
+    auto rendering = job(request("e_####.png", "0-29", 0, 4));
+    rendering->start();
+    int edits = 0;
+    for (; rendering->running() && edits < 1000; ++edits) {
+        std::lock_guard<std::mutex> editing(commands_);
+        const long revision = session.setParam("Rotation Y", 10 + edits % 50, true)["revision"];
+        veltrix_studio::Frame frame;
+        ASSERT_TRUE(session.render({revision, 8, 8, 0.0}, frame));
+    }
+    const json progress = finish(*rendering);
+    EXPECT_EQ(progress["state"], "done") << progress.dump();
+    EXPECT_EQ(progress["ledger"], "ledger empty\n");
+    EXPECT_GT(edits, 0);
+    EXPECT_TRUE(session.health()["ledgerClean"]) << session.health()["ledger"];
+}
+
+TEST_F(StudioRenderJobTest, ACancelledRenderStopsAfterTheFrameItWaitsFor) {
+    auto rendering = job(request("c_####.png", "0-20", 0, 4));
+    {
+        // Held as an edit would hold it: the job waits for its first frame.
+        std::lock_guard<std::mutex> editing(commands_);
+        rendering->start();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        EXPECT_EQ(rendering->progress()["done"], 0);
+        rendering->cancel();
+    }
+    const json progress = finish(*rendering);
+    EXPECT_EQ(progress["state"], "cancelled");
+    EXPECT_LE(progress["done"].get<int>(), 1);
+    EXPECT_EQ(progress.value("ledger", "(not set down)"), progress["done"] == 0 ? "(not set down)" : "ledger empty\n");
+    EXPECT_EQ(progress["files"].size(), progress["done"].get<std::size_t>());
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import { spawn, execFileSync } from 'node:child_process';
-import { mkdtempSync, writeFileSync, symlinkSync, rmSync, mkdirSync, copyFileSync, existsSync, readFileSync } from 'node:fs';
+import { mkdtempSync, writeFileSync, symlinkSync, rmSync, mkdirSync, copyFileSync, existsSync, readFileSync, statSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { dirname, join } from 'node:path';
 import http from 'node:http';
@@ -240,14 +240,132 @@ test('the composition panel edits a light, as veltrix-render then draws it, and 
   const intensity = page.locator('#layer-settings [data-setting="intensity"] input');
   await intensity.fill('40');
   await intensity.press('Tab');
+  const frame = await drawn; // the edit is in: asked for first, the scene could come back without it
   const doc = await documentNow();
   assert.equal(doc.layers[0].light.intensity, 40);
-  expectSamePixels(doc, await drawn);
+  expectSamePixels(doc, frame);
 
   await page.click('#add-camera');
   await page.waitForFunction(() => window.studio.state.document.layers.some((l) => l.type === 'camera'));
   await page.click('#layer-settings button:has-text("Remove Camera 1")');
   await page.waitForFunction(() => !window.studio.state.document.layers.some((l) => l.type === 'camera'));
+});
+
+test('a light\'s position keyframed at two times moves it when the time is scrubbed', async () => {
+  await page.click('#layers button:has-text("Sun")');
+  const last = Number(await page.getAttribute('#time', 'max'));
+  const rate = await page.evaluate(() => window.studio.state.composition.frameRate);
+  const x = page.locator('#layer-settings [data-setting="position"] input').first();
+  const keys = async () => (await documentNow()).layers[0].transform.position.keyframes;
+  await scrubTo(0);
+  await page.click('#layer-settings [data-setting="position"] .stopwatch');
+  await page.waitForFunction(() => document.querySelector('#layer-settings [data-setting="position"] .stopwatch.on'));
+  assert.deepEqual(await keys(), [[0, [0, -200, -600]]]);
+  await scrubTo(last);
+  await x.fill('640');
+  await x.press('Tab');
+  await page.waitForFunction(() => document.querySelectorAll('#layer-settings [data-setting="position"] .keys span').length === 2);
+  assert.deepEqual(await keys(), [[0, [0, -200, -600]], [last / rate, [640, -200, -600]]]);
+
+  const middle = Math.round(last / 3);
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision, 1, middle / rate);
+  await scrubTo(middle);
+  assert.ok(Math.abs(Number(await x.inputValue()) - 640 * middle / last) < 1e-6, await x.inputValue());
+  expectSamePixels(await documentNow(), await drawn, ['--frame', String(middle)]);
+
+  // Off: the value at the current time stays, the keys go.
+  await scrubTo(0);
+  await page.click('#layer-settings [data-setting="position"] .stopwatch');
+  await page.waitForFunction(() => !document.querySelector('#layer-settings [data-setting="position"] .stopwatch.on'));
+  assert.deepEqual((await documentNow()).layers[0].transform.position, [0, -200, -600]);
+});
+
+test('a footage layer added from an image in the folder becomes the texture, as veltrix-render draws it', async () => {
+  assert.deepEqual(await page.evaluate(() => [...document.querySelectorAll('#footage-files option')].map((o) => o.value)),
+    ['images/checker.png', 'images/lace.png', 'images/sky.png']);
+  await page.selectOption('#footage-files', 'images/lace.png');
+  await page.click('#add-footage');
+  await page.waitForFunction(() => window.studio.state.layers.includes('lace'));
+  const layers = (await documentNow()).layers;
+  assert.deepEqual(layers[layers.length - 1], { name: 'lace', type: 'footage', source: 'images/lace.png' });
+  assert.equal(await page.textContent('#layers button.selected'), 'lace (footage)');
+
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision + 1, 1);
+  await page.selectOption('[data-param="Texture"] select', { label: 'lace' });
+  const doc = await documentNow();
+  assert.equal(effectParams(doc).Texture, 'lace');
+  expectSamePixels(doc, await drawn);
+  // The checker again: later tests count on the layers it uses.
+  await page.selectOption('[data-param="Texture"] select', { label: 'Checker' });
+  await page.waitForFunction(() => window.studio.state.values.Texture === 'Checker');
+});
+
+test('a solid\'s size is edited as veltrix-render then draws it, and a refused size gets its message beside it', async () => {
+  await page.click('#layers button:has-text("Surface")');
+  const width = page.locator('#layer-settings [data-setting="width"] input');
+  let revision = await page.evaluate(() => window.studio.state.revision);
+  const drawn = waitForDrawn(revision + 1, 1);
+  await width.fill('480');
+  await width.press('Tab');
+  const frame = await drawn;
+  assert.deepEqual([frame.width, frame.height], [480, 360]);
+  expectSamePixels(await documentNow(), frame);
+
+  revision = await page.evaluate(() => window.studio.state.revision);
+  await width.fill('-5');
+  await width.press('Tab');
+  await page.waitForFunction(() => document.querySelector('#layer-settings [data-setting="width"] .error').textContent !== '');
+  assert.match(await page.textContent('#layer-settings [data-setting="width"] .error'), /-5 is outside 1 to/);
+  assert.equal(await page.evaluate(() => window.studio.state.revision), revision, 'refused: nothing changed');
+  await page.click('#undo');
+  await page.waitForFunction(() => window.studio.state.layerSize[0] === 640);
+});
+
+test('play shows the next frame as soon as each renders, and pause stops on a full-size frame', async () => {
+  const rate = await page.evaluate(() => window.studio.state.composition.frameRate);
+  const revision = await page.evaluate(() => window.studio.state.revision);
+  const settled = waitForDrawn(revision, 1, 0);
+  await scrubTo(0);
+  await settled;
+  const played = page.evaluate(() => new Promise((resolve) => {
+    const canvas = document.getElementById('frame'), seen = [];
+    canvas.addEventListener('frame-drawn', function on(e) {
+      seen.push(e.detail.time);
+      if (seen.length === 6) { canvas.removeEventListener('frame-drawn', on); resolve(seen); }
+    });
+  }));
+  await page.click('#play');
+  const seen = await played;
+  await page.click('#play');
+  assert.deepEqual(seen, [1, 2, 3, 4, 5, 6].map((n) => n / rate), 'frame after frame, none skipped');
+  await page.waitForFunction(() => !window.studio.playing);
+  const stopped = await page.evaluate(() => window.studio.time);
+  await page.waitForFunction((t) => {
+    const d = document.getElementById('frame').dataset;
+    return d.downsample === '1' && Math.abs(Number(d.time) - t) < 1e-9;
+  }, stopped);
+  await new Promise((resolve) => setTimeout(resolve, 300));
+  assert.equal(await page.evaluate(() => window.studio.time), stopped, 'paused');
+  assert.match(await page.textContent('#play-rate'), /^\d+\.\d fps$/);
+  await scrubTo(0);
+});
+
+test('at 200 % the image pans when dragged', async () => {
+  await page.click('#zoom-200');
+  const viewer = page.locator('#viewer');
+  assert.deepEqual(await viewer.evaluate((v) => [v.scrollLeft, v.scrollTop]), [0, 0]);
+  const box = await viewer.boundingBox();
+  const [x, y] = [box.x + box.width / 2, box.y + box.height / 2];
+  await page.mouse.move(x, y);
+  await page.mouse.down();
+  await page.mouse.move(x - 150, y - 40, { steps: 5 });
+  await page.mouse.up();
+  const [left, top] = await viewer.evaluate((v) => [v.scrollLeft, v.scrollTop]);
+  assert.equal(left, 150);
+  assert.ok(top > 0 && top <= 40, `scrolled down ${top}`);
+  await page.click('#zoom-fit');
 });
 
 test('a saved scene opens again and renders as veltrix-render renders the file', async () => {
@@ -263,6 +381,67 @@ test('a saved scene opens again and renders as veltrix-render renders the file',
   await page.click('#open');
   const frame = await drawn;
   expectSamePixels(JSON.parse(readFileSync(saved, 'utf8')), frame);
+});
+
+test('a frame range rendered to files from the page shows its progress and matches veltrix-render', async () => {
+  await page.fill('#render-frames', '0-2');
+  await page.fill('#render-output', 'renders/r_####.png');
+  await page.click('#render-start');
+  await page.waitForFunction(() => document.getElementById('render-progress').dataset.state === 'done', null, { timeout: 60000 });
+  assert.deepEqual(await page.evaluate(() => { const p = document.getElementById('render-progress'); return [p.value, p.max]; }), [3, 3]);
+  assert.match(await page.textContent('#render-text'), /^done: 3 of 3 frames, last renders\/r_0002\.png/);
+  const progress = await page.evaluate(() => fetch('/api/render').then((r) => r.json()));
+  assert.equal(progress.ledger, 'ledger empty\n', 'the render\'s own effect instance gave back all it held');
+
+  const doc = await documentNow();
+  const folder = sceneFolder('render-range');
+  writeFileSync(join(folder, 'range.json'), JSON.stringify(doc));
+  execFileSync(VELTRIX_RENDER, [join(folder, 'range.json'), '--frames', '0-2', '-o', join(folder, 'ref_####.png'), '--quiet']);
+  for (const n of ['0000', '0001', '0002']) {
+    const ours = readPng(join(work, 'scene', 'renders', `r_${n}.png`)), theirs = readPng(join(folder, `ref_${n}.png`));
+    assert.deepEqual([ours.width, ours.height], [theirs.width, theirs.height]);
+    assert.ok(Buffer.from(ours.pixels).equals(Buffer.from(theirs.pixels)), `frame ${n} as veltrix-render writes it`);
+  }
+
+  // A long render lets edits through between its frames, and Cancel stops it.
+  await page.fill('#render-frames', '0-119');
+  await page.fill('#render-output', 'long/l_####.png');
+  await page.click('#render-start');
+  await page.waitForFunction(() => Number(document.getElementById('render-progress').value) >= 1);
+  const emit = page.locator('[data-param="Emit"] input[type=number]');
+  await emit.fill('5');
+  await emit.press('Tab');
+  await page.waitForFunction(() => window.studio.state.values.Emit === 5);
+  const during = await page.evaluate(() => fetch('/api/render').then((r) => r.json()));
+  assert.equal(during.state, 'running', 'the edit came back while frames were still rendering');
+  await page.click('#render-cancel');
+  await page.waitForFunction(() => document.getElementById('render-progress').dataset.state === 'cancelled');
+  const cancelled = await page.evaluate(() => fetch('/api/render').then((r) => r.json()));
+  assert.ok(cancelled.done < 120, `${cancelled.done} frames`);
+  for (const file of cancelled.files) assert.ok(readPng(join(work, 'scene', file)).width > 0, file);
+  await page.click('#undo');
+  await page.waitForFunction(() => window.studio.state.values.Emit === 0);
+  await page.fill('#render-frames', '0-2');
+  await page.fill('#render-output', 'renders/r_####.png');
+
+  // The same files again are refused unless replacing is allowed.
+  await page.click('#render-start');
+  await page.waitForFunction(() => /exists/.test(document.getElementById('render-error').textContent));
+  const post = (body) => request({ method: 'POST', path: '/api/render', headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify(body) }).then((r) => r.status);
+  assert.equal(await post({ output: '../escape_####.png', frames: '0' }), 403);
+  assert.equal(await post({ output: 'images/x.png', frames: '0', overwrite: true }), 403, 'a link leading outside');
+  assert.equal(await post({ output: 'r_####.png', frames: '9-1' }), 422);
+  assert.equal(await post({ output: 'r.exr', frames: '0', depth: 8 }), 422);
+  assert.equal(existsSync(join(work, 'escape_0000.png')), false);
+  // Allowed, they are replaced.
+  const before = statSync(join(work, 'scene', 'renders', 'r_0000.png')).mtimeMs;
+  await page.check('#render-overwrite');
+  await page.click('#render-start');
+  await page.waitForFunction(() => document.getElementById('render-progress').dataset.state === 'done' &&
+    document.getElementById('render-error').textContent === '');
+  assert.ok(statSync(join(work, 'scene', 'renders', 'r_0000.png')).mtimeMs > before);
+  await page.uncheck('#render-overwrite');
 });
 
 test('requests from elsewhere and paths outside the scene folder are refused', async () => {
@@ -309,6 +488,9 @@ test('10,000 malformed API requests leave the server answering and its ledger cl
     () => ({ path: pick(['/web/../../etc/passwd', '/web/%2e%2e/x.js', '/web/UPPER.js', '/api/nothing', '/%00']) }),
     () => ({ method: 'POST', path: '/api/reset', headers: json, body: pick(['{"name":12}', '[]', 'x']) }),
     () => ({ method: pick(['DELETE', 'PUT', 'PATCH']), path: '/api/state' }),
+    () => ({ method: 'POST', path: '/api/render', headers: json,
+      body: pick(['{"output":"../a_####.png"}', '{"output":"/tmp/a.png"}', '{"frames":"x"}', '{"frames":"0-999999"}',
+        '{"depth":"8"}', '{"downsample":0}', '{"output":"a.txt"}', '{"output":"a.png","frames":"0-3"}', '[]']) }),
     () => ({ method: 'POST', path: '/api/edit', headers: json,
       body: pick(['{"pointer":"/layers/99999999999/x","value":1}', '{"pointer":"/layers/0/light/intensity/x","value":1}',
         '{"pointer":"/layers/2","remove":true}', '{"pointer":"bad","value":1}', '{"pointer":"/layers/0","remove":"x"}',

@@ -16,6 +16,7 @@ export const editScene = (pointer, value) =>
 export const undo = () => post('/api/undo', {});
 export const redo = () => post('/api/redo', {});
 export const listFiles = () => fetch('/api/files').then(json);
+export const listImages = () => fetch('/api/images').then(json);
 export const openScene = (path) => post('/api/open', { path });
 export const saveScene = (path) => post('/api/save', { path });
 export const resetParams = (name) => post('/api/reset', name ? { name } : {});
@@ -39,3 +40,6 @@ export async function getFrame({ revision, depth, downsample, time }, signal) {
     pixels: new Uint8ClampedArray(await response.arrayBuffer()),
   };
 }
+export const startRender = (request) => post('/api/render', request);
+export const renderProgress = () => fetch('/api/render').then(json);
+export const cancelRender = () => post('/api/render/cancel', {});

@@ -5,6 +5,7 @@ import * as api from './api.js';
 import { CompositionPanel } from './composition.js';
 import { EffectControls } from './controls.js';
 import { PointHandles } from './handles.js';
+import { RenderPanel } from './render.js';
 import { Viewer } from './viewer.js';
 
 const $ = (id) => document.getElementById(id);
@@ -17,7 +18,12 @@ let sending = null;   // the edit on its way
 let waiting = null;   // the latest live value behind it
 
 function applied(next) {
+  // Layer menus list the layers: built again when they change.
+  const layersChanged = state && JSON.stringify(state.layers) !== JSON.stringify(next.layers);
   state = next;
+  if (layersChanged) { controls.build(state); controls.setTime(time); }
+  const [width, height] = state.layerSize; // a solid's size may have changed
+  viewer.composition = { width, height };
   controls.update(state);
   handles.update(state);
   composition.update(state);
@@ -57,14 +63,35 @@ const addLayer = (type) => {
   report(api.editScene('/layers/-', { name, type }).then(applied)
     .then(() => { composition.selected = state.document.layers.length - 1; composition.update(state); }));
 };
+// A footage layer from an image of the scene's folder, named after its file.
+const addFootage = () => {
+  const source = $('footage-files').value;
+  if (!source) return;
+  const stem = source.split('/').pop().replace(/\.[^.]*$/, '');
+  const taken = new Set(state.layers);
+  let name = stem;
+  for (let n = 2; taken.has(name); ++n) name = `${stem} ${n}`;
+  report(api.editScene('/layers/-', { name, type: 'footage', source }).then(applied)
+    .then(() => { composition.selected = state.document.layers.length - 1; composition.update(state); }));
+};
+$('add-footage').addEventListener('click', addFootage);
 $('add-camera').addEventListener('click', () => addLayer('camera'));
 $('add-light').addEventListener('click', () => addLayer('light'));
+
+const render = new RenderPanel({
+  output: $('render-output'), frames: $('render-frames'), depth: $('render-depth'), downsample: $('render-downsample'),
+  overwrite: $('render-overwrite'),
+  start: $('render-start'), cancel: $('render-cancel'), progress: $('render-progress'), text: $('render-text'), error: $('render-error'),
+});
+$('render-frames').addEventListener('input', (e) => { e.target.dataset.typed = e.target.value === '' ? '' : 'yes'; });
 
 function setTime(frame, show = true) {
   time = frame / state.composition.frameRate;
   $('time-label').textContent = `frame ${frame} (${time.toFixed(2)} s)`;
   controls.setTime(time);
+  composition.setTime(time);
   handles.update(state);
+  render.setFrame(frame + (state.composition.startFrame ?? 0));
   if (show) viewer.show(state.revision, time);
 }
 
@@ -76,6 +103,7 @@ function opened(next) {
   const frames = Math.max(1, Math.round(state.composition.duration * state.composition.frameRate));
   $('time').max = String(frames - 1);
   controls.build(state);
+  render.opened(state, Number($('time').value) + (state.composition.startFrame ?? 0));
   setTime(Math.min(Number($('time').value), frames - 1), false);
   applied(state);
 }
@@ -92,7 +120,40 @@ document.addEventListener('keydown', (e) => {
 $('time').addEventListener('input', (e) => setTime(Number(e.target.value)));
 $('depth').addEventListener('change', (e) => { viewer.depth = Number(e.target.value); viewer.show(state.revision, time); });
 $('zoom-fit').addEventListener('click', () => { viewer.zoom = 'fit'; viewer.layout(); });
-$('zoom-100').addEventListener('click', () => { viewer.zoom = '100'; viewer.layout(); });
+for (const zoom of ['100', '200'])
+  $(`zoom-${zoom}`).addEventListener('click', () => { viewer.zoom = zoom; viewer.layout(); });
+
+// Play: the next frame is asked for once the last one is drawn, so frames
+// follow as fast as they render (at the preview's downsample), round and
+// round, until Pause; then the frame is refined to full size.
+let playing = null; // the running loop's token; null: stopped
+const showPlaying = () => {
+  $('play').textContent = playing ? 'Pause' : 'Play';
+  $('play').classList.toggle('on', !!playing);
+};
+async function play() {
+  const token = (playing = {});
+  showPlaying();
+  const start = performance.now();
+  let shown = 0;
+  while (playing === token) {
+    const frames = Number($('time').max) + 1;
+    const frame = (Number($('time').value) + 1) % frames;
+    $('time').value = String(frame);
+    setTime(frame, false);
+    const drawn = await viewer.showFrame(state.revision, time);
+    if (drawn === null && playing === token) playing = null;
+    if (drawn) ++shown;
+    $('play-rate').textContent = `${(shown / ((performance.now() - start) / 1000)).toFixed(1)} fps`;
+  }
+  showPlaying();
+  if (!playing) viewer.show(state.revision, time);
+}
+$('play').addEventListener('click', () => {
+  if (!playing) return play();
+  playing = null;
+  return showPlaying();
+});
 window.addEventListener('resize', () => viewer.layout());
 $('open').addEventListener('click', () => report(api.openScene($('scene-files').value).then(opened).then(() => status(''))));
 $('save').addEventListener('click', () => report(api.saveScene($('save-name').value)
@@ -103,11 +164,19 @@ async function listFiles() {
   $('scene-files').replaceChildren(...files.map((f) => new Option(f, f, false, f === state.file)));
 }
 
+async function listImages() {
+  const { images } = await api.listImages();
+  $('footage-files').replaceChildren(...images.map((f) => new Option(f, f)));
+  $('add-footage').disabled = images.length === 0;
+}
+
 async function start() {
   opened(await api.getState());
   await listFiles();
+  await listImages();
+  await render.resume();
 }
 
 // For the browser tests: the page's own objects.
-window.studio = { viewer, get state() { return state; }, get time() { return time; } };
+window.studio = { viewer, get state() { return state; }, get time() { return time; }, get playing() { return !!playing; } };
 start().catch((e) => status(e.message));
