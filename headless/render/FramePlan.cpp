@@ -137,13 +137,15 @@ FramePlan planFrames(const Options &options, const headless::Composition &comp,
     return plan;
 }
 
+bool outputWritten(const std::string &output) {
+    std::error_code ec;
+    return fs::is_regular_file(output, ec);
+}
+
 std::size_t dropExistingOutputs(FramePlan &plan) {
     const std::size_t before = plan.frames.size();
     plan.frames.erase(std::remove_if(plan.frames.begin(), plan.frames.end(),
-                                     [](const FrameJob &job) {
-                                         std::error_code ec;
-                                         return fs::exists(job.output, ec);
-                                     }),
+                                     [](const FrameJob &job) { return outputWritten(job.output); }),
                       plan.frames.end());
     return before - plan.frames.size();
 }
