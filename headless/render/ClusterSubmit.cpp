@@ -166,7 +166,7 @@ std::string jobScript(const ClusterJob &job) {
          "(this script has tasks 0 to "
       << job.chunks.size() - 1 << ")\" >&2\n   exit 2 ;;\nesac\n"
       << "task=\"job ${SLURM_ARRAY_JOB_ID:-?}" << kHeaderTask << "${SLURM_ARRAY_TASK_ID}\"\n"
-      << "echo \"veltrix-render $task" << kHeaderFrames << "$frames on $(hostname)\"\n"
+      << "echo \"veltrix-render $task" << kHeaderFrames << "$frames on $(uname -n)\"\n"
       << "# A cancelled or timed-out task is sent SIGTERM: veltrix-render finishes the\n"
       << "# frame it is writing and stops; the shell then says so below.\n"
       << "trap 'echo \"veltrix-render $task: stopped by SIGTERM (cancelled, or out of time)\" >&2' "

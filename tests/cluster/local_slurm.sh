@@ -12,10 +12,14 @@
 # caller checks.
 
 cluster_dir=
-# A port no one listens on (the kernel picks it; it is free for the short
-# while until the daemon takes it).
+# A port no one listens on yet, for a daemon to take a moment later (bash's
+# own /dev/tcp: nothing beyond bash needed).
 free_port() {
-  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+  local port
+  while true; do
+    port=$((20000 + RANDOM % 30000))
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || { echo "$port"; return; }
+  done
 }
 
 cluster_log_tail() {

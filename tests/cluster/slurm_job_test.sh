@@ -28,7 +28,7 @@ options=(--frames 0-23 --downsample 4 --quiet)
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || fail "the cluster's daemons need root (run the suite as root, as CI does)"
-for program in munged mungekey slurmctld slurmd sbatch squeue scancel scontrol sinfo idiff python3; do
+for program in munged mungekey slurmctld slurmd sbatch squeue scancel scontrol sinfo idiff; do
   command -v "$program" >/dev/null ||
     fail "$program is not installed (scripts/test installs slurm-wlm, munge and openimageio-tools)"
 done
