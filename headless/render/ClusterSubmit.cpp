@@ -5,6 +5,7 @@
 #include "headless/render/Progress.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -185,21 +186,13 @@ std::string jobScript(const ClusterJob &job) {
 }
 
 JobFiles jobFiles(const FramePlan &plan, const std::string &sceneName) {
-    const fs::path first = plan.frames.empty() ? fs::path("out/x") : fs::path(plan.frames[0].output);
+    const fs::path pattern = plan.pattern.empty() ? fs::path("out/x") : fs::path(plan.pattern);
     // The output's name without its frame number: "shot_####.exr" -> "shot".
-    std::string name = first.stem().string();
-    if (!plan.frames.empty()) {
-        const std::string number = std::to_string(plan.frames[0].number);
-        const std::size_t at = name.rfind(number);
-        if (at != std::string::npos) {
-            std::size_t from = at;
-            while (from > 0 && name[from - 1] == '0') --from; // the padding
-            name.erase(from, at + number.size() - from);
-        }
-    }
+    std::string name = pattern.stem().string();
+    name.erase(std::remove(name.begin(), name.end(), '#'), name.end());
     while (!name.empty() && std::string("_.- ").find(name.back()) != std::string::npos) name.pop_back();
     if (name.empty()) name = sceneName;
-    const fs::path folder = first.parent_path();
+    const fs::path folder = pattern.parent_path();
     JobFiles files;
     files.script = (folder / (name + ".slurm.sh")).string();
     files.logFolder = (folder / (name + ".slurm-logs")).string();
@@ -225,17 +218,20 @@ std::string thisProgram() {
 }
 
 // The options a task passes on unchanged: all but those that choose frames or
-// shape the job; the plug-in is named by its absolute path below.
+// shape the job. The output and the plug-in are named below as the run
+// planned them: without -o a single frame's default name differs from a
+// range's, and the plug-in is the one this run loaded.
 bool taskKeeps(const std::string &name) {
     static const std::set<std::string> left{"--frame", "--frames", "--time", "--submit",
                                             "--chunk", "--partition", "--slurm-arg", "--dry-run",
-                                            "--collect", "--plugin", "--stats-json"};
+                                            "--collect", "--plugin", "--stats-json", "--output"};
     return left.count(name) == 0;
 }
 
-std::vector<std::string> taskCommand(const Options &options) {
+std::vector<std::string> taskCommand(const Options &options, const FramePlan &plan) {
     std::vector<std::string> command{thisProgram()};
     for (const std::string &arg : optionArguments(options, taskKeeps)) command.push_back(arg);
+    command.push_back("--output=" + plan.pattern);
     command.push_back("--plugin=" + fs::absolute(pluginPath(options)).string());
     return command;
 }
@@ -294,19 +290,22 @@ void printFollowUp(const std::string &id, const ClusterJob &job, const Options &
 
 } // namespace
 
+std::string submitProblem(const Options &options) {
+    if (!canRunProcesses() && !options.dryRun)
+        return "--submit " + options.submit + ": submitting jobs is not supported on this system; "
+               "--dry-run prints the job script to submit elsewhere";
+    if (options.timeGiven)
+        return "--time: not with --submit (a task renders whole frames); name the frame with "
+               "--frame or --frames";
+    if (!options.statsJson.empty())
+        return "--stats-json: not with --submit (every task would write the one file); --stats "
+               "puts each frame's figures in the task's log";
+    return {};
+}
+
 int submitJob(const Options &options, const FramePlan &plan, const std::string &sceneName,
               const std::function<FrameProbe(const FrameJob &)> &probe, std::ostream &out,
               std::ostream &err) {
-    if (!canRunProcesses() && !options.dryRun) {
-        err << kProgram << "--submit " << options.submit << ": submitting jobs is not supported "
-            << "on this system; --dry-run prints the job script to submit elsewhere\n";
-        return kExitBadInput;
-    }
-    if (!options.statsJson.empty()) {
-        err << kProgram << "--stats-json: not with --submit (every task would write the one file); "
-            << "--stats puts each frame's figures in the task's log\n";
-        return kExitBadInput;
-    }
     const JobFiles files = jobFiles(plan, sceneName);
     ClusterJob job;
     job.name = files.name;
@@ -314,7 +313,7 @@ int submitJob(const Options &options, const FramePlan &plan, const std::string &
     job.script = fs::absolute(files.script).string();
     job.logFolder = fs::absolute(files.logFolder).string();
     job.workFolder = fs::current_path().string();
-    job.command = taskCommand(options);
+    job.command = taskCommand(options, plan);
     job.partition = options.partition;
     job.extraArgs = options.slurmArgs;
     job.cpusPerTask = options.threads;

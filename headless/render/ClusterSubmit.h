@@ -80,7 +80,7 @@ std::vector<std::string> sbatchArguments(const ClusterJob &job);
 std::string jobScript(const ClusterJob &job);
 
 // Where a run's job files go: the script and the log folder, beside the
-// first output.
+// outputs, named after their file name less the frame number's '#'.
 struct JobFiles {
     std::string script, logFolder, name;
 };
@@ -91,6 +91,11 @@ struct FrameProbe {
     double seconds = 0.0; // rendered and written
     double peakMiB = -1.0;
 };
+
+// What keeps `options` from making a job (an option a job cannot take, a
+// system that cannot submit); empty when nothing does. Checked before
+// anything is planned or written.
+std::string submitProblem(const Options &options);
 
 // Submits `plan` (every frame of the run, before --skip-existing) as a job,
 // or prints it with --dry-run. `probe` renders one frame of it and measures

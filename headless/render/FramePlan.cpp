@@ -134,6 +134,7 @@ FramePlan planFrames(const Options &options, const headless::Composition &comp,
         throw PlanError("--depth " + std::to_string(plan.depth) + ": " + plan.format.extension +
                         " files hold " + plan.format.depthList() + " bits per channel");
     for (FrameJob &job : plan.frames) job.output = expandFrameNumber(pattern, job.number);
+    plan.pattern = pattern;
     return plan;
 }
 

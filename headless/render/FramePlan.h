@@ -42,6 +42,7 @@ struct FramePlan {
     OutputFormat format;
     int depth = 8;
     bool defaultOutput = false; // no -o given
+    std::string pattern;        // -o, or the default output, before '#' becomes the number
 };
 
 // Replaces every run of '#' in the file name of `pattern` with `frame`,

@@ -226,6 +226,9 @@ int run(const Options &options, std::ostream &out, std::ostream &err, bool errIs
     FramePlan plan;
     FileDescription files;
     try {
+        if (!options.submit.empty())
+            if (const std::string problem = submitProblem(options); !problem.empty())
+                throw PlanError(problem);
         plan = planFrames(options, scene.composition, options.scene);
         if (!options.collect.empty())
             return collectJob(options, plan, headless::sceneName(options.scene), out, err);

@@ -206,6 +206,7 @@ private:
 TEST(ClusterSubmit, CollectSaysWhichFramesAreMissingAndWhatEachTaskSaid) {
     ScratchDir dir;
     FramePlan plan;
+    plan.pattern = (dir.path() / "f_#.png").string();
     for (long n = 0; n < 12; ++n)
         plan.frames.push_back({n, 0.0, (dir.path() / ("f_" + std::to_string(n) + ".png")).string()});
     for (long n : {0L, 1L, 2L, 3L, 9L}) render_test::writeFile(plan.frames[n].output, "png");
@@ -270,6 +271,19 @@ TEST(ClusterSubmit, DryRunPrintsTheJobAndWritesNothing) {
     EXPECT_NE(result.out.find("--partition=render --time=00:10:00"), std::string::npos);
     EXPECT_NE(result.out.find(" --downsample=8 "), std::string::npos) << result.out;
     EXPECT_EQ(dir.listing(), before);
+    EXPECT_TRUE(fs::is_empty(dir.path() / "out"));
+
+    // One frame to the default output: the task names the file the plan chose
+    // (a --frames run alone would pick out/scene_0003.png). With the chunk and
+    // the memory given, nothing renders here.
+    const auto single = render_test::runRenderer(
+        "scene.json --frame 3 --submit slurm --dry-run --chunk 1 --slurm-arg=--mem=1G", dir.path());
+    EXPECT_EQ(single.code, 0) << single.err;
+    EXPECT_NE(single.out.find("0) frames=3 ;;"), std::string::npos) << single.out;
+    EXPECT_NE(single.out.find(" --output=out/scene.png "), std::string::npos) << single.out;
+    EXPECT_NE(single.out.find("/out/scene.slurm-logs/%A_%a.log "), std::string::npos) << single.out;
+    EXPECT_EQ(single.out.find("--mem="), single.out.find("--mem=1G")); // the only request
+    EXPECT_EQ(single.err.find("to size the tasks"), std::string::npos) << single.err;
     EXPECT_TRUE(fs::is_empty(dir.path() / "out"));
 }
 
