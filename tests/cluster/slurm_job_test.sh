@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # veltrix-render --submit slurm on a real one-node cluster (local_slurm.sh),
-# started for this test in a folder of its own and stopped, with its files
-# removed, whatever happens.
+# started for this test in a folder and a network (loopback only) of its own
+# and stopped, with its files removed, whatever happens.
 #
 #   slurm_job_test.sh VELTRIX_RENDER SOURCE_DIR
 #
@@ -28,12 +28,13 @@ options=(--frames 0-23 --downsample 4 --quiet)
 
 fail() { echo "FAIL: $*" >&2; exit 1; }
 [ "$(id -u)" -eq 0 ] || fail "the cluster's daemons need root (run the suite as root, as CI does)"
-for program in munged mungekey slurmctld slurmd sbatch squeue scancel scontrol sinfo idiff; do
+for program in munged mungekey slurmctld slurmd sbatch squeue scancel scontrol sinfo idiff unshare ip; do
   command -v "$program" >/dev/null ||
     fail "$program is not installed (scripts/test installs slurm-wlm, munge and openimageio-tools)"
 done
 
 source "$source_dir/tests/cluster/local_slurm.sh"
+cluster_isolate "$0" "$@"
 work=$(mktemp -d /tmp/veltrix-slurm-test.XXXXXX)
 cleanup() {
   cluster_stop
