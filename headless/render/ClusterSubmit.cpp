@@ -361,6 +361,11 @@ int submitJob(const Options &options, const FramePlan &plan, const std::string &
     }
     // --parsable: "ID" or "ID;CLUSTER".
     const std::string id = sbatch.out.substr(0, sbatch.out.find_first_of(";\n"));
+    if (id.empty() || id.find_first_not_of("0123456789") != std::string::npos) {
+        err << kProgram << "sbatch printed no job id (it said \"" << commentSafe(sbatch.out)
+            << "\"); squeue shows whether the job is queued\n";
+        return kExitFailed;
+    }
     out << "submitted job " << id << ": " << job.tasks.size() << " of " << job.chunks.size()
         << " tasks of up to " << chunk << " frames (" << plan.frames.size() << " frames in all)";
     if (job.memoryMiB > 0) out << ", " << job.memoryMiB << " MiB each";
