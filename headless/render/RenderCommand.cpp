@@ -20,8 +20,8 @@
 #include <fstream>
 #include <memory>
 #include <new>
-#include <random>
 #include <ostream>
+#include <random>
 #include <utility>
 
 namespace veltrix_render {
@@ -157,9 +157,8 @@ FrameProbe measureFrame(FrameRenderer &renderer, const FrameJob &job, const Fram
                         const headless::ParamCatalog &catalog) {
     namespace fs = std::filesystem;
     FrameJob scratch = job;
-    scratch.output = (fs::temp_directory_path() /
-                      ("veltrix-render-measure-" + std::to_string(std::random_device()()) + plan.format.extension))
-                         .string();
+    const std::string name = "veltrix-render-measure-" + std::to_string(std::random_device()());
+    scratch.output = (fs::temp_directory_path() / (name + plan.format.extension)).string();
     Stopwatch clock;
     resetPeakMemory();
     const Image image = renderer.render(job.time, FrameRenderer::NextFrame::None);

@@ -7,8 +7,11 @@
 #                       runs the calling script again in a network of its own
 #                       that has nothing but a loopback interface (Slurm's
 #                       daemons listen on every interface there is, so this
-#                       keeps them on loopback); fails saying why when no such
-#                       network can be made
+#                       keeps them on loopback) and a process namespace whose
+#                       first process it is, so that the daemons and their jobs
+#                       end with it even when it is killed outright (a test
+#                       timeout) and no trap runs; fails saying why when no
+#                       such namespace can be made
 #   cluster_start DIR   starts the three daemons and waits until the node
 #                       takes jobs; exports SLURM_CONF; fails with the end of
 #                       the daemons' logs
@@ -23,14 +26,17 @@ cluster_isolate() {
   [ -n "${VELTRIX_CLUSTER_ISOLATED:-}" ] && return 0
   command -v unshare >/dev/null && command -v ip >/dev/null ||
     { echo "FAIL: unshare (util-linux) and ip (iproute2) are needed to keep the cluster on loopback" >&2; exit 1; }
-  unshare --net true 2>/dev/null ||
-    { echo "FAIL: cannot make a private network (unshare --net) for the cluster: $(unshare --net true 2>&1)" >&2; exit 1; }
+  local isolate=(unshare --net --pid --mount --fork --mount-proc --kill-child)
+  "${isolate[@]}" true 2>/dev/null ||
+    { echo "FAIL: cannot make a private network and process namespace for the cluster" \
+        "(${isolate[*]}): $("${isolate[@]}" true 2>&1)" >&2; exit 1; }
   # Slurm looks its addresses up asking only for families the machine has
   # an address of (AI_ADDRCONFIG), which does not count 127.0.0.1: a second
   # loopback address makes IPv4 count.
-  VELTRIX_CLUSTER_ISOLATED=1 exec unshare --net -- \
+  VELTRIX_CLUSTER_ISOLATED=1 exec "${isolate[@]}" -- \
     sh -c 'ip link set lo up && ip addr add 127.0.0.2/8 dev lo && exec "$@"' sh "$@"
 }
+
 # A port no one listens on yet, for a daemon to take a moment later (bash's
 # own /dev/tcp: nothing beyond bash needed).
 free_port() {

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # veltrix-render --submit slurm on a real one-node cluster (local_slurm.sh),
-# started for this test in a folder and a network (loopback only) of its own
-# and stopped, with its files removed, whatever happens.
+# started for this test in a folder, a network (loopback only) and a process
+# namespace of its own, and stopped, with its files removed, whatever happens
+# (killed outright, the namespace still takes the daemons with it; only the
+# folder in /tmp is then left).
 #
 #   slurm_job_test.sh VELTRIX_RENDER SOURCE_DIR
 #
