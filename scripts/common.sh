@@ -14,8 +14,10 @@ VELTRIX_RENDER_PACKAGES=(cmake g++ make binutils nlohmann-json3-dev libcli11-dev
 VELTRIX_STUDIO_PACKAGES=("${VELTRIX_RENDER_PACKAGES[@]}" libcpp-httplib-dev pkg-config)
 # What the test suite and the benchmarks need on top; the studio's browser
 # tests drive Debian's chromium from Node (scripts/test adds npm when no npm
-# came with nodejs).
-VELTRIX_TEST_PACKAGES=("${VELTRIX_STUDIO_PACKAGES[@]}" libgtest-dev libbenchmark-dev chromium nodejs)
+# came with nodejs); the cluster test starts a one-node Slurm cluster of its own,
+# in a network namespace with only a loopback interface (iproute2 brings it up).
+VELTRIX_TEST_PACKAGES=("${VELTRIX_STUDIO_PACKAGES[@]}" libgtest-dev libbenchmark-dev chromium nodejs
+  slurm-wlm munge iproute2)
 
 # missing_packages PKG...: prints the packages that are not installed.
 missing_packages() {

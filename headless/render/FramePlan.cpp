@@ -134,16 +134,19 @@ FramePlan planFrames(const Options &options, const headless::Composition &comp,
         throw PlanError("--depth " + std::to_string(plan.depth) + ": " + plan.format.extension +
                         " files hold " + plan.format.depthList() + " bits per channel");
     for (FrameJob &job : plan.frames) job.output = expandFrameNumber(pattern, job.number);
+    plan.pattern = pattern;
     return plan;
+}
+
+bool outputWritten(const std::string &output) {
+    std::error_code ec;
+    return fs::is_regular_file(output, ec);
 }
 
 std::size_t dropExistingOutputs(FramePlan &plan) {
     const std::size_t before = plan.frames.size();
     plan.frames.erase(std::remove_if(plan.frames.begin(), plan.frames.end(),
-                                     [](const FrameJob &job) {
-                                         std::error_code ec;
-                                         return fs::exists(job.output, ec);
-                                     }),
+                                     [](const FrameJob &job) { return outputWritten(job.output); }),
                       plan.frames.end());
     return before - plan.frames.size();
 }

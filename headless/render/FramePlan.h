@@ -42,6 +42,7 @@ struct FramePlan {
     OutputFormat format;
     int depth = 8;
     bool defaultOutput = false; // no -o given
+    std::string pattern;        // -o, or the default output, before '#' becomes the number
 };
 
 // Replaces every run of '#' in the file name of `pattern` with `frame`,
@@ -56,7 +57,11 @@ long frameCount(const headless::Composition &comp);
 FramePlan planFrames(const Options &options, const headless::Composition &comp,
                      const std::string &scenePath);
 
-// Drops the frames whose output file exists (--skip-existing); returns how
+// Whether a frame's output is written: a file (or a link to one) is there. A
+// folder of that name is not a frame: checkOutputs refuses it.
+bool outputWritten(const std::string &output);
+
+// Drops the frames whose output is written (--skip-existing); returns how
 // many were dropped.
 std::size_t dropExistingOutputs(FramePlan &plan);
 

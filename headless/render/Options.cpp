@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <cstdio>
 #include <cstdlib>
 #include <ostream>
 #include <variant>
@@ -81,6 +82,25 @@ const OptionRow kOptions[] = {
     {"--compression", "NAME",
      "compression of .exr and .tif files (e.g. zip, piz, dwaa, none; default: zip)",
      &Options::compression},
+    {"--submit", "SCHEDULER",
+     "render on a cluster instead of here: write a job script beside the outputs and submit it "
+     "as an array job, one task per chunk of frames (slurm; docs/cluster.md)",
+     &Options::submit},
+    {"--chunk", "N",
+     "with --submit: frames per task (default: about a minute of work, from one frame rendered "
+     "here)",
+     &Options::chunk, 1, 1.0e9},
+    {"--partition", "NAME", "with --submit: the cluster partition to run in", &Options::partition},
+    {"--slurm-arg", "ARG",
+     "with --submit slurm: one more sbatch argument, as given (--slurm-arg=--time=01:00:00, "
+     "--slurm-arg=--mem=8G replaces the measured request); repeatable",
+     &Options::slurmArgs},
+    {"--dry-run", "", "with --submit: print the job script and the submission, submit nothing",
+     &Options::dryRun},
+    {"--collect", "JOBID",
+     "with the options a job was submitted with: report which of its frames are missing and why "
+     "(exit 1 while any is)",
+     &Options::collect},
     {"-q,--quiet", "", "print no progress", &Options::quiet},
     {"--stats", "", "print how long loading, rendering and writing took, in milliseconds",
      &Options::stats},
@@ -131,6 +151,37 @@ CLI::Option *addRow(CLI::App &app, const OptionRow &row, Options &options) {
 // The forms of the file options that need no scene to check.
 void checkFileOptionForms(CLI::App &app) {
     app.get_option("--alpha")->check(CLI::IsMember({"premultiplied", "straight"}).description(""));
+}
+
+// What goes with a cluster job, and what does not.
+void checkClusterOptions(CLI::App &app) {
+    CLI::Option *submit = app.get_option("--submit");
+    submit->check(CLI::IsMember({"slurm"}).description(""));
+    CLI::Option *collect = app.get_option("--collect");
+    collect->excludes(submit)->check(
+        CLI::Validator([](const std::string &id) -> std::string {
+            if (!id.empty() && id.size() < 19 && id.find_first_not_of("0123456789") == std::string::npos)
+                return {};
+            return "must be a job id (a whole number), not " + id;
+        }, ""));
+}
+
+// The long name of a row: "--output" of "-o,--output".
+std::string longName(const OptionRow &row) {
+    const std::string names = row.names;
+    const std::size_t dashes = names.rfind("--");
+    return dashes == std::string::npos ? names : names.substr(dashes);
+}
+
+// A number as text that reads back as the same number.
+template <class Number> std::string exactText(Number value) {
+    if constexpr (std::is_floating_point_v<Number>) {
+        char text[40];
+        std::snprintf(text, sizeof text, "%.17g", double(value));
+        return text;
+    } else {
+        return std::to_string(value);
+    }
 }
 
 } // namespace
@@ -215,6 +266,7 @@ ParseOutcome parseOptions(int argc, const char *const *argv, Options &options, s
     }
     depth->check(CLI::IsMember({8, 16, 32}).description(""));
     checkFileOptionForms(app);
+    checkClusterOptions(app);
     frame->excludes(frames)->excludes(time);
     frames->excludes(time);
 
@@ -230,6 +282,14 @@ ParseOutcome parseOptions(int argc, const char *const *argv, Options &options, s
         err << "veltrix-render: " << e.what() << "\n(veltrix-render --help lists the options)\n";
         return {true, kExitBadInput};
     }
+    // The job's options also go with --collect, which passes them on to the
+    // re-submission it prints.
+    if (options.submit.empty() && options.collect.empty())
+        for (const char *name : {"--chunk", "--partition", "--slurm-arg", "--dry-run"})
+            if (app.get_option(name)->count() > 0) {
+                err << "veltrix-render: " << name << " goes with --submit (or --collect)\n";
+                return {true, kExitBadInput};
+            }
     options.frameGiven = frame->count() > 0;
     options.framesGiven = frames->count() > 0;
     options.timeGiven = time->count() > 0;
@@ -246,6 +306,35 @@ ParseOutcome parseOptions(int argc, const char *const *argv, Options &options, s
         return {true, kExitBadInput};
     }
     return {};
+}
+
+std::vector<std::string> optionArguments(const Options &options,
+                                         bool (*keep)(const std::string &longName)) {
+    // The scene as a path that cannot be taken for an option.
+    std::vector<std::string> args{options.scene.rfind('-', 0) == 0 ? "./" + options.scene
+                                                                   : options.scene};
+    const Options defaults;
+    for (const OptionRow &row : kOptions) {
+        const std::string name = longName(row);
+        if (name == "scene" || !keep(name)) continue;
+        std::visit(
+            [&](auto member) {
+                const auto &value = options.*member;
+                if (value == defaults.*member) return;
+                using Field = std::remove_cv_t<std::remove_reference_t<decltype(value)>>;
+                // "--name=value": one argument, even for a value that starts with '-'.
+                if constexpr (std::is_same_v<Field, bool>)
+                    args.push_back(name);
+                else if constexpr (std::is_arithmetic_v<Field>)
+                    args.push_back(name + "=" + exactText(value));
+                else if constexpr (std::is_same_v<Field, std::string>)
+                    args.push_back(name + "=" + value);
+                else
+                    for (const std::string &item : value) args.push_back(name + "=" + item);
+            },
+            row.target);
+    }
+    return args;
 }
 
 namespace {

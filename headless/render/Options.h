@@ -3,6 +3,8 @@
 //   veltrix-render SCENE.json [options]
 //   veltrix-render --list-params [--json]
 //   veltrix-render --scene-schema
+//   veltrix-render SCENE.json [options] --submit slurm [--chunk N] [--dry-run]
+//   veltrix-render SCENE.json [options] --collect JOBID
 //
 // Every option is declared once, in the registration table of Options.cpp,
 // which also gives --help its text. Parsing checks the form of each value
@@ -60,6 +62,15 @@ struct Options {
     bool half = false;       // --half
     std::string compression; // --compression NAME
 
+    // Rendering on a cluster (ClusterSubmit.h): these shape the job, not the
+    // frames, so the tasks' command line leaves them out.
+    std::string submit;      // --submit SCHEDULER ("slurm"); empty: render here
+    long chunk = 0;          // --chunk N frames per task; 0: about a minute of work each
+    std::string partition;   // --partition NAME
+    std::vector<std::string> slurmArgs; // --slurm-arg ARG, passed to sbatch as given
+    bool dryRun = false;     // --dry-run: print the job script, submit nothing
+    std::string collect;     // --collect JOBID: report the job's missing and failed frames
+
     // Which of the mutually exclusive time options was given.
     bool frameGiven = false, framesGiven = false, timeGiven = false;
     std::vector<FrameSpan> frameSpans; // --frames, once parsed
@@ -80,6 +91,14 @@ ParseOutcome parseOptions(int argc, const char *const *argv, Options &options, s
 // reason naming the item otherwise. Spans are kept, not expanded, so a huge
 // range costs nothing before it is checked against the composition.
 bool parseFrameList(const std::string &text, std::vector<FrameSpan> &spans, std::string &error);
+
+// The options of `options` that `keep` accepts (given their long names,
+// e.g. "--frames"), as a command line that parses back into the same values:
+// the scene first, then each option whose value differs from the default, in
+// the order of the registration table. For the tasks of a cluster job, which
+// run the user's own render with frames of their own.
+std::vector<std::string> optionArguments(const Options &options,
+                                         bool (*keep)(const std::string &longName));
 
 // The plug-in to load: --plugin, else the VELTRIX_PLUGIN environment
 // variable, else the one built beside this program.

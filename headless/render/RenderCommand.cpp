@@ -2,6 +2,7 @@
 
 #include "headless/boundary/Plugin.h"
 #include "headless/composition/SceneFile.h"
+#include "headless/render/ClusterSubmit.h"
 #include "headless/render/ColourManagement.h"
 #include "headless/render/FileDescription.h"
 #include "headless/render/FramePlan.h"
@@ -15,10 +16,12 @@
 #include "headless/render/SceneSchema.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <new>
 #include <ostream>
+#include <random>
 #include <utility>
 
 namespace veltrix_render {
@@ -147,6 +150,29 @@ int renderFrames(FrameRenderer &renderer, const FramePlan &plan, const Options &
     return kExitOk;
 }
 
+// Renders `job` as a task of a cluster job would and writes it to a scratch
+// file, which is then removed: what one frame costs (ClusterSubmit.h).
+FrameProbe measureFrame(FrameRenderer &renderer, const FrameJob &job, const FramePlan &plan,
+                        const FileDescription &files, const headless::SceneEffect &effect,
+                        const headless::ParamCatalog &catalog) {
+    namespace fs = std::filesystem;
+    FrameJob scratch = job;
+    const std::string name = "veltrix-render-measure-" + std::to_string(std::random_device()());
+    scratch.output = (fs::temp_directory_path() / (name + plan.format.extension)).string();
+    Stopwatch clock;
+    resetPeakMemory();
+    const Image image = renderer.render(job.time, FrameRenderer::NextFrame::None);
+    std::string error;
+    const bool written = writeFrame(
+        image, scratch, files,
+        frameSettings(files, renderer, job, usesCompositionCamera(effect, catalog, job.time)), error);
+    FrameProbe cost{clock.lap(), peakMemoryMiB()};
+    std::error_code ec;
+    fs::remove(scratch.output, ec);
+    if (!written) throw RenderError("frame " + std::to_string(job.number) + ": " + error);
+    return cost;
+}
+
 int run(const Options &options, std::ostream &out, std::ostream &err, bool errIsTerminal) {
     Stopwatch total, clock;
     RunStats stats;
@@ -199,7 +225,23 @@ int run(const Options &options, std::ostream &out, std::ostream &err, bool errIs
     FramePlan plan;
     FileDescription files;
     try {
+        if (!options.submit.empty())
+            if (const std::string problem = submitProblem(options); !problem.empty())
+                throw PlanError(problem);
         plan = planFrames(options, scene.composition, options.scene);
+        if (!options.collect.empty())
+            return collectJob(options, plan, headless::sceneName(options.scene), out, err);
+        if (!options.submit.empty()) {
+            files = describeFiles(options, plan, scene);
+            checkOutputs(plan);
+            return submitJob(options, plan, headless::sceneName(options.scene),
+                             [&](const FrameJob &job) {
+                                 FrameRenderer renderer(*plugin, std::move(scene.composition), effect,
+                                                        options.threads, plan.depth, options.downsample);
+                                 return measureFrame(renderer, job, plan, files, effect, catalog);
+                             },
+                             out, err);
+        }
         if (options.skipExisting) {
             const std::size_t skipped = dropExistingOutputs(plan);
             if (skipped > 0 && !options.quiet)

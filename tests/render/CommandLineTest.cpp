@@ -61,6 +61,14 @@ std::vector<BadRun> badRuns() {
         {"pixel aspect beyond a double", edit("\"duration\": 1}", "\"duration\": 1, \"pixel_aspect\": 1e400}"),
          "-o out.png", "scene.json: composition.pixel_aspect: "},
         {"exclusive options", scene, "-o out.png --frame 1 --time 0.5", "excludes"},
+        {"job option without a job", scene, "-o out.png --chunk 4", "--chunk goes with --submit"},
+        {"unknown scheduler", scene, "-o out.png --submit pbs", "--submit: pbs not in {slurm}"},
+        {"a composition time for a job", scene, "-o out.png --time 0.5 --submit slurm --dry-run",
+         "--time: not with --submit"},
+        {"job id that is not one", scene, "-o out.png --collect 12x", "must be a job id"},
+        {"one stats file for many tasks", scene,
+         "-o f_#.png --frames 0-3 --submit slurm --dry-run --stats-json s.json",
+         "--stats-json: not with --submit"},
     };
 }
 

@@ -117,6 +117,13 @@ TEST(RenderRun, FarmFrameNumbersListsAndResuming) {
     EXPECT_EQ(render_test::readFile(dir / "take#1/f.1005.png"), kept);
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "take#1/f.1006.png"));
 
+    // A folder in a frame's place is no frame: it is not skipped as one.
+    std::filesystem::create_directory(dir.path() / "take#1/f.1007.png");
+    r = render_test::runRenderer("s.json --frames 1004-1007 --skip-existing -o 'take#1/f.####.png'",
+                                 dir.path());
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find("f.1007.png: is a folder"), std::string::npos) << r.err;
+
     r = render_test::runRenderer("s.json --frame 1000 -o x.png", dir.path());
     EXPECT_EQ(r.code, 2);
     EXPECT_NE(r.err.find("frames 1001 to 1010"), std::string::npos) << r.err;
