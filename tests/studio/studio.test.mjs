@@ -442,6 +442,28 @@ test('a frame range rendered to files from the page shows its progress and match
     document.getElementById('render-error').textContent === '');
   assert.ok(statSync(join(work, 'scene', 'renders', 'r_0000.png')).mtimeMs > before);
   await page.uncheck('#render-overwrite');
+
+  // The file options reach the writer as veltrix-render's options do, and
+  // one the format cannot honour gets the renderer's refusal in the page.
+  await page.click('#render-file-options summary');
+  await page.fill('#render-frames', '0');
+  await page.fill('#render-output', 'renders/h_####.exr');
+  await page.check('#render-half');
+  await page.fill('#render-compression', 'piz');
+  await page.click('#render-start');
+  await page.waitForFunction(() => document.getElementById('render-progress').dataset.state === 'done' &&
+    /h_0000\.exr/.test(document.getElementById('render-text').textContent));
+  const info = execFileSync('oiiotool', ['--info', '-v', join(work, 'scene', 'renders', 'h_0000.exr')]).toString();
+  assert.match(info, /half/);
+  assert.match(info, /compression: "piz"/);
+  await page.fill('#render-output', 'renders/p_####.png');
+  await page.uncheck('#render-half');
+  await page.fill('#render-compression', '');
+  await page.selectOption('#render-alpha', 'premultiplied');
+  await page.click('#render-start');
+  await page.waitForFunction(() => /alpha/.test(document.getElementById('render-error').textContent));
+  assert.equal(existsSync(join(work, 'scene', 'renders', 'p_0000.png')), false);
+  await page.selectOption('#render-alpha', '');
 });
 
 test('requests from elsewhere and paths outside the scene folder are refused', async () => {

@@ -7,7 +7,8 @@ import * as api from './api.js';
 const kPollMs = 150;
 
 export class RenderPanel {
-  // `fields`: {output, frames, depth, downsample, overwrite, start, cancel, progress, text, error}
+  // `fields`: {output, frames, depth, downsample, alpha, colorspace, half, compression, overwrite,
+  // start, cancel, progress, text, error}
   constructor(fields) {
     Object.assign(this, fields);
     this.start.addEventListener('click', () => this.render());
@@ -40,6 +41,11 @@ export class RenderPanel {
     const request = { output: this.output.value.trim(), frames: this.frames.value.trim(), overwrite: this.overwrite.checked };
     if (this.depth.value !== '0') request.depth = Number(this.depth.value);
     if (this.downsample.value.trim() !== '') request.downsample = Number(this.downsample.value);
+    // The file options go only when set, so that the format's defaults stay the server's.
+    if (this.alpha.value) request.alpha = this.alpha.value;
+    if (this.colorspace.value.trim()) request.colorspace = this.colorspace.value.trim();
+    if (this.half.checked) request.half = true;
+    if (this.compression.value.trim()) request.compression = this.compression.value.trim();
     try {
       this.show(await api.startRender(request));
       this.poll();

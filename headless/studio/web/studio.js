@@ -80,6 +80,7 @@ $('add-light').addEventListener('click', () => addLayer('light'));
 
 const render = new RenderPanel({
   output: $('render-output'), frames: $('render-frames'), depth: $('render-depth'), downsample: $('render-downsample'),
+  alpha: $('render-alpha'), colorspace: $('render-colorspace'), half: $('render-half'), compression: $('render-compression'),
   overwrite: $('render-overwrite'),
   start: $('render-start'), cancel: $('render-cancel'), progress: $('render-progress'), text: $('render-text'), error: $('render-error'),
 });
