@@ -120,7 +120,7 @@ int renderFrames(FrameRenderer &renderer, const FramePlan &plan, const Options &
         FrameStats frame{job.number, 0.0, 0.0, 0.0, {}};
         resetPeakMemory();
         const bool last = &job == &plan.frames.back();
-        const Image image =
+        Image image =
             renderer.render(job.time, last ? FrameRenderer::NextFrame::None : FrameRenderer::NextFrame::Follows);
         frame.render = clock.lap();
         if (const headless::CommandRecord *command = renderer.lastSmartRender()) {
@@ -130,7 +130,10 @@ int renderFrames(FrameRenderer &renderer, const FramePlan &plan, const Options &
         std::string error;
         const WriteSettings settings =
             frameSettings(files, renderer, job, usesCompositionCamera(effect, catalog, job.time));
-        if (!writeFrame(image, job, files, settings, error)) {
+        // Moved, not copied, into the writer: a large frame held twice is
+        // the run's peak.
+        const std::string description = describeFrame(image);
+        if (!writeFrame(std::move(image), job, files, settings, error)) {
             progress.finish();
             err << kProgram << "cannot write " << job.output << ": " << error << "\n";
             return kExitFailed;
@@ -140,7 +143,7 @@ int renderFrames(FrameRenderer &renderer, const FramePlan &plan, const Options &
         stats.frames.push_back(frame);
         progress.frameDone(job.number, frame.render + frame.write, job.output);
         if (plan.frames.size() == 1 && !options.quiet)
-            err << kProgram << "wrote " << job.output << " (" << describeFrame(image) << ")\n";
+            err << kProgram << "wrote " << job.output << " (" << description << ")\n";
         if (interruptSignal()) {
             progress.finish();
             return stopForSignal(plan, long(&job - plan.frames.data()), err);
@@ -161,10 +164,10 @@ FrameProbe measureFrame(FrameRenderer &renderer, const FrameJob &job, const Fram
     scratch.output = (fs::temp_directory_path() / (name + plan.format.extension)).string();
     Stopwatch clock;
     resetPeakMemory();
-    const Image image = renderer.render(job.time, FrameRenderer::NextFrame::None);
+    Image image = renderer.render(job.time, FrameRenderer::NextFrame::None);
     std::string error;
     const bool written = writeFrame(
-        image, scratch, files,
+        std::move(image), scratch, files,
         frameSettings(files, renderer, job, usesCompositionCamera(effect, catalog, job.time)), error);
     FrameProbe cost{clock.lap(), peakMemoryMiB()};
     std::error_code ec;
