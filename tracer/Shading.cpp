@@ -308,11 +308,15 @@ template <class P>
 void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vector3 &n,
               const Vector3 &d, const PF_PixelFloat &base, const Rgb &tint, Rgb &acc)
 {
-    double power = 0.0;
-    Vector3 L(0.0f, 0.0f, 0.0f);
-    GetLightPower(info, &light, hit.P, power, L);
+    // Ambient light has full power (as GetLightPower says) and falls straight
+    // onto the visible face; a light of unknown type keeps the null direction.
     const bool ambient = light.type == kAmbientLight;
-    if (ambient) L = -n; // ambient light falls straight onto the visible face
+    double power = 1.0;
+    Vector3 L(0.0f, 0.0f, 0.0f);
+    if (ambient)
+        L = -n;
+    else
+        GetLightPower(info, &light, hit.P, power, L);
 
     const double E0 = power * light.intensity;
     float lambda = Vectormath::Aos::dot(L, n);
