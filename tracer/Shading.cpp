@@ -283,11 +283,14 @@ PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF
     const Vector3 &d = ray.direction;
     const Vector3 n = FacingViewer(hit.n, d);
     Rgb acc = Emission(info, base);
-    // The same for every light and the reflection: worked out once per hit.
-    const Rgb tint = MetalTint(base, info.metal);
-    for (const vLight *light : info.lights)
-        if (light) AddLight<P>(info, *light, hit, n, d, base, tint, acc);
-    if (HasReflectionMap(info)) AddReflection<P>(info, hit, n, d, tint, acc);
+    const bool reflects = HasReflectionMap(info);
+    if (!info.lights.empty() || reflects) {
+        // The same for every light and the reflection: worked out once per hit.
+        const Rgb tint = MetalTint(base, info.metal);
+        for (const vLight *light : info.lights)
+            if (light) AddLight<P>(info, *light, hit, n, d, base, tint, acc);
+        if (reflects) AddReflection<P>(info, hit, n, d, tint, acc);
+    }
     return PF_PixelFloat{base.alpha, acc.r, acc.g, acc.b};
 }
 
