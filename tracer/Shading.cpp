@@ -101,7 +101,7 @@ Vector3 FacingViewer(const Vector3 &n, const Vector3 &d);
 Rgb Emission(const Record &info, const PF_PixelFloat &base);
 template <class P>
 void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vector3 &n,
-              const Vector3 &d, const PF_PixelFloat &base, Rgb &acc);
+              const Vector3 &d, const PF_PixelFloat &base, const Rgb &tint, Rgb &acc);
 // GetLightPower (Shading.h)
 double Falloff(const Record &info, double dist);
 template <class P>
@@ -118,7 +118,7 @@ void AddSpecular(const vLight &light, float q, const Rgb &tint, const Rgb &shado
 bool HasReflectionMap(const Record &info);
 template <class P>
 void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const Vector3 &d,
-                   const PF_PixelFloat &base, Rgb &acc);
+                   const Rgb &tint, Rgb &acc);
 template <class P> Rgb ReflectionOcclusion(const Record &info, const Hit &hit, const Vector3 &Rv);
 template <class P>
 PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &d, const Vector3 &n,
@@ -283,9 +283,14 @@ PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF
     const Vector3 &d = ray.direction;
     const Vector3 n = FacingViewer(hit.n, d);
     Rgb acc = Emission(info, base);
-    for (const vLight *light : info.lights)
-        if (light) AddLight<P>(info, *light, hit, n, d, base, acc);
-    if (HasReflectionMap(info)) AddReflection<P>(info, hit, n, d, base, acc);
+    const bool reflects = HasReflectionMap(info);
+    if (!info.lights.empty() || reflects) {
+        // The same for every light and the reflection: worked out once per hit.
+        const Rgb tint = MetalTint(base, info.metal);
+        for (const vLight *light : info.lights)
+            if (light) AddLight<P>(info, *light, hit, n, d, base, tint, acc);
+        if (reflects) AddReflection<P>(info, hit, n, d, tint, acc);
+    }
     return PF_PixelFloat{base.alpha, acc.r, acc.g, acc.b};
 }
 
@@ -301,21 +306,24 @@ Rgb Emission(const Record &info, const PF_PixelFloat &base)
 }
 
 // Adds one light's diffuse (or ambient) and specular terms to acc. n faces
-// the viewer, d is the camera ray's direction.
+// the viewer, d is the camera ray's direction, tint the metal's (MetalTint).
 template <class P>
 void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vector3 &n,
-              const Vector3 &d, const PF_PixelFloat &base, Rgb &acc)
+              const Vector3 &d, const PF_PixelFloat &base, const Rgb &tint, Rgb &acc)
 {
-    double power = 0.0;
-    Vector3 L(0.0f, 0.0f, 0.0f);
-    GetLightPower(info, &light, hit.P, power, L);
+    // Ambient light has full power (as GetLightPower says) and falls straight
+    // onto the visible face; a light of unknown type keeps the null direction.
     const bool ambient = light.type == kAmbientLight;
-    if (ambient) L = -n; // ambient light falls straight onto the visible face
+    double power = 1.0;
+    Vector3 L(0.0f, 0.0f, 0.0f);
+    if (ambient)
+        L = -n;
+    else
+        GetLightPower(info, &light, hit.P, power, L);
 
-    const Rgb tint = MetalTint(base, info.metal);
     const double E0 = power * light.intensity;
     float lambda = Vectormath::Aos::dot(L, n);
-    const Vector3 reflected = L - n * (2.0f * lambda);
+    const float facing = lambda; // before the transmission below, for the highlight
     const Rgb shadow = ShadowFactors<P>(info, light, hit, L);
 
     // Light from behind the visible face shines through it, scaled by the
@@ -326,8 +334,10 @@ void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vec
     if (lambda < 0.0f)
         AddDiffuse(light, (ambient ? info.ambient : info.diffuse) * E, base, shadow, acc);
 
+    if (ambient) return; // ambient light has no highlight
+    const Vector3 reflected = L - n * (2.0f * facing);
     const float toward = Vectormath::Aos::dot(reflected, d);
-    if (toward < 0.0f && !ambient) {
+    if (toward < 0.0f) {
         const double highlight =
             std::pow(static_cast<double>(-toward), static_cast<double>(info.shininess));
         AddSpecular(light, static_cast<float>((E * info.specular) * highlight), tint, shadow, acc);
@@ -501,12 +511,12 @@ bool HasReflectionMap(const Record &info)
     return IsLayerChosen(info.reflectionLayer) && info.reflectionIntensity > 0.0f;
 }
 
-// Adds the reflection map's colour along the mirrored view direction.
+// Adds the reflection map's colour along the mirrored view direction, tinted
+// by the metal (MetalTint).
 template <class P>
 void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const Vector3 &d,
-                   const PF_PixelFloat &base, Rgb &acc)
+                   const Rgb &tint, Rgb &acc)
 {
-    const Rgb tint = MetalTint(base, info.metal);
     const Vector3 Rv = d - n * (2.0f * Vectormath::Aos::dot(d, n));
     const Rgb occlusion = ReflectionOcclusion<P>(info, hit, Rv);
     const PF_PixelFloat mapColour = ReflectionMapColour<P>(info, d, n, Rv);

@@ -200,6 +200,23 @@ TEST(ShadingTest, AmbientLightIgnoresTheViewAndAddsNoHighlightOrShadow)
         ExpectPixel(Shade(s, view.ray), 1, r, g, 0, 1e-5f);
 }
 
+// A light of a type the host may add later adds neither diffuse light nor a
+// highlight, from in front or behind, whatever the transmission: the hit
+// keeps its emission.
+TEST(ShadingTest, LightOfUnknownTypeAddsNothing)
+{
+    Scene s;
+    const Material m;
+    m.apply(s.info());
+    s->lightTransmission = 0.5f;
+    const View view = HeadOn(s.info(), 0.3, 0.4);
+    constexpr A_long kUnknownType = 7;
+    for (const float side : {500.0f, -500.0f})
+        s.addLight(kUnknownType, view.p + view.n * side, Vector3(0, 0, 1), m.light, m.intensity);
+    for (const View &seen : {view, Oblique(s.info(), 0.3, 0.4)})
+        ExpectPixel(Shade(s, seen.ray), 1, 0.3f * m.emit, 0.4f * m.emit, 0, 1e-4f);
+}
+
 // A hit on the tail wall at u = 0.25 whose line toward a light at +y crosses
 // the opposite wall (u = 0.75) first.
 struct ShadowScene {
