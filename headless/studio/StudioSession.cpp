@@ -254,24 +254,17 @@ json StudioSession::editDocument(const std::string &pointer, const json *value) 
     return stateLocked();
 }
 
-json StudioSession::undo() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (undo_.empty()) throw EditError("", "nothing to undo");
-    json current = doc_;
-    commit(undo_.back());
-    undo_.pop_back();
-    redo_.push_back(std::move(current));
-    liveParam_.clear();
-    return stateLocked();
-}
+json StudioSession::undo() { return travel(undo_, redo_, "nothing to undo"); }
 
-json StudioSession::redo() {
+json StudioSession::redo() { return travel(redo_, undo_, "nothing to redo"); }
+
+json StudioSession::travel(std::vector<json> &from, std::vector<json> &to, const char *nothing) {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (redo_.empty()) throw EditError("", "nothing to redo");
+    if (from.empty()) throw EditError("", nothing);
     json current = doc_;
-    commit(redo_.back());
-    redo_.pop_back();
-    undo_.push_back(std::move(current));
+    commit(from.back());
+    from.pop_back();
+    to.push_back(std::move(current));
     liveParam_.clear();
     return stateLocked();
 }

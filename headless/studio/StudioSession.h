@@ -107,6 +107,10 @@ private:
     nlohmann::json &effectParams(nlohmann::json &doc);
     // Loads `doc` with the scene loader and hands it to the effect.
     void commit(nlohmann::json doc);
+    // Undo and redo: the document on top of `from` becomes current, the
+    // current one goes onto `to`. Throws EditError("", nothing) when empty.
+    nlohmann::json travel(std::vector<nlohmann::json> &from, std::vector<nlohmann::json> &to,
+                          const char *nothing);
     // commit() as an edit that can be undone.
     void edit(nlohmann::json doc, const std::string &liveParam);
     void sendChanges(const nlohmann::json &before, const nlohmann::json &after);

@@ -37,7 +37,7 @@ done
 
 source "$source_dir/tests/cluster/local_slurm.sh"
 cluster_isolate "$0" "$@"
-work=$(mktemp -d /tmp/veltrix-slurm-test.XXXXXX)
+work=$(mktemp -d -t veltrix-slurm-test.XXXXXX) # in $TMPDIR, else /tmp
 cleanup() {
   cluster_stop
   rm -rf "$work"

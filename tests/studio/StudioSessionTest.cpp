@@ -19,6 +19,9 @@
 
 namespace {
 
+// An absolute path outside any scene's folder (in the system's temporary folder).
+std::string outside(const char *name) { return (std::filesystem::temp_directory_path() / name).string(); }
+
 using nlohmann::json;
 using veltrix_studio::StudioSession;
 
@@ -127,7 +130,7 @@ TEST_F(StudioSessionTest, FootageAnEditNamesLiesInTheScenesFolder) {
                  {"/layers/2/source", "/etc/passwd", false},
                  {"/layers/2/source", "images/../../README.md", false},
                  {"/layers/-", {{"type", "footage"}, {"source", "../docs/studio.png"}}, false},
-                 {"/layers/2", {{"type", "footage"}, {"source", "/tmp/x.png"}}, false}};
+                 {"/layers/2", {{"type", "footage"}, {"source", outside("x.png")}}, false}};
     for (const auto &c : cases) {
         const long revision = session_.state()["revision"];
         try {
@@ -242,6 +245,7 @@ TEST_F(StudioRenderJobTest, ALinearSceneIsShownAsItsFileHoldsIt) {
 
 TEST_F(StudioRenderJobTest, RefusedRequestsNameTheFieldAndWriteNothing) {
     std::ofstream(folder_ / "exists.png") << "not replaced";
+    const std::string outsideTemp = outside("t.png");
     const struct {
         const char *output, *frames;
         int depth;
@@ -249,7 +253,7 @@ TEST_F(StudioRenderJobTest, RefusedRequestsNameTheFieldAndWriteNothing) {
         const char *place; // "": refused as outside the folder
     } cases[] = {{"../t.png", "0", 0, false, ""},
                  {"images/../../t.png", "0", 0, false, ""},
-                 {"/tmp/t.png", "0", 0, false, ""},
+                 {outsideTemp.c_str(), "0", 0, false, ""},
                  {"images/checker.png", "0", 0, true, "output"},
                  {"exists.png", "0", 0, false, "output"},
                  {"t.json", "0", 0, false, "output"},
