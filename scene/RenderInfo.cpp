@@ -49,6 +49,7 @@ template <class Shape> void RenderInfoTemplate<Shape>::beginPass()
 {
     passSerial = NextPassSerial();
     footprintBound = footprintBoundScale(*this);
+    quotients.make(openFactor, textureHeight, shape.radii.getZ(), textureLayer.height);
 }
 
 template <class Shape>

@@ -25,6 +25,9 @@
 #include "scene/Light.h"
 #include "scene/Vectormath.h"
 
+#include <bit>
+#include <cstdint>
+
 #include <atomic>
 #include <cstdint>
 
@@ -99,6 +102,42 @@ private:
     vLight **items_ = nullptr;
     size_t size_ = 0;
     size_t capacity_ = 0;
+};
+
+// Quotients of record values that every textured hit would otherwise divide
+// by, worked out once per pass (the record's beginPass): the reciprocals of
+// the open factor k and of the texture's rows, 1 - 1/k, and the axial scale
+// textureHeight k / c. A division takes the processor as long as a dozen
+// multiplications, and a hit makes enough of them to be held up by them.
+// Each quotient is the very value the hit's own division would give. They
+// hold only for the values they were made from, which they keep bit for bit:
+// a record changed after beginPass (tools and tests set fields directly)
+// fails holdsFor, and the caller divides as before.
+struct SurfaceQuotients {
+    std::uint64_t openFactorBits = 0, textureHeightBits = 0;
+    std::uint32_t cBits = 0;
+    int rows = 0;
+    bool made = false;
+    double inverseOpen = 0.0, openBlend = 0.0, axialPerC = 0.0, inverseRows = 0.0;
+
+    void make(double k, double textureHeight, float c, int textureRows)
+    {
+        openFactorBits = std::bit_cast<std::uint64_t>(k);
+        textureHeightBits = std::bit_cast<std::uint64_t>(textureHeight);
+        cBits = std::bit_cast<std::uint32_t>(c);
+        rows = textureRows;
+        inverseOpen = 1.0 / k;
+        openBlend = 1.0 - 1.0 / k;
+        axialPerC = textureHeight * k / c;
+        inverseRows = textureRows != 0 ? 1.0 / textureRows : 0.0;
+        made = true;
+    }
+    bool holdsFor(double k, double textureHeight, float c, int textureRows) const
+    {
+        return made && std::bit_cast<std::uint64_t>(k) == openFactorBits &&
+               std::bit_cast<std::uint64_t>(textureHeight) == textureHeightBits &&
+               std::bit_cast<std::uint32_t>(c) == cBits && textureRows == rows;
+    }
 };
 
 template <class Shape> class RenderInfoTemplate {
@@ -203,6 +242,9 @@ public:
     // The texture footprint's bound factor of this pass (footprintBoundScale),
     // 0 (no bound) until beginPass.
     double footprintBound = 0.0;
+    // This pass's quotients of the surface and texture values (see
+    // SurfaceQuotients), none until beginPass.
+    SurfaceQuotients quotients;
     // Starts a pass: a new serial, and the values the passes derive from the
     // record as it now is.
     void beginPass();

@@ -30,6 +30,14 @@ inline double NormalisedHeight(double scaled, double v)
     return v > 0.0 ? scaled + 1.0 : scaled - 1.0;
 }
 
+// 1 / rows, the height of one texture row in v: the pass's quotient when it
+// was made for as many rows.
+inline double RowHeight(const RenderInfoTemplate<Hyperboloid> &info, int rows)
+{
+    const SurfaceQuotients &q = info.quotients;
+    return q.made && q.rows == rows ? q.inverseRows : 1.0 / rows;
+}
+
 // Period of u on a surface opened by k, at normalised height d: opening
 // scales the surface about the fixed point, so a ring of the opened surface
 // is (k - 1) rho + 1 texture widths long. 1 when k = 1. Points a rounding
@@ -70,7 +78,7 @@ double Hyperboloid::getVFromCoordinate(const RenderInfoTemplate<Hyperboloid> &in
     // The head sheet's rows are counted from the far side of the vertex row,
     // so the two sheets do not share the texture's first row.
     const int rows = info.textureLayer.height;
-    if (rows != 0) v -= 1.0 / rows;
+    if (rows != 0) v -= RowHeight(info, rows);
     return v;
 }
 
@@ -120,11 +128,14 @@ void Hyperboloid::getJacobian(const RenderInfoTemplate<Hyperboloid> &info, const
     const double h = std::max(d * d, 1.0);
     const double ringRadius = std::sqrt(h - 1.0);
 
+    // 1/k, 1 - 1/k and textureHeight k / c are the pass's (when it has them).
+    const SurfaceQuotients &q = info.quotients;
+    const bool made = q.holdsFor(k, info.textureHeight, radii.getZ(), info.textureLayer.height);
     du = kTwoPi * std::sqrt(a * a * y * y + b * b * x * x) /
-         (1.0 / k + (1.0 - 1.0 / k) * ringRadius);
+         (made ? q.inverseOpen + q.openBlend * ringRadius : 1.0 / k + (1.0 - 1.0 / k) * ringRadius);
 
     const double lateral = a * a * x * x + b * b * y * y;
-    const double axialScale = info.textureHeight * k / c;
+    const double axialScale = made ? q.axialPerC : info.textureHeight * k / c;
     if (h == 1.0) {
         // At a vertex v changes only to second order along the surface, so
         // the length per unit of v is unbounded. (The general formula gives

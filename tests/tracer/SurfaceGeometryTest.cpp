@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <numbers>
 
 using namespace tracer_test;
@@ -205,6 +207,59 @@ TEST_F(SurfaceGeometry, JacobianIsUnboundedAtTheVertexWithoutNaN)
     shape().getJacobian(info.get(), Vector3(1e-4f, 0.0f, -0.9999999f), du, dv);
     EXPECT_FALSE(std::isnan(du));
     EXPECT_TRUE(std::isinf(dv) && dv > 0);
+}
+
+// A pass works out the quotients of its values once (beginPass); a hit's v
+// and metric must come out with the very bits of dividing, and a record
+// changed after beginPass must not be served the quotients of its old values.
+TEST_F(SurfaceGeometry, PassQuotientsGiveTheBitsOfDividing)
+{
+    struct Case {
+        double k, textureHeight;
+        int rows;
+    };
+    const Case cases[] = {{1.0, 40.0, 512}, {2.7, 33.3, 3}, {-1.5, 40.0, 7}, {0.3, 1e-3, 2048}};
+    const Vector3 points[] = {Vector3(0.4f, -0.3f, 1.7f), Vector3(-2.0f, 0.5f, -3.25f),
+                              Vector3(0.0f, 0.0f, 1.0f), Vector3(1e-4f, 0.0f, -0.9999999f)};
+    const auto sample = [&](const Vector3 &pn, double &du, double &dv, double &v) {
+        shape().getJacobian(info.get(), pn, du, dv);
+        const Vector3 p(pn.getX() * semiAxes().getX(), pn.getY() * semiAxes().getY(),
+                        pn.getZ() * semiAxes().getZ());
+        v = shape().getVFromCoordinate(info.get(), p);
+    };
+    for (const Case &c : cases) {
+        const float kf = static_cast<float>(c.k);
+        SetSemiAxes(info->shape, 30.0f * std::fabs(kf), 20.0f * std::fabs(kf), 10.0f * std::fabs(kf));
+        info->openFactor = c.k;
+        info->textureHeight = c.textureHeight;
+        info->textureLayer.height = c.rows;
+        info->quotients = SurfaceQuotients{};
+        for (const Vector3 &pn : points) {
+            double du0, dv0, v0, du1, dv1, v1;
+            sample(pn, du0, dv0, v0); // dividing: no pass yet
+            info->beginPass();
+            sample(pn, du1, dv1, v1);
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(du0), std::bit_cast<std::uint64_t>(du1)) << c.k;
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(dv0), std::bit_cast<std::uint64_t>(dv1)) << c.k;
+            EXPECT_EQ(std::bit_cast<std::uint64_t>(v0), std::bit_cast<std::uint64_t>(v1)) << c.k;
+        }
+    }
+    // Changed after the pass began: each value the quotients come from.
+    info->beginPass();
+    const Vector3 pn(0.4f, -0.3f, -1.7f);
+    double du, dv, v, duPass, dvPass, vPass;
+    sample(pn, duPass, dvPass, vPass);
+    info->openFactor *= 2.0;
+    sample(pn, du, dv, v);
+    EXPECT_NE(du, duPass);
+    info->openFactor /= 2.0;
+    info->textureHeight *= 3.0;
+    sample(pn, du, dv, v);
+    EXPECT_NE(dv, dvPass);
+    info->textureHeight /= 3.0;
+    info->textureLayer.height += 1;
+    sample(pn, du, dv, v);
+    EXPECT_NE(v, vPass);
 }
 
 TEST_F(SurfaceGeometry, DistanceEstimateAroundTheAsymptoticCone)
