@@ -50,6 +50,8 @@ struct Layout {
 // (|d| < 1) counts as the vertex.
 inline double SeamUPeriodAtHit(double openFactor, double d)
 {
+    // Unopened: 1 without the square root (see OpenedSurfaceUPeriod).
+    if (std::fabs(openFactor) == 1.0 && !(std::fabs(d) > 1e150)) return 1.0;
     return std::sqrt(std::max(0.0, d * d - 1.0)) * (std::fabs(openFactor) - 1.0) + 1.0;
 }
 

@@ -44,6 +44,10 @@ inline double RowHeight(const RenderInfoTemplate<Hyperboloid> &info, int rows)
 // error inside a vertex (|d| < 1) count as the vertex.
 inline double OpenedSurfaceUPeriod(double k, double d)
 {
+    // Unopened, 0 times the ring radius plus 1 is 1 without its square root,
+    // unless d * d overflows (the root is then infinite and the product not a
+    // number, which the full formula keeps).
+    if (k == 1.0 && !(std::fabs(d) > 1e150)) return 1.0;
     return (k - 1.0) * std::sqrt(std::max(0.0, d * d - 1.0)) + 1.0;
 }
 

@@ -117,6 +117,12 @@ TEST_F(SurfaceGeometry, UnopenedRemapOnlySlidesAndWraps)
     shape().modifyUVByOpenParam(info.get(), u, v);
     EXPECT_EQ(u, 0.75);
     EXPECT_EQ(v, -0.75);
+
+    // Far out the period is still 1, until the height's square overflows:
+    // there a ring's length is not a number, and neither is u.
+    info->textureSlide = 0.0;
+    EXPECT_EQ(shape().openedU(info.get(), 0.625, 1e140), 0.625);
+    EXPECT_TRUE(std::isnan(shape().openedU(info.get(), 0.625, 1e160)));
 }
 
 // Opening scales the surface by k about the fixed point: the local point
