@@ -199,8 +199,12 @@ template <class D> D weigh(const D (&d)[9], const Weights &w) {
 template <class D, class T, class Load>
 D boxLanes(const T *const (&rows)[4], const std::size_t (&columns)[4], const Weights &w, Load load) {
     using V = decltype(load(rows[0]));
+    // Unrolled, so that the 16 values stay in registers (a rolling window's
+    // are read one by one, atomically; a loop kept them on the stack).
     V r[4][4];
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i)
+#pragma GCC unroll 4
         for (int j = 0; j < 4; ++j) r[i][j] = load(rows[i] + columns[j]);
     const V partial[9] = {
         corners(r[2][2], r[2][0], r[0][2], r[0][0]), // whole pixels

@@ -51,7 +51,8 @@ bool AreaTable::rollsBySize(const HostWorld &world) {
 }
 
 AreaTable::AreaTable(const HostWorld &world, std::uint64_t generation, Storage storage)
-    : world_(world), generation_(generation), width_(world.width()), height_(world.height()) {
+    : world_(world), generation_(generation), width_(world.width()), height_(world.height()),
+      fullIntensity_(headless::fullIntensity(world.depth())) {
     const bool rolls = rollingFor(world, storage);
     if (world.depth() == PixelDepth::Float) {
         alphaNoise_ = kRealNoise * absoluteAlphaSum(world);
@@ -205,7 +206,9 @@ BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
     y1 = std::min(y1, static_cast<double>(height_));
     if (!(x0 < x1) || !(y0 < y1)) return {}; // empty, outside the world, or NaN
     const TableBox box{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
-    if ((narrow_ || exact_) && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1) {
+    // Integer tables, whole or rolling: their pixels do not change while they are current.
+    if ((narrow_ || exact_ || rollingExact_) && box.right.cell == box.left.cell + 1 &&
+        box.bottom.cell == box.top.cell + 1) {
         return quadBox(world_, box);
     }
     if (narrow_) return combineNarrow(*narrow_, width_, box);

@@ -37,11 +37,12 @@
 // sweeping a large image then holds a few hundred rows instead of the
 // image's worth.
 //
-// A box of an 8-bit or 16-bit world held whole whose edges fall in
-// neighbouring columns and rows (the commonest box of a magnified texture)
-// is summed from its four pixels instead, which gives the same bits: the
-// pixels must not change while the table is current (between two of the
-// boundaries where the effect may write).
+// A box of an 8-bit or 16-bit world whose edges fall in neighbouring columns
+// and rows (the commonest box of a magnified texture, or of a blur's layer
+// where it is in focus) is summed from its four pixels instead, whether the
+// table is held whole or rolls, which gives the same bits: the pixels must
+// not change while the table is current (between two of the boundaries where
+// the effect may write), as a rolling table already requires.
 //
 // Thread safety: any number of threads may integrate at once.
 #pragma once
@@ -92,6 +93,8 @@ public:
     // A bound on the rounding error of any box's alpha sum: 0 for integer
     // tables.
     double alphaNoise() const { return alphaNoise_; }
+    // The full intensity of the world's depth (255, 32768 or 1).
+    double fullIntensity() const { return fullIntensity_; }
 
     // Whether the rows live in a window, and how many rows' memory the table
     // holds now.
@@ -112,6 +115,7 @@ private:
     std::unique_ptr<RollingRows<std::uint64_t>> rollingExact_;
     std::unique_ptr<RollingRows<double>> rollingReal_;
     double alphaNoise_ = 0;
+    double fullIntensity_;
 };
 
 } // namespace headless
