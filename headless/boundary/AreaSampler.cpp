@@ -28,14 +28,8 @@ enum class Filter { Nearest, Bilinear, Area };
 
 // ---- the filter ------------------------------------------------------------------
 
-// Straight colour and alpha from alpha-weighted sums over a box of `area`
-// square pixels, in units of full intensity. A box whose alpha sum is within
-// the rounding noise of its table counts as transparent.
 PF_PixelFloat resolve(const BoxSums &sums, double area, double noise, double full) {
-    if (!(std::fabs(sums.alpha) > noise)) return PF_PixelFloat{0, 0, 0, 0};
-    const double toColour = 1.0 / (sums.alpha * full);
-    return PF_PixelFloat{static_cast<float>(sums.alpha / area / full), static_cast<float>(sums.red * toColour),
-                         static_cast<float>(sums.green * toColour), static_cast<float>(sums.blue * toColour)};
+    return resolveBox(sums, area, noise, full);
 }
 
 // Adds pixel p, covered by `weight` square pixels of the box, to the sums
@@ -76,10 +70,7 @@ PF_PixelFloat filterWith(const AreaTable &table, double x, double y, double rx, 
     // NaN radii fall back to the smallest box too.
     rx = rx > kHalfPixel ? rx : kHalfPixel;
     ry = ry > kHalfPixel ? ry : kHalfPixel;
-    // The table puts pixel i at [i, i + 1): shift by half a pixel.
-    const BoxSums sums = table.integrate(x - rx + kHalfPixel, y - ry + kHalfPixel, x + rx + kHalfPixel,
-                                         y + ry + kHalfPixel);
-    return resolve(sums, 4.0 * rx * ry, table.alphaNoise(), table.fullIntensity());
+    return table.filter(x, y, rx, ry);
 }
 
 // ---- the store into the suite's pixel type ---------------------------------------
