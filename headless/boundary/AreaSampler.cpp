@@ -234,8 +234,12 @@ PF_Err sample(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB *pa
     if constexpr (filter == Filter::Area) {
         if (params && params->src) {
             if (const AreaTable *table = rememberedTable<P>(*host, *params->src)) {
-                *dst_pixel = store<P>(filterWith(*table, x / kFixedOne, y / kFixedOne, params->x_radius / kFixedOne,
-                                                 params->y_radius / kFixedOne));
+                try {
+                    *dst_pixel = store<P>(filterWith(*table, x / kFixedOne, y / kFixedOne,
+                                                     params->x_radius / kFixedOne, params->y_radius / kFixedOne));
+                } catch (const std::bad_alloc &) { // a rolling table's rows
+                    return PF_Err_OUT_OF_MEMORY;
+                }
                 return PF_Err_NONE;
             }
         }
