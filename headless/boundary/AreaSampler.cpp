@@ -6,6 +6,7 @@
 #include "headless/boundary/Worlds.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -27,14 +28,8 @@ enum class Filter { Nearest, Bilinear, Area };
 
 // ---- the filter ------------------------------------------------------------------
 
-// Straight colour and alpha from alpha-weighted sums over a box of `area`
-// square pixels, in units of full intensity. A box whose alpha sum is within
-// the rounding noise of its table counts as transparent.
 PF_PixelFloat resolve(const BoxSums &sums, double area, double noise, double full) {
-    if (!(std::fabs(sums.alpha) > noise)) return PF_PixelFloat{0, 0, 0, 0};
-    const double toColour = 1.0 / (sums.alpha * full);
-    return PF_PixelFloat{static_cast<float>(sums.alpha / area / full), static_cast<float>(sums.red * toColour),
-                         static_cast<float>(sums.green * toColour), static_cast<float>(sums.blue * toColour)};
+    return resolveBox(sums, area, noise, full);
 }
 
 // Adds pixel p, covered by `weight` square pixels of the box, to the sums
@@ -70,6 +65,14 @@ template <class P> PF_PixelFloat bilinear(const HostWorld &world, double x, doub
     return resolve(sums, 1.0, 0.0, fullIntensity(world.depth()));
 }
 
+// The area filter over `table` at (x, y) with radii (rx, ry), in pixels.
+PF_PixelFloat filterWith(const AreaTable &table, double x, double y, double rx, double ry) {
+    // NaN radii fall back to the smallest box too.
+    rx = rx > kHalfPixel ? rx : kHalfPixel;
+    ry = ry > kHalfPixel ? ry : kHalfPixel;
+    return table.filter(x, y, rx, ry);
+}
+
 // ---- the store into the suite's pixel type ---------------------------------------
 
 // The system's one rule from float to an integer depth.
@@ -88,9 +91,32 @@ template <class P> P storeByChannel(const PF_PixelFloat &p) {
              storeChannel<Channel>(p.green, full), storeChannel<Channel>(p.blue, full)};
 }
 
+static_assert(sizeof(PF_PixelFloat) == 4 * sizeof(float) && sizeof(PF_Pixel) == 4);
+
+// storeEightBit, here where every sample can have it inline.
+inline PF_Pixel storeEightBitInline(const PF_PixelFloat &p) {
+#if defined(__SSE2__)
+    // The rule on four lanes at once. max(x, 0) gives its second operand
+    // when x is NaN, as the rule's 0 for NaN; min(x, 255) leaves 255 at 255.
+    float channels[4];
+    std::memcpy(channels, &p, sizeof channels);
+    const __m128 full = _mm_set1_ps(255.0f);
+    const __m128 scaled = _mm_mul_ps(_mm_loadu_ps(channels), full);
+    const __m128 clamped = _mm_min_ps(_mm_max_ps(scaled, _mm_setzero_ps()), full);
+    const __m128i words = _mm_cvttps_epi32(clamped);
+    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(words, words), _mm_setzero_si128());
+    const std::uint32_t packed = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
+    PF_Pixel out;
+    std::memcpy(&out, &packed, sizeof out);
+    return out;
+#else
+    return storeByChannel<PF_Pixel>(p);
+#endif
+}
+
 template <class P> P store(const PF_PixelFloat &p) {
     if constexpr (std::is_same_v<P, PF_PixelFloat>) return p;
-    else if constexpr (std::is_same_v<P, PF_Pixel>) return storeEightBit(p);
+    else if constexpr (std::is_same_v<P, PF_Pixel>) return storeEightBitInline(p);
     else return storeByChannel<P>(p);
 }
 
@@ -114,6 +140,53 @@ const char *depthName(PixelDepth depth) {
 template <class P> PF_Err misuse(Host &host, const std::string &what) {
     host.worlds().problemOnce(std::string(suiteName<P>()) + ": " + what);
     return PF_Err_BAD_CALLBACK_PARAM;
+}
+
+// ---- the sources of area samples, remembered per thread --------------------------
+
+// A render thread samples the same one or two worlds (a texture, a reflection
+// map) sample after sample, so each thread remembers, per pixel type, the last
+// few sources it found together with the table it read. A memo stands while
+// the register it was found in keeps the stamp it had before the search
+// (stamps are never reused, so the world is still the one its description
+// names, and alive: see Worlds.h) and the world's generation is still the
+// table's (so the table is current, and not freed: stale tables are dropped
+// only where no sampler runs). Anything else takes the full path, which also
+// records what is wrong.
+struct SourceMemo {
+    std::uint64_t stamp = 0; // 0: empty (registers' stamps start at 1)
+    const void *data = nullptr;
+    A_long width = 0, height = 0, rowbytes = 0;
+    std::uint64_t generation = 0;
+    const HostWorld *world = nullptr;
+    const AreaTable *table = nullptr;
+};
+constexpr std::size_t kSourceMemos = 2;
+template <class P> struct SourceMemos {
+    std::array<SourceMemo, kSourceMemos> slots;
+    std::size_t next = 0;
+};
+template <class P> thread_local SourceMemos<P> t_sources;
+
+// The remembered table of `src`, or null.
+template <class P> const AreaTable *rememberedTable(Host &host, const PF_EffectWorld &src) {
+    const std::uint64_t stamp = host.worlds().stamp();
+    for (const SourceMemo &memo : t_sources<P>.slots)
+        if (memo.stamp == stamp && memo.data == src.data && memo.width == src.width &&
+            memo.height == src.height && memo.rowbytes == src.rowbytes &&
+            memo.world->generation() == memo.generation)
+            return memo.table;
+    return nullptr;
+}
+
+// Remembers `table` of `world`, found by its description `src` while the
+// register's stamp was `stamp`.
+template <class P>
+void rememberTable(std::uint64_t stamp, const PF_EffectWorld &src, const HostWorld &world, const AreaTable &table) {
+    SourceMemos<P> &memos = t_sources<P>;
+    memos.slots[memos.next] = SourceMemo{stamp, src.data, src.width, src.height, src.rowbytes, table.generation(),
+                                         &world, &table};
+    memos.next = (memos.next + 1) % kSourceMemos;
 }
 
 // The world the block's source describes, of pixel type P, or null after
@@ -158,6 +231,22 @@ PF_Err sample(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB *pa
         if (PF_Err err = faults.check(service, suiteName<P>())) return err;
     }
 
+    if constexpr (filter == Filter::Area) {
+        if (params && params->src) {
+            if (const AreaTable *table = rememberedTable<P>(*host, *params->src)) {
+                try {
+                    *dst_pixel = store<P>(filterWith(*table, x / kFixedOne, y / kFixedOne,
+                                                     params->x_radius / kFixedOne, params->y_radius / kFixedOne));
+                } catch (const std::bad_alloc &) { // a rolling table's rows
+                    return PF_Err_OUT_OF_MEMORY;
+                }
+                return PF_Err_NONE;
+            }
+        }
+    }
+
+    // Read before the search: a memo made from it is then at worst too old.
+    const std::uint64_t stamp = host->worlds().stamp();
     PF_Err err;
     const HostWorld *world = sourceOf<P>(*host, params, err);
     if (!world) return err;
@@ -174,7 +263,9 @@ PF_Err sample(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB *pa
         return PF_Err_NONE;
     case Filter::Area:
         try {
-            *dst_pixel = store<P>(areaFilter(*world, cx, cy, params->x_radius / kFixedOne, params->y_radius / kFixedOne));
+            const AreaTable &table = world->areaTable();
+            rememberTable<P>(stamp, *params->src, *world, table);
+            *dst_pixel = store<P>(filterWith(table, cx, cy, params->x_radius / kFixedOne, params->y_radius / kFixedOne));
         } catch (const std::bad_alloc &) {
             return PF_Err_OUT_OF_MEMORY;
         }
@@ -194,37 +285,10 @@ const PF_SamplingFloatSuite1 kSamplingFloat = {sample<PF_PixelFloat, Filter::Nea
 } // namespace
 
 PF_PixelFloat areaFilter(const HostWorld &world, double x, double y, double rx, double ry) {
-    // NaN radii fall back to the smallest box too.
-    rx = rx > kHalfPixel ? rx : kHalfPixel;
-    ry = ry > kHalfPixel ? ry : kHalfPixel;
-    const AreaTable &table = world.areaTable();
-    // The table puts pixel i at [i, i + 1): shift by half a pixel.
-    const BoxSums sums = table.integrate(x - rx + kHalfPixel, y - ry + kHalfPixel, x + rx + kHalfPixel,
-                                         y + ry + kHalfPixel);
-    return resolve(sums, 4.0 * rx * ry, table.alphaNoise(), fullIntensity(world.depth()));
+    return filterWith(world.areaTable(), x, y, rx, ry);
 }
 
-static_assert(sizeof(PF_PixelFloat) == 4 * sizeof(float) && sizeof(PF_Pixel) == 4);
-
-PF_Pixel storeEightBit(const PF_PixelFloat &p) {
-#if defined(__SSE2__)
-    // The rule on four lanes at once. max(x, 0) gives its second operand
-    // when x is NaN, as the rule's 0 for NaN; min(x, 255) leaves 255 at 255.
-    float channels[4];
-    std::memcpy(channels, &p, sizeof channels);
-    const __m128 full = _mm_set1_ps(255.0f);
-    const __m128 scaled = _mm_mul_ps(_mm_loadu_ps(channels), full);
-    const __m128 clamped = _mm_min_ps(_mm_max_ps(scaled, _mm_setzero_ps()), full);
-    const __m128i words = _mm_cvttps_epi32(clamped);
-    const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(words, words), _mm_setzero_si128());
-    const std::uint32_t packed = static_cast<std::uint32_t>(_mm_cvtsi128_si32(bytes));
-    PF_Pixel out;
-    std::memcpy(&out, &packed, sizeof out);
-    return out;
-#else
-    return storeByChannel<PF_Pixel>(p);
-#endif
-}
+PF_Pixel storeEightBit(const PF_PixelFloat &p) { return storeEightBitInline(p); }
 
 const PF_Sampling8Suite1 &sampling8Suite1() { return kSampling8; }
 const PF_Sampling16Suite1 &sampling16Suite1() { return kSampling16; }

@@ -39,6 +39,12 @@
 // is a host) are a problem in its ledger, recorded once per distinct mistake;
 // no memory for the table returns PF_Err_OUT_OF_MEMORY.
 //
+// Each thread remembers the last sources it sampled with their tables, and
+// uses such a memo, without looking the source up again, only while the
+// register's stamp (Worlds.h) and the world's pixel generation (HostWorld.h)
+// are those it was made under; a sample while a fault is armed always takes
+// the full path.
+//
 // Thread safety: any number of threads may sample at once, also the same
 // world; a source must not be disposed of while it is being sampled.
 #pragma once

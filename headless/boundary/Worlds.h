@@ -120,6 +120,12 @@ public:
     // valid at least until the next boundary.
     const HostWorld *find(const PF_EffectWorld &desc) const;
 
+    // The register's stamp: it changes whenever a world joins or leaves (and
+    // no two registers, or states of one, share a stamp). A world found while
+    // the stamp was s is the one its description names, and stays alive until
+    // the next boundary, for as long as the stamp is still s. Lock-free.
+    std::uint64_t stamp() const { return stamp_.load(std::memory_order_acquire); }
+
     // ---- boundaries (called by the Host) ----
 
     void commandBoundary();

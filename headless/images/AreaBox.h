@@ -42,6 +42,11 @@ using QuadBoxKernel = BoxSums (*)(const HostWorld &world, const TableBox &box);
 QuadBoxKernel quadBoxV3();
 BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box);
 
+// The same box's area filter (AreaTable::filter) for 8-bit (PF_Pixel) and
+// 16-bit (PF_Pixel16) worlds on the widest lanes the processor runs, chosen
+// once, from the world's rows b0 and b0 + 1.
+template <class P> QuadFilterKernel quadFilterKernel();
+
 // The sums of `box` from rows b0, b0 + 1, b1 and b1 + 1 of a rolling
 // window's table (`rows`), every value read atomically, since the window may
 // be rewriting them (its reader checks afterwards): the x86-64-v3 build's

@@ -196,11 +196,17 @@ template <class D> D weigh(const D (&d)[9], const Weights &w) {
 // The sums of a box on the lanes `load` reads from table rows b0, b0 + 1, b1
 // and b1 + 1 (`rows`, already at the lanes' first channel), at columns a0,
 // a0 + 1, a1 and a1 + 1 (`columns`).
+// Always inline: a call would pass the 16 values' addresses and the weights
+// through memory, several times what a box costs to add up.
 template <class D, class T, class Load>
-D boxLanes(const T *const (&rows)[4], const std::size_t (&columns)[4], const Weights &w, Load load) {
+[[gnu::always_inline]] inline D boxLanes(const T *const (&rows)[4], const std::size_t (&columns)[4], const Weights &w, Load load) {
     using V = decltype(load(rows[0]));
+    // Unrolled, so that the 16 values stay in registers (a rolling window's
+    // are read one by one, atomically; a loop kept them on the stack).
     V r[4][4];
+#pragma GCC unroll 4
     for (int i = 0; i < 4; ++i)
+#pragma GCC unroll 4
         for (int j = 0; j < 4; ++j) r[i][j] = load(rows[i] + columns[j]);
     const V partial[9] = {
         corners(r[2][2], r[2][0], r[0][2], r[0][0]), // whole pixels
@@ -219,7 +225,7 @@ D boxLanes(const T *const (&rows)[4], const std::size_t (&columns)[4], const Wei
 }
 
 // Where columns a0, a0 + 1, a1 and a1 + 1 start in a row.
-void columnsOf(const TableBox &box, std::size_t (&columns)[4]) {
+[[gnu::always_inline]] inline void columnsOf(const TableBox &box, std::size_t (&columns)[4]) {
     columns[0] = static_cast<std::size_t>(box.left.cell) * kAreaSums;
     columns[1] = columns[0] + kAreaSums;
     columns[2] = static_cast<std::size_t>(box.right.cell) * kAreaSums;
@@ -312,9 +318,12 @@ inline __m256d premultiplied(const PF_Pixel16 &p) {
 }
 #endif
 
-template <class P> BoxSums quadBox(const HostWorld &world, const TableBox &box) {
-    const P *top = reinterpret_cast<const P *>(world.row(box.top.cell)) + box.left.cell;
-    const P *bottom = reinterpret_cast<const P *>(world.row(box.bottom.cell)) + box.left.cell;
+// From the world's rows b0 (`topRow`) and b1 = b0 + 1 (`bottomRow`).
+template <class P>
+[[gnu::always_inline]] inline BoxSums quadBox(const std::byte *topRow, const std::byte *bottomRow,
+                                              const TableBox &box) {
+    const P *top = reinterpret_cast<const P *>(topRow) + box.left.cell;
+    const P *bottom = reinterpret_cast<const P *>(bottomRow) + box.left.cell;
     const Weights weights(box);
 #if defined(__AVX2__)
     const __m256d tl = premultiplied(top[0]), tr = premultiplied(top[1]);
@@ -339,9 +348,21 @@ template <class P> BoxSums quadBox(const HostWorld &world, const TableBox &box) 
     return {out[0], out[1], out[2], out[3]};
 }
 
+template <class P> BoxSums quadBox(const HostWorld &world, const TableBox &box) {
+    return quadBox<P>(world.row(box.top.cell), world.row(box.bottom.cell), box);
+}
+
 // quadBox for the world's depth (8 or 16 bits).
 inline BoxSums integerQuadBox(const HostWorld &world, const TableBox &box) {
     return world.depth() == PixelDepth::Eight ? quadBox<PF_Pixel>(world, box) : quadBox<PF_Pixel16>(world, box);
+}
+
+// The area filter of such a box over `area` square pixels (an integer
+// table's sums have no rounding noise), in one call.
+template <class P>
+PF_PixelFloat quadFilter(const std::byte *topRow, const std::byte *bottomRow, const TableBox &box, double area,
+                         double full) {
+    return resolveBox(quadBox<P>(topRow, bottomRow, box), area, 0.0, full);
 }
 
 } // namespace AREA_BOX_NAMESPACE

@@ -13,6 +13,14 @@ BoxSums whole(const std::uint64_t *sums, A_long width, const TableBox &box) { re
 BoxSums whole(const double *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
 BoxSums whole(const std::uint32_t *sums, A_long width, const TableBox &box) { return combineWhole(sums, width, box); }
 BoxSums quad(const HostWorld &world, const TableBox &box) { return integerQuadBox(world, box); }
+PF_PixelFloat quadFilter8(const std::byte *top, const std::byte *bottom, const TableBox &box, double area,
+                          double full) {
+    return quadFilter<PF_Pixel>(top, bottom, box, area, full);
+}
+PF_PixelFloat quadFilter16(const std::byte *top, const std::byte *bottom, const TableBox &box, double area,
+                           double full) {
+    return quadFilter<PF_Pixel16>(top, bottom, box, area, full);
+}
 BoxSums rows(const std::uint64_t *const (&rows)[4], const TableBox &box) { return combineRows<true>(rows, box); }
 BoxSums rows(const double *const (&rows)[4], const TableBox &box) { return combineRows<true>(rows, box); }
 } // namespace area_box_v3

@@ -51,7 +51,8 @@ bool AreaTable::rollsBySize(const HostWorld &world) {
 }
 
 AreaTable::AreaTable(const HostWorld &world, std::uint64_t generation, Storage storage)
-    : world_(world), generation_(generation), width_(world.width()), height_(world.height()) {
+    : world_(world), generation_(generation), width_(world.width()), height_(world.height()),
+      fullIntensity_(headless::fullIntensity(world.depth())) {
     const bool rolls = rollingFor(world, storage);
     if (world.depth() == PixelDepth::Float) {
         alphaNoise_ = kRealNoise * absoluteAlphaSum(world);
@@ -61,6 +62,7 @@ AreaTable::AreaTable(const HostWorld &world, std::uint64_t generation, Storage s
         if (rolls) rollingExact_ = std::make_unique<RollingRows<std::uint64_t>>(world);
         else if (world.depth() == PixelDepth::Eight) narrow_ = std::make_unique<NarrowAreaTable>(world);
         else exact_ = wholeTable<std::uint64_t>(world);
+        quadFilter_ = world.depth() == PixelDepth::Eight ? quadFilterKernel<PF_Pixel>() : quadFilterKernel<PF_Pixel16>();
     }
 }
 
@@ -86,6 +88,10 @@ BoxSums whole(const std::uint64_t *sums, A_long width, const TableBox &box);
 BoxSums whole(const double *sums, A_long width, const TableBox &box);
 BoxSums whole(const std::uint32_t *sums, A_long width, const TableBox &box);
 BoxSums quad(const HostWorld &world, const TableBox &box);
+PF_PixelFloat quadFilter8(const std::byte *top, const std::byte *bottom, const TableBox &box, double area,
+                          double full);
+PF_PixelFloat quadFilter16(const std::byte *top, const std::byte *bottom, const TableBox &box, double area,
+                           double full);
 BoxSums rows(const std::uint64_t *const (&rows)[4], const TableBox &box);
 BoxSums rows(const double *const (&rows)[4], const TableBox &box);
 } // namespace area_box_v3
@@ -132,6 +138,18 @@ QuadBoxKernel quadBoxV3() {
 BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box) {
     return area_box_baseline::integerQuadBox(world, box);
 }
+
+template <class P> QuadFilterKernel quadFilterKernel() {
+#if defined(VELTRIX_AREA_BOX_V3)
+    if (processorRunsV3()) {
+        if constexpr (std::is_same_v<P, PF_Pixel>) return area_box_v3::quadFilter8;
+        else return area_box_v3::quadFilter16;
+    }
+#endif
+    return area_box_baseline::quadFilter<P>;
+}
+template QuadFilterKernel quadFilterKernel<PF_Pixel>();
+template QuadFilterKernel quadFilterKernel<PF_Pixel16>();
 
 template <class T> RowsBoxKernel<T> rowsBoxV3() {
 #if defined(VELTRIX_AREA_BOX_V3)
@@ -205,14 +223,34 @@ BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
     y1 = std::min(y1, static_cast<double>(height_));
     if (!(x0 < x1) || !(y0 < y1)) return {}; // empty, outside the world, or NaN
     const TableBox box{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
-    if ((narrow_ || exact_) && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1) {
+    // Integer tables, whole or rolling: their pixels do not change while they are current.
+    if (quadFilter_ && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1)
         return quadBox(world_, box);
-    }
+    return boxSums(box);
+}
+
+BoxSums AreaTable::boxSums(const TableBox &box) const {
     if (narrow_) return combineNarrow(*narrow_, width_, box);
     if (exact_) return combineWhole(exact_.get(), width_, box);
     if (real_) return combineWhole(real_.get(), width_, box);
     if (rollingExact_) return combineRolling(*rollingExact_, box);
     return combineRolling(*rollingReal_, box);
+}
+
+PF_PixelFloat AreaTable::filter(double x, double y, double rx, double ry) const {
+    // integrate's steps over the box shifted by half a pixel (the table puts
+    // pixel i at [i, i + 1)), with the four-pixel box's sums resolved where
+    // they are made.
+    const double area = 4.0 * rx * ry;
+    const double x0 = std::max(x - rx + 0.5, 0.0);
+    const double y0 = std::max(y - ry + 0.5, 0.0);
+    const double x1 = std::min(x + rx + 0.5, static_cast<double>(width_));
+    const double y1 = std::min(y + ry + 0.5, static_cast<double>(height_));
+    if (!(x0 < x1) || !(y0 < y1)) return resolveBox(BoxSums{}, area, alphaNoise_, fullIntensity_);
+    const TableBox box{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
+    if (quadFilter_ && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1)
+        return quadFilter_(world_.row(box.top.cell), world_.row(box.bottom.cell), box, area, fullIntensity_);
+    return resolveBox(boxSums(box), area, alphaNoise_, fullIntensity_);
 }
 
 } // namespace headless

@@ -37,11 +37,12 @@
 // sweeping a large image then holds a few hundred rows instead of the
 // image's worth.
 //
-// A box of an 8-bit or 16-bit world held whole whose edges fall in
-// neighbouring columns and rows (the commonest box of a magnified texture)
-// is summed from its four pixels instead, which gives the same bits: the
-// pixels must not change while the table is current (between two of the
-// boundaries where the effect may write).
+// A box of an 8-bit or 16-bit world whose edges fall in neighbouring columns
+// and rows (the commonest box of a magnified texture, or of a blur's layer
+// where it is in focus) is summed from its four pixels instead, whether the
+// table is held whole or rolls, which gives the same bits: the pixels must
+// not change while the table is current (between two of the boundaries where
+// the effect may write), as a rolling table already requires.
 //
 // Thread safety: any number of threads may integrate at once.
 #pragma once
@@ -49,12 +50,19 @@
 #include "headless/images/HostWorld.h"
 #include "headless/images/RollingRows.h"
 
+#include <cmath>
 #include <cstdint>
 #include <memory>
 
 namespace headless {
 
 class NarrowAreaTable;
+struct BoxSums;
+struct TableBox;
+// The area filter of a box whose edges fall in neighbouring columns and rows
+// of an integer world, from its two rows of pixels (AreaBox.h).
+using QuadFilterKernel = PF_PixelFloat (*)(const std::byte *top, const std::byte *bottom, const TableBox &box,
+                                           double area, double full);
 
 // Sums over a box, in the world's own channel units (0..255, 0..32768 or
 // float): alpha is the sum of alpha times covered area, the colours the sums
@@ -62,6 +70,17 @@ class NarrowAreaTable;
 struct BoxSums {
     double alpha = 0, red = 0, green = 0, blue = 0;
 };
+
+// Straight colour and alpha from the alpha-weighted sums over a box of `area`
+// square pixels, in units of full intensity (`full`), as the area filter
+// gives them (AreaSampler.h). A box whose alpha sum is within `noise`, the
+// rounding noise of its table, counts as transparent.
+inline PF_PixelFloat resolveBox(const BoxSums &sums, double area, double noise, double full) {
+    if (!(std::fabs(sums.alpha) > noise)) return PF_PixelFloat{0, 0, 0, 0};
+    const double toColour = 1.0 / (sums.alpha * full);
+    return PF_PixelFloat{static_cast<float>(sums.alpha / area / full), static_cast<float>(sums.red * toColour),
+                         static_cast<float>(sums.green * toColour), static_cast<float>(sums.blue * toColour)};
+}
 
 class AreaTable {
 public:
@@ -89,9 +108,18 @@ public:
     // or inverted box gives zeros. NaN bounds give zeros.
     BoxSums integrate(double x0, double y0, double x1, double y1) const;
 
+    // The area filter over the box [x - rx, x + rx] x [y - ry, y + ry] in the
+    // sampler's coordinates (pixel centres on integers), rx and ry at least
+    // half a pixel (and not NaN): resolveBox of integrate's sums over the
+    // box shifted by half a pixel. The same bits, with one call where a
+    // box's edges fall in neighbouring columns and rows of an integer world.
+    PF_PixelFloat filter(double x, double y, double rx, double ry) const;
+
     // A bound on the rounding error of any box's alpha sum: 0 for integer
     // tables.
     double alphaNoise() const { return alphaNoise_; }
+    // The full intensity of the world's depth (255, 32768 or 1).
+    double fullIntensity() const { return fullIntensity_; }
 
     // Whether the rows live in a window, and how many rows' memory the table
     // holds now.
@@ -99,6 +127,9 @@ public:
     std::size_t rowsHeld() const;
 
 private:
+    // The sums of a box within the world, from the table.
+    BoxSums boxSums(const TableBox &box) const;
+
     const HostWorld &world_; // whose pixels give small boxes
 
     std::uint64_t generation_;
@@ -112,6 +143,10 @@ private:
     std::unique_ptr<RollingRows<std::uint64_t>> rollingExact_;
     std::unique_ptr<RollingRows<double>> rollingReal_;
     double alphaNoise_ = 0;
+    double fullIntensity_;
+    // The four-pixel box's filter for the world's depth, where it applies
+    // (integer worlds), or null.
+    QuadFilterKernel quadFilter_ = nullptr;
 };
 
 } // namespace headless

@@ -301,10 +301,10 @@ TEST(AreaBoxBuildsTest, BaselineAndV3GiveTheSameBitsOnEveryKindOfTable) {
 }
 
 // Boxes whose edges fall in neighbouring columns and rows are summed from
-// their four pixels in a table held whole: the same bits as the table's
-// entries give (the rolling table's rows), on the build's own instruction
-// set and on x86-64-v3 alike. Edges on cell borders, and boxes at the last
-// column and row, included.
+// their four pixels, in tables held whole and rolling alike: the same bits
+// as the table's entries give, on the build's own instruction set and on
+// x86-64-v3 alike. Edges on cell borders, and boxes at the last column and
+// row, included.
 TEST(QuadBoxTest, FourPixelBoxesGiveTheTablesBits) {
     for (PixelDepth depth : {PixelDepth::Eight, PixelDepth::Sixteen}) {
         SCOPED_TRACE(depth == PixelDepth::Eight ? "8-bit" : "16-bit");
@@ -325,10 +325,14 @@ TEST(QuadBoxTest, FourPixelBoxesGiveTheTablesBits) {
         }
         expectSameSums(whole, rolling, boxes);
 
+        const std::vector<std::uint64_t> entries = wholeRows<std::uint64_t>(*world);
         const headless::QuadBoxKernel v3 = headless::quadBoxV3();
-        if (!v3) continue; // no x86-64-v3 here
         int differing = 0;
-        for (const TableBox &box : cells) differing += !sameBits(v3(*world, box), headless::quadBoxBaseline(*world, box));
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            const BoxSums fromEntries = headless::wholeTableBoxBaseline(entries.data(), 83, cells[i]);
+            differing += !sameBits(headless::quadBoxBaseline(*world, cells[i]), fromEntries);
+            differing += v3 && !sameBits(v3(*world, cells[i]), fromEntries);
+        }
         EXPECT_EQ(differing, 0);
     }
 }
@@ -366,6 +370,39 @@ TEST(QuadBoxTest, ExactOverTheWholeSixteenBitRange) {
                 EXPECT_EQ(sums.green, pixels * c.green * a);
                 EXPECT_EQ(sums.blue, pixels * c.blue * a);
             }
+        }
+}
+
+// The area filter a table gives in one call is the filter of its sums, bit
+// for bit, for every kind of table: boxes of one pixel about pixel centres
+// and between them (the four-pixel boxes), large ones, and ones reaching
+// outside the world or lying wholly outside it.
+TEST(AreaTableFilterTest, IsTheFilterOfTheTablesSums) {
+    auto bitsOf = [](const PF_PixelFloat &p) {
+        std::uint32_t bits[4];
+        std::memcpy(bits, &p, sizeof bits);
+        return std::vector<std::uint32_t>(bits, bits + 4);
+    };
+    for (PixelDepth depth : {PixelDepth::Eight, PixelDepth::Sixteen, PixelDepth::Float})
+        for (AreaTable::Storage storage : {AreaTable::Storage::Whole, AreaTable::Storage::Rolling}) {
+            SCOPED_TRACE(std::to_string(int(depth)) + (storage == AreaTable::Storage::Whole ? " whole" : " rolling"));
+            const auto world = randomWorld(depth, 71, 59, 31);
+            const AreaTable table(*world, 0, storage);
+            std::mt19937 rng(32);
+            std::uniform_real_distribution<double> x(-50.0, 120.0), y(-50.0, 110.0), r(0.5, 30.0);
+            std::uniform_int_distribution<int> pixel(-1, 72);
+            int differing = 0;
+            for (int i = 0; i < 6000; ++i) {
+                double cx = x(rng), cy = y(rng), rx = r(rng), ry = r(rng);
+                if (i % 3 == 0) rx = ry = 0.5;                        // one pixel's box
+                if (i % 6 == 0) cx = pixel(rng), cy = pixel(rng);     // about a pixel centre
+                const PF_PixelFloat expected = headless::resolveBox(
+                    table.integrate(cx - rx + 0.5, cy - ry + 0.5, cx + rx + 0.5, cy + ry + 0.5), 4.0 * rx * ry,
+                    table.alphaNoise(), table.fullIntensity());
+                if (bitsOf(table.filter(cx, cy, rx, ry)) != bitsOf(expected) && ++differing <= 3)
+                    ADD_FAILURE() << "at " << cx << ", " << cy << " radii " << rx << ", " << ry;
+            }
+            EXPECT_EQ(differing, 0);
         }
 }
 

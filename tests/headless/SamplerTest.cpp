@@ -489,6 +489,52 @@ TEST_F(SamplerErrorsTest, WhatTheEffectWritesIsSampledAfterTheNextBoundary) {
     EXPECT_EQ(hostWorld.tableBuilds(), 2);
 }
 
+// Render threads remember the sources they found last: whatever the order of
+// sources, and whatever happened to them since, a sample reads the world its
+// description names as it is now.
+TEST_F(SamplerErrorsTest, RememberedSourcesFollowTheWorldsTheyName) {
+    // Image-sized worlds, so that one made after another went reuses its pixels' memory.
+    constexpr A_long kSide = 600;
+    auto paint = [&](const PF_EffectWorld &world, A_u_char red) {
+        for (A_long y = 0; y < kSide; ++y)
+            for (A_long x = 0; x < kSide; ++x) at<PF_Pixel>(world, x, y) = PF_Pixel{255, red, 0, 0};
+        const_cast<HostWorld &>(worldOf(world)).pixelsChanged();
+    };
+    auto redOf = [&](const PF_EffectWorld &world, PF_Err expected = PF_Err_NONE) {
+        const PF_SampPB pb = block(world, 3 * kOne, 2 * kOne);
+        PF_Pixel out{};
+        EXPECT_EQ(suite<PF_Pixel>().area(host.effectRef(), 300 * kOne, 300 * kOne, &pb, &out), expected);
+        return int{out.red};
+    };
+    std::vector<PF_EffectWorld> worlds;
+    for (A_u_char red : {10, 20, 30}) {
+        worlds.push_back(newWorld<PF_Pixel>(kSide, kSide));
+        paint(worlds.back(), red);
+    }
+    // More sources than a thread remembers, in an order that evicts each in turn.
+    for (int source : {0, 1, 0, 2, 1, 2, 0, 0, 1})
+        EXPECT_EQ(redOf(worlds[source]), 10 * (source + 1)) << "source " << source;
+
+    // Pixels written and announced: the new ones.
+    paint(worlds[1], 99);
+    EXPECT_EQ(redOf(worlds[1]), 99);
+    EXPECT_EQ(redOf(worlds[0]), 10);
+
+    // A world that went, and one made in its memory: the old description is
+    // refused while no world has those pixels, then names the new world.
+    const PF_EffectWorld gone = worlds[2];
+    ASSERT_EQ(headless::aegpWorldSuite3().AEGP_Dispose(handles[2]), A_Err_NONE);
+    handles.erase(handles.begin() + 2);
+    EXPECT_EQ(redOf(gone, PF_Err_BAD_CALLBACK_PARAM), 0);
+    host.run(PF_Cmd_SMART_RENDER, [] {}); // frees it
+    const PF_EffectWorld fresh = newWorld<PF_Pixel>(kSide, kSide);
+    EXPECT_EQ(fresh.data, gone.data) << "the new world reuses the memory of the one that went";
+    paint(fresh, 77);
+    EXPECT_EQ(redOf(fresh), 77);
+    EXPECT_EQ(redOf(gone), 77);
+    EXPECT_EQ(redOf(worlds[1]), 99);
+}
+
 // ---- threads ------------------------------------------------------------------------
 
 TEST_F(SamplerErrorsTest, ThreadsSamplingAFreshWorldShareOneTable) {
