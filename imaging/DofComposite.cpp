@@ -3,10 +3,12 @@
 #include "imaging/AreaSample.h"
 #include "imaging/TextureSampling.h"
 #include "imaging/World.h"
+#include "host/aeMemory.h"
 #include "tracer/PixelCallbacks.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 using namespace pixel_pass;
 
@@ -20,9 +22,15 @@ constexpr PF_PixelFloat kTransparent{0.0f, 0.0f, 0.0f, 0.0f};
 // finite (and practically zero) in the plane itself.
 constexpr double kMinDefocus = 0.00001;
 
+// Columns and rows beyond the box's own pixels that still count as reached
+// by its sample: the host's filter reads at least half a pixel around the
+// centre, and the box's ends are rounded to 16.16 fixed point on the way.
+constexpr int kReachMargin = 2;
+
 // One surface layer at the pixel: its colour world and its depth there.
 struct Layer {
     AEO::World *colour;
+    DofSideBuffers::Layer which;
     float depth;
 
     // A layer without surface at this pixel (depth -1) is never sampled.
@@ -45,6 +53,15 @@ PF_Err BlurredLayer(const Record &info, const Layer &layer, int x, int y, PF_Pix
     const double top = std::max(0.0, y - r * info.downsampleY);
     const double bottom = std::min(maxY, y + r * info.downsampleY);
 
+    // Nothing but transparent black within reach: so is the sample.
+    const DofSideBuffers *side = info.dofSideBuffers;
+    if (side && side->ready() &&
+        side->clear(layer.which, static_cast<int>(std::floor(left)) - kReachMargin,
+                    static_cast<int>(std::floor(top)) - kReachMargin,
+                    static_cast<int>(std::ceil(right)) + kReachMargin,
+                    static_cast<int>(std::ceil(bottom)) + kReachMargin))
+        return PF_Err_NONE;
+
     const PF_SampPB pb =
         MakeSampPB((right - left) / 2.0, (bottom - top) / 2.0, layer.colour->effectWorld());
     return HostAreaSample<P>(info.inData, SamplingSuites(info),
@@ -52,21 +69,39 @@ PF_Err BlurredLayer(const Record &info, const Layer &layer, int x, int y, PF_Pix
                              FixedFromDouble((top + bottom) / 2.0), pb, out);
 }
 
+// The two depths at pixel (x, y): from the frame's survey of the side
+// buffers when it holds the pixel, otherwise from buffers checked here.
+template <class P>
+PF_Err DepthsAt(const Record &info, int x, int y, float &nearDepth, float &farDepth)
+{
+    constexpr int colourBytes = static_cast<int>(sizeof(P));
+    const DofSideBuffers *side = info.dofSideBuffers;
+    if (side && side->holds(colourBytes, x, y)) {
+        nearDepth = side->nearDepth(x, y);
+        farDepth = side->farDepth(x, y);
+        return PF_Err_NONE;
+    }
+    const void *nearSlot = WorldPixel(info.nearDepthWorld, sizeof(float), x, y);
+    const void *farSlot = WorldPixel(info.farDepthWorld, sizeof(float), x, y);
+    if (!nearSlot || !farSlot || !WorldPixel(info.nearColorWorld, colourBytes, x, y) ||
+        !WorldPixel(info.farColorWorld, colourBytes, x, y))
+        return SideBufferError(info);
+    nearDepth = LoadDepth(nearSlot);
+    farDepth = LoadDepth(farSlot);
+    return PF_Err_NONE;
+}
+
 template <class P> PF_Err CompositePixel(const Record *info, A_long i)
 {
     int x = 0, y = 0;
     if (!info || !PixelOfIndex<P>(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
-    constexpr int colourBytes = static_cast<int>(sizeof(P));
-    const void *nearDepth = WorldPixel(info->nearDepthWorld, sizeof(float), x, y);
-    const void *farDepth = WorldPixel(info->farDepthWorld, sizeof(float), x, y);
-    if (!nearDepth || !farDepth || !WorldPixel(info->nearColorWorld, colourBytes, x, y) ||
-        !WorldPixel(info->farColorWorld, colourBytes, x, y))
-        return SideBufferError(*info);
+    float nearDepth = 0.0f, farDepth = 0.0f;
+    if (const PF_Err err = DepthsAt<P>(*info, x, y, nearDepth, farDepth)) return err;
 
     // The layer nearer the camera is the front; a missing one (-1) sorts to
     // the front and contributes nothing.
-    const Layer nearLayer{info->nearColorWorld, LoadDepth(nearDepth)};
-    const Layer farLayer{info->farColorWorld, LoadDepth(farDepth)};
+    const Layer nearLayer{info->nearColorWorld, DofSideBuffers::Near, nearDepth};
+    const Layer farLayer{info->farColorWorld, DofSideBuffers::Far, farDepth};
     const bool nearInFront = farLayer.depth > nearLayer.depth;
     const Layer &front = nearInFront ? nearLayer : farLayer;
     const Layer &back = nearInFront ? farLayer : nearLayer;
@@ -88,6 +123,122 @@ double DofBlurRadius(double d, double F, double S)
     const double a = std::max(std::fabs(d - F), kMinDefocus);
     return S / (F / a + 1.0);
 }
+
+// ---- the survey of the side buffers -------------------------------------------------
+
+namespace {
+
+// Whether any of the n bytes at p (n a multiple of 4) is not zero.
+bool AnyByteSet(const unsigned char *p, std::size_t n)
+{
+    std::uint32_t any = 0;
+    for (std::size_t k = 0; k < n; k += 4) {
+        std::uint32_t word;
+        std::memcpy(&word, p + k, 4);
+        any |= word;
+    }
+    return any != 0;
+}
+
+// A side buffer's rows and pixel size, when it exists at the output's size.
+bool MatchesOutput(const AEO::World *world, const PF_LayerDef &output)
+{
+    return world && world->err() == PF_Err_NONE && world->data() &&
+           world->width() == output.width && world->height() == output.height &&
+           world->bytesPerPixel() > 0 && world->rowBytes() >= world->width() * world->bytesPerPixel();
+}
+
+} // namespace
+
+DofSideBuffers::~DofSideBuffers() { AEFree(counts_); }
+
+float DofSideBuffers::depthAt(const unsigned char *base, int rowBytes, int x, int y)
+{
+    return LoadDepth(base + static_cast<std::ptrdiff_t>(y) * rowBytes +
+                     static_cast<std::ptrdiff_t>(x) * static_cast<std::ptrdiff_t>(sizeof(float)));
+}
+
+void DofSideBuffers::markTiles(std::uint32_t *counts, const unsigned char *base, int rowBytes) const
+{
+    const std::size_t stride = static_cast<std::size_t>(tilesX_) + 1;
+    const std::size_t tileBytes = static_cast<std::size_t>(kTile) * colourBytes_;
+    for (int y = 0; y < height_; ++y) {
+        const unsigned char *row = base + static_cast<std::ptrdiff_t>(y) * rowBytes;
+        std::uint32_t *marks = counts + (static_cast<std::size_t>(y / kTile) + 1) * stride + 1;
+        for (int tx = 0; tx < tilesX_; ++tx) {
+            if (marks[tx]) continue; // already known to hold something
+            const int x0 = tx * kTile;
+            const std::size_t bytes =
+                tx + 1 < tilesX_ ? tileBytes
+                                 : static_cast<std::size_t>(width_ - x0) * colourBytes_;
+            if (AnyByteSet(row + static_cast<std::size_t>(x0) * colourBytes_, bytes)) marks[tx] = 1;
+        }
+    }
+    // The marks become counts over every rectangle from tile (0, 0).
+    for (int ty = 1; ty <= tilesY_; ++ty)
+        for (int tx = 1; tx <= tilesX_; ++tx)
+            counts[ty * stride + tx] += counts[ty * stride + tx - 1] +
+                                        counts[(ty - 1) * stride + tx] -
+                                        counts[(ty - 1) * stride + tx - 1];
+}
+
+bool DofSideBuffers::survey(const RenderInfoTemplate<Hyperboloid> &info)
+{
+    AEFree(counts_);
+    counts_ = nullptr;
+    const PF_LayerDef *output = info.outputWorld;
+    if (!output || output->width <= 0 || output->height <= 0) return false;
+    for (const AEO::World *world :
+         {info.nearColorWorld, info.farColorWorld, info.nearDepthWorld, info.farDepthWorld})
+        if (!MatchesOutput(world, *output)) return false;
+    const int colourBytes = info.nearColorWorld->bytesPerPixel();
+    if (info.farColorWorld->bytesPerPixel() != colourBytes || colourBytes % 4 != 0 ||
+        info.nearDepthWorld->bytesPerPixel() != static_cast<int>(sizeof(float)) ||
+        info.farDepthWorld->bytesPerPixel() != static_cast<int>(sizeof(float)))
+        return false;
+
+    width_ = output->width;
+    height_ = output->height;
+    colourBytes_ = colourBytes;
+    tilesX_ = (width_ + kTile - 1) / kTile;
+    tilesY_ = (height_ + kTile - 1) / kTile;
+    const std::size_t perLayer =
+        (static_cast<std::size_t>(tilesX_) + 1) * (static_cast<std::size_t>(tilesY_) + 1);
+    auto *counts = static_cast<std::uint32_t *>(AEMalloc(2 * perLayer * sizeof(std::uint32_t)));
+    if (!counts) return false;
+    std::memset(counts, 0, 2 * perLayer * sizeof(std::uint32_t));
+    markTiles(counts, static_cast<const unsigned char *>(info.nearColorWorld->data()),
+              info.nearColorWorld->rowBytes());
+    markTiles(counts + perLayer, static_cast<const unsigned char *>(info.farColorWorld->data()),
+              info.farColorWorld->rowBytes());
+
+    nearDepth_ = static_cast<const unsigned char *>(info.nearDepthWorld->data());
+    farDepth_ = static_cast<const unsigned char *>(info.farDepthWorld->data());
+    nearDepthRowBytes_ = info.nearDepthWorld->rowBytes();
+    farDepthRowBytes_ = info.farDepthWorld->rowBytes();
+    counts_ = counts;
+    return true;
+}
+
+bool DofSideBuffers::clear(Layer layer, int x0, int y0, int x1, int y1) const
+{
+    if (!ready()) return false;
+    x0 = std::max(x0, 0);
+    y0 = std::max(y0, 0);
+    x1 = std::min(x1, width_ - 1);
+    y1 = std::min(y1, height_ - 1);
+    if (x0 > x1 || y0 > y1) return true; // wholly outside
+    const std::size_t stride = static_cast<std::size_t>(tilesX_) + 1;
+    const std::uint32_t *c =
+        counts_ + (layer == Far ? stride * (static_cast<std::size_t>(tilesY_) + 1) : 0);
+    const std::size_t tx0 = x0 / kTile, ty0 = y0 / kTile;
+    const std::size_t tx1 = x1 / kTile + 1, ty1 = y1 / kTile + 1;
+    return c[ty1 * stride + tx1] - c[ty0 * stride + tx1] - c[ty1 * stride + tx0] +
+               c[ty0 * stride + tx0] ==
+           0;
+}
+
+// ---- the callback ----------------------------------------------------------------
 
 template <class P>
 PF_Err DofCompositeCallback(void *refcon, A_long threadIndex, A_long i, A_long /*iterations*/)
