@@ -22,11 +22,6 @@ constexpr PF_PixelFloat kTransparent{0.0f, 0.0f, 0.0f, 0.0f};
 // finite (and practically zero) in the plane itself.
 constexpr double kMinDefocus = 0.00001;
 
-// Columns and rows beyond the box's own pixels that still count as reached
-// by its sample: the host's filter reads at least half a pixel around the
-// centre, and the box's ends are rounded to 16.16 fixed point on the way.
-constexpr int kReachMargin = 2;
-
 // One surface layer at the pixel: its colour world and its depth there.
 struct Layer {
     AEO::World *colour;
@@ -36,6 +31,19 @@ struct Layer {
     // A layer without surface at this pixel (depth -1) is never sampled.
     bool present() const { return depth >= 0.0f; }
 };
+
+// The host's area sample of the layer over the box [left, right] x [top,
+// bottom]: centred in it, with half its width and height as radii.
+template <class P>
+[[gnu::noinline]] PF_Err SampleBox(const Record &info, const Layer &layer, double left,
+                                   double right, double top, double bottom, PF_PixelFloat &out)
+{
+    const PF_SampPB pb =
+        MakeSampPB((right - left) / 2.0, (bottom - top) / 2.0, layer.colour->effectWorld());
+    return HostAreaSample<P>(info.inData, SamplingSuites(info),
+                             FixedFromDouble((left + right) / 2.0),
+                             FixedFromDouble((top + bottom) / 2.0), pb, out);
+}
 
 // The layer blurred over its circle of confusion around (x, y): one area
 // sample over the box of the radius, cut to the image (so near the border the
@@ -55,18 +63,8 @@ PF_Err BlurredLayer(const Record &info, const Layer &layer, int x, int y, PF_Pix
 
     // Nothing but transparent black within reach: so is the sample.
     const DofSideBuffers *side = info.dofSideBuffers;
-    if (side && side->ready() &&
-        side->clear(layer.which, static_cast<int>(std::floor(left)) - kReachMargin,
-                    static_cast<int>(std::floor(top)) - kReachMargin,
-                    static_cast<int>(std::ceil(right)) + kReachMargin,
-                    static_cast<int>(std::ceil(bottom)) + kReachMargin))
-        return PF_Err_NONE;
-
-    const PF_SampPB pb =
-        MakeSampPB((right - left) / 2.0, (bottom - top) / 2.0, layer.colour->effectWorld());
-    return HostAreaSample<P>(info.inData, SamplingSuites(info),
-                             FixedFromDouble((left + right) / 2.0),
-                             FixedFromDouble((top + bottom) / 2.0), pb, out);
+    if (side && side->clearWithin(layer.which, left, right, top, bottom)) return PF_Err_NONE;
+    return SampleBox<P>(info, layer, left, right, top, bottom, out);
 }
 
 // The two depths at pixel (x, y): from the frame's survey of the side
@@ -160,7 +158,7 @@ float DofSideBuffers::depthAt(const unsigned char *base, int rowBytes, int x, in
 
 void DofSideBuffers::markTiles(std::uint32_t *counts, const unsigned char *base, int rowBytes) const
 {
-    const std::size_t stride = static_cast<std::size_t>(tilesX_) + 1;
+    const std::size_t stride = stride_;
     const std::size_t tileBytes = static_cast<std::size_t>(kTile) * colourBytes_;
     for (int y = 0; y < height_; ++y) {
         const unsigned char *row = base + static_cast<std::ptrdiff_t>(y) * rowBytes;
@@ -202,8 +200,9 @@ bool DofSideBuffers::survey(const RenderInfoTemplate<Hyperboloid> &info)
     colourBytes_ = colourBytes;
     tilesX_ = (width_ + kTile - 1) / kTile;
     tilesY_ = (height_ + kTile - 1) / kTile;
-    const std::size_t perLayer =
-        (static_cast<std::size_t>(tilesX_) + 1) * (static_cast<std::size_t>(tilesY_) + 1);
+    stride_ = static_cast<std::size_t>(tilesX_) + 1;
+    const std::size_t perLayer = stride_ * (static_cast<std::size_t>(tilesY_) + 1);
+    perLayer_ = perLayer;
     auto *counts = static_cast<std::uint32_t *>(AEMalloc(2 * perLayer * sizeof(std::uint32_t)));
     if (!counts) return false;
     std::memset(counts, 0, 2 * perLayer * sizeof(std::uint32_t));
@@ -218,24 +217,6 @@ bool DofSideBuffers::survey(const RenderInfoTemplate<Hyperboloid> &info)
     farDepthRowBytes_ = info.farDepthWorld->rowBytes();
     counts_ = counts;
     return true;
-}
-
-bool DofSideBuffers::clear(Layer layer, int x0, int y0, int x1, int y1) const
-{
-    if (!ready()) return false;
-    x0 = std::max(x0, 0);
-    y0 = std::max(y0, 0);
-    x1 = std::min(x1, width_ - 1);
-    y1 = std::min(y1, height_ - 1);
-    if (x0 > x1 || y0 > y1) return true; // wholly outside
-    const std::size_t stride = static_cast<std::size_t>(tilesX_) + 1;
-    const std::uint32_t *c =
-        counts_ + (layer == Far ? stride * (static_cast<std::size_t>(tilesY_) + 1) : 0);
-    const std::size_t tx0 = x0 / kTile, ty0 = y0 / kTile;
-    const std::size_t tx1 = x1 / kTile + 1, ty1 = y1 / kTile + 1;
-    return c[ty1 * stride + tx1] - c[ty0 * stride + tx1] - c[ty1 * stride + tx0] +
-               c[ty0 * stride + tx0] ==
-           0;
 }
 
 // ---- the callback ----------------------------------------------------------------

@@ -90,15 +90,60 @@ public:
     // Whether every pixel of the layer's colour buffer in columns [x0, x1] and
     // rows [y0, y1] is transparent black; the part of the rectangle outside
     // the buffer counts as transparent black, as the host's samplers read it.
-    bool clear(Layer layer, int x0, int y0, int x1, int y1) const;
+    bool clear(Layer layer, int x0, int y0, int x1, int y1) const
+    {
+        if (!ready()) return false;
+        x0 = x0 < 0 ? 0 : x0;
+        y0 = y0 < 0 ? 0 : y0;
+        x1 = x1 < width_ ? x1 : width_ - 1;
+        y1 = y1 < height_ ? y1 : height_ - 1;
+        if (x0 > x1 || y0 > y1) return true; // wholly outside
+        const std::uint32_t *c = counts_ + (layer == Far ? perLayer_ : 0);
+        const std::size_t tx0 = static_cast<unsigned>(x0) / kTile;
+        const std::size_t tx1 = static_cast<unsigned>(x1) / kTile + 1;
+        const std::size_t row0 = static_cast<unsigned>(y0) / kTile * stride_;
+        const std::size_t row1 = (static_cast<unsigned>(y1) / kTile + 1) * stride_;
+        return c[row1 + tx1] - c[row0 + tx1] - c[row1 + tx0] + c[row0 + tx0] == 0;
+    }
+
+    // Whether the host's area sample of the layer over the box [left, right]
+    // x [top, bottom] (pixel centres; a box turned inside out by a negative
+    // radius counts as its mirror image) reaches nothing but transparent
+    // black. Counted generously: a box of any radius reaches the pixels it
+    // touches with at least half a pixel each side of its centre, and
+    // kReachMargin more on each side allows for the host's filter and the
+    // 16.16 rounding on the way. Ends must not be NaN; beyond the buffer
+    // they are pulled in to it, which only widens what is counted.
+    bool clearWithin(Layer layer, double left, double right, double top, double bottom) const
+    {
+        return clear(layer, Low(left, right), Low(top, bottom), High(left, right, width_),
+                     High(top, bottom, height_));
+    }
+
+    static constexpr int kReachMargin = 2;
 
 private:
+    // The first and last pixel counted along one axis for the box ends a
+    // and b (see clearWithin).
+    static int Low(double a, double b)
+    {
+        const double lo = a < b ? a : b;
+        return static_cast<int>(lo > 0.0 ? lo : 0.0) - kReachMargin; // truncation: the floor
+    }
+    static int High(double a, double b, int size)
+    {
+        const double hi = a < b ? b : a;
+        const double last = size - 1.0;
+        return static_cast<int>(hi < last ? (hi > 0.0 ? hi : 0.0) : last) + 1 + kReachMargin;
+    }
+
     static float depthAt(const unsigned char *base, int rowBytes, int x, int y);
     void markTiles(std::uint32_t *counts, const unsigned char *base, int rowBytes) const;
 
     // Per layer, (tilesX + 1) x (tilesY + 1) counts: at [ty + 1][tx + 1] the
     // tiles holding something in tile columns 0..tx and tile rows 0..ty.
     std::uint32_t *counts_ = nullptr;
+    std::size_t stride_ = 0, perLayer_ = 0; // tilesX_ + 1; counts of one layer
     int tilesX_ = 0, tilesY_ = 0;
     int width_ = 0, height_ = 0, colourBytes_ = 0;
     const unsigned char *nearDepth_ = nullptr, *farDepth_ = nullptr;

@@ -324,7 +324,8 @@ template <class P> std::vector<unsigned char> OutputBytes(const DofFrame<P> &f, 
 template <class P> void SurveyLeavesEveryBitAsSampled()
 {
     // Sizes off the tile grid, blur from sharp to wider than the frame
-    // (where nearly every box reaches a speck).
+    // (where nearly every box reaches a speck), and a negative blur scale,
+    // whose boxes turn inside out.
     struct Case {
         int width, height;
         double blur;
@@ -333,6 +334,7 @@ template <class P> void SurveyLeavesEveryBitAsSampled()
     };
     for (const Case &c : {Case{37, 21, 0.01, 2, true}, Case{37, 21, 3.0, 2, true},
                           Case{29, 19, 9.0, 2, true}, Case{8, 8, 2.0, 1, true},
+                          Case{37, 21, -3.0, 2, true},
                           Case{70, 5, 400.0, 9, false}}) {
         for (unsigned seed = 1; seed <= 3; ++seed) {
             SCOPED_TRACE(testing::Message() << sizeof(P) << "-byte pixels, " << c.width << " x "
