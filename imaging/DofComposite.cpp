@@ -27,6 +27,7 @@ struct Layer {
     AEO::World *colour;
     DofSideBuffers::Layer which;
     float depth;
+    bool calm; // the survey found nothing within the widest blur of the pixel
 
     // A layer without surface at this pixel (depth -1) is never sampled.
     bool present() const { return depth >= 0.0f; }
@@ -52,7 +53,7 @@ template <class P>
 PF_Err BlurredLayer(const Record &info, const Layer &layer, int x, int y, PF_PixelFloat &out)
 {
     out = kTransparent;
-    if (!layer.present()) return PF_Err_NONE;
+    if (!layer.present() || layer.calm) return PF_Err_NONE;
     const double r = DofBlurRadius(layer.depth, info.focusDistance, info.dofBlurScale);
     const double maxX = info.nearColorWorld->width() - 1.0;
     const double maxY = info.nearColorWorld->height() - 1.0;
@@ -67,18 +68,21 @@ PF_Err BlurredLayer(const Record &info, const Layer &layer, int x, int y, PF_Pix
     return SampleBox<P>(info, layer, left, right, top, bottom, out);
 }
 
-// The two depths at pixel (x, y): from the frame's survey of the side
-// buffers when it holds the pixel, otherwise from buffers checked here.
+// The two depths at pixel (x, y) and the layers the survey found calm there
+// (DofSideBuffers::calmAt): from the frame's survey of the side buffers when
+// it holds the pixel, otherwise from buffers checked here (and none calm).
 template <class P>
-PF_Err DepthsAt(const Record &info, int x, int y, float &nearDepth, float &farDepth)
+PF_Err DepthsAt(const Record &info, int x, int y, float &nearDepth, float &farDepth, int &calm)
 {
     constexpr int colourBytes = static_cast<int>(sizeof(P));
     const DofSideBuffers *side = info.dofSideBuffers;
     if (side && side->holds(colourBytes, x, y)) {
         nearDepth = side->nearDepth(x, y);
         farDepth = side->farDepth(x, y);
+        calm = side->calmAt(x, y);
         return PF_Err_NONE;
     }
+    calm = 0;
     const void *nearSlot = WorldPixel(info.nearDepthWorld, sizeof(float), x, y);
     const void *farSlot = WorldPixel(info.farDepthWorld, sizeof(float), x, y);
     if (!nearSlot || !farSlot || !WorldPixel(info.nearColorWorld, colourBytes, x, y) ||
@@ -94,12 +98,15 @@ template <class P> PF_Err CompositePixel(const Record *info, A_long i)
     int x = 0, y = 0;
     if (!info || !PixelOfIndex<P>(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
     float nearDepth = 0.0f, farDepth = 0.0f;
-    if (const PF_Err err = DepthsAt<P>(*info, x, y, nearDepth, farDepth)) return err;
+    int calm = 0;
+    if (const PF_Err err = DepthsAt<P>(*info, x, y, nearDepth, farDepth, calm)) return err;
 
     // The layer nearer the camera is the front; a missing one (-1) sorts to
     // the front and contributes nothing.
-    const Layer nearLayer{info->nearColorWorld, DofSideBuffers::Near, nearDepth};
-    const Layer farLayer{info->farColorWorld, DofSideBuffers::Far, farDepth};
+    const Layer nearLayer{info->nearColorWorld, DofSideBuffers::Near, nearDepth,
+                          (calm & DofSideBuffers::kNearCalm) != 0};
+    const Layer farLayer{info->farColorWorld, DofSideBuffers::Far, farDepth,
+                         (calm & DofSideBuffers::kFarCalm) != 0};
     const bool nearInFront = farLayer.depth > nearLayer.depth;
     const Layer &front = nearInFront ? nearLayer : farLayer;
     const Layer &back = nearInFront ? farLayer : nearLayer;
@@ -184,6 +191,7 @@ bool DofSideBuffers::survey(const RenderInfoTemplate<Hyperboloid> &info)
 {
     AEFree(counts_);
     counts_ = nullptr;
+    calm_ = nullptr;
     const PF_LayerDef *output = info.outputWorld;
     if (!output || output->width <= 0 || output->height <= 0) return false;
     for (const AEO::World *world :
@@ -203,9 +211,12 @@ bool DofSideBuffers::survey(const RenderInfoTemplate<Hyperboloid> &info)
     stride_ = static_cast<std::size_t>(tilesX_) + 1;
     const std::size_t perLayer = stride_ * (static_cast<std::size_t>(tilesY_) + 1);
     perLayer_ = perLayer;
-    auto *counts = static_cast<std::uint32_t *>(AEMalloc(2 * perLayer * sizeof(std::uint32_t)));
-    if (!counts) return false;
-    std::memset(counts, 0, 2 * perLayer * sizeof(std::uint32_t));
+    const std::size_t countBytes = 2 * perLayer * sizeof(std::uint32_t);
+    const std::size_t tiles = static_cast<std::size_t>(tilesX_) * tilesY_;
+    auto *block = static_cast<unsigned char *>(AEMalloc(countBytes + tiles));
+    if (!block) return false;
+    auto *counts = reinterpret_cast<std::uint32_t *>(block);
+    std::memset(counts, 0, countBytes);
     markTiles(counts, static_cast<const unsigned char *>(info.nearColorWorld->data()),
               info.nearColorWorld->rowBytes());
     markTiles(counts + perLayer, static_cast<const unsigned char *>(info.farColorWorld->data()),
@@ -216,7 +227,36 @@ bool DofSideBuffers::survey(const RenderInfoTemplate<Hyperboloid> &info)
     nearDepthRowBytes_ = info.nearDepthWorld->rowBytes();
     farDepthRowBytes_ = info.farDepthWorld->rowBytes();
     counts_ = counts;
+    calm_ = nullptr;
+    markCalm(info, block + countBytes);
     return true;
+}
+
+void DofSideBuffers::markCalm(const RenderInfoTemplate<Hyperboloid> &info, unsigned char *calm)
+{
+    // A blur radius is S / (F / a + 1) with a > 0: for F >= 0 it is at most
+    // |S| (the division cannot round past it), so every box end lies within
+    // |S| times the larger downsampling factor of the pixel. Other values
+    // give no bound, and then no layer is calm.
+    const double S = info.dofBlurScale, F = info.focusDistance;
+    const double scale = std::max(std::fabs(info.downsampleX), std::fabs(info.downsampleY));
+    if (!(F >= 0.0) || !std::isfinite(S) || !std::isfinite(scale)) return;
+    const double reach = std::fabs(S) * scale;
+    // The counted pixels reach one further than the box ends, and
+    // kReachMargin beyond; one more for good measure. Tiles this far on
+    // every side of a pixel's own tile hold all of them. A blur wider than
+    // the frame is held by a window over all of it.
+    const double tilesAway = std::ceil((reach + 2 + kReachMargin) / kTile);
+    const int d = static_cast<int>(std::min(tilesAway, double(std::max(tilesX_, tilesY_))));
+    for (int ty = 0; ty < tilesY_; ++ty)
+        for (int tx = 0; tx < tilesX_; ++tx) {
+            const int x0 = (tx - d) * kTile, x1 = (tx + d + 1) * kTile - 1;
+            const int y0 = (ty - d) * kTile, y1 = (ty + d + 1) * kTile - 1;
+            calm[static_cast<std::size_t>(ty) * tilesX_ + tx] = static_cast<unsigned char>(
+                (clear(Near, x0, y0, x1, y1) ? kNearCalm : 0) |
+                (clear(Far, x0, y0, x1, y1) ? kFarCalm : 0));
+        }
+    calm_ = calm;
 }
 
 // ---- the callback ----------------------------------------------------------------

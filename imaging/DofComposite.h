@@ -122,6 +122,18 @@ public:
 
     static constexpr int kReachMargin = 2;
 
+    // The layers (kNearCalm, kFarCalm) whose colour buffer holds nothing but
+    // transparent black within the widest blur any layer can have at pixel
+    // (x, y), which must be held: their samples there are transparent black
+    // whatever their depth. None where the frame's blur has no bound.
+    static constexpr int kNearCalm = 1, kFarCalm = 2;
+    int calmAt(int x, int y) const
+    {
+        return calm_ ? calm_[static_cast<std::size_t>(static_cast<unsigned>(y) / kTile) * tilesX_ +
+                             static_cast<unsigned>(x) / kTile]
+                     : 0;
+    }
+
 private:
     // The first and last pixel counted along one axis for the box ends a
     // and b (see clearWithin).
@@ -137,12 +149,14 @@ private:
         return static_cast<int>(hi < last ? (hi > 0.0 ? hi : 0.0) : last) + 1 + kReachMargin;
     }
 
+    void markCalm(const RenderInfoTemplate<Hyperboloid> &info, unsigned char *calm);
     static float depthAt(const unsigned char *base, int rowBytes, int x, int y);
     void markTiles(std::uint32_t *counts, const unsigned char *base, int rowBytes) const;
 
     // Per layer, (tilesX + 1) x (tilesY + 1) counts: at [ty + 1][tx + 1] the
     // tiles holding something in tile columns 0..tx and tile rows 0..ty.
     std::uint32_t *counts_ = nullptr;
+    const unsigned char *calm_ = nullptr; // tilesX_ x tilesY_, in the block of counts_
     std::size_t stride_ = 0, perLayer_ = 0; // tilesX_ + 1; counts of one layer
     int tilesX_ = 0, tilesY_ = 0;
     int width_ = 0, height_ = 0, colourBytes_ = 0;

@@ -324,24 +324,26 @@ template <class P> std::vector<unsigned char> OutputBytes(const DofFrame<P> &f, 
 template <class P> void SurveyLeavesEveryBitAsSampled()
 {
     // Sizes off the tile grid, blur from sharp to wider than the frame
-    // (where nearly every box reaches a speck), and a negative blur scale,
-    // whose boxes turn inside out.
+    // (where nearly every box reaches a speck), a negative blur scale, whose
+    // boxes turn inside out, a frame wide enough for whole calm tiles, and a
+    // focus behind the camera, which gives the blur no bound.
     struct Case {
         int width, height;
-        double blur;
+        double blur, focus;
         int blobs;
         bool leavesOut;
     };
-    for (const Case &c : {Case{37, 21, 0.01, 2, true}, Case{37, 21, 3.0, 2, true},
-                          Case{29, 19, 9.0, 2, true}, Case{8, 8, 2.0, 1, true},
-                          Case{37, 21, -3.0, 2, true},
-                          Case{70, 5, 400.0, 9, false}}) {
+    for (const Case &c : {Case{37, 21, 0.01, kFocus, 2, true}, Case{37, 21, 3.0, kFocus, 2, true},
+                          Case{29, 19, 9.0, kFocus, 2, true}, Case{8, 8, 2.0, kFocus, 1, true},
+                          Case{37, 21, -3.0, kFocus, 2, true}, Case{96, 64, 5.0, kFocus, 3, true},
+                          Case{37, 21, 3.0, -50.0, 2, true}, Case{70, 5, 400.0, kFocus, 9, false}}) {
         for (unsigned seed = 1; seed <= 3; ++seed) {
             SCOPED_TRACE(testing::Message() << sizeof(P) << "-byte pixels, " << c.width << " x "
-                                            << c.height << ", blur " << c.blur << ", seed "
-                                            << seed);
+                                            << c.height << ", blur " << c.blur << ", focus "
+                                            << c.focus << ", seed " << seed);
             DofFrame<P> f(c.width, c.height);
             f.s->dofBlurScale = c.blur;
+            f.s->focusDistance = c.focus;
             Scatter(f, seed, c.width, c.height, c.blobs);
 
             f.countSamples();
@@ -407,6 +409,19 @@ TEST(DofCompositeTest, SurveyKnowsWhereEachLayerHoldsSomething)
     EXPECT_FALSE(side.holds(sizeof(PF_Pixel16), 19, 0));
     EXPECT_FALSE(side.holds(sizeof(PF_Pixel), 0, 0));
     EXPECT_EQ(side.nearDepth(4, 4), 50.0f);
+
+    // Calm tiles: the blur reaches at most |S| = 1 pixel (and the margins),
+    // so a speck leaves its layer calm two tiles away, not one.
+    f.s->dofBlurScale = -1.0;
+    ASSERT_TRUE(side.survey(f.s.info()));
+    EXPECT_EQ(side.calmAt(0, 0), L::kFarCalm);
+    EXPECT_EQ(side.calmAt(8, 0), 0);
+    EXPECT_EQ(side.calmAt(16, 0), L::kNearCalm);
+    // A focus behind the camera gives the radius no bound: nothing is calm.
+    f.s->focusDistance = -1.0;
+    ASSERT_TRUE(side.survey(f.s.info()));
+    EXPECT_EQ(side.calmAt(0, 0), 0);
+    f.s->focusDistance = kFocus;
 
     // Buffers that do not fit the output, or no host memory: nothing known.
     f.s->farDepthWorld = nullptr;
