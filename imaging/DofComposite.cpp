@@ -107,6 +107,12 @@ template <class P> PF_Err CompositePixel(const Record *info, A_long i)
                           (calm & DofSideBuffers::kNearCalm) != 0};
     const Layer farLayer{info->farColorWorld, DofSideBuffers::Far, farDepth,
                          (calm & DofSideBuffers::kFarCalm) != 0};
+    // Neither layer has anything to give here: transparent black, as the two
+    // transparent samples would lay over each other.
+    if ((!nearLayer.present() || nearLayer.calm) && (!farLayer.present() || farLayer.calm)) {
+        StorePixel<P>(OutputPixel<P>(info->outputWorld, x, y), kTransparent);
+        return PF_Err_NONE;
+    }
     const bool nearInFront = farLayer.depth > nearLayer.depth;
     const Layer &front = nearInFront ? nearLayer : farLayer;
     const Layer &back = nearInFront ? farLayer : nearLayer;
