@@ -233,20 +233,21 @@ bool DofSideBuffers::survey(const RenderInfoTemplate<Hyperboloid> &info)
     nearDepthRowBytes_ = info.nearDepthWorld->rowBytes();
     farDepthRowBytes_ = info.farDepthWorld->rowBytes();
     counts_ = counts;
-    calm_ = nullptr;
     markCalm(info, block + countBytes);
     return true;
 }
 
 void DofSideBuffers::markCalm(const RenderInfoTemplate<Hyperboloid> &info, unsigned char *calm)
 {
-    // A blur radius is S / (F / a + 1) with a > 0: for F >= 0 it is at most
-    // |S| (the division cannot round past it), so every box end lies within
-    // |S| times the larger downsampling factor of the pixel. Other values
-    // give no bound, and then no layer is calm.
+    // A blur radius is S / (F / a + 1) with a > 0 (a layer at an infinite
+    // depth has a = infinity): for a finite F >= 0 it is at most |S| (the
+    // division cannot round past it), so every box end lies within |S| times
+    // the larger downsampling factor of the pixel. Other values give no
+    // bound (an infinite F and depth make the radius NaN, and the box the
+    // whole image), and then no layer is calm.
     const double S = info.dofBlurScale, F = info.focusDistance;
     const double scale = std::max(std::fabs(info.downsampleX), std::fabs(info.downsampleY));
-    if (!(F >= 0.0) || !std::isfinite(S) || !std::isfinite(scale)) return;
+    if (!(F >= 0.0) || !std::isfinite(F) || !std::isfinite(S) || !std::isfinite(scale)) return;
     const double reach = std::fabs(S) * scale;
     // The counted pixels reach one further than the box ends, and
     // kReachMargin beyond; one more for good measure. Tiles this far on

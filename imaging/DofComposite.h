@@ -19,8 +19,9 @@
 // zero), its blurred sample is transparent black whatever the host's filter:
 // the pass then leaves the host out and takes that sample as it is. It knows
 // such boxes from the record's dofSideBuffers (DofSideBuffers below), which
-// the smart render makes once the depth pass is over; without it every layer
-// with a surface is sampled.
+// the smart render makes once the depth pass is over: tile by tile, and for
+// whole tiles where a layer is empty as far as any blur of the frame reaches.
+// Without it every layer with a surface is sampled.
 //
 // Errors: returns the first host sampling error of the pixel (0 when none),
 // so the host's iterator ends the pass on a failing sampler. A record or a
@@ -112,8 +113,9 @@ public:
     // black. Counted generously: a box of any radius reaches the pixels it
     // touches with at least half a pixel each side of its centre, and
     // kReachMargin more on each side allows for the host's filter and the
-    // 16.16 rounding on the way. Ends must not be NaN; beyond the buffer
-    // they are pulled in to it, which only widens what is counted.
+    // 16.16 rounding on the way. Ends beyond the buffer are pulled in to it,
+    // which only widens what is counted. (The ends are never NaN: cutting the
+    // box to the image with max and min drops a NaN.)
     bool clearWithin(Layer layer, double left, double right, double top, double bottom) const
     {
         return clear(layer, Low(left, right), Low(top, bottom), High(left, right, width_),

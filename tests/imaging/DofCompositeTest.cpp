@@ -282,7 +282,8 @@ namespace {
 // A frame of a few blobs of specks on transparent black (`blobs` in the near
 // layer, one fewer in the far one), at random depths, some without surface:
 // most boxes reach nothing, some reach a speck or the frame's edge. Specks
-// may be transparent with colour, which still counts as something.
+// may be transparent with colour, which still counts as something. A few
+// layers lie infinitely far.
 template <class P> void Scatter(DofFrame<P> &f, unsigned seed, int width, int height, int blobs)
 {
     std::mt19937 rng(seed);
@@ -304,6 +305,7 @@ template <class P> void Scatter(DofFrame<P> &f, unsigned seed, int width, int he
     };
     auto depth = [&](int, int) {
         const float roll = unit(rng);
+        if (roll > 0.97f) return INFINITY;
         return roll < 0.2f ? -1.0f : roll * 3.0f * static_cast<float>(kFocus);
     };
     f.nearLayer(layer(blobs), depth);
@@ -325,8 +327,9 @@ template <class P> void SurveyLeavesEveryBitAsSampled()
 {
     // Sizes off the tile grid, blur from sharp to wider than the frame
     // (where nearly every box reaches a speck), a negative blur scale, whose
-    // boxes turn inside out, a frame wide enough for whole calm tiles, and a
-    // focus behind the camera, which gives the blur no bound.
+    // boxes turn inside out, a frame wide enough for whole calm tiles, and
+    // focus distances that give the blur no bound: behind the camera, and
+    // infinitely far (which makes every radius NaN, and every box the frame).
     struct Case {
         int width, height;
         double blur, focus;
@@ -336,7 +339,8 @@ template <class P> void SurveyLeavesEveryBitAsSampled()
     for (const Case &c : {Case{37, 21, 0.01, kFocus, 2, true}, Case{37, 21, 3.0, kFocus, 2, true},
                           Case{29, 19, 9.0, kFocus, 2, true}, Case{8, 8, 2.0, kFocus, 1, true},
                           Case{37, 21, -3.0, kFocus, 2, true}, Case{96, 64, 5.0, kFocus, 3, true},
-                          Case{37, 21, 3.0, -50.0, 2, true}, Case{70, 5, 400.0, kFocus, 9, false}}) {
+                          Case{37, 21, 3.0, -50.0, 2, true}, Case{37, 21, 3.0, INFINITY, 2, false},
+                          Case{70, 5, 400.0, kFocus, 9, false}}) {
         for (unsigned seed = 1; seed <= 3; ++seed) {
             SCOPED_TRACE(testing::Message() << sizeof(P) << "-byte pixels, " << c.width << " x "
                                             << c.height << ", blur " << c.blur << ", focus "
@@ -417,10 +421,13 @@ TEST(DofCompositeTest, SurveyKnowsWhereEachLayerHoldsSomething)
     EXPECT_EQ(side.calmAt(0, 0), L::kFarCalm);
     EXPECT_EQ(side.calmAt(8, 0), 0);
     EXPECT_EQ(side.calmAt(16, 0), L::kNearCalm);
-    // A focus behind the camera gives the radius no bound: nothing is calm.
-    f.s->focusDistance = -1.0;
-    ASSERT_TRUE(side.survey(f.s.info()));
-    EXPECT_EQ(side.calmAt(0, 0), 0);
+    // A focus behind the camera or infinitely far gives the radius no bound:
+    // nothing is calm.
+    for (double focus : {-1.0, double(INFINITY)}) {
+        f.s->focusDistance = focus;
+        ASSERT_TRUE(side.survey(f.s.info()));
+        EXPECT_EQ(side.calmAt(0, 0), 0) << "focus " << focus;
+    }
     f.s->focusDistance = kFocus;
 
     // Buffers that do not fit the output, or no host memory: nothing known.
