@@ -122,8 +122,13 @@ PF_Err TraceWithDepthOfField(Record &info, const Passes &passes)
     for (const AEO::World *world : {&nearColour, &farColour, &nearDepth, &farDepth})
         if (!IsUsable(*world, output)) err = PF_Err_OUT_OF_MEMORY;
     if (!err) err = RunPass(info, passes.depth);
+    // What the depth pass left, surveyed once for the composite pass: where
+    // the host has no memory for it, that pass checks and samples everything.
+    DofSideBuffers side;
+    if (!err && side.survey(info)) info.dofSideBuffers = &side;
     if (!err) err = RunPass(info, passes.composite);
 
+    info.dofSideBuffers = nullptr;
     info.nearColorWorld = info.farColorWorld = nullptr;
     info.nearDepthWorld = info.farDepthWorld = nullptr;
     return err;

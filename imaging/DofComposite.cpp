@@ -3,10 +3,12 @@
 #include "imaging/AreaSample.h"
 #include "imaging/TextureSampling.h"
 #include "imaging/World.h"
+#include "host/aeMemory.h"
 #include "tracer/PixelCallbacks.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 using namespace pixel_pass;
 
@@ -23,11 +25,26 @@ constexpr double kMinDefocus = 0.00001;
 // One surface layer at the pixel: its colour world and its depth there.
 struct Layer {
     AEO::World *colour;
+    DofSideBuffers::Layer which;
     float depth;
+    bool calm; // the survey found nothing within the widest blur of the pixel
 
     // A layer without surface at this pixel (depth -1) is never sampled.
     bool present() const { return depth >= 0.0f; }
 };
+
+// The host's area sample of the layer over the box [left, right] x [top,
+// bottom]: centred in it, with half its width and height as radii.
+template <class P>
+[[gnu::noinline]] PF_Err SampleBox(const Record &info, const Layer &layer, double left,
+                                   double right, double top, double bottom, PF_PixelFloat &out)
+{
+    const PF_SampPB pb =
+        MakeSampPB((right - left) / 2.0, (bottom - top) / 2.0, layer.colour->effectWorld());
+    return HostAreaSample<P>(info.inData, SamplingSuites(info),
+                             FixedFromDouble((left + right) / 2.0),
+                             FixedFromDouble((top + bottom) / 2.0), pb, out);
+}
 
 // The layer blurred over its circle of confusion around (x, y): one area
 // sample over the box of the radius, cut to the image (so near the border the
@@ -36,7 +53,7 @@ template <class P>
 PF_Err BlurredLayer(const Record &info, const Layer &layer, int x, int y, PF_PixelFloat &out)
 {
     out = kTransparent;
-    if (!layer.present()) return PF_Err_NONE;
+    if (!layer.present() || layer.calm) return PF_Err_NONE;
     const double r = DofBlurRadius(layer.depth, info.focusDistance, info.dofBlurScale);
     const double maxX = info.nearColorWorld->width() - 1.0;
     const double maxY = info.nearColorWorld->height() - 1.0;
@@ -45,28 +62,57 @@ PF_Err BlurredLayer(const Record &info, const Layer &layer, int x, int y, PF_Pix
     const double top = std::max(0.0, y - r * info.downsampleY);
     const double bottom = std::min(maxY, y + r * info.downsampleY);
 
-    const PF_SampPB pb =
-        MakeSampPB((right - left) / 2.0, (bottom - top) / 2.0, layer.colour->effectWorld());
-    return HostAreaSample<P>(info.inData, SamplingSuites(info),
-                             FixedFromDouble((left + right) / 2.0),
-                             FixedFromDouble((top + bottom) / 2.0), pb, out);
+    // Nothing but transparent black within reach: so is the sample.
+    const DofSideBuffers *side = info.dofSideBuffers;
+    if (side && side->clearWithin(layer.which, left, right, top, bottom)) return PF_Err_NONE;
+    return SampleBox<P>(info, layer, left, right, top, bottom, out);
+}
+
+// The two depths at pixel (x, y) and the layers the survey found calm there
+// (DofSideBuffers::calmAt): from the frame's survey of the side buffers when
+// it holds the pixel, otherwise from buffers checked here (and none calm).
+template <class P>
+PF_Err DepthsAt(const Record &info, int x, int y, float &nearDepth, float &farDepth, int &calm)
+{
+    constexpr int colourBytes = static_cast<int>(sizeof(P));
+    const DofSideBuffers *side = info.dofSideBuffers;
+    if (side && side->holds(colourBytes, x, y)) {
+        nearDepth = side->nearDepth(x, y);
+        farDepth = side->farDepth(x, y);
+        calm = side->calmAt(x, y);
+        return PF_Err_NONE;
+    }
+    calm = 0;
+    const void *nearSlot = WorldPixel(info.nearDepthWorld, sizeof(float), x, y);
+    const void *farSlot = WorldPixel(info.farDepthWorld, sizeof(float), x, y);
+    if (!nearSlot || !farSlot || !WorldPixel(info.nearColorWorld, colourBytes, x, y) ||
+        !WorldPixel(info.farColorWorld, colourBytes, x, y))
+        return SideBufferError(info);
+    nearDepth = LoadDepth(nearSlot);
+    farDepth = LoadDepth(farSlot);
+    return PF_Err_NONE;
 }
 
 template <class P> PF_Err CompositePixel(const Record *info, A_long i)
 {
     int x = 0, y = 0;
     if (!info || !PixelOfIndex<P>(info->outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
-    constexpr int colourBytes = static_cast<int>(sizeof(P));
-    const void *nearDepth = WorldPixel(info->nearDepthWorld, sizeof(float), x, y);
-    const void *farDepth = WorldPixel(info->farDepthWorld, sizeof(float), x, y);
-    if (!nearDepth || !farDepth || !WorldPixel(info->nearColorWorld, colourBytes, x, y) ||
-        !WorldPixel(info->farColorWorld, colourBytes, x, y))
-        return SideBufferError(*info);
+    float nearDepth = 0.0f, farDepth = 0.0f;
+    int calm = 0;
+    if (const PF_Err err = DepthsAt<P>(*info, x, y, nearDepth, farDepth, calm)) return err;
 
     // The layer nearer the camera is the front; a missing one (-1) sorts to
     // the front and contributes nothing.
-    const Layer nearLayer{info->nearColorWorld, LoadDepth(nearDepth)};
-    const Layer farLayer{info->farColorWorld, LoadDepth(farDepth)};
+    const Layer nearLayer{info->nearColorWorld, DofSideBuffers::Near, nearDepth,
+                          (calm & DofSideBuffers::kNearCalm) != 0};
+    const Layer farLayer{info->farColorWorld, DofSideBuffers::Far, farDepth,
+                         (calm & DofSideBuffers::kFarCalm) != 0};
+    // Neither layer has anything to give here: transparent black, as the two
+    // transparent samples would lay over each other.
+    if ((!nearLayer.present() || nearLayer.calm) && (!farLayer.present() || farLayer.calm)) {
+        StorePixel<P>(OutputPixel<P>(info->outputWorld, x, y), kTransparent);
+        return PF_Err_NONE;
+    }
     const bool nearInFront = farLayer.depth > nearLayer.depth;
     const Layer &front = nearInFront ? nearLayer : farLayer;
     const Layer &back = nearInFront ? farLayer : nearLayer;
@@ -88,6 +134,139 @@ double DofBlurRadius(double d, double F, double S)
     const double a = std::max(std::fabs(d - F), kMinDefocus);
     return S / (F / a + 1.0);
 }
+
+// ---- the survey of the side buffers -------------------------------------------------
+
+namespace {
+
+// Whether any of the n bytes at p (n a multiple of 4) is not zero.
+bool AnyByteSet(const unsigned char *p, std::size_t n)
+{
+    std::uint32_t any = 0;
+    for (std::size_t k = 0; k < n; k += 4) {
+        std::uint32_t word;
+        std::memcpy(&word, p + k, 4);
+        any |= word;
+    }
+    return any != 0;
+}
+
+// A side buffer's rows and pixel size, when it exists at the output's size.
+bool MatchesOutput(const AEO::World *world, const PF_LayerDef &output)
+{
+    return world && world->err() == PF_Err_NONE && world->data() &&
+           world->width() == output.width && world->height() == output.height &&
+           world->bytesPerPixel() > 0 && world->rowBytes() >= world->width() * world->bytesPerPixel();
+}
+
+} // namespace
+
+DofSideBuffers::~DofSideBuffers() { AEFree(counts_); }
+
+float DofSideBuffers::depthAt(const unsigned char *base, int rowBytes, int x, int y)
+{
+    return LoadDepth(base + static_cast<std::ptrdiff_t>(y) * rowBytes +
+                     static_cast<std::ptrdiff_t>(x) * static_cast<std::ptrdiff_t>(sizeof(float)));
+}
+
+void DofSideBuffers::markTiles(std::uint32_t *counts, const unsigned char *base, int rowBytes) const
+{
+    const std::size_t stride = stride_;
+    const std::size_t tileBytes = static_cast<std::size_t>(kTile) * colourBytes_;
+    for (int y = 0; y < height_; ++y) {
+        const unsigned char *row = base + static_cast<std::ptrdiff_t>(y) * rowBytes;
+        std::uint32_t *marks = counts + (static_cast<std::size_t>(y / kTile) + 1) * stride + 1;
+        for (int tx = 0; tx < tilesX_; ++tx) {
+            if (marks[tx]) continue; // already known to hold something
+            const int x0 = tx * kTile;
+            const std::size_t bytes =
+                tx + 1 < tilesX_ ? tileBytes
+                                 : static_cast<std::size_t>(width_ - x0) * colourBytes_;
+            if (AnyByteSet(row + static_cast<std::size_t>(x0) * colourBytes_, bytes)) marks[tx] = 1;
+        }
+    }
+    // The marks become counts over every rectangle from tile (0, 0).
+    for (int ty = 1; ty <= tilesY_; ++ty)
+        for (int tx = 1; tx <= tilesX_; ++tx)
+            counts[ty * stride + tx] += counts[ty * stride + tx - 1] +
+                                        counts[(ty - 1) * stride + tx] -
+                                        counts[(ty - 1) * stride + tx - 1];
+}
+
+bool DofSideBuffers::survey(const RenderInfoTemplate<Hyperboloid> &info)
+{
+    AEFree(counts_);
+    counts_ = nullptr;
+    calm_ = nullptr;
+    const PF_LayerDef *output = info.outputWorld;
+    if (!output || output->width <= 0 || output->height <= 0) return false;
+    for (const AEO::World *world :
+         {info.nearColorWorld, info.farColorWorld, info.nearDepthWorld, info.farDepthWorld})
+        if (!MatchesOutput(world, *output)) return false;
+    const int colourBytes = info.nearColorWorld->bytesPerPixel();
+    if (info.farColorWorld->bytesPerPixel() != colourBytes || colourBytes % 4 != 0 ||
+        info.nearDepthWorld->bytesPerPixel() != static_cast<int>(sizeof(float)) ||
+        info.farDepthWorld->bytesPerPixel() != static_cast<int>(sizeof(float)))
+        return false;
+
+    width_ = output->width;
+    height_ = output->height;
+    colourBytes_ = colourBytes;
+    tilesX_ = (width_ + kTile - 1) / kTile;
+    tilesY_ = (height_ + kTile - 1) / kTile;
+    stride_ = static_cast<std::size_t>(tilesX_) + 1;
+    const std::size_t perLayer = stride_ * (static_cast<std::size_t>(tilesY_) + 1);
+    perLayer_ = perLayer;
+    const std::size_t countBytes = 2 * perLayer * sizeof(std::uint32_t);
+    const std::size_t tiles = static_cast<std::size_t>(tilesX_) * tilesY_;
+    auto *block = static_cast<unsigned char *>(AEMalloc(countBytes + tiles));
+    if (!block) return false;
+    auto *counts = reinterpret_cast<std::uint32_t *>(block);
+    std::memset(counts, 0, countBytes);
+    markTiles(counts, static_cast<const unsigned char *>(info.nearColorWorld->data()),
+              info.nearColorWorld->rowBytes());
+    markTiles(counts + perLayer, static_cast<const unsigned char *>(info.farColorWorld->data()),
+              info.farColorWorld->rowBytes());
+
+    nearDepth_ = static_cast<const unsigned char *>(info.nearDepthWorld->data());
+    farDepth_ = static_cast<const unsigned char *>(info.farDepthWorld->data());
+    nearDepthRowBytes_ = info.nearDepthWorld->rowBytes();
+    farDepthRowBytes_ = info.farDepthWorld->rowBytes();
+    counts_ = counts;
+    markCalm(info, block + countBytes);
+    return true;
+}
+
+void DofSideBuffers::markCalm(const RenderInfoTemplate<Hyperboloid> &info, unsigned char *calm)
+{
+    // A blur radius is S / (F / a + 1) with a > 0 (a layer at an infinite
+    // depth has a = infinity): for a finite F >= 0 it is at most |S| (the
+    // division cannot round past it), so every box end lies within |S| times
+    // the larger downsampling factor of the pixel. Other values give no
+    // bound (an infinite F and depth make the radius NaN, and the box the
+    // whole image), and then no layer is calm.
+    const double S = info.dofBlurScale, F = info.focusDistance;
+    const double scale = std::max(std::fabs(info.downsampleX), std::fabs(info.downsampleY));
+    if (!(F >= 0.0) || !std::isfinite(F) || !std::isfinite(S) || !std::isfinite(scale)) return;
+    const double reach = std::fabs(S) * scale;
+    // The counted pixels reach one further than the box ends, and
+    // kReachMargin beyond; one more for good measure. Tiles this far on
+    // every side of a pixel's own tile hold all of them. A blur wider than
+    // the frame is held by a window over all of it.
+    const double tilesAway = std::ceil((reach + 2 + kReachMargin) / kTile);
+    const int d = static_cast<int>(std::min(tilesAway, double(std::max(tilesX_, tilesY_))));
+    for (int ty = 0; ty < tilesY_; ++ty)
+        for (int tx = 0; tx < tilesX_; ++tx) {
+            const int x0 = (tx - d) * kTile, x1 = (tx + d + 1) * kTile - 1;
+            const int y0 = (ty - d) * kTile, y1 = (ty + d + 1) * kTile - 1;
+            calm[static_cast<std::size_t>(ty) * tilesX_ + tx] = static_cast<unsigned char>(
+                (clear(Near, x0, y0, x1, y1) ? kNearCalm : 0) |
+                (clear(Far, x0, y0, x1, y1) ? kFarCalm : 0));
+        }
+    calm_ = calm;
+}
+
+// ---- the callback ----------------------------------------------------------------
 
 template <class P>
 PF_Err DofCompositeCallback(void *refcon, A_long threadIndex, A_long i, A_long /*iterations*/)

@@ -36,6 +36,7 @@ class World;
 }
 
 class TraceScratch;
+class DofSideBuffers;
 
 // Per-shape settings that go with the render record.
 template <class Shape> struct ExtraRenderInfo;
@@ -223,6 +224,10 @@ public:
     AEO::World *farColorWorld = nullptr;
     AEO::World *nearDepthWorld = nullptr;
     AEO::World *farDepthWorld = nullptr;
+    // What the smart render learnt of those four buffers between the depth
+    // pass and the depth-of-field pass (imaging/DofComposite.h); null where it
+    // learnt nothing, and the depth-of-field pass then checks every pixel.
+    const DofSideBuffers *dofSideBuffers = nullptr;
     // 1 - sharpness; scales the texture footprint.
     double textureBlur = 1.0;
     typename ExtraRenderInfo<Shape>::ExtensionInfo extension;

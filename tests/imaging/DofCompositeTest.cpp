@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
+#include <random>
 #include <stdexcept>
 #include <vector>
 
@@ -273,4 +275,168 @@ TEST(DofCompositeTest, SharpFrameAfterTheDepthPassMatchesTheSinglePass)
         ExpectPixel(f.at(i % size, i / size), want.alpha, want.red, want.green, want.blue, 1e-5f);
     }
     EXPECT_NEAR(single[0].alpha, 0.75f, 1e-5f);
+}
+
+namespace {
+
+// A frame of a few blobs of specks on transparent black (`blobs` in the near
+// layer, one fewer in the far one), at random depths, some without surface:
+// most boxes reach nothing, some reach a speck or the frame's edge. Specks
+// may be transparent with colour, which still counts as something. A few
+// layers lie infinitely far.
+template <class P> void Scatter(DofFrame<P> &f, unsigned seed, int width, int height, int blobs)
+{
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    auto layer = [&](int count) {
+        std::vector<std::pair<int, int>> centres;
+        for (int k = 0; k < count; ++k)
+            centres.emplace_back(static_cast<int>(unit(rng) * width),
+                                 static_cast<int>(unit(rng) * height));
+        return [&, centres](int x, int y) {
+            bool inBlob = false;
+            for (const auto &[cx, cy] : centres)
+                inBlob = inBlob || (std::abs(x - cx) <= 2 && std::abs(y - cy) <= 2);
+            const float roll = unit(rng);
+            if (!inBlob || roll < 0.4f) return kClear;
+            if (roll < 0.5f) return Pixel(0.0f, unit(rng), unit(rng), 0.0f);
+            return Pixel(unit(rng), unit(rng), unit(rng), unit(rng));
+        };
+    };
+    auto depth = [&](int, int) {
+        const float roll = unit(rng);
+        if (roll > 0.97f) return INFINITY;
+        return roll < 0.2f ? -1.0f : roll * 3.0f * static_cast<float>(kFocus);
+    };
+    f.nearLayer(layer(blobs), depth);
+    f.farLayer(layer(blobs - 1), depth);
+}
+
+template <class P> std::vector<unsigned char> OutputBytes(const DofFrame<P> &f, int w, int h)
+{
+    std::vector<unsigned char> bytes;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const auto *p = reinterpret_cast<const unsigned char *>(f.out.template pixel<P>(x, y));
+            bytes.insert(bytes.end(), p, p + sizeof(P));
+        }
+    return bytes;
+}
+
+template <class P> void SurveyLeavesEveryBitAsSampled()
+{
+    // Sizes off the tile grid, blur from sharp to wider than the frame
+    // (where nearly every box reaches a speck), a negative blur scale, whose
+    // boxes turn inside out, a frame wide enough for whole calm tiles, and
+    // focus distances that give the blur no bound: behind the camera, and
+    // infinitely far (which makes every radius NaN, and every box the frame).
+    struct Case {
+        int width, height;
+        double blur, focus;
+        int blobs;
+        bool leavesOut;
+    };
+    for (const Case &c : {Case{37, 21, 0.01, kFocus, 2, true}, Case{37, 21, 3.0, kFocus, 2, true},
+                          Case{29, 19, 9.0, kFocus, 2, true}, Case{8, 8, 2.0, kFocus, 1, true},
+                          Case{37, 21, -3.0, kFocus, 2, true}, Case{96, 64, 5.0, kFocus, 3, true},
+                          Case{37, 21, 3.0, -50.0, 2, true}, Case{37, 21, 3.0, INFINITY, 2, false},
+                          Case{70, 5, 400.0, kFocus, 9, false}}) {
+        for (unsigned seed = 1; seed <= 3; ++seed) {
+            SCOPED_TRACE(testing::Message() << sizeof(P) << "-byte pixels, " << c.width << " x "
+                                            << c.height << ", blur " << c.blur << ", focus "
+                                            << c.focus << ", seed " << seed);
+            DofFrame<P> f(c.width, c.height);
+            f.s->dofBlurScale = c.blur;
+            f.s->focusDistance = c.focus;
+            Scatter(f, seed, c.width, c.height, c.blobs);
+
+            f.countSamples();
+            ASSERT_EQ(f.run(), PF_Err_NONE);
+            const long sampled = f.samples();
+            const std::vector<unsigned char> want = OutputBytes(f, c.width, c.height);
+
+            DofSideBuffers side;
+            ASSERT_TRUE(side.survey(f.s.info()));
+            f.s->dofSideBuffers = &side;
+            f.countSamples();
+            ASSERT_EQ(f.run(), PF_Err_NONE);
+            if (c.leavesOut)
+                EXPECT_LT(f.samples(), sampled);
+            else
+                EXPECT_LE(f.samples(), sampled);
+            EXPECT_TRUE(OutputBytes(f, c.width, c.height) == want);
+
+            // The samples still made still carry the host's errors.
+            f.s.host().faults().arm(headless::service::kAreaSample, 1, PF_Err_OUT_OF_MEMORY);
+            EXPECT_EQ(f.run(), PF_Err_OUT_OF_MEMORY);
+            f.s.host().faults().disarm();
+            f.s->dofSideBuffers = nullptr;
+        }
+    }
+}
+
+} // namespace
+
+TEST(DofCompositeTest, SkippedClearBoxesLeaveEveryBitAsSampled)
+{
+    SurveyLeavesEveryBitAsSampled<PF_PixelFloat>();
+    SurveyLeavesEveryBitAsSampled<PF_Pixel16>();
+    SurveyLeavesEveryBitAsSampled<PF_Pixel>();
+}
+
+TEST(DofCompositeTest, SurveyKnowsWhereEachLayerHoldsSomething)
+{
+    DofFrame<PF_Pixel16> f(19, 11);
+    // One speck in the far layer at (17, 9), in the last, partial tile; one
+    // of alpha 0 but with colour in the near layer at (3, 2).
+    f.nearLayer([](int x, int y) { return x == 3 && y == 2 ? Pixel(0, 0, 0, 1) : kClear; },
+                Depth(50.0f));
+    f.farLayer([](int x, int y) { return x == 17 && y == 9 ? kBlue : kClear; }, Depth(50.0f));
+    DofSideBuffers side;
+    ASSERT_TRUE(side.survey(f.s.info()));
+    using L = DofSideBuffers;
+    struct Case {
+        L::Layer layer;
+        int x0, y0, x1, y1;
+        bool clear;
+    };
+    for (const Case &c : {Case{L::Far, 17, 9, 17, 9, false}, Case{L::Far, -5, -5, 40, 40, false},
+                          Case{L::Far, 0, 0, 7, 7, true}, Case{L::Far, 19, 0, 30, 30, true},
+                          Case{L::Far, -9, -9, -1, 30, true}, Case{L::Far, 3, 2, 3, 2, true},
+                          Case{L::Near, 3, 2, 3, 2, false}, Case{L::Near, 16, 8, 18, 10, true},
+                          Case{L::Near, 0, 0, 18, 10, false}}) {
+        SCOPED_TRACE(testing::Message() << "layer " << c.layer << " [" << c.x0 << ", " << c.x1
+                                        << "] x [" << c.y0 << ", " << c.y1 << "]");
+        EXPECT_EQ(side.clear(c.layer, c.x0, c.y0, c.x1, c.y1), c.clear);
+    }
+    EXPECT_TRUE(side.holds(sizeof(PF_Pixel16), 18, 10));
+    EXPECT_FALSE(side.holds(sizeof(PF_Pixel16), 19, 0));
+    EXPECT_FALSE(side.holds(sizeof(PF_Pixel), 0, 0));
+    EXPECT_EQ(side.nearDepth(4, 4), 50.0f);
+
+    // Calm tiles: the blur reaches at most |S| = 1 pixel (and the margins),
+    // so a speck leaves its layer calm two tiles away, not one.
+    f.s->dofBlurScale = -1.0;
+    ASSERT_TRUE(side.survey(f.s.info()));
+    EXPECT_EQ(side.calmAt(0, 0), L::kFarCalm);
+    EXPECT_EQ(side.calmAt(8, 0), 0);
+    EXPECT_EQ(side.calmAt(16, 0), L::kNearCalm);
+    // A focus behind the camera or infinitely far gives the radius no bound:
+    // nothing is calm.
+    for (double focus : {-1.0, double(INFINITY)}) {
+        f.s->focusDistance = focus;
+        ASSERT_TRUE(side.survey(f.s.info()));
+        EXPECT_EQ(side.calmAt(0, 0), 0) << "focus " << focus;
+    }
+    f.s->focusDistance = kFocus;
+
+    // Buffers that do not fit the output, or no host memory: nothing known.
+    f.s->farDepthWorld = nullptr;
+    EXPECT_FALSE(side.survey(f.s.info()));
+    EXPECT_FALSE(side.ready());
+    f.s->farDepthWorld = &f.farDepth;
+    f.s.host().faults().arm(headless::service::kNewHandle, 1, PF_Err_OUT_OF_MEMORY);
+    EXPECT_FALSE(side.survey(f.s.info()));
+    f.s.host().faults().disarm();
+    EXPECT_TRUE(side.survey(f.s.info()));
 }
