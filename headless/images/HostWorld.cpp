@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <vector>
 #include <stdexcept>
 
 namespace headless {
@@ -13,15 +14,21 @@ namespace headless {
 namespace {
 constexpr unsigned char kGarbageByte = 0xA5;
 
-// The memory of the last image-sized world to go, kept for the next world of
-// the same size: a host rendering frame after frame reuses its output's memory
-// instead of having the system map and clear it anew every frame. A request
-// of another size lets it go first, so that it never adds to what is held.
+// The memory of the last few image-sized worlds to go, kept for the next
+// worlds of the same sizes: a host rendering frame after frame reuses its
+// output's memory, and that of the layers an effect makes for itself each
+// frame (a depth-of-field render's four side buffers), instead of having the
+// system map and clear it anew every frame. A request of a size none of them
+// has lets them all go first, so that they never add to what is held.
 constexpr std::size_t kSpareFromBytes = std::size_t{1} << 20;
-struct Spare {
-    std::mutex mutex;
+constexpr std::size_t kSpareBlocks = 8;
+struct SpareBlock {
     std::unique_ptr<std::byte[]> storage;
     std::size_t bytes = 0;
+};
+struct Spare {
+    std::mutex mutex;
+    std::vector<SpareBlock> blocks; // the most recent last; never more than kSpareBlocks
 };
 // Never destroyed: a world may still go while the program exits.
 Spare &spare() {
@@ -31,27 +38,32 @@ Spare &spare() {
 
 std::unique_ptr<std::byte[]> takeStorage(std::size_t bytes) {
     if (bytes >= kSpareFromBytes) {
-        std::unique_ptr<std::byte[]> kept;
-        std::size_t keptBytes = 0;
+        std::vector<SpareBlock> released; // freed after the lock
         {
             Spare &s = spare();
             std::lock_guard lock(s.mutex);
-            kept = std::move(s.storage);
-            keptBytes = s.bytes;
+            for (auto it = s.blocks.rbegin(); it != s.blocks.rend(); ++it)
+                if (it->bytes == bytes) {
+                    std::unique_ptr<std::byte[]> kept = std::move(it->storage);
+                    s.blocks.erase(std::next(it).base());
+                    return kept;
+                }
+            released.swap(s.blocks);
         }
-        if (kept && keptBytes == bytes) return kept;
-        kept.reset();
     }
     return std::unique_ptr<std::byte[]>(new std::byte[bytes]);
 }
 
 void giveBackStorage(std::unique_ptr<std::byte[]> storage, std::size_t bytes) {
     if (!storage || bytes < kSpareFromBytes) return;
+    SpareBlock oldest; // freed after the lock
     Spare &s = spare();
     std::lock_guard lock(s.mutex);
-    s.storage.swap(storage);
-    s.bytes = bytes;
-    // The spare it replaces goes with `storage`, after the lock.
+    if (s.blocks.size() == kSpareBlocks) {
+        oldest = std::move(s.blocks.front());
+        s.blocks.erase(s.blocks.begin());
+    }
+    s.blocks.push_back(SpareBlock{std::move(storage), bytes});
 }
 
 A_long paddedRowbytes(PixelDepth depth, A_long width) {
@@ -141,11 +153,16 @@ HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fi
 HostWorld::~HostWorld() { giveBackStorage(std::move(storage_), storageBytes_); }
 
 void HostWorld::releaseSpareStorage() {
-    std::unique_ptr<std::byte[]> released;
+    std::vector<SpareBlock> released; // freed after the lock
     Spare &s = spare();
     std::lock_guard lock(s.mutex);
-    released.swap(s.storage);
-    s.bytes = 0;
+    released.swap(s.blocks);
+}
+
+std::size_t HostWorld::spareBlocks() {
+    Spare &s = spare();
+    std::lock_guard lock(s.mutex);
+    return s.blocks.size();
 }
 
 bool HostWorld::describedBy(const PF_EffectWorld &desc) const {

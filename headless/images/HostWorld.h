@@ -12,9 +12,11 @@
 // 42405, out of range, in 16 bits), quiet NaN in every channel of a float
 // world, and 0xA5 in the row padding of every depth.
 //
-// Memory: the last image-sized world to go (1 MiB and more) leaves its memory
-// for the next world of the same size (an output frame after frame); a world
-// of another size lets it go first. Fresh content is filled as above either way.
+// Memory: the last few image-sized worlds to go (1 MiB and more, up to eight)
+// leave their memory for the next worlds of the same sizes (an output frame
+// after frame, the layers an effect makes for itself each frame); a world of a
+// size none of them has lets them all go first. Fresh content is filled as
+// above either way.
 //
 // Description: data, rowbytes, width, height, extent_hint {0, 0, w, h},
 // pix_aspect_ratio 1/1 (adjustable), origin 0, world_flags with
@@ -98,11 +100,13 @@ public:
     HostWorld(const HostWorld &) = delete;
     HostWorld &operator=(const HostWorld &) = delete;
 
-    // The memory of the last image-sized world to go is kept for the next
-    // world of its size (frame after frame, the output reuses it). This lets
-    // it go: for a host whose next worlds are not of that size, such as one
-    // about to copy its last frame out.
+    // The memory of the last image-sized worlds to go is kept for the next
+    // worlds of their sizes (frame after frame, the output reuses it). This
+    // lets it all go: for a host whose next worlds are not of those sizes, such
+    // as one about to copy its last frame out.
     static void releaseSpareStorage();
+    // How many blocks are kept so (for tests and diagnostics).
+    static std::size_t spareBlocks();
 
     PixelDepth depth() const { return depth_; }
     A_long width() const { return desc_.width; }

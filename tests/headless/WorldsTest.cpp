@@ -8,6 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include <memory>
+
+#include <algorithm>
+
 #include <cmath>
 #include <cstring>
 #include <stdexcept>
@@ -100,6 +106,39 @@ TEST(HostWorldTest, AWorldOfTheSizeOfOneGoneReusesItsMemoryFreshlyFilled) {
     HostWorld cleared(PixelDepth::Eight, 1920, 1080, WorldFill::Clear);
     EXPECT_EQ(cleared.effectWorld().data, first);
     EXPECT_EQ(cleared.pixel<PF_Pixel>(7, 9)->alpha, 0);
+}
+
+TEST(HostWorldTest, AFramesWorldsOfSeveralSizesReuseTheirMemory) {
+    // A frame with worlds of its own (a depth-of-field render's side buffers):
+    // two sizes, several of each, made and let go frame after frame. The next
+    // frame takes every block back, freshly filled; a world of a size none
+    // of them has lets them all go, and small worlds are never kept.
+    HostWorld::releaseSpareStorage();
+    const auto frame = [](std::vector<const void *> &blocks, std::size_t &keptWhileMade) {
+        std::vector<std::unique_ptr<HostWorld>> worlds;
+        for (PixelDepth depth : {PixelDepth::Sixteen, PixelDepth::Sixteen, PixelDepth::Eight, PixelDepth::Eight})
+            worlds.push_back(std::make_unique<HostWorld>(depth, 1024, 768, WorldFill::Garbage));
+        worlds.push_back(std::make_unique<HostWorld>(PixelDepth::Eight, 16, 16, WorldFill::Garbage));
+        keptWhileMade = HostWorld::spareBlocks();
+        for (const auto &world : worlds) {
+            blocks.push_back(world->effectWorld().data);
+            EXPECT_EQ(*static_cast<const unsigned char *>(world->effectWorld().data), 0xA5);
+            std::memset(world->effectWorld().data, 0, 16); // this frame's pixels
+        }
+    };
+    std::vector<const void *> first, second;
+    std::size_t kept = 0;
+    frame(first, kept);
+    EXPECT_EQ(HostWorld::spareBlocks(), 4u);
+    frame(second, kept);
+    EXPECT_EQ(kept, 0u) << "the second frame took every kept block";
+    first.pop_back(), second.pop_back(); // the small world's
+    std::sort(first.begin(), first.end());
+    std::sort(second.begin(), second.end());
+    EXPECT_EQ(first, second);
+    ASSERT_EQ(HostWorld::spareBlocks(), 4u);
+    { HostWorld other(PixelDepth::Eight, 1000, 700, WorldFill::Garbage); }
+    EXPECT_EQ(HostWorld::spareBlocks(), 1u) << "only the new size's block";
 }
 
 TEST(HostWorldTest, SizesAreChecked) {
