@@ -135,11 +135,12 @@ void Hyperboloid::getJacobian(const RenderInfoTemplate<Hyperboloid> &info, const
     // 1/k, 1 - 1/k and textureHeight k / c are the pass's (when it has them).
     const SurfaceQuotients &q = info.quotients;
     const bool made = q.holdsFor(k, info.textureHeight, radii.getZ(), info.textureLayer.height);
-    du = kTwoPi * std::sqrt(a * a * y * y + b * b * x * x) /
-         (made ? q.inverseOpen + q.openBlend * ringRadius : 1.0 / k + (1.0 - 1.0 / k) * ringRadius);
+    const double inverseOpen = made ? q.inverseOpen : 1.0 / k;
+    const double openBlend = made ? q.openBlend : 1.0 - 1.0 / k;
+    const double axialScale = made ? q.axialPerC : info.textureHeight * k / c;
+    du = kTwoPi * std::sqrt(a * a * y * y + b * b * x * x) / (inverseOpen + openBlend * ringRadius);
 
     const double lateral = a * a * x * x + b * b * y * y;
-    const double axialScale = made ? q.axialPerC : info.textureHeight * k / c;
     if (h == 1.0) {
         // At a vertex v changes only to second order along the surface, so
         // the length per unit of v is unbounded. (The general formula gives

@@ -216,17 +216,25 @@ BoxSums combineNarrow(const NarrowAreaTable &table, A_long width, const TableBox
 }
 } // namespace
 
-BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
+bool AreaTable::cutBox(double x0, double y0, double x1, double y1, TableBox &box) const {
     x0 = std::max(x0, 0.0);
     y0 = std::max(y0, 0.0);
     x1 = std::min(x1, static_cast<double>(width_));
     y1 = std::min(y1, static_cast<double>(height_));
-    if (!(x0 < x1) || !(y0 < y1)) return {}; // empty, outside the world, or NaN
-    const TableBox box{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
+    if (!(x0 < x1) || !(y0 < y1)) return false; // empty, outside the world, or NaN
+    box = TableBox{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
+    return true;
+}
+
+bool AreaTable::fourPixels(const TableBox &box) const {
     // Integer tables, whole or rolling: their pixels do not change while they are current.
-    if (quadFilter_ && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1)
-        return quadBox(world_, box);
-    return boxSums(box);
+    return quadFilter_ && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1;
+}
+
+BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
+    TableBox box;
+    if (!cutBox(x0, y0, x1, y1, box)) return {};
+    return fourPixels(box) ? quadBox(world_, box) : boxSums(box);
 }
 
 BoxSums AreaTable::boxSums(const TableBox &box) const {
@@ -242,13 +250,10 @@ PF_PixelFloat AreaTable::filter(double x, double y, double rx, double ry) const 
     // pixel i at [i, i + 1)), with the four-pixel box's sums resolved where
     // they are made.
     const double area = 4.0 * rx * ry;
-    const double x0 = std::max(x - rx + 0.5, 0.0);
-    const double y0 = std::max(y - ry + 0.5, 0.0);
-    const double x1 = std::min(x + rx + 0.5, static_cast<double>(width_));
-    const double y1 = std::min(y + ry + 0.5, static_cast<double>(height_));
-    if (!(x0 < x1) || !(y0 < y1)) return resolveBox(BoxSums{}, area, alphaNoise_, fullIntensity_);
-    const TableBox box{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
-    if (quadFilter_ && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1)
+    TableBox box;
+    if (!cutBox(x - rx + 0.5, y - ry + 0.5, x + rx + 0.5, y + ry + 0.5, box))
+        return resolveBox(BoxSums{}, area, alphaNoise_, fullIntensity_);
+    if (fourPixels(box))
         return quadFilter_(world_.row(box.top.cell), world_.row(box.bottom.cell), box, area, fullIntensity_);
     return resolveBox(boxSums(box), area, alphaNoise_, fullIntensity_);
 }
