@@ -129,10 +129,10 @@ public:
 private:
     // The box [x0, x1] x [y0, y1] cut to the world, as cells and fractions;
     // false when nothing of it is left (or a corner is NaN).
-    bool cutBox(double x0, double y0, double x1, double y1, TableBox &box) const;
+    [[gnu::always_inline]] inline bool cutBox(double x0, double y0, double x1, double y1, TableBox &box) const;
     // Whether the box's edges fall in neighbouring columns and rows of an
     // integer world, whose four pixels then give its sums.
-    bool fourPixels(const TableBox &box) const;
+    [[gnu::always_inline]] inline bool fourPixels(const TableBox &box) const;
     // The sums of a box within the world, from the table.
     BoxSums boxSums(const TableBox &box) const;
 
