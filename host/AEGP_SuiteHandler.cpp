@@ -86,13 +86,9 @@ void AEGP_SuiteHandler::ReleaseAllSuites() {
 
 void AEGP_SuiteHandler::MissingSuiteError() { throw PF_Err(PF_Err_BAD_CALLBACK_PARAM); }
 
-const void *AEGP_SuiteHandler::slot(int index) {
-    // Fast path: once filled, a slot is read without locking.
-    const void *suite = slots_[index].load(std::memory_order_acquire);
-    if (suite) return suite;
-
+const void *AEGP_SuiteHandler::fillSlot(int index) {
     std::lock_guard<std::mutex> lock(fill_);
-    suite = slots_[index].load(std::memory_order_relaxed);
+    const void *suite = slots_[index].load(std::memory_order_relaxed);
     if (!suite) {
         suite = LoadSuite(kSlots[index].name, kSlots[index].version); // may throw; the lock unwinds
         slots_[index].store(suite, std::memory_order_release);

@@ -76,8 +76,16 @@ private:
     struct Slot; // name and version of the suite behind one slot
     static const Slot kSlots[kSlotCount];
 
-    // The suite of slot `index`, acquired on first use.
-    const void *slot(int index);
+    // The suite of slot `index`, acquired on first use. Once filled, a slot
+    // is read without locking (the render threads read the sampling slots at
+    // every sample, so this part is inline).
+    const void *slot(int index)
+    {
+        const void *suite = slots_[index].load(std::memory_order_acquire);
+        return suite ? suite : fillSlot(index);
+    }
+    // The first use of a slot: acquires its suite under the lock.
+    const void *fillSlot(int index);
 
     const SPBasicSuite *basic_;
     std::atomic<const void *> slots_[kSlotCount] = {};

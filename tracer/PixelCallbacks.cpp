@@ -77,7 +77,12 @@ namespace {
 // them is covered at once (see CoverRun) and the next ones are served from
 // the cache without a division to find their place.
 template <class P>
-const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache, A_long i, int &x, int &y)
+const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache, A_long i, int &x,
+                                 int &y);
+
+template <class P>
+inline const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache, A_long i, int &x,
+                                       int &y)
 {
     if (cache.pass == info.passSerial && i >= cache.index && i - cache.index < cache.n &&
         OutputHolds<P>(info.outputWorld)) {
@@ -86,6 +91,16 @@ const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache, A_long
         y = cache.y;
         return &cache.run[k];
     }
+    return CoverNewRun<P>(info, cache, i, x, y);
+}
+
+// The run that starts at pixel i, covered into the cache: once every few
+// pixels, so kept out of line, and the pixels served from the cache take no
+// call.
+template <class P>
+[[gnu::noinline]] const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache,
+                                                   A_long i, int &x, int &y)
+{
     if (!PixelOfIndex<P>(info.outputWorld, i, x, y)) return nullptr;
     const int n = std::min(kCoverageRun, info.outputWorld->width - x);
     CoverRun(info, x, y, n, cache.run);
