@@ -91,5 +91,5 @@ median=$(echo "$ratios" | tr ' ' '\n' | sed '/^$/d' | sort -g | awk '{ v[NR] = $
 awk -v pov="$best_pov" -v ours="$best_ours" -v th="$threads" -v median="$median" 'BEGIN {
   printf "POV-Ray 3.7 trace time (best): %.3f s\n", pov
   printf "Veltrix frame time (best):     %.4f s\n", ours
-  printf "Veltrix is %.1fx faster on %d threads, best against best; %.1fx, the median of the rounds (target: 20x)\n", pov / ours, th, median
+  printf "Veltrix is %.1fx faster on %d threads, best against best; %.1fx, the median of the rounds (target: 50x, playback speed)\n", pov / ours, th, median
 }'
