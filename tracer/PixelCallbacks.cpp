@@ -2,12 +2,14 @@
 
 #include "host/aeMemory.h"
 #include "tracer/Coverage.h"
+#include "tracer/FootprintLanes.h"
 #include "tracer/Ray.h"
 #include "tracer/Shading.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <new>
 #include <type_traits>
 
@@ -44,7 +46,23 @@ struct alignas(128) CoverageCache {
     A_long index = 0;        // the run's first pixel's index
     int x = 0, y = 0, n = 0; // the run: pixels (x, y) to (x + n - 1, y)
     PixelCoverage run[kCoverageRun];
+    // The footprints of the hits the run's pixels shade first, measured
+    // together (trace pass, textured surface); unused otherwise. The
+    // record's part of them is the pass's, worked out at its first run.
+    // Where few of a run's footprints are taken (hits beyond the texture's
+    // reach need none), the next runs' are not measured ahead, until a run
+    // measured again shows that they pay.
+    bool hasFootprints = false;
+    HitFootprint footprints[kCoverageRun];
+    int footprintPause = 0; // runs left without measuring ahead
+    std::uint64_t footprintPass = 0;
+    FootprintLaneScene footprintScene;
 };
+
+// Measuring a run's footprints ahead pays when shading takes at least this
+// many of them; otherwise the next this many runs go without.
+constexpr int kFootprintsThatPay = 3;
+constexpr int kFootprintPauseRuns = 8;
 static_assert(std::is_trivially_destructible_v<CoverageCache>);
 
 TraceScratch::TraceScratch(int threads)
@@ -76,11 +94,11 @@ namespace {
 // PixelOfIndex). The host hands each thread consecutive pixels, so a run of
 // them is covered at once (see CoverRun) and the next ones are served from
 // the cache without a division to find their place.
-template <class P>
+template <class P, bool withFootprints>
 const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache, A_long i, int &x,
                                  int &y);
 
-template <class P>
+template <class P, bool withFootprints>
 inline const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache, A_long i, int &x,
                                        int &y)
 {
@@ -91,13 +109,15 @@ inline const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache,
         y = cache.y;
         return &cache.run[k];
     }
-    return CoverNewRun<P>(info, cache, i, x, y);
+    return CoverNewRun<P, withFootprints>(info, cache, i, x, y);
 }
+
+void MeasureRunFootprints(const Record &info, CoverageCache &cache);
 
 // The run that starts at pixel i, covered into the cache: once every few
 // pixels, so kept out of line, and the pixels served from the cache take no
 // call.
-template <class P>
+template <class P, bool withFootprints>
 [[gnu::noinline]] const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache,
                                                    A_long i, int &x, int &y)
 {
@@ -109,6 +129,16 @@ template <class P>
     cache.x = x;
     cache.y = y;
     cache.n = n;
+    if constexpr (withFootprints) {
+        if (cache.hasFootprints) {
+            int taken = 0;
+            for (const HitFootprint &footprint : cache.footprints) taken += footprint.used;
+            if (taken < kFootprintsThatPay) cache.footprintPause = kFootprintPauseRuns;
+        }
+        cache.hasFootprints = false;
+        if (cache.footprintPause > 0) --cache.footprintPause;
+        else MeasureRunFootprints(info, cache);
+    }
     return &cache.run[0];
 }
 
@@ -121,9 +151,14 @@ inline PF_PixelFloat WithCoverage(const PF_PixelFloat &c, double coverage)
     return {static_cast<float>(c.alpha * coverage), c.red, c.green, c.blue};
 }
 
-// The colour along a covering ray: the near hit, and the far hit seen through
-// it where the near one is not opaque.
-template <class P> PF_PixelFloat TraceHits(const Record &info, const PixelCoverage &p)
+// The two roots of a covering ray in the order the pixel sees them, and
+// whether each is shaded.
+struct ShadedRoots {
+    double tNear, tFar;
+    bool nearDrawn, farDrawn;
+};
+
+ShadedRoots RootsOf(const Record &info, const PixelCoverage &p)
 {
     const double tMinus = p.tMinus, tPlus = p.tPlus;
     const bool minusShown = info.renderSide != kRenderInside;
@@ -131,21 +166,72 @@ template <class P> PF_PixelFloat TraceHits(const Record &info, const PixelCovera
     const bool minusNear = tPlus > tMinus;
     const double tNear = minusNear ? tMinus : tPlus;
     const double tFar = minusNear ? tPlus : tMinus;
-    const bool nearDrawn = IsDrawn(tNear, minusNear ? minusShown : plusShown);
-    const bool farDrawn = IsDrawn(tFar, minusNear ? plusShown : minusShown);
+    return {tNear, tFar, IsDrawn(tNear, minusNear ? minusShown : plusShown),
+            IsDrawn(tFar, minusNear ? plusShown : minusShown)};
+}
 
+// The colour along a covering ray: the near hit, and the far hit seen through
+// it where the near one is not opaque. `footprint` is the measured footprint
+// of the hit shaded first, or null.
+template <class P>
+PF_PixelFloat TraceHits(const Record &info, const PixelCoverage &p, const HitFootprint *footprint)
+{
+    const ShadedRoots roots = RootsOf(info, p);
     PF_PixelFloat N = kTransparent;
-    if (nearDrawn) Ray_GetColor<P>(p.ray, tNear, info, N);
-    if (!farDrawn || !(N.alpha < 1.0f)) return N;
+    if (roots.nearDrawn) Ray_GetColor<P>(p.ray, roots.tNear, info, N, footprint);
+    if (!roots.farDrawn || !(N.alpha < 1.0f)) return N;
     PF_PixelFloat F = kTransparent;
-    Ray_GetColor<P>(p.ray, tFar, info, F);
+    Ray_GetColor<P>(p.ray, roots.tFar, info, F, footprint);
     return Over(N, F);
 }
 
-template <class P> PF_Err TracePixel(const Record &info, const PixelCoverage &p, int x, int y)
+// The footprints of the hits the run's pixels shade first (the near hit
+// where it is drawn, else the far one), in lanes; only a textured surface
+// measures any.
+void MeasureRunFootprints(const Record &info, CoverageCache &cache)
+{
+    static_assert(kFootprintLanes == kCoverageRun);
+    if (!IsLayerChosen(info.textureLayer)) return;
+    FootprintLaneHits hits;
+    bool any = false;
+    // Every lane holds a ray (a short run repeats its last pixel); one
+    // without a shaded hit measures its ray at t = 1, unused.
+    for (int k = 0; k < kFootprintLanes; ++k) {
+        const PixelCoverage &p = cache.run[k];
+        const ShadedRoots roots = RootsOf(info, p);
+        const bool shaded = p.count > 0 && (roots.nearDrawn || roots.farDrawn);
+        const double t = roots.nearDrawn ? roots.tNear : roots.tFar;
+        cache.footprints[k].t = shaded ? t : std::numeric_limits<double>::quiet_NaN();
+        any = any || shaded;
+        hits.ox[k] = p.ray.origin.getX();
+        hits.oy[k] = p.ray.origin.getY();
+        hits.oz[k] = p.ray.origin.getZ();
+        hits.dx[k] = p.ray.direction.getX();
+        hits.dy[k] = p.ray.direction.getY();
+        hits.dz[k] = p.ray.direction.getZ();
+        hits.t[k] = shaded ? t : 1.0;
+    }
+    if (!any) return;
+    if (cache.footprintPass != info.passSerial) {
+        cache.footprintScene = FootprintScene(info);
+        cache.footprintPass = info.passSerial;
+    }
+    FootprintLaneRadii radii;
+    MeasureFootprintLanes(cache.footprintScene, hits, radii);
+    for (int k = 0; k < kFootprintLanes; ++k) {
+        cache.footprints[k].rx = radii.rx[k];
+        cache.footprints[k].ry = radii.ry[k];
+        cache.footprints[k].used = false;
+    }
+    cache.hasFootprints = true;
+}
+
+template <class P>
+PF_Err TracePixel(const Record &info, const PixelCoverage &p, const HitFootprint *footprint, int x,
+                  int y)
 {
     const PF_PixelFloat colour =
-        p.count > 0 ? WithCoverage(TraceHits<P>(info, p), p.coverage) : kTransparent;
+        p.count > 0 ? WithCoverage(TraceHits<P>(info, p, footprint), p.coverage) : kTransparent;
     StorePixel<P>(OutputPixel<P>(info.outputWorld, x, y), colour);
     return PF_Err_NONE;
 }
@@ -203,7 +289,9 @@ float MissDepth(const Record &info, const PixelCoverage &p)
     return info.dofBlurScale > distance * zoom / tm ? tm : kNoSurface;
 }
 
-template <class P> PF_Err TraceDepthPixel(const Record &info, const PixelCoverage &p, int x, int y)
+template <class P>
+PF_Err TraceDepthPixel(const Record &info, const PixelCoverage &p, const HitFootprint *, int x,
+                       int y)
 {
     const DepthTargets dst = TargetsAt<P>(info, x, y);
     if (!dst.complete()) return SideBufferError(info);
@@ -223,8 +311,10 @@ template <class P> PF_Err TraceDepthPixel(const Record &info, const PixelCoverag
     return PF_Err_NONE;
 }
 
-// The work of one pixel, given its coverage and its column and row.
-using PixelWork = PF_Err (*)(const Record &, const PixelCoverage &, int x, int y);
+// The work of one pixel, given its coverage, the footprint measured for its
+// first hit (or null) and its column and row.
+using PixelWork = PF_Err (*)(const Record &, const PixelCoverage &, const HitFootprint *, int x,
+                             int y);
 
 // Pixel i of a thread without a cache (a record without scratch, or a thread
 // index it has no block for), covered on its own: the same values.
@@ -234,19 +324,23 @@ template <class P, PixelWork work> [[gnu::noinline]] PF_Err WorkAlone(const Reco
     if (!PixelOfIndex<P>(info.outputWorld, i, x, y)) return PF_Err_BAD_CALLBACK_PARAM;
     PixelCoverage own[kCoverageRun];
     CoverRun(info, x, y, 1, own);
-    return work(info, own[0], x, y);
+    return work(info, own[0], nullptr, x, y);
 }
 
 // Runs `work` for pixel i of the pass; a bad parameter when there is no
 // record or i lies outside the output.
-template <class P, PixelWork work> PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
+template <class P, PixelWork work, bool withFootprints>
+PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
 {
     if (!info) return PF_Err_BAD_CALLBACK_PARAM;
     CoverageCache *cache = info->traceScratch ? info->traceScratch->forThread(threadIndex) : nullptr;
     if (!cache) return WorkAlone<P, work>(*info, i);
     int x = 0, y = 0;
-    const PixelCoverage *p = CoverIndex<P>(*info, *cache, i, x, y);
-    return p ? work(*info, *p, x, y) : PF_Err_BAD_CALLBACK_PARAM;
+    const PixelCoverage *p = CoverIndex<P, withFootprints>(*info, *cache, i, x, y);
+    if (!p) return PF_Err_BAD_CALLBACK_PARAM;
+    const HitFootprint *footprint =
+        withFootprints && cache->hasFootprints ? &cache->footprints[p - cache->run] : nullptr;
+    return work(*info, *p, footprint, x, y);
 }
 
 // Runs one pixel's work, turning anything thrown into the callback's error:
@@ -269,7 +363,7 @@ PF_Err RayTrace_PixelCallback(void *refcon, A_long threadIndex, A_long i, A_long
 {
     if (threadIndex < 0) return PF_Err_NONE;
     return Guarded([&] {
-        return WorkAt<P, TracePixel<P>>(static_cast<const Record *>(refcon), threadIndex, i);
+        return WorkAt<P, TracePixel<P>, true>(static_cast<const Record *>(refcon), threadIndex, i);
     });
 }
 
@@ -279,7 +373,8 @@ PF_Err RayTrace_PixelDepthCallback(void *refcon, A_long threadIndex, A_long i,
 {
     if (threadIndex < 0) return PF_Err_NONE;
     return Guarded([&] {
-        return WorkAt<P, TraceDepthPixel<P>>(static_cast<const Record *>(refcon), threadIndex, i);
+        return WorkAt<P, TraceDepthPixel<P>, false>(static_cast<const Record *>(refcon), threadIndex,
+                                                    i);
     });
 }
 

@@ -83,11 +83,14 @@ bool CanSkipHitOutOfTextureReach(const Record &info, const RowReach &reach);
 
 template <class P>
 bool BaseColour(const Record &info, const Ray &ray, double t, double rawV, const RowReach &reach,
-                Hit &hit, PF_PixelFloat &base);
+                const HitFootprint *footprint, Hit &hit, PF_PixelFloat &base);
 void AddNormal(const Record &info, Hit &hit);
 template <class P>
 bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
-                   const RowReach &reach, Hit &hit, PF_PixelFloat &base);
+                   const RowReach &reach, const HitFootprint *footprint, Hit &hit,
+                   PF_PixelFloat &base);
+void MeasureFootprint(const Record &info, const Ray &ray, double t, const Hit &hit,
+                      const HitFootprint *footprint, double &rx, double &ry);
 bool LookupAlwaysFetches(const Record &info, const RowReach &reach);
 bool CanSkipFootprintBoundOutOfReach(const Record &info, const Ray &ray, double t,
                                      const RowReach &reach, const Hit &hit);
@@ -138,7 +141,8 @@ void DrawPivot(const Record &info, double u, double v, PF_PixelFloat &out);
 // path ends a hit that no texture lookup can reach as transparent black, the
 // colour the full path would give it.
 template <class P>
-int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &out)
+int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &out,
+                 const HitFootprint *footprint)
 {
     double rawV = 0.0;
     Hit hit = LocateHit(info, ray, t, rawV);
@@ -149,7 +153,7 @@ int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &ou
         return 0;
     }
     PF_PixelFloat base{};
-    const bool lit = BaseColour<P>(info, ray, t, rawV, reach, hit, base);
+    const bool lit = BaseColour<P>(info, ray, t, rawV, reach, footprint, hit, base);
     out = lit ? Shade<P>(info, ray, hit, base) : base;
     depthComposite(info.depthComposite, t, out);
     if (info.showPivot) DrawPivot(info, hit.u, hit.v, out);
@@ -193,11 +197,11 @@ bool CanSkipHitOutOfTextureReach(const Record &info, const RowReach &reach)
 // where u matters). False when the hit is transparent and is not lit.
 template <class P>
 bool BaseColour(const Record &info, const Ray &ray, double t, double rawV, const RowReach &reach,
-                Hit &hit, PF_PixelFloat &base)
+                const HitFootprint *footprint, Hit &hit, PF_PixelFloat &base)
 {
     AddNormal(info, hit);
     if (IsLayerChosen(info.textureLayer))
-        return TextureColour<P>(info, ray, t, rawV, reach, hit, base);
+        return TextureColour<P>(info, ray, t, rawV, reach, footprint, hit, base);
     AddU(info, rawV, hit);
     return RampColour(info, hit, base);
 }
@@ -211,7 +215,8 @@ void AddNormal(const Record &info, Hit &hit) { hit.n = SurfaceNormal(info.shape,
 // on a cheap bound of the footprint, then on the footprint itself.
 template <class P>
 bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
-                   const RowReach &reach, Hit &hit, PF_PixelFloat &base)
+                   const RowReach &reach, const HitFootprint *footprint, Hit &hit,
+                   PF_PixelFloat &base)
 {
     const bool fetches = LookupAlwaysFetches(info, reach);
     if (!fetches && CanSkipFootprintBoundOutOfReach(info, ray, t, reach, hit)) {
@@ -219,7 +224,7 @@ bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
         return false;
     }
     double rx = 0.0, ry = 0.0;
-    getSampRadius(info, ray, t, hit.pn, hit.n, rx, ry);
+    MeasureFootprint(info, ray, t, hit, footprint, rx, ry);
     if (!fetches && CanSkipLookupOutOfReach(reach, ry)) {
         base = PF_PixelFloat{};
         return false;
@@ -228,6 +233,20 @@ bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
     info.noteSamplingErr(
         TopologycalSampling<P>(info, reach, hit.pn, hit.u, hit.v, rx, ry, &info.textureLayer, base));
     return base.alpha > 0.0f;
+}
+
+// The hit's footprint: the one measured ahead when it is this hit's (the same
+// radii: FootprintLanes.h), otherwise measured here.
+void MeasureFootprint(const Record &info, const Ray &ray, double t, const Hit &hit,
+                      const HitFootprint *footprint, double &rx, double &ry)
+{
+    if (footprint && footprint->t == t) {
+        rx = footprint->rx;
+        ry = footprint->ry;
+        footprint->used = true;
+        return;
+    }
+    getSampRadius(info, ray, t, hit.pn, hit.n, rx, ry);
 }
 
 // Whether the lookup must run whatever the footprint: on a repetition every
@@ -629,9 +648,12 @@ void DrawPivot(const Record &info, double u, double v, PF_PixelFloat &out)
 
 } // namespace
 
-template int Ray_GetColor<PF_PixelFloat>(const Ray &, double, const Record &, PF_PixelFloat &);
-template int Ray_GetColor<PF_Pixel16>(const Ray &, double, const Record &, PF_PixelFloat &);
-template int Ray_GetColor<PF_Pixel>(const Ray &, double, const Record &, PF_PixelFloat &);
+template int Ray_GetColor<PF_PixelFloat>(const Ray &, double, const Record &, PF_PixelFloat &,
+                                  const HitFootprint *);
+template int Ray_GetColor<PF_Pixel16>(const Ray &, double, const Record &, PF_PixelFloat &,
+                                  const HitFootprint *);
+template int Ray_GetColor<PF_Pixel>(const Ray &, double, const Record &, PF_PixelFloat &,
+                                  const HitFootprint *);
 template Vector4 GetObstColor<PF_PixelFloat>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel16>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel>(const Record &, const Ray &, const vLight *);

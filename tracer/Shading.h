@@ -40,11 +40,21 @@
 // layer: its first pointer is set only when one is chosen.
 inline bool IsLayerChosen(const PF_LayerDef &layer) { return layer.reserved0 != nullptr; }
 
+// A hit's texture footprint measured ahead of its shading, with other hits'
+// (FootprintLanes.h): the radii getSampRadius gives for the hit at ray
+// parameter t of the ray it comes with.
+struct HitFootprint {
+    double t, rx, ry;
+    mutable bool used; // set when shading took it (how much measuring ahead pays)
+};
+
 // The colour of the hit at ray parameter t (> 0, finite) of a camera ray in
-// object space, written to `out`. Always returns 0.
+// object space, written to `out`. Always returns 0. A footprint measured
+// ahead for this ray and t saves measuring it again; one for another t is
+// not used.
 template <class P>
 int Ray_GetColor(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid> &info,
-                 PF_PixelFloat &out);
+                 PF_PixelFloat &out, const HitFootprint *footprint = nullptr);
 
 // Strength and direction of `light` at the object-space point X. power is the
 // falloff (none for ambient lights) times the spot cone; L receives the unit
@@ -66,13 +76,13 @@ Vectormath::Aos::Vector4 GetObstColor(const RenderInfoTemplate<Hyperboloid> &inf
 
 extern template int Ray_GetColor<PF_PixelFloat>(const Ray &, double,
                                                 const RenderInfoTemplate<Hyperboloid> &,
-                                                PF_PixelFloat &);
+                                                PF_PixelFloat &, const HitFootprint *);
 extern template int Ray_GetColor<PF_Pixel16>(const Ray &, double,
                                              const RenderInfoTemplate<Hyperboloid> &,
-                                             PF_PixelFloat &);
+                                             PF_PixelFloat &, const HitFootprint *);
 extern template int Ray_GetColor<PF_Pixel>(const Ray &, double,
                                            const RenderInfoTemplate<Hyperboloid> &,
-                                           PF_PixelFloat &);
+                                           PF_PixelFloat &, const HitFootprint *);
 extern template Vectormath::Aos::Vector4
 GetObstColor<PF_PixelFloat>(const RenderInfoTemplate<Hyperboloid> &, const Ray &, const vLight *);
 extern template Vectormath::Aos::Vector4

@@ -1,0 +1,76 @@
+#include "tracer/FootprintLanes.h"
+
+#include "imaging/TextureSampling.h"
+
+#define FOOTPRINT_LANES_NAMESPACE footprint_lanes_baseline
+#include "tracer/FootprintLanesKernel.inl"
+#undef FOOTPRINT_LANES_NAMESPACE
+
+#if defined(VELTRIX_CORNER_LANES_V3)
+namespace footprint_lanes_v3 {
+void Measure(const FootprintLaneScene &, const FootprintLaneHits &, FootprintLaneRadii &);
+}
+
+namespace {
+bool ProcessorRunsV3()
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("x86-64-v3");
+}
+} // namespace
+#endif
+
+FootprintLaneScene FootprintScene(const RenderInfoTemplate<Hyperboloid> &info)
+{
+    const Hyperboloid &shape = info.shape;
+    const double k = info.openFactor;
+    // The surface metric's quotients, picked as it picks them.
+    const SurfaceQuotients &q = info.quotients;
+    const bool made =
+        q.holdsFor(k, info.textureHeight, shape.radii.getZ(), info.textureLayer.height);
+    FootprintLaneScene s{};
+    for (int i = 0; i < 3; ++i) {
+        s.invRadii[i] = shape.invRadii[i];
+        s.invRadiiSquared[i] = shape.invRadiiSquared[i];
+    }
+    s.radiiX = shape.radii.getX();
+    s.radiiY = shape.radii.getY();
+    s.a = shape.radii.getX();
+    s.b = shape.radii.getY();
+    s.c = shape.radii.getZ();
+    s.inverseOpen = made ? q.inverseOpen : 1.0 / k;
+    s.openBlend = made ? q.openBlend : 1.0 - 1.0 / k;
+    s.axialScale = made ? q.axialPerC : info.textureHeight * k / s.c;
+    s.perspective = info.perspective;
+    s.zoom = static_cast<double>(info.imagePlane.getZ());
+    s.widthK = static_cast<double>(info.textureLayer.width) * k;
+    s.heightK = static_cast<double>(info.textureLayer.height) * k;
+    s.blur = info.textureBlur;
+    return s;
+}
+
+void MeasureFootprintLanesBaseline(const FootprintLaneScene &scene, const FootprintLaneHits &hits,
+                                   FootprintLaneRadii &out)
+{
+    footprint_lanes_baseline::Measure(scene, hits, out);
+}
+
+bool MeasureFootprintLanesV3(const FootprintLaneScene &scene, const FootprintLaneHits &hits,
+                             FootprintLaneRadii &out)
+{
+#if defined(VELTRIX_CORNER_LANES_V3)
+    static const bool runs = ProcessorRunsV3();
+    if (!runs) return false;
+    footprint_lanes_v3::Measure(scene, hits, out);
+    return true;
+#else
+    (void)scene, (void)hits, (void)out;
+    return false;
+#endif
+}
+
+void MeasureFootprintLanes(const FootprintLaneScene &scene, const FootprintLaneHits &hits,
+                           FootprintLaneRadii &out)
+{
+    if (!MeasureFootprintLanesV3(scene, hits, out)) MeasureFootprintLanesBaseline(scene, hits, out);
+}
