@@ -1,4 +1,5 @@
 #include "tracer/CornerLanes.h"
+#include "tracer/ProcessorLevel.h"
 
 #define CORNER_LANES_NAMESPACE corner_lanes_baseline
 #include "tracer/CornerLanesKernel.inl"
@@ -9,14 +10,6 @@ namespace corner_lanes_v3 {
 void Trace(const CornerLaneCamera &, const float (&)[kCornerLanes], const float (&)[kCornerLanes],
            CornerLanes &);
 }
-
-namespace {
-bool ProcessorRunsV3()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("x86-64-v3");
-}
-} // namespace
 #endif
 
 void TraceCornerLanesBaseline(const CornerLaneCamera &camera, const float (&px)[kCornerLanes],
@@ -29,8 +22,7 @@ bool TraceCornerLanesV3(const CornerLaneCamera &camera, const float (&px)[kCorne
                         const float (&py)[kCornerLanes], CornerLanes &out)
 {
 #if defined(VELTRIX_CORNER_LANES_V3)
-    static const bool runs = ProcessorRunsV3();
-    if (!runs) return false;
+    if (!ProcessorRunsX86V3()) return false;
     corner_lanes_v3::Trace(camera, px, py, out);
     return true;
 #else

@@ -1,4 +1,5 @@
 #include "tracer/FootprintLanes.h"
+#include "tracer/ProcessorLevel.h"
 
 #include "imaging/TextureSampling.h"
 
@@ -10,14 +11,6 @@
 namespace footprint_lanes_v3 {
 void Measure(const FootprintLaneScene &, const FootprintLaneHits &, FootprintLaneRadii &);
 }
-
-namespace {
-bool ProcessorRunsV3()
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("x86-64-v3");
-}
-} // namespace
 #endif
 
 FootprintLaneScene FootprintScene(const RenderInfoTemplate<Hyperboloid> &info)
@@ -59,8 +52,7 @@ bool MeasureFootprintLanesV3(const FootprintLaneScene &scene, const FootprintLan
                              FootprintLaneRadii &out)
 {
 #if defined(VELTRIX_CORNER_LANES_V3)
-    static const bool runs = ProcessorRunsV3();
-    if (!runs) return false;
+    if (!ProcessorRunsX86V3()) return false;
     footprint_lanes_v3::Measure(scene, hits, out);
     return true;
 #else

@@ -165,6 +165,47 @@ TEST_F(TextureFootprintTest, AtAVertexUIsBlurredFullyAndVNotAtAll)
 
 } // namespace
 
+// Seeded random records, surface points and directions for the footprint's
+// property tests.
+struct RandomFootprints {
+    explicit RandomFootprints(unsigned seed) : random(seed) {}
+
+    double scale() { return std::pow(10.0, logScale(random)); }
+    // A surface, opening (negative or positive), texture, camera and
+    // sharpness, and the pass begun.
+    void newRecord(Record &info, bool negativeOpening, bool perspective)
+    {
+        SetSemiAxes(info.shape, static_cast<float>(scale()), static_cast<float>(scale()),
+                    static_cast<float>(scale()));
+        info.openFactor = (negativeOpening ? -1.0 : 1.0) * (0.5 + 2.0 * blurs(random));
+        info.textureHeight = scale();
+        info.textureLayer = TextureLayer(1 + static_cast<int>(scale()), 1 + static_cast<int>(scale()));
+        info.perspective = perspective;
+        info.imagePlane = Vector3(320.0f, 240.0f, -static_cast<float>(scale()));
+        info.textureBlur = blurs(random);
+        info.beginPass();
+    }
+    // A point of the surface at normalised height d, at a random angle.
+    Vector3 surfacePoint(const Record &info, double d)
+    {
+        const double theta = angle(random), ring = std::sqrt(d * d - 1.0);
+        const Vector3 &r = info.shape.radii;
+        return Vector3(static_cast<float>(r.getX() * ring * std::cos(theta)),
+                       static_cast<float>(r.getY() * ring * std::sin(theta)),
+                       static_cast<float>(r.getZ() * d));
+    }
+    Vector3 direction()
+    {
+        return Vectormath::Aos::normalize(Vector3(static_cast<float>(unit(random)),
+                                                  static_cast<float>(unit(random)),
+                                                  static_cast<float>(unit(random))));
+    }
+
+    std::mt19937 random;
+    std::uniform_real_distribution<double> unit{-1.0, 1.0}, angle{0.0, 6.283185307179586};
+    std::uniform_real_distribution<double> logScale{-2.0, 3.0}, heights{1.0, 20.0}, blurs{0.0, 1.5};
+};
+
 // The cheap bound that lets a hit skip measuring its footprint must never
 // fall below the radius the footprint gives: a hit wrongly skipped would lose
 // the blurred fringe of the texture's edge. Seeded random surfaces, cameras,
@@ -173,38 +214,21 @@ TEST(TextureFootprintBound, NeverBelowTheMeasuredRadius)
 {
     headless::Host host{OneThread()};
     auto info = std::make_unique<Record>(host.inData());
-    std::mt19937 random(5);
-    std::uniform_real_distribution<double> unit(-1.0, 1.0), angle(0.0, 6.283185307179586);
-    std::uniform_real_distribution<double> logScale(-2.0, 3.0), heights(1.0, 20.0), blurs(0.0, 1.5);
-    const auto scale = [&] { return std::pow(10.0, logScale(random)); };
+    RandomFootprints draw(5);
     int bounded = 0;
     for (int trial = 0; trial < 20000; ++trial) {
         if (trial % 50 == 0) {
-            SetSemiAxes(info->shape, static_cast<float>(scale()), static_cast<float>(scale()),
-                        static_cast<float>(scale()));
-            info->openFactor = (trial % 200 == 0 ? -1.0 : 1.0) * (0.5 + 2.0 * blurs(random));
-            info->textureHeight = scale();
-            info->textureLayer = TextureLayer(1 + static_cast<int>(scale()), 1 + static_cast<int>(scale()));
-            info->perspective = trial % 150 != 0;
-            info->imagePlane = Vector3(320.0f, 240.0f, -static_cast<float>(scale()));
-            info->textureBlur = blurs(random);
-            info->beginPass();
+            draw.newRecord(*info, trial % 200 == 0, trial % 150 != 0);
             ASSERT_GT(info->footprintBound, 0.0);
         }
-        const double d = (trial % 2 ? 1.0 : -1.0) * heights(random), theta = angle(random);
-        const double ring = std::sqrt(d * d - 1.0);
-        const Vector3 &r = info->shape.radii;
-        const Vector3 point(static_cast<float>(r.getX() * ring * std::cos(theta)),
-                            static_cast<float>(r.getY() * ring * std::sin(theta)),
-                            static_cast<float>(r.getZ() * d));
+        const Vector3 point =
+            draw.surfacePoint(*info, (trial % 2 ? 1.0 : -1.0) * draw.heights(draw.random));
         const Vector3 pn = NormalisedPoint(info->shape, point);
         const Vector3 normal = SurfaceNormal(info->shape, point);
-        Vector3 direction = Vectormath::Aos::normalize(Vector3(static_cast<float>(unit(random)),
-                                                               static_cast<float>(unit(random)),
-                                                               static_cast<float>(unit(random))));
+        Vector3 direction = draw.direction();
         if (trial % 3 == 0) // along the surface
             direction = Vectormath::Aos::normalize(Vectormath::Aos::cross(normal, direction));
-        const double t = scale() * 10.0;
+        const double t = draw.scale() * 10.0;
         const Ray ray{direction, Vector4(point - static_cast<float>(t) * direction, 1.0f)};
         double rx = 0.0, ry = 0.0;
         getSampRadius(*info, ray, t, pn, normal, rx, ry);
@@ -242,41 +266,26 @@ TEST(TextureFootprintLanes, EveryLaneIsTheOneHitFootprintBitForBit)
 {
     headless::Host host{OneThread()};
     auto info = std::make_unique<Record>(host.inData());
-    std::mt19937 random(17);
-    std::uniform_real_distribution<double> unit(-1.0, 1.0), angle(0.0, 6.283185307179586);
-    std::uniform_real_distribution<double> logScale(-2.0, 3.0), heights(1.0, 20.0), blurs(0.0, 1.5);
-    const auto scale = [&] { return std::pow(10.0, logScale(random)); };
+    RandomFootprints draw(17);
     int compared = 0, v3 = 0;
     for (int trial = 0; trial < 3000; ++trial) {
         if (trial % 25 == 0) {
-            SetSemiAxes(info->shape, static_cast<float>(scale()), static_cast<float>(scale()),
-                        static_cast<float>(scale()));
-            info->openFactor = (trial % 100 == 0 ? -1.0 : 1.0) * (0.5 + 2.0 * blurs(random));
-            info->textureHeight = scale();
-            info->textureLayer = TextureLayer(1 + static_cast<int>(scale()), 1 + static_cast<int>(scale()));
-            info->perspective = trial % 75 != 0;
-            info->imagePlane = Vector3(320.0f, 240.0f, -static_cast<float>(scale()));
-            info->textureBlur = blurs(random);
-            info->beginPass();
+            draw.newRecord(*info, trial % 100 == 0, trial % 75 != 0);
             // Half the time the opening changes after the pass began: the
             // surface metric then divides instead of taking the pass's quotients.
-            if (trial % 50 == 25) info->openFactor = 1.0 + blurs(random);
+            if (trial % 50 == 25) info->openFactor = 1.0 + draw.blurs(draw.random);
         }
         FootprintLaneHits hits{};
         double expectedRx[kFootprintLanes], expectedRy[kFootprintLanes];
         for (int k = 0; k < kFootprintLanes; ++k) {
-            const double d = (k % 2 ? 1.0 : -1.0) * (k == 3 ? 1.0 : heights(random)); // lane 3: a vertex
-            const double theta = angle(random), ring = std::sqrt(d * d - 1.0);
-            const Vector3 &r = info->shape.radii;
-            const Vector3 point(static_cast<float>(r.getX() * ring * std::cos(theta)),
-                                static_cast<float>(r.getY() * ring * std::sin(theta)),
-                                static_cast<float>(r.getZ() * d));
-            Vector3 direction = Vectormath::Aos::normalize(Vector3(
-                static_cast<float>(unit(random)), static_cast<float>(unit(random)), static_cast<float>(unit(random))));
+            // Lane 3 hits a vertex.
+            const Vector3 point = draw.surfacePoint(
+                *info, (k % 2 ? 1.0 : -1.0) * (k == 3 ? 1.0 : draw.heights(draw.random)));
+            Vector3 direction = draw.direction();
             if (k == 5) // along the surface
                 direction = Vectormath::Aos::normalize(
                     Vectormath::Aos::cross(SurfaceNormal(info->shape, point), direction));
-            double t = scale() * 10.0;
+            double t = draw.scale() * 10.0;
             if (trial % 7 == 0 && k == 6) t = 1e30; // far beyond any surface
             if (trial % 11 == 0 && k == 7) t = 0.0;
             const Ray ray{direction, Vector4(point - static_cast<float>(t) * direction, 1.0f)};
