@@ -128,7 +128,8 @@ public:
 
 private:
     // The box [x0, x1] x [y0, y1] cut to the world, as cells and fractions;
-    // false when nothing of it is left (or a corner is NaN).
+    // false when nothing of it is left (or a corner is NaN). Every sample cuts
+    // one and tests it for four pixels: both are inlined into the filter.
     [[gnu::always_inline]] inline bool cutBox(double x0, double y0, double x1, double y1, TableBox &box) const;
     // Whether the box's edges fall in neighbouring columns and rows of an
     // integer world, whose four pixels then give its sums.
