@@ -25,10 +25,8 @@
 #include "scene/Light.h"
 #include "scene/Vectormath.h"
 
-#include <bit>
-#include <cstdint>
-
 #include <atomic>
+#include <bit>
 #include <cstdint>
 
 namespace AEO {
@@ -138,6 +136,17 @@ struct SurfaceQuotients {
         return made && std::bit_cast<std::uint64_t>(k) == openFactorBits &&
                std::bit_cast<std::uint64_t>(textureHeight) == textureHeightBits &&
                std::bit_cast<std::uint32_t>(c) == cBits && textureRows == rows;
+    }
+
+    // What the surface metric divides by: 1/k, 1 - 1/k and textureHeight k / c,
+    // the pass's where they hold for these values, otherwise divided here.
+    struct Metric {
+        double inverseOpen, openBlend, axialPerC;
+    };
+    Metric metricFor(double k, double textureHeight, float c, int textureRows) const
+    {
+        if (holdsFor(k, textureHeight, c, textureRows)) return {inverseOpen, openBlend, axialPerC};
+        return {1.0 / k, 1.0 - 1.0 / k, textureHeight * k / c};
     }
 };
 

@@ -17,10 +17,9 @@ FootprintLaneScene FootprintScene(const RenderInfoTemplate<Hyperboloid> &info)
 {
     const Hyperboloid &shape = info.shape;
     const double k = info.openFactor;
-    // The surface metric's quotients, picked as it picks them.
-    const SurfaceQuotients &q = info.quotients;
-    const bool made =
-        q.holdsFor(k, info.textureHeight, shape.radii.getZ(), info.textureLayer.height);
+    // The surface metric's quotients, as it takes them.
+    const SurfaceQuotients::Metric q =
+        info.quotients.metricFor(k, info.textureHeight, shape.radii.getZ(), info.textureLayer.height);
     FootprintLaneScene s{};
     for (int i = 0; i < 3; ++i) {
         s.invRadii[i] = shape.invRadii[i];
@@ -31,9 +30,9 @@ FootprintLaneScene FootprintScene(const RenderInfoTemplate<Hyperboloid> &info)
     s.a = shape.radii.getX();
     s.b = shape.radii.getY();
     s.c = shape.radii.getZ();
-    s.inverseOpen = made ? q.inverseOpen : 1.0 / k;
-    s.openBlend = made ? q.openBlend : 1.0 - 1.0 / k;
-    s.axialScale = made ? q.axialPerC : info.textureHeight * k / s.c;
+    s.inverseOpen = q.inverseOpen;
+    s.openBlend = q.openBlend;
+    s.axialScale = q.axialPerC;
     s.perspective = info.perspective;
     s.zoom = static_cast<double>(info.imagePlane.getZ());
     s.widthK = static_cast<double>(info.textureLayer.width) * k;

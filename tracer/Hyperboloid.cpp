@@ -132,13 +132,10 @@ void Hyperboloid::getJacobian(const RenderInfoTemplate<Hyperboloid> &info, const
     const double h = std::max(d * d, 1.0);
     const double ringRadius = std::sqrt(h - 1.0);
 
-    // 1/k, 1 - 1/k and textureHeight k / c are the pass's (when it has them).
-    const SurfaceQuotients &q = info.quotients;
-    const bool made = q.holdsFor(k, info.textureHeight, radii.getZ(), info.textureLayer.height);
-    const double inverseOpen = made ? q.inverseOpen : 1.0 / k;
-    const double openBlend = made ? q.openBlend : 1.0 - 1.0 / k;
-    const double axialScale = made ? q.axialPerC : info.textureHeight * k / c;
-    du = kTwoPi * std::sqrt(a * a * y * y + b * b * x * x) / (inverseOpen + openBlend * ringRadius);
+    const SurfaceQuotients::Metric q =
+        info.quotients.metricFor(k, info.textureHeight, radii.getZ(), info.textureLayer.height);
+    const double axialScale = q.axialPerC;
+    du = kTwoPi * std::sqrt(a * a * y * y + b * b * x * x) / (q.inverseOpen + q.openBlend * ringRadius);
 
     const double lateral = a * a * x * x + b * b * y * y;
     if (h == 1.0) {

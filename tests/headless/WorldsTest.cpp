@@ -8,15 +8,12 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
-#include <memory>
-
 #include <algorithm>
-
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <stdexcept>
+#include <vector>
 
 using headless::Host;
 using headless::HostWorld;

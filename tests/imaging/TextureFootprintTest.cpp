@@ -267,7 +267,7 @@ TEST(TextureFootprintLanes, EveryLaneIsTheOneHitFootprintBitForBit)
     headless::Host host{OneThread()};
     auto info = std::make_unique<Record>(host.inData());
     RandomFootprints draw(17);
-    int compared = 0, v3 = 0;
+    int v3 = 0;
     for (int trial = 0; trial < 3000; ++trial) {
         if (trial % 25 == 0) {
             draw.newRecord(*info, trial % 100 == 0, trial % 75 != 0);
@@ -310,8 +310,6 @@ TEST(TextureFootprintLanes, EveryLaneIsTheOneHitFootprintBitForBit)
             ASSERT_EQ(std::memcmp(&fast, &baseline, sizeof fast), 0) << "trial " << trial;
             ++v3;
         }
-        compared += kFootprintLanes;
     }
-    EXPECT_EQ(compared, 3000 * kFootprintLanes);
     if (v3 == 0) std::cout << "no x86-64-v3 build or processor: its lanes were not compared\n";
 }
