@@ -65,6 +65,25 @@ double footprintBoundScale(const RenderInfoTemplate<Hyperboloid> &info);
 // radii without redoing the layout's division.
 class RowReach {
 public:
+    RowReach() = default; // no texture: reaches nothing
+    // What one holds, as the hit lanes (tracer/HitLanes.h) work it out.
+    struct Parts {
+        bool hasTexture;
+        int repetition;
+        bool onRepetition, nextExists, previousExists;
+        double rowsToNext, rowsPastPrevious;
+    };
+    explicit RowReach(const Parts &p)
+        : hasTexture_(p.hasTexture), repetition_(p.repetition), onRepetition_(p.onRepetition),
+          nextExists_(p.nextExists), previousExists_(p.previousExists), rowsToNext_(p.rowsToNext),
+          rowsPastPrevious_(p.rowsPastPrevious)
+    {
+    }
+    Parts parts() const
+    {
+        return {hasTexture_,  repetition_, onRepetition_,   nextExists_,
+                previousExists_, rowsToNext_, rowsPastPrevious_};
+    }
     RowReach(const RenderInfoTemplate<Hyperboloid> &info, const Vectormath::Aos::Vector3 &pn,
              double v, const PF_LayerDef *texture);
     int repetition() const { return repetition_; }

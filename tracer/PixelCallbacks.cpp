@@ -3,6 +3,7 @@
 #include "host/aeMemory.h"
 #include "tracer/Coverage.h"
 #include "tracer/FootprintLanes.h"
+#include "tracer/HitLanes.h"
 #include "tracer/Ray.h"
 #include "tracer/Shading.h"
 
@@ -46,23 +47,21 @@ struct alignas(128) CoverageCache {
     A_long index = 0;        // the run's first pixel's index
     int x = 0, y = 0, n = 0; // the run: pixels (x, y) to (x + n - 1, y)
     PixelCoverage run[kCoverageRun];
-    // The footprints of the hits the run's pixels shade first, measured
-    // together (trace pass, textured surface); unused otherwise. The
-    // record's part of them is the pass's, worked out at its first run.
-    // Where few of a run's footprints are taken (hits beyond the texture's
-    // reach need none), the next runs' are not measured ahead, until a run
-    // measured again shows that they pay.
-    bool hasFootprints = false;
-    HitFootprint footprints[kCoverageRun];
-    int footprintPause = 0; // runs left without measuring ahead
-    std::uint64_t footprintPass = 0;
+    // The hits the run's pixels shade first, worked out ahead together
+    // (trace pass, textured surface; see HitAhead), with the footprints of
+    // those in the texture's reach, measured in lanes where enough of them
+    // are; unused otherwise. The record's part of the footprints is the
+    // pass's, worked out at its first run.
+    bool hasAhead = false;
+    HitAhead ahead[kCoverageRun];
+    std::uint64_t lanePass = 0;
+    HitLaneScene hitScene;
     FootprintLaneScene footprintScene;
 };
 
-// Measuring a run's footprints ahead pays when shading takes at least this
-// many of them; otherwise the next this many runs go without.
+// Measuring a run's footprints in lanes pays from this many hits in reach;
+// fewer are measured one by one as they are shaded.
 constexpr int kFootprintsThatPay = 3;
-constexpr int kFootprintPauseRuns = 8;
 static_assert(std::is_trivially_destructible_v<CoverageCache>);
 
 TraceScratch::TraceScratch(int threads)
@@ -94,11 +93,11 @@ namespace {
 // PixelOfIndex). The host hands each thread consecutive pixels, so a run of
 // them is covered at once (see CoverRun) and the next ones are served from
 // the cache without a division to find their place.
-template <class P, bool withFootprints>
+template <class P, bool lookAhead>
 const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache, A_long i, int &x,
                                  int &y);
 
-template <class P, bool withFootprints>
+template <class P, bool lookAhead>
 inline const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache, A_long i, int &x,
                                        int &y)
 {
@@ -109,15 +108,15 @@ inline const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache,
         y = cache.y;
         return &cache.run[k];
     }
-    return CoverNewRun<P, withFootprints>(info, cache, i, x, y);
+    return CoverNewRun<P, lookAhead>(info, cache, i, x, y);
 }
 
-void MeasureRunFootprints(const Record &info, CoverageCache &cache);
+void LookAheadRun(const Record &info, CoverageCache &cache);
 
 // The run that starts at pixel i, covered into the cache: once every few
 // pixels, so kept out of line, and the pixels served from the cache take no
 // call.
-template <class P, bool withFootprints>
+template <class P, bool lookAhead>
 [[gnu::noinline]] const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache,
                                                    A_long i, int &x, int &y)
 {
@@ -129,16 +128,7 @@ template <class P, bool withFootprints>
     cache.x = x;
     cache.y = y;
     cache.n = n;
-    if constexpr (withFootprints) {
-        if (cache.hasFootprints) {
-            int taken = 0;
-            for (const HitFootprint &footprint : cache.footprints) taken += footprint.used;
-            if (taken < kFootprintsThatPay) cache.footprintPause = kFootprintPauseRuns;
-        }
-        cache.hasFootprints = false;
-        if (cache.footprintPause > 0) --cache.footprintPause;
-        else MeasureRunFootprints(info, cache);
-    }
+    if constexpr (lookAhead) LookAheadRun(info, cache);
     return &cache.run[0];
 }
 
@@ -171,67 +161,87 @@ ShadedRoots RootsOf(const Record &info, const PixelCoverage &p)
 }
 
 // The colour along a covering ray: the near hit, and the far hit seen through
-// it where the near one is not opaque. `footprint` is the measured footprint
-// of the hit shaded first, or null.
+// it where the near one is not opaque. `ahead` is what was worked out ahead
+// for the hit shaded first, or null.
 template <class P>
-PF_PixelFloat TraceHits(const Record &info, const PixelCoverage &p, const HitFootprint *footprint)
+PF_PixelFloat TraceHits(const Record &info, const PixelCoverage &p, const HitAhead *ahead)
 {
     const ShadedRoots roots = RootsOf(info, p);
     PF_PixelFloat N = kTransparent;
-    if (roots.nearDrawn) Ray_GetColor<P>(p.ray, roots.tNear, info, N, footprint);
+    if (roots.nearDrawn) ShadeHit<P>(p.ray, roots.tNear, info, N, ahead);
     if (!roots.farDrawn || !(N.alpha < 1.0f)) return N;
     PF_PixelFloat F = kTransparent;
-    Ray_GetColor<P>(p.ray, roots.tFar, info, F, footprint);
+    ShadeHit<P>(p.ray, roots.tFar, info, F, ahead);
     return Over(N, F);
 }
 
-// The footprints of the hits the run's pixels shade first (the near hit
-// where it is drawn, else the far one), in lanes; only a textured surface
-// measures any.
-void MeasureRunFootprints(const Record &info, CoverageCache &cache)
+// The hits the run's pixels shade first (the near hit where it is drawn,
+// else the far one), worked out ahead in lanes, and the footprints of those
+// in the texture's reach; only on a textured surface, the one that has hits
+// beyond the texture's reach. Every lane holds a ray (a short run repeats its
+// last pixel); one without a hit to work out takes its ray at t = 1, unused.
+void LookAheadRun(const Record &info, CoverageCache &cache)
 {
-    static_assert(kFootprintLanes == kCoverageRun);
+    static_assert(kHitLanes == kCoverageRun && kFootprintLanes == kCoverageRun);
+    cache.hasAhead = false;
     if (!IsLayerChosen(info.textureLayer)) return;
+    if (cache.lanePass != info.passSerial) {
+        cache.hitScene = MakeHitLaneScene(info);
+        cache.footprintScene = FootprintScene(info);
+        cache.lanePass = info.passSerial;
+    }
     FootprintLaneHits hits;
-    bool any = false;
-    // Every lane holds a ray (a short run repeats its last pixel); one
-    // without a shaded hit measures its ray at t = 1, unused.
-    for (int k = 0; k < kFootprintLanes; ++k) {
+    bool shaded[kCoverageRun];
+    for (int k = 0; k < kCoverageRun; ++k) {
         const PixelCoverage &p = cache.run[k];
         const ShadedRoots roots = RootsOf(info, p);
-        const bool shaded = p.count > 0 && (roots.nearDrawn || roots.farDrawn);
-        const double t = roots.nearDrawn ? roots.tNear : roots.tFar;
-        cache.footprints[k].t = shaded ? t : std::numeric_limits<double>::quiet_NaN();
-        any = any || shaded;
+        shaded[k] = k < cache.n && p.count > 0 && (roots.nearDrawn || roots.farDrawn);
         hits.ox[k] = p.ray.origin.getX();
         hits.oy[k] = p.ray.origin.getY();
         hits.oz[k] = p.ray.origin.getZ();
         hits.dx[k] = p.ray.direction.getX();
         hits.dy[k] = p.ray.direction.getY();
         hits.dz[k] = p.ray.direction.getZ();
-        hits.t[k] = shaded ? t : 1.0;
+        hits.t[k] = !shaded[k] ? 1.0 : roots.nearDrawn ? roots.tNear : roots.tFar;
     }
-    if (!any) return;
-    if (cache.footprintPass != info.passSerial) {
-        cache.footprintScene = FootprintScene(info);
-        cache.footprintPass = info.passSerial;
+    HitLaneValues values;
+    LocateHitLanes(cache.hitScene, hits, values);
+    int inReach = 0;
+    for (int k = 0; k < cache.n; ++k) {
+        HitAhead &ahead = cache.ahead[k];
+        ahead.t = shaded[k] ? hits.t[k] : std::numeric_limits<double>::quiet_NaN();
+        ahead.outOfReach = values.outOfReach[k] != 0.0;
+        ahead.hasFootprint = false;
+        if (!shaded[k] || ahead.outOfReach) continue; // only t and outOfReach are read
+        ++inReach;
+        ahead.rawV = values.rawV[k];
+        ahead.v = values.v[k];
+        ahead.n = Vectormath::Aos::Vector3(values.nx[k], values.ny[k], values.nz[k]);
+        ahead.reach = RowReach(RowReach::Parts{
+            cache.hitScene.hasTexture, static_cast<int>(values.repetition[k]),
+            values.onRepetition[k] != 0.0, values.nextExists[k] != 0.0,
+            values.previousExists[k] != 0.0, values.rowsToNext[k], values.rowsPastPrevious[k]});
     }
+    cache.hasAhead = true;
+    if (inReach < kFootprintsThatPay) return;
+    // The footprints, of the hits in reach.
+    for (int k = 0; k < kCoverageRun; ++k)
+        if (!shaded[k] || cache.ahead[k].outOfReach) hits.t[k] = 1.0;
     FootprintLaneRadii radii;
     MeasureFootprintLanes(cache.footprintScene, hits, radii);
-    for (int k = 0; k < kFootprintLanes; ++k) {
-        cache.footprints[k].rx = radii.rx[k];
-        cache.footprints[k].ry = radii.ry[k];
-        cache.footprints[k].used = false;
+    for (int k = 0; k < cache.n; ++k) {
+        HitAhead &ahead = cache.ahead[k];
+        ahead.rx = radii.rx[k];
+        ahead.ry = radii.ry[k];
+        ahead.hasFootprint = shaded[k] && !ahead.outOfReach;
     }
-    cache.hasFootprints = true;
 }
 
 template <class P>
-PF_Err TracePixel(const Record &info, const PixelCoverage &p, const HitFootprint *footprint, int x,
-                  int y)
+PF_Err TracePixel(const Record &info, const PixelCoverage &p, const HitAhead *ahead, int x, int y)
 {
     const PF_PixelFloat colour =
-        p.count > 0 ? WithCoverage(TraceHits<P>(info, p, footprint), p.coverage) : kTransparent;
+        p.count > 0 ? WithCoverage(TraceHits<P>(info, p, ahead), p.coverage) : kTransparent;
     StorePixel<P>(OutputPixel<P>(info.outputWorld, x, y), colour);
     return PF_Err_NONE;
 }
@@ -290,8 +300,7 @@ float MissDepth(const Record &info, const PixelCoverage &p)
 }
 
 template <class P>
-PF_Err TraceDepthPixel(const Record &info, const PixelCoverage &p, const HitFootprint *, int x,
-                       int y)
+PF_Err TraceDepthPixel(const Record &info, const PixelCoverage &p, const HitAhead *, int x, int y)
 {
     const DepthTargets dst = TargetsAt<P>(info, x, y);
     if (!dst.complete()) return SideBufferError(info);
@@ -311,10 +320,9 @@ PF_Err TraceDepthPixel(const Record &info, const PixelCoverage &p, const HitFoot
     return PF_Err_NONE;
 }
 
-// The work of one pixel, given its coverage, the footprint measured for its
+// The work of one pixel, given its coverage, what was worked out ahead for its
 // first hit (or null) and its column and row.
-using PixelWork = PF_Err (*)(const Record &, const PixelCoverage &, const HitFootprint *, int x,
-                             int y);
+using PixelWork = PF_Err (*)(const Record &, const PixelCoverage &, const HitAhead *, int x, int y);
 
 // Pixel i of a thread without a cache (a record without scratch, or a thread
 // index it has no block for), covered on its own: the same values.
@@ -329,18 +337,17 @@ template <class P, PixelWork work> [[gnu::noinline]] PF_Err WorkAlone(const Reco
 
 // Runs `work` for pixel i of the pass; a bad parameter when there is no
 // record or i lies outside the output.
-template <class P, PixelWork work, bool withFootprints>
+template <class P, PixelWork work, bool lookAhead>
 PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
 {
     if (!info) return PF_Err_BAD_CALLBACK_PARAM;
     CoverageCache *cache = info->traceScratch ? info->traceScratch->forThread(threadIndex) : nullptr;
     if (!cache) return WorkAlone<P, work>(*info, i);
     int x = 0, y = 0;
-    const PixelCoverage *p = CoverIndex<P, withFootprints>(*info, *cache, i, x, y);
+    const PixelCoverage *p = CoverIndex<P, lookAhead>(*info, *cache, i, x, y);
     if (!p) return PF_Err_BAD_CALLBACK_PARAM;
-    const HitFootprint *footprint =
-        withFootprints && cache->hasFootprints ? &cache->footprints[p - cache->run] : nullptr;
-    return work(*info, *p, footprint, x, y);
+    const HitAhead *ahead = lookAhead && cache->hasAhead ? &cache->ahead[p - cache->run] : nullptr;
+    return work(*info, *p, ahead, x, y);
 }
 
 // Runs one pixel's work, turning anything thrown into the callback's error:

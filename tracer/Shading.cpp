@@ -78,19 +78,21 @@ inline Rgb MetalTint(const PF_PixelFloat &base, float metal)
 
 // ---- the steps, in the order Ray_GetColor calls them --------------------------------
 
+Hit PlaceHit(const Record &info, const Ray &ray, double t);
 Hit LocateHit(const Record &info, const Ray &ray, double t, double &rawV);
 bool CanSkipHitOutOfTextureReach(const Record &info, const RowReach &reach);
+bool CanSkipLitHitOutOfReach(const Record &info, const Ray &ray, double t, const RowReach &reach,
+                             const Hit &hit);
 
 template <class P>
 bool BaseColour(const Record &info, const Ray &ray, double t, double rawV, const RowReach &reach,
-                const HitFootprint *footprint, Hit &hit, PF_PixelFloat &base);
+                const HitAhead *ahead, Hit &hit, PF_PixelFloat &base);
 void AddNormal(const Record &info, Hit &hit);
 template <class P>
 bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
-                   const RowReach &reach, const HitFootprint *footprint, Hit &hit,
-                   PF_PixelFloat &base);
+                   const RowReach &reach, const HitAhead *ahead, Hit &hit, PF_PixelFloat &base);
 void MeasureFootprint(const Record &info, const Ray &ray, double t, const Hit &hit,
-                      const HitFootprint *footprint, double &rx, double &ry);
+                      const HitAhead *ahead, double &rx, double &ry);
 bool LookupAlwaysFetches(const Record &info, const RowReach &reach);
 bool CanSkipFootprintBoundOutOfReach(const Record &info, const Ray &ray, double t,
                                      const RowReach &reach, const Hit &hit);
@@ -139,43 +141,77 @@ void DrawPivot(const Record &info, double u, double v, PF_PixelFloat &out);
 // The hit's place and row, its base colour (texture or ramp), the lighting
 // on it, the depth composite and the pivot marker, in that order. One fast
 // path ends a hit that no texture lookup can reach as transparent black, the
-// colour the full path would give it.
+// colour the full path would give it. A hit worked out ahead (LookAhead)
+// starts from there.
 template <class P>
 int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &out,
-                 const HitFootprint *footprint)
+                 const HitAhead *ahead)
 {
+    if (ahead && ahead->t != t) ahead = nullptr; // another hit's
+    if (ahead && ahead->outOfReach) {
+        OutOfReachColour(info, t, out);
+        return 0;
+    }
     double rawV = 0.0;
-    Hit hit = LocateHit(info, ray, t, rawV);
-    const RowReach reach(info, hit.pn, hit.v, &info.textureLayer);
-    if (CanSkipHitOutOfTextureReach(info, reach)) {
-        out = PF_PixelFloat{};
-        depthComposite(info.depthComposite, t, out);
+    Hit hit = ahead ? PlaceHit(info, ray, t) : LocateHit(info, ray, t, rawV);
+    if (ahead) {
+        rawV = ahead->rawV;
+        hit.v = ahead->v;
+        hit.n = ahead->n;
+    }
+    const RowReach reach = ahead ? ahead->reach : RowReach(info, hit.pn, hit.v, &info.textureLayer);
+    if (!ahead && CanSkipHitOutOfTextureReach(info, reach)) {
+        OutOfReachColour(info, t, out);
         return 0;
     }
     PF_PixelFloat base{};
-    const bool lit = BaseColour<P>(info, ray, t, rawV, reach, footprint, hit, base);
+    const bool lit = BaseColour<P>(info, ray, t, rawV, reach, ahead, hit, base);
     out = lit ? Shade<P>(info, ray, hit, base) : base;
     depthComposite(info.depthComposite, t, out);
     if (info.showPivot) DrawPivot(info, hit.u, hit.v, out);
     return 0;
 }
 
+// Ray_GetColor's steps up to its fast paths: the hit's place and row, its
+// normal where a lookup may reach it, and whether one does.
+void LookAhead(const Ray &ray, double t, const Record &info, HitAhead &ahead)
+{
+    Hit hit = LocateHit(info, ray, t, ahead.rawV);
+    ahead.t = t;
+    ahead.v = hit.v;
+    ahead.reach = RowReach(info, hit.pn, hit.v, &info.textureLayer);
+    ahead.hasFootprint = false;
+    ahead.outOfReach = CanSkipHitOutOfTextureReach(info, ahead.reach);
+    if (ahead.outOfReach) return;
+    AddNormal(info, hit);
+    ahead.n = hit.n;
+    ahead.outOfReach = CanSkipLitHitOutOfReach(info, ray, t, ahead.reach, hit);
+}
+
 namespace {
 
 // ---- hit location --------------------------------------------------------------------
 
-// Where the ray meets the surface and v there (opened); the v before
-// opening goes to `rawV`. The normal and u follow in BaseColour.
+// Where the ray meets the surface, in object space and normalised.
+Hit PlaceHit(const Record &info, const Ray &ray, double t)
+{
+    Hit hit;
+    hit.P = ray.pointAt(t);
+    hit.pn = NormalisedPoint(info.shape, hit.P.getXYZ());
+    hit.u = 0.0;
+    hit.v = 0.0;
+    return hit;
+}
+
+// PlaceHit and v there (opened); the v before opening goes to `rawV`. The
+// normal and u follow in BaseColour.
 Hit LocateHit(const Record &info, const Ray &ray, double t, double &rawV)
 {
     const Hyperboloid &shape = info.shape;
-    Hit hit;
-    hit.P = ray.pointAt(t);
+    Hit hit = PlaceHit(info, ray, t);
     const Vector3 p = hit.P.getXYZ();
-    hit.pn = NormalisedPoint(shape, p);
     rawV = shape.getVFromCoordinate(info, p);
     hit.v = shape.openedV(info, rawV);
-    hit.u = 0.0;
     return hit;
 }
 
@@ -191,17 +227,27 @@ bool CanSkipHitOutOfTextureReach(const Record &info, const RowReach &reach)
            !reach.reaches(kSampleRadiusCap);
 }
 
+// The second fast path, on a textured hit whose normal is known: a cheap
+// bound of its footprint reaches no repetition (see TextureColour).
+bool CanSkipLitHitOutOfReach(const Record &info, const Ray &ray, double t, const RowReach &reach,
+                             const Hit &hit)
+{
+    return IsLayerChosen(info.textureLayer) && !LookupAlwaysFetches(info, reach) &&
+           CanSkipFootprintBoundOutOfReach(info, ray, t, reach, hit);
+}
+
 // ---- base colour ---------------------------------------------------------------------
 
-// The surface colour before lighting, with the hit completed (normal and u,
-// where u matters). False when the hit is transparent and is not lit.
+// The surface colour before lighting, with the hit completed (normal, unless
+// worked out ahead, and u, where u matters). False when the hit is
+// transparent and is not lit.
 template <class P>
 bool BaseColour(const Record &info, const Ray &ray, double t, double rawV, const RowReach &reach,
-                const HitFootprint *footprint, Hit &hit, PF_PixelFloat &base)
+                const HitAhead *ahead, Hit &hit, PF_PixelFloat &base)
 {
-    AddNormal(info, hit);
+    if (!ahead) AddNormal(info, hit);
     if (IsLayerChosen(info.textureLayer))
-        return TextureColour<P>(info, ray, t, rawV, reach, footprint, hit, base);
+        return TextureColour<P>(info, ray, t, rawV, reach, ahead, hit, base);
     AddU(info, rawV, hit);
     return RampColour(info, hit, base);
 }
@@ -212,19 +258,19 @@ void AddNormal(const Record &info, Hit &hit) { hit.n = SurfaceNormal(info.shape,
 // ray's footprint; u is added to the hit on the way. False when the hit is
 // transparent and is not lit. Two fast paths end a hit whose footprint
 // reaches no repetition as transparent black before its u and lookup: first
-// on a cheap bound of the footprint, then on the footprint itself.
+// on a cheap bound of the footprint (already tried on a hit worked out
+// ahead), then on the footprint itself.
 template <class P>
 bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
-                   const RowReach &reach, const HitFootprint *footprint, Hit &hit,
-                   PF_PixelFloat &base)
+                   const RowReach &reach, const HitAhead *ahead, Hit &hit, PF_PixelFloat &base)
 {
     const bool fetches = LookupAlwaysFetches(info, reach);
-    if (!fetches && CanSkipFootprintBoundOutOfReach(info, ray, t, reach, hit)) {
+    if (!ahead && !fetches && CanSkipFootprintBoundOutOfReach(info, ray, t, reach, hit)) {
         base = PF_PixelFloat{};
         return false;
     }
     double rx = 0.0, ry = 0.0;
-    MeasureFootprint(info, ray, t, hit, footprint, rx, ry);
+    MeasureFootprint(info, ray, t, hit, ahead, rx, ry);
     if (!fetches && CanSkipLookupOutOfReach(reach, ry)) {
         base = PF_PixelFloat{};
         return false;
@@ -235,15 +281,14 @@ bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
     return base.alpha > 0.0f;
 }
 
-// The hit's footprint: the one measured ahead when it is this hit's (the same
-// radii: FootprintLanes.h), otherwise measured here.
+// The hit's footprint: the one measured ahead for it (the same radii:
+// FootprintLanes.h), otherwise measured here.
 void MeasureFootprint(const Record &info, const Ray &ray, double t, const Hit &hit,
-                      const HitFootprint *footprint, double &rx, double &ry)
+                      const HitAhead *ahead, double &rx, double &ry)
 {
-    if (footprint && footprint->t == t) {
-        rx = footprint->rx;
-        ry = footprint->ry;
-        footprint->used = true;
+    if (ahead && ahead->hasFootprint) {
+        rx = ahead->rx;
+        ry = ahead->ry;
         return;
     }
     getSampRadius(info, ray, t, hit.pn, hit.n, rx, ry);
@@ -649,11 +694,11 @@ void DrawPivot(const Record &info, double u, double v, PF_PixelFloat &out)
 } // namespace
 
 template int Ray_GetColor<PF_PixelFloat>(const Ray &, double, const Record &, PF_PixelFloat &,
-                                  const HitFootprint *);
+                                  const HitAhead *);
 template int Ray_GetColor<PF_Pixel16>(const Ray &, double, const Record &, PF_PixelFloat &,
-                                  const HitFootprint *);
+                                  const HitAhead *);
 template int Ray_GetColor<PF_Pixel>(const Ray &, double, const Record &, PF_PixelFloat &,
-                                  const HitFootprint *);
+                                  const HitAhead *);
 template Vector4 GetObstColor<PF_PixelFloat>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel16>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel>(const Record &, const Ray &, const vLight *);

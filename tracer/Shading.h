@@ -31,6 +31,8 @@
 #include <cstddef> // the SDK headers use size_t without including it
 
 #include "host/SDK.h"
+#include "imaging/DepthComposite.h"
+#include "imaging/TextureSampling.h"
 #include "scene/Light.h"
 #include "scene/RenderInfo.h"
 #include "scene/Vectormath.h"
@@ -40,21 +42,54 @@
 // layer: its first pointer is set only when one is chosen.
 inline bool IsLayerChosen(const PF_LayerDef &layer) { return layer.reserved0 != nullptr; }
 
-// A hit's texture footprint measured ahead of its shading, with other hits'
-// (FootprintLanes.h): the radii getSampRadius gives for the hit at ray
-// parameter t of the ray it comes with.
-struct HitFootprint {
-    double t, rx, ry;
-    mutable bool used; // set when shading took it (how much measuring ahead pays)
+// What shading works out first for a hit, worked out ahead of it with the
+// hits of a run of neighbouring pixels (LookAhead): its row before and after
+// opening, its place among the texture's repetitions, its normal and whether
+// any texture lookup reaches it; the pixel pass adds the footprint, measured
+// in lanes (FootprintLanes.h). The pass works the run out as it covers it,
+// so that the chains of divisions of eight hits overlap instead of waiting on
+// one another, and most hits beyond the texture's reach are settled without
+// shading them at all (ShadeHit).
+struct HitAhead {
+    double t;                   // the hit's ray parameter; NaN: no hit
+    double rawV, v;             // v before and after opening
+    Vectormath::Aos::Vector3 n; // unit normal (set where the hit is in reach)
+    RowReach reach;             // where v lies among the repetitions
+    bool outOfReach;            // no lookup reaches the hit: transparent black
+    bool hasFootprint;          // rx and ry hold its footprint (getSampRadius's)
+    double rx, ry;
 };
 
+// Works out `ahead` for the hit at ray parameter t of a camera ray: the same
+// values, by the same steps, that Ray_GetColor works out for it.
+void LookAhead(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid> &info,
+               HitAhead &ahead);
+
+// The colour Ray_GetColor gives a hit out of the texture's reach: transparent
+// black, after the depth composite.
+inline void OutOfReachColour(const RenderInfoTemplate<Hyperboloid> &info, double t,
+                             PF_PixelFloat &out)
+{
+    out = PF_PixelFloat{};
+    depthComposite(info.depthComposite, t, out);
+}
+
 // The colour of the hit at ray parameter t (> 0, finite) of a camera ray in
-// object space, written to `out`. Always returns 0. A footprint measured
-// ahead for this ray and t saves measuring it again; one for another t is
-// not used.
+// object space, written to `out`. Always returns 0. What was worked out ahead
+// for this ray and t (null, or for another t: not used) is not worked out
+// again.
 template <class P>
 int Ray_GetColor(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid> &info,
-                 PF_PixelFloat &out, const HitFootprint *footprint = nullptr);
+                 PF_PixelFloat &out, const HitAhead *ahead = nullptr);
+
+// Ray_GetColor, without a call for a hit found out of reach ahead.
+template <class P>
+inline void ShadeHit(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid> &info,
+                     PF_PixelFloat &out, const HitAhead *ahead)
+{
+    if (ahead && ahead->t == t && ahead->outOfReach) return OutOfReachColour(info, t, out);
+    Ray_GetColor<P>(ray, t, info, out, ahead);
+}
 
 // Strength and direction of `light` at the object-space point X. power is the
 // falloff (none for ambient lights) times the spot cone; L receives the unit
@@ -76,13 +111,13 @@ Vectormath::Aos::Vector4 GetObstColor(const RenderInfoTemplate<Hyperboloid> &inf
 
 extern template int Ray_GetColor<PF_PixelFloat>(const Ray &, double,
                                                 const RenderInfoTemplate<Hyperboloid> &,
-                                                PF_PixelFloat &, const HitFootprint *);
+                                                PF_PixelFloat &, const HitAhead *);
 extern template int Ray_GetColor<PF_Pixel16>(const Ray &, double,
                                              const RenderInfoTemplate<Hyperboloid> &,
-                                             PF_PixelFloat &, const HitFootprint *);
+                                             PF_PixelFloat &, const HitAhead *);
 extern template int Ray_GetColor<PF_Pixel>(const Ray &, double,
                                            const RenderInfoTemplate<Hyperboloid> &,
-                                           PF_PixelFloat &, const HitFootprint *);
+                                           PF_PixelFloat &, const HitAhead *);
 extern template Vectormath::Aos::Vector4
 GetObstColor<PF_PixelFloat>(const RenderInfoTemplate<Hyperboloid> &, const Ray &, const vLight *);
 extern template Vectormath::Aos::Vector4

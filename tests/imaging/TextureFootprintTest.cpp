@@ -4,11 +4,15 @@
 #include "TextureTestHost.h"
 
 #include "tracer/FootprintLanes.h"
+#include "tracer/HitLanes.h"
+#include "tracer/Shading.h"
 #include "tracer/SurfacePoint.h"
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <limits>
@@ -311,5 +315,118 @@ TEST(TextureFootprintLanes, EveryLaneIsTheOneHitFootprintBitForBit)
             ++v3;
         }
     }
+    if (v3 == 0) std::cout << "no x86-64-v3 build or processor: its lanes were not compared\n";
+}
+
+namespace {
+
+// A normalised height whose hit lies within 200 texture rows of the start or
+// end of a repetition -5 to 5 (on the sheet that has it); `otherwise` where
+// that row is not on the surface.
+double NearAnEdge(const Record &info, RandomFootprints &draw, double otherwise)
+{
+    std::uniform_int_distribution<int> copy(-5, 5), end(0, 1);
+    std::uniform_real_distribution<double> rows(-200.0, 200.0);
+    const double pitch = 1.0 + info.extension.interval, H = std::max(info.textureLayer.height, 1);
+    const int n = copy(draw.random);
+    const double edge = n * pitch + (n < 0 ? info.extension.interval : 0.0) + end(draw.random);
+    const double v = edge + rows(draw.random) / H;
+    const double raw = (v - info.fixedPointV) / info.openFactor + info.fixedPointV;
+    const double axial = info.textureHeight * info.openFactor, c = info.shape.radii.getZ();
+    const double z = n >= 0 ? raw * axial + c : (raw + 1.0 / H) * axial - c;
+    const double d = z / c;
+    return std::fabs(d) >= 1.0 && std::isfinite(d) ? d : otherwise;
+}
+
+} // namespace
+
+// A run's hits are also worked out ahead in lanes (place, row among the
+// repetitions, normal, and whether any lookup reaches them), by one of two
+// builds of the kernel; each lane must hold what LookAhead, shading's own
+// first steps, gives that hit, bit for bit: a hit wrongly settled as out of
+// reach would lose its texture, and one shaded from other values could take
+// other texels. Seeded random surfaces, openings, textures (one without
+// pixels, one not chosen), repetitions (gaps, extensions on either sheet, a
+// sheet without texture, mirroring), "Show Pivot", cameras and hits on both
+// sheets, on the texture, near its reach and far beyond it.
+TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
+{
+    headless::Host host{OneThread()};
+    auto info = std::make_unique<Record>(host.inData());
+    RandomFootprints draw(29);
+    std::uniform_int_distribution<int> copies(0, 3), coin(0, 9);
+    int inReach = 0, outOfReach = 0, v3 = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        if (trial % 25 == 0) {
+            draw.newRecord(*info, trial % 100 == 0, trial % 75 != 0);
+            auto &extension = info->extension;
+            extension.interval = trial % 3 == 0 ? draw.blurs(draw.random) : 0.0;
+            extension.headExtensions = copies(draw.random);
+            extension.tailExtensions = copies(draw.random);
+            extension.renderHead = coin(draw.random) != 0;
+            extension.renderTail = coin(draw.random) != 0;
+            extension.flipVertical = coin(draw.random) < 5;
+            info->showPivot = trial % 200 == 100;
+            if (trial % 300 == 150) info->textureLayer = TextureLayer(0, 0);
+            if (trial % 300 == 275) info->textureLayer = PF_LayerDef{};
+            info->beginPass();
+        }
+        FootprintLaneHits hits{};
+        HitAhead expected[kHitLanes];
+        for (int k = 0; k < kHitLanes; ++k) {
+            // Half the lanes hit within 200 rows of a repetition's edge,
+            // where the reach and its bound decide; lane 5 runs along the
+            // surface, where the incidence is clamped.
+            double d = (k % 2 ? 1.0 : -1.0) * draw.heights(draw.random);
+            if (k < kHitLanes / 2) d = NearAnEdge(*info, draw, d);
+            const Vector3 point = draw.surfacePoint(*info, d);
+            Vector3 direction = draw.direction();
+            if (k == 5)
+                direction = Vectormath::Aos::normalize(
+                    Vectormath::Aos::cross(SurfaceNormal(info->shape, point), direction));
+            const double t = draw.scale() * 10.0;
+            const Ray ray{direction, Vector4(point - static_cast<float>(t) * direction, 1.0f)};
+            LookAhead(ray, t, *info, expected[k]);
+            hits.ox[k] = ray.origin.getX();
+            hits.oy[k] = ray.origin.getY();
+            hits.oz[k] = ray.origin.getZ();
+            hits.dx[k] = direction.getX();
+            hits.dy[k] = direction.getY();
+            hits.dz[k] = direction.getZ();
+            hits.t[k] = t;
+        }
+        const HitLaneScene scene = MakeHitLaneScene(*info);
+        HitLaneValues baseline, fast;
+        LocateHitLanesBaseline(scene, hits, baseline);
+        const auto bits = [](double x) { return std::bit_cast<std::uint64_t>(x); };
+        for (int k = 0; k < kHitLanes; ++k) {
+            SCOPED_TRACE(testing::Message() << "trial " << trial << ", lane " << k);
+            const HitAhead &one = expected[k];
+            const RowReach::Parts reach = one.reach.parts();
+            ASSERT_EQ(bits(baseline.rawV[k]), bits(one.rawV));
+            ASSERT_EQ(bits(baseline.v[k]), bits(one.v));
+            ASSERT_EQ(scene.hasTexture, reach.hasTexture);
+            ASSERT_EQ(baseline.repetition[k], reach.repetition);
+            ASSERT_EQ(baseline.onRepetition[k] != 0.0, reach.onRepetition);
+            ASSERT_EQ(baseline.nextExists[k] != 0.0, reach.nextExists);
+            ASSERT_EQ(baseline.previousExists[k] != 0.0, reach.previousExists);
+            ASSERT_EQ(bits(baseline.rowsToNext[k]), bits(reach.rowsToNext));
+            ASSERT_EQ(bits(baseline.rowsPastPrevious[k]), bits(reach.rowsPastPrevious));
+            ASSERT_EQ(baseline.outOfReach[k] != 0.0, one.outOfReach);
+            if (one.outOfReach) {
+                ++outOfReach;
+                continue;
+            }
+            ++inReach; // shaded from the lanes' normal
+            const Vector3 n(baseline.nx[k], baseline.ny[k], baseline.nz[k]);
+            ASSERT_EQ(std::memcmp(&n, &one.n, sizeof n), 0);
+        }
+        if (LocateHitLanesV3(scene, hits, fast)) {
+            ASSERT_EQ(std::memcmp(&fast, &baseline, sizeof fast), 0) << "trial " << trial;
+            ++v3;
+        }
+    }
+    EXPECT_GT(inReach, 1000);
+    EXPECT_GT(outOfReach, 1000);
     if (v3 == 0) std::cout << "no x86-64-v3 build or processor: its lanes were not compared\n";
 }

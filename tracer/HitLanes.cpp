@@ -1,0 +1,73 @@
+#include "tracer/HitLanes.h"
+#include "tracer/ProcessorLevel.h"
+
+#include "imaging/TextureSampling.h"
+#include "tracer/Shading.h"
+
+#define HIT_LANES_NAMESPACE hit_lanes_baseline
+#include "tracer/HitLanesKernel.inl"
+#undef HIT_LANES_NAMESPACE
+
+#if defined(VELTRIX_CORNER_LANES_V3)
+namespace hit_lanes_v3 {
+void Locate(const HitLaneScene &, const FootprintLaneHits &, HitLaneValues &);
+}
+#endif
+
+HitLaneScene MakeHitLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
+{
+    const Hyperboloid &shape = info.shape;
+    const auto &extension = info.extension;
+    const PF_LayerDef &texture = info.textureLayer;
+    HitLaneScene s{};
+    for (int i = 0; i < 3; ++i) {
+        s.invRadii[i] = shape.invRadii[i];
+        s.invRadiiSquared[i] = shape.invRadiiSquared[i];
+    }
+    s.c = shape.radii.getZ();
+    s.axialScale = info.textureHeight * info.openFactor;
+    // The head sheet's offset of one row: the pass's quotient where it holds
+    // for these rows, and that quotient is 1 / rows to the bit.
+    s.hasRows = texture.height != 0;
+    s.rowHeight = s.hasRows ? 1.0 / texture.height : 0.0;
+    s.v0 = info.fixedPointV;
+    s.openFactor = info.openFactor;
+    s.hasTexture = texture.width > 0 && texture.height > 0;
+    s.gap = extension.interval;
+    s.rows = static_cast<double>(texture.height);
+    const auto copies = [&](float z) { return extension.copiesOn(Vectormath::Aos::Vector3(0.0f, 0.0f, z)); };
+    const auto tail = copies(1.0f), head = copies(-1.0f);
+    s.tailFirst = static_cast<double>(tail.first);
+    s.tailLast = static_cast<double>(tail.last);
+    s.headFirst = static_cast<double>(head.first);
+    s.headLast = static_cast<double>(head.last);
+    s.skipsOutOfReach = !info.showPivot && IsLayerChosen(texture);
+    s.fetchesAlways = info.showPivot;
+    s.footprintBound = info.footprintBound;
+    s.perspective = info.perspective;
+    s.blur = info.textureBlur;
+    return s;
+}
+
+void LocateHitLanesBaseline(const HitLaneScene &scene, const FootprintLaneHits &hits,
+                            HitLaneValues &out)
+{
+    hit_lanes_baseline::Locate(scene, hits, out);
+}
+
+bool LocateHitLanesV3(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out)
+{
+#if defined(VELTRIX_CORNER_LANES_V3)
+    if (!ProcessorRunsX86V3()) return false;
+    hit_lanes_v3::Locate(scene, hits, out);
+    return true;
+#else
+    (void)scene, (void)hits, (void)out;
+    return false;
+#endif
+}
+
+void LocateHitLanes(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out)
+{
+    if (!LocateHitLanesV3(scene, hits, out)) LocateHitLanesBaseline(scene, hits, out);
+}

@@ -1,0 +1,74 @@
+// The first steps of shading a run of pixels' hits, lane by lane.
+//
+// Before a hit is lit, shading places it on the surface, finds its row among
+// the texture's repetitions and asks whether any texture lookup can reach it
+// at all (Ray_GetColor's two fast paths: a row beyond every repetition's
+// reach, then a cheap bound of the footprint). Most of a frame's surface may
+// lie beyond the texture's reach, and each of those steps is a short chain of
+// divisions that one hit at a time leaves the processor waiting on. Worked
+// out for the eight hits of a coverage run at once, the lanes share the
+// instructions (four or eight to one) and the chains overlap; the pixel pass
+// then settles the hits out of reach without shading them, and shades the
+// others from these values (HitAhead).
+//
+// The kernel is built twice, like the corner and footprint lanes: for the
+// build's own instruction set and, on x86-64, for x86-64-v3, picked once by
+// what the processor supports. Both do exactly the operations of the one-hit
+// code (Ray::pointAt, NormalisedPoint, getVFromCoordinate, openedV, RowReach,
+// SurfaceNormal, sampRadiusYBound) lane by lane, in the same order and
+// precision and without contraction into fused multiply-adds, so every lane
+// holds the bits LookAhead gives for that hit.
+//
+// Thread safety: pure functions of their arguments; call from any thread.
+#pragma once
+
+#include "scene/RenderInfo.h"
+#include "tracer/FootprintLanes.h"
+
+// Lanes of one call: the hits of one coverage run.
+inline constexpr int kHitLanes = kFootprintLanes;
+
+// What the first steps read of the record, worked out once per pass
+// (HitLaneScene).
+struct HitLaneScene {
+    float invRadii[3], invRadiiSquared[3]; // the normalised point and the normal
+    float c;                               // the z semi-axis, in single precision
+    double axialScale;                     // textureHeight times the opening factor
+    bool hasRows;                          // the texture layer has rows
+    double rowHeight;                      // 1 / rows
+    double v0, openFactor;                 // the opening about the fixed row
+    bool hasTexture;                       // a texture with pixels
+    double gap, rows;                      // "Interval", the texture's rows
+    double tailFirst, tailLast;            // the copies on the tail sheet (z > 0)
+    double headFirst, headLast;            // and on the head sheet
+    bool skipsOutOfReach;                  // the fast paths apply (textured, no pivot)
+    bool fetchesAlways;                    // "Show Pivot": every lookup runs
+    double footprintBound;                 // the pass's bound factor, 0: none
+    bool perspective;
+    double blur;                           // "Texture Blur"
+};
+
+// Each lane's values, as LookAhead gives them for its hit. The repetition
+// (an int) and the flags (1 or 0) are held as doubles, as the lanes work
+// them out.
+struct HitLaneValues {
+    double rawV[kHitLanes], v[kHitLanes];
+    float nx[kHitLanes], ny[kHitLanes], nz[kHitLanes]; // lanes in reach only
+    double repetition[kHitLanes];
+    double onRepetition[kHitLanes], nextExists[kHitLanes], previousExists[kHitLanes];
+    double rowsToNext[kHitLanes], rowsPastPrevious[kHitLanes];
+    double outOfReach[kHitLanes];
+};
+
+// The record's part of the first steps.
+HitLaneScene MakeHitLaneScene(const RenderInfoTemplate<Hyperboloid> &info);
+
+// All lanes with the fastest build this processor runs. The hits are given
+// as the footprint lanes take them.
+void LocateHitLanes(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out);
+
+// The two builds on their own, for tests. The x86-64-v3 one returns false,
+// doing nothing, where it was not built or the processor lacks it.
+void LocateHitLanesBaseline(const HitLaneScene &scene, const FootprintLaneHits &hits,
+                            HitLaneValues &out);
+bool LocateHitLanesV3(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out);

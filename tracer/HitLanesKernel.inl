@@ -1,0 +1,134 @@
+// The hit-lane kernel, included once per instruction set by the source that
+// builds it, inside a namespace of its own (HIT_LANES_NAMESPACE). Like the
+// footprint lanes: plain loops on the arguments, each step of the one-hit
+// code a loop over the lanes, its branches as selects between values worked
+// out on every lane, and no inline function of a shared header emitted from
+// it, so the linker can never hand code of one instruction set to callers
+// built for the other.
+
+namespace HIT_LANES_NAMESPACE {
+
+void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &out)
+{
+    // The record's values in locals: read through `s` inside the loops, they
+    // might alias the outputs, and the loops would not go on lanes.
+    const float invRadiiX = s.invRadii[0], invRadiiY = s.invRadii[1], invRadiiZ = s.invRadii[2];
+    const float inv2X = s.invRadiiSquared[0], inv2Y = s.invRadiiSquared[1], inv2Z = s.invRadiiSquared[2];
+    const float c = s.c;
+    const double axialScale = s.axialScale, rowHeight = s.rowHeight, v0 = s.v0;
+    const double openFactor = s.openFactor, gap = s.gap, rows = s.rows;
+    const double tailFirst = s.tailFirst, tailLast = s.tailLast;
+    const double headFirst = s.headFirst, headLast = s.headLast;
+    const double footprintBound = s.footprintBound, blur = s.blur;
+    const bool hasRows = s.hasRows, perspective = s.perspective;
+    constexpr int n = kHitLanes;
+    constexpr double kLowest = -2147483647.0, kHighest = 2147483646.0; // INT_MIN + 1, INT_MAX - 1
+    float px[n], py[n], pz[n], pnz[n];
+    // The hit (Ray::pointAt) and its normalised point (NormalisedPoint), in
+    // single precision.
+    for (int k = 0; k < n; ++k) {
+        const float t = static_cast<float>(h.t[k]);
+        px[k] = h.ox[k] + t * h.dx[k];
+        py[k] = h.oy[k] + t * h.dy[k];
+        pz[k] = h.oz[k] + t * h.dz[k];
+        pnz[k] = pz[k] * invRadiiZ;
+    }
+    // v before opening (getVFromCoordinate: the head sheet's rows counted
+    // from the far side of the vertex row) and after it (openedV).
+    for (int k = 0; k < n; ++k) {
+        const double tail = static_cast<double>(pz[k] - c) / axialScale;
+        const double vertexSide = static_cast<double>(pz[k] + c) / axialScale;
+        const double head = hasRows ? vertexSide - rowHeight : vertexSide;
+        const double raw = pz[k] > 0.0f ? tail : head;
+        out.rawV[k] = raw;
+        out.v[k] = (raw - v0) * openFactor + v0;
+    }
+    // The row among the repetitions (RowReach, RepetitionIndex, LocalV), with
+    // the repetition index kept as a double: every value it takes is an
+    // integer of the int range, exact in a double, and so are the copies'.
+    // Flags are 1 or 0, in doubles like the values they select between, and
+    // tests combine by selects: no lane branches.
+    const double pitch = gap + 1.0;
+    const double hasTexture = s.hasTexture ? 1.0 : 0.0;
+    double tailSheet[n], reachesAtCap[n];
+    for (int k = 0; k < n; ++k) tailSheet[k] = pnz[k] > 0.0f ? 1.0 : 0.0;
+    for (int k = 0; k < n; ++k) {
+        const double v = out.v[k];
+        double r = __builtin_floor(pitch == 1.0 ? v : v / pitch);
+        r = r != r ? 0.0 : r;
+        r = r <= kLowest ? kLowest : r;
+        r = r >= kHighest ? kHighest : r;
+        const double first = tailSheet[k] == 1.0 ? tailFirst : headFirst;
+        const double last = tailSheet[k] == 1.0 ? tailLast : headLast;
+        const double up = r + 1.0, down = r - 1.0;
+        // Copies n exists where first <= n <= last (and the texture has pixels).
+        const double on = first <= r ? (r <= last ? hasTexture : 0.0) : 0.0;
+        const double next = first <= up ? (up <= last ? hasTexture : 0.0) : 0.0;
+        const double previous = first <= down ? (down <= last ? hasTexture : 0.0) : 0.0;
+        const double upLocal = v - up * (1.0 + gap);
+        const double downLocal = v - down * (1.0 + gap);
+        const double toNext = -(up < 0.0 ? upLocal - gap : upLocal) * rows;
+        const double pastPrevious = ((down < 0.0 ? downLocal - gap : downLocal) - 1.0) * rows;
+        const double rowsToNext = next == 1.0 ? toNext : 0.0;
+        const double rowsPastPrevious = previous == 1.0 ? pastPrevious : 0.0;
+        out.repetition[k] = hasTexture == 1.0 ? r : 0.0;
+        out.onRepetition[k] = on;
+        out.nextExists[k] = next;
+        out.previousExists[k] = previous;
+        out.rowsToNext[k] = rowsToNext;
+        out.rowsPastPrevious[k] = rowsPastPrevious;
+        // RowReach::reaches(kSampleRadiusCap).
+        const double towardNext = 1.0 + kSampleRadiusCap > rowsToNext ? next : 0.0;
+        const double towardPrevious = kSampleRadiusCap > rowsPastPrevious ? previous : 0.0;
+        reachesAtCap[k] = (on + towardNext) + towardPrevious;
+    }
+    // The unit normal (SurfaceNormal), in single precision.
+    for (int k = 0; k < n; ++k) {
+        const float gx = -px[k] * inv2X, gy = -py[k] * inv2Y;
+        const float gz = pz[k] * inv2Z;
+        const float scale = 1.0f / __builtin_sqrtf((gx * gx + gy * gy) + gz * gz);
+        out.nx[k] = gx * scale;
+        out.ny[k] = gy * scale;
+        out.nz[k] = gz * scale;
+    }
+    // The ray's incidence on the normal, and whether the normalised point is
+    // finite, in single precision.
+    double incidence[n], finite[n];
+    for (int k = 0; k < n; ++k) {
+        const float pnx = px[k] * invRadiiX, pny = py[k] * invRadiiY;
+        const float sum = (pnx + pny) + pnz[k];
+        incidence[k] = __builtin_fabsf((h.dx[k] * out.nx[k] + h.dy[k] * out.ny[k]) + h.dz[k] * out.nz[k]);
+        finite[k] = __builtin_fabsf(sum) <= __FLT_MAX__ ? 1.0 : 0.0;
+    }
+    // The bound of the footprint's v radius (sampRadiusYBound) and whether it
+    // reaches a repetition; then whether either fast path settles the hit:
+    // the first where no lookup of the largest radius reaches a repetition,
+    // the second, where a lookup does not always fetch (on a repetition or
+    // with "Show Pivot"), where none of the bound's radius does.
+    const double boundFactor = footprintBound > 0.0 ? 1.0 : 0.0;
+    const double skips = s.skipsOutOfReach ? 1.0 : 0.0;
+    const double fetchesAlways = s.fetchesAlways ? 1.0 : 0.0;
+    // How much wider a one-pixel ray gets with distance, as the footprint has it.
+    double growth[n];
+    const double perspectiveFlag = perspective ? 1.0 : 0.0;
+    for (int k = 0; k < n; ++k) growth[k] = perspectiveFlag == 1.0 ? __builtin_fabs(h.t[k]) : 1.0;
+    for (int k = 0; k < n; ++k) {
+        const double abs = incidence[k];
+        const double m = abs < 0.0001 ? 0.0001 : (0.9999 < abs ? 0.9999 : abs);
+        const double ry = rows * growth[k] * footprintBound / m;
+        const double capped = ry <= kFootprintCap ? ry : kFootprintCap;
+        const double blurred = capped * blur;
+        const double bounded = blurred <= kSampleRadiusCap ? blurred : kSampleRadiusCap;
+        const double measurable = ry < 1e6 ? finite[k] * boundFactor : 0.0;
+        const double bound = measurable == 1.0 ? bounded : kSampleRadiusCap;
+        const double towardNext = 1.0 + bound > out.rowsToNext[k] ? out.nextExists[k] : 0.0;
+        const double towardPrevious = bound > out.rowsPastPrevious[k] ? out.previousExists[k] : 0.0;
+        const double reaches = (out.onRepetition[k] + towardNext) + towardPrevious;
+        const double fetches = fetchesAlways + out.onRepetition[k];
+        const double beyond = reachesAtCap[k] == 0.0 ? skips : 0.0;
+        const double boundBeyond = fetches == 0.0 ? (reaches == 0.0 ? skips : 0.0) : 0.0;
+        out.outOfReach[k] = beyond + boundBeyond != 0.0 ? 1.0 : 0.0;
+    }
+}
+
+} // namespace HIT_LANES_NAMESPACE

@@ -1,0 +1,11 @@
+// The hit-lane kernel for x86-64-v3, built with that instruction set where
+// the build asks for it; run only where the processor has it.
+#include "tracer/HitLanes.h"
+
+#include "imaging/TextureSampling.h"
+
+#if defined(VELTRIX_CORNER_LANES_V3)
+#define HIT_LANES_NAMESPACE hit_lanes_v3
+#include "tracer/HitLanesKernel.inl"
+#undef HIT_LANES_NAMESPACE
+#endif
