@@ -48,10 +48,11 @@ struct HitLaneScene {
     double blur;                           // "Texture Blur"
 };
 
-// Each lane's values, as LookAhead gives them for its hit. The repetition
+// Each lane's values, as LookAhead (Shading.h) gives them for its hit. The repetition
 // (an int) and the flags (1 or 0) are held as doubles, as the lanes work
 // them out.
 struct HitLaneValues {
+    bool hasTexture; // the same for every lane: a texture with pixels
     double rawV[kHitLanes], v[kHitLanes];
     float nx[kHitLanes], ny[kHitLanes], nz[kHitLanes]; // lanes in reach only
     double repetition[kHitLanes];

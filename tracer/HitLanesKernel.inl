@@ -35,11 +35,13 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
     }
     // v before opening (getVFromCoordinate: the head sheet's rows counted
     // from the far side of the vertex row) and after it (openedV).
+    // One division a lane: the sheet picks its numerator first.
     for (int k = 0; k < n; ++k) {
-        const double tail = static_cast<double>(pz[k] - c) / axialScale;
-        const double vertexSide = static_cast<double>(pz[k] + c) / axialScale;
-        const double head = hasRows ? vertexSide - rowHeight : vertexSide;
-        const double raw = pz[k] > 0.0f ? tail : head;
+        const bool tail = pz[k] > 0.0f;
+        const float fromVertex = tail ? pz[k] - c : pz[k] + c;
+        const double quotient = static_cast<double>(fromVertex) / axialScale;
+        const double head = hasRows ? quotient - rowHeight : quotient;
+        const double raw = tail ? quotient : head;
         out.rawV[k] = raw;
         out.v[k] = (raw - v0) * openFactor + v0;
     }
@@ -50,11 +52,18 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
     // tests combine by selects: no lane branches.
     const double pitch = gap + 1.0;
     const double hasTexture = s.hasTexture ? 1.0 : 0.0;
-    double tailSheet[n], reachesAtCap[n];
+    out.hasTexture = s.hasTexture;
+    double tailSheet[n], reachesAtCap[n], floors[n];
     for (int k = 0; k < n; ++k) tailSheet[k] = pnz[k] > 0.0f ? 1.0 : 0.0;
+    // Without gaps the pitch is 1, and v / 1 is v: the division is left out,
+    // as RepetitionIndex leaves it out.
+    if (pitch == 1.0)
+        for (int k = 0; k < n; ++k) floors[k] = __builtin_floor(out.v[k]);
+    else
+        for (int k = 0; k < n; ++k) floors[k] = __builtin_floor(out.v[k] / pitch);
     for (int k = 0; k < n; ++k) {
         const double v = out.v[k];
-        double r = __builtin_floor(pitch == 1.0 ? v : v / pitch);
+        double r = floors[k];
         r = r != r ? 0.0 : r;
         r = r <= kLowest ? kLowest : r;
         r = r >= kHighest ? kHighest : r;

@@ -47,13 +47,20 @@ struct alignas(128) CoverageCache {
     A_long index = 0;        // the run's first pixel's index
     int x = 0, y = 0, n = 0; // the run: pixels (x, y) to (x + n - 1, y)
     PixelCoverage run[kCoverageRun];
-    // The hits the run's pixels shade first, worked out ahead together
-    // (trace pass, textured surface; see HitAhead), with the footprints of
-    // those in the texture's reach, measured in lanes where enough of them
-    // are; unused otherwise. The record's part of the footprints is the
-    // pass's, worked out at its first run.
-    bool hasAhead = false;
-    HitAhead ahead[kCoverageRun];
+    // The hits the run's pixels shade first, worked out ahead together in
+    // lanes (trace pass, textured surface; see HitAhead), with the
+    // footprints of those in the texture's reach, measured in lanes where
+    // enough of them are; unused otherwise. The record's part of the lanes
+    // is the pass's, worked out at its first run.
+    bool hasAhead = false, hasValues = false, hasFootprints = false;
+    // Runs left without the hit lanes: after a run whose hits all lie in the
+    // texture's reach the next ones are likely to as well, and shading works
+    // out such hits about as cheaply itself.
+    int hitLanePause = 0;
+    double aheadT[kCoverageRun]; // each lane's hit; NaN: none
+    FootprintLaneHits hits;
+    HitLaneValues values;
+    FootprintLaneRadii radii;
     std::uint64_t lanePass = 0;
     HitLaneScene hitScene;
     FootprintLaneScene footprintScene;
@@ -62,6 +69,8 @@ struct alignas(128) CoverageCache {
 // Measuring a run's footprints in lanes pays from this many hits in reach;
 // fewer are measured one by one as they are shaded.
 constexpr int kFootprintsThatPay = 3;
+// Runs without the hit lanes after one whose hits they found all in reach.
+constexpr int kHitLanePauseRuns = 8;
 static_assert(std::is_trivially_destructible_v<CoverageCache>);
 
 TraceScratch::TraceScratch(int threads)
@@ -178,63 +187,49 @@ PF_PixelFloat TraceHits(const Record &info, const PixelCoverage &p, const HitAhe
 // The hits the run's pixels shade first (the near hit where it is drawn,
 // else the far one), worked out ahead in lanes, and the footprints of those
 // in the texture's reach; only on a textured surface, the one that has hits
-// beyond the texture's reach. Every lane holds a ray (a short run repeats its
-// last pixel); one without a hit to work out takes its ray at t = 1, unused.
+// beyond the texture's reach. While the hit lanes pause, every hit counts as
+// in reach. Every lane holds a ray (a short run repeats its last pixel); one
+// without a hit to work out takes its ray at t = 1, unused.
 void LookAheadRun(const Record &info, CoverageCache &cache)
 {
     static_assert(kHitLanes == kCoverageRun && kFootprintLanes == kCoverageRun);
-    cache.hasAhead = false;
+    cache.hasAhead = cache.hasFootprints = false;
     if (!IsLayerChosen(info.textureLayer)) return;
     if (cache.lanePass != info.passSerial) {
         cache.hitScene = MakeHitLaneScene(info);
         cache.footprintScene = FootprintScene(info);
         cache.lanePass = info.passSerial;
     }
-    FootprintLaneHits hits;
-    bool shaded[kCoverageRun];
+    FootprintLaneHits &hits = cache.hits;
     for (int k = 0; k < kCoverageRun; ++k) {
         const PixelCoverage &p = cache.run[k];
         const ShadedRoots roots = RootsOf(info, p);
-        shaded[k] = k < cache.n && p.count > 0 && (roots.nearDrawn || roots.farDrawn);
+        const bool shaded = k < cache.n && p.count > 0 && (roots.nearDrawn || roots.farDrawn);
         hits.ox[k] = p.ray.origin.getX();
         hits.oy[k] = p.ray.origin.getY();
         hits.oz[k] = p.ray.origin.getZ();
         hits.dx[k] = p.ray.direction.getX();
         hits.dy[k] = p.ray.direction.getY();
         hits.dz[k] = p.ray.direction.getZ();
-        hits.t[k] = !shaded[k] ? 1.0 : roots.nearDrawn ? roots.tNear : roots.tFar;
-    }
-    HitLaneValues values;
-    LocateHitLanes(cache.hitScene, hits, values);
-    int inReach = 0;
-    for (int k = 0; k < cache.n; ++k) {
-        HitAhead &ahead = cache.ahead[k];
-        ahead.t = shaded[k] ? hits.t[k] : std::numeric_limits<double>::quiet_NaN();
-        ahead.outOfReach = values.outOfReach[k] != 0.0;
-        ahead.hasFootprint = false;
-        if (!shaded[k] || ahead.outOfReach) continue; // only t and outOfReach are read
-        ++inReach;
-        ahead.rawV = values.rawV[k];
-        ahead.v = values.v[k];
-        ahead.n = Vectormath::Aos::Vector3(values.nx[k], values.ny[k], values.nz[k]);
-        ahead.reach = RowReach(RowReach::Parts{
-            cache.hitScene.hasTexture, static_cast<int>(values.repetition[k]),
-            values.onRepetition[k] != 0.0, values.nextExists[k] != 0.0,
-            values.previousExists[k] != 0.0, values.rowsToNext[k], values.rowsPastPrevious[k]});
+        hits.t[k] = !shaded ? 1.0 : roots.nearDrawn ? roots.tNear : roots.tFar;
+        cache.aheadT[k] = shaded ? hits.t[k] : std::numeric_limits<double>::quiet_NaN();
     }
     cache.hasAhead = true;
-    if (inReach < kFootprintsThatPay) return;
-    // The footprints, of the hits in reach.
-    for (int k = 0; k < kCoverageRun; ++k)
-        if (!shaded[k] || cache.ahead[k].outOfReach) hits.t[k] = 1.0;
-    FootprintLaneRadii radii;
-    MeasureFootprintLanes(cache.footprintScene, hits, radii);
-    for (int k = 0; k < cache.n; ++k) {
-        HitAhead &ahead = cache.ahead[k];
-        ahead.rx = radii.rx[k];
-        ahead.ry = radii.ry[k];
-        ahead.hasFootprint = shaded[k] && !ahead.outOfReach;
+    cache.hasValues = cache.hitLanePause == 0;
+    if (cache.hasValues) LocateHitLanes(cache.hitScene, hits, cache.values);
+    else --cache.hitLanePause;
+    int inReach = 0, beyond = 0;
+    for (int k = 0; k < kCoverageRun; ++k) {
+        if (std::isnan(cache.aheadT[k])) continue;
+        const bool out = cache.hasValues && cache.values.outOfReach[k] != 0.0;
+        inReach += !out;
+        beyond += out;
+        if (out) hits.t[k] = 1.0; // its footprint is not taken
     }
+    if (cache.hasValues && beyond == 0) cache.hitLanePause = kHitLanePauseRuns;
+    if (inReach < kFootprintsThatPay) return;
+    MeasureFootprintLanes(cache.footprintScene, hits, cache.radii);
+    cache.hasFootprints = true;
 }
 
 template <class P>
@@ -270,13 +265,13 @@ template <class P> DepthTargets TargetsAt(const Record &info, int x, int y)
 // without surface when there is no finite root or the surface is degenerate
 // (no vertex distance).
 template <class P>
-void WriteLayer(const Record &info, const PixelCoverage &p, double t, bool faceShown, void *colourDst,
-                void *depthDst)
+void WriteLayer(const Record &info, const PixelCoverage &p, double t, bool faceShown,
+                const HitAhead *ahead, void *colourDst, void *depthDst)
 {
     PF_PixelFloat colour = kTransparent;
     float depth = kNoSurface;
     if (IsDrawn(t, faceShown)) {
-        Ray_GetColor<P>(p.ray, t, info, colour);
+        ShadeHit<P>(p.ray, t, info, colour, ahead);
         depth = static_cast<float>(t);
     } else if (std::isfinite(t) && info.shape.invRadii.getZ() != 0.0f) {
         depth = static_cast<float>(std::fabs(t));
@@ -300,15 +295,16 @@ float MissDepth(const Record &info, const PixelCoverage &p)
 }
 
 template <class P>
-PF_Err TraceDepthPixel(const Record &info, const PixelCoverage &p, const HitAhead *, int x, int y)
+PF_Err TraceDepthPixel(const Record &info, const PixelCoverage &p, const HitAhead *ahead, int x,
+                       int y)
 {
     const DepthTargets dst = TargetsAt<P>(info, x, y);
     if (!dst.complete()) return SideBufferError(info);
 
     if (p.count > 0) {
-        WriteLayer<P>(info, p, p.tMinus, info.renderSide != kRenderInside, dst.nearColour,
+        WriteLayer<P>(info, p, p.tMinus, info.renderSide != kRenderInside, ahead, dst.nearColour,
                       dst.nearDepth);
-        WriteLayer<P>(info, p, p.tPlus, info.renderSide != kRenderOutside, dst.farColour,
+        WriteLayer<P>(info, p, p.tPlus, info.renderSide != kRenderOutside, ahead, dst.farColour,
                       dst.farDepth);
         return PF_Err_NONE;
     }
@@ -346,8 +342,11 @@ PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
     int x = 0, y = 0;
     const PixelCoverage *p = CoverIndex<P, lookAhead>(*info, *cache, i, x, y);
     if (!p) return PF_Err_BAD_CALLBACK_PARAM;
-    const HitAhead *ahead = lookAhead && cache->hasAhead ? &cache->ahead[p - cache->run] : nullptr;
-    return work(*info, *p, ahead, x, y);
+    if (!lookAhead || !cache->hasAhead) return work(*info, *p, nullptr, x, y);
+    const int lane = static_cast<int>(p - cache->run);
+    const HitAhead ahead{cache->aheadT[lane], cache->hasValues ? &cache->values : nullptr,
+                         cache->hasFootprints ? &cache->radii : nullptr, lane};
+    return work(*info, *p, &ahead, x, y);
 }
 
 // Runs one pixel's work, turning anything thrown into the callback's error:
@@ -380,8 +379,8 @@ PF_Err RayTrace_PixelDepthCallback(void *refcon, A_long threadIndex, A_long i,
 {
     if (threadIndex < 0) return PF_Err_NONE;
     return Guarded([&] {
-        return WorkAt<P, TraceDepthPixel<P>, false>(static_cast<const Record *>(refcon), threadIndex,
-                                                    i);
+        return WorkAt<P, TraceDepthPixel<P>, true>(static_cast<const Record *>(refcon), threadIndex,
+                                                   i);
     });
 }
 

@@ -78,8 +78,8 @@ inline Rgb MetalTint(const PF_PixelFloat &base, float metal)
 
 // ---- the steps, in the order Ray_GetColor calls them --------------------------------
 
-Hit PlaceHit(const Record &info, const Ray &ray, double t);
-Hit LocateHit(const Record &info, const Ray &ray, double t, double &rawV);
+inline Hit PlaceHit(const Record &info, const Ray &ray, double t);
+inline Hit LocateHit(const Record &info, const Ray &ray, double t, double &rawV);
 bool CanSkipHitOutOfTextureReach(const Record &info, const RowReach &reach);
 bool CanSkipLitHitOutOfReach(const Record &info, const Ray &ray, double t, const RowReach &reach,
                              const Hit &hit);
@@ -148,19 +148,21 @@ int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &ou
                  const HitAhead *ahead)
 {
     if (ahead && ahead->t != t) ahead = nullptr; // another hit's
-    if (ahead && ahead->outOfReach) {
+    const bool located = ahead && ahead->located();
+    if (located && ahead->outOfReach()) {
         OutOfReachColour(info, t, out);
         return 0;
     }
     double rawV = 0.0;
-    Hit hit = ahead ? PlaceHit(info, ray, t) : LocateHit(info, ray, t, rawV);
-    if (ahead) {
-        rawV = ahead->rawV;
-        hit.v = ahead->v;
-        hit.n = ahead->n;
+    Hit hit = located ? PlaceHit(info, ray, t) : LocateHit(info, ray, t, rawV);
+    if (located) {
+        rawV = ahead->values->rawV[ahead->lane];
+        hit.v = ahead->values->v[ahead->lane];
+        hit.n = ahead->normal();
     }
-    const RowReach reach = ahead ? ahead->reach : RowReach(info, hit.pn, hit.v, &info.textureLayer);
-    if (!ahead && CanSkipHitOutOfTextureReach(info, reach)) {
+    const RowReach reach =
+        located ? ahead->reach() : RowReach(info, hit.pn, hit.v, &info.textureLayer);
+    if (!located && CanSkipHitOutOfTextureReach(info, reach)) {
         OutOfReachColour(info, t, out);
         return 0;
     }
@@ -174,26 +176,38 @@ int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &ou
 
 // Ray_GetColor's steps up to its fast paths: the hit's place and row, its
 // normal where a lookup may reach it, and whether one does.
-void LookAhead(const Ray &ray, double t, const Record &info, HitAhead &ahead)
+void LookAhead(const Ray &ray, double t, const Record &info, HitLaneValues &values, int lane)
 {
-    Hit hit = LocateHit(info, ray, t, ahead.rawV);
-    ahead.t = t;
-    ahead.v = hit.v;
-    ahead.reach = RowReach(info, hit.pn, hit.v, &info.textureLayer);
-    ahead.hasFootprint = false;
-    ahead.outOfReach = CanSkipHitOutOfTextureReach(info, ahead.reach);
-    if (ahead.outOfReach) return;
-    AddNormal(info, hit);
-    ahead.n = hit.n;
-    ahead.outOfReach = CanSkipLitHitOutOfReach(info, ray, t, ahead.reach, hit);
+    Hit hit = LocateHit(info, ray, t, values.rawV[lane]);
+    values.v[lane] = hit.v;
+    const RowReach reach(info, hit.pn, hit.v, &info.textureLayer);
+    const RowReach::Parts parts = reach.parts();
+    values.hasTexture = parts.hasTexture;
+    values.repetition[lane] = parts.repetition;
+    values.onRepetition[lane] = parts.onRepetition ? 1.0 : 0.0;
+    values.nextExists[lane] = parts.nextExists ? 1.0 : 0.0;
+    values.previousExists[lane] = parts.previousExists ? 1.0 : 0.0;
+    values.rowsToNext[lane] = parts.rowsToNext;
+    values.rowsPastPrevious[lane] = parts.rowsPastPrevious;
+    bool outOfReach = CanSkipHitOutOfTextureReach(info, reach);
+    if (!outOfReach) {
+        AddNormal(info, hit);
+        values.nx[lane] = hit.n.getX();
+        values.ny[lane] = hit.n.getY();
+        values.nz[lane] = hit.n.getZ();
+        outOfReach = CanSkipLitHitOutOfReach(info, ray, t, reach, hit);
+    }
+    values.outOfReach[lane] = outOfReach ? 1.0 : 0.0;
 }
 
 namespace {
 
 // ---- hit location --------------------------------------------------------------------
 
-// Where the ray meets the surface, in object space and normalised.
-Hit PlaceHit(const Record &info, const Ray &ray, double t)
+// Where the ray meets the surface, in object space and normalised. This and
+// LocateHit are inlined: every hit takes them, and the depth-of-field
+// frame's depth pass two of them per pixel.
+[[gnu::always_inline]] inline Hit PlaceHit(const Record &info, const Ray &ray, double t)
 {
     Hit hit;
     hit.P = ray.pointAt(t);
@@ -205,7 +219,7 @@ Hit PlaceHit(const Record &info, const Ray &ray, double t)
 
 // PlaceHit and v there (opened); the v before opening goes to `rawV`. The
 // normal and u follow in BaseColour.
-Hit LocateHit(const Record &info, const Ray &ray, double t, double &rawV)
+[[gnu::always_inline]] inline Hit LocateHit(const Record &info, const Ray &ray, double t, double &rawV)
 {
     const Hyperboloid &shape = info.shape;
     Hit hit = PlaceHit(info, ray, t);
@@ -245,7 +259,7 @@ template <class P>
 bool BaseColour(const Record &info, const Ray &ray, double t, double rawV, const RowReach &reach,
                 const HitAhead *ahead, Hit &hit, PF_PixelFloat &base)
 {
-    if (!ahead) AddNormal(info, hit);
+    if (!(ahead && ahead->located())) AddNormal(info, hit);
     if (IsLayerChosen(info.textureLayer))
         return TextureColour<P>(info, ray, t, rawV, reach, ahead, hit, base);
     AddU(info, rawV, hit);
@@ -265,7 +279,8 @@ bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
                    const RowReach &reach, const HitAhead *ahead, Hit &hit, PF_PixelFloat &base)
 {
     const bool fetches = LookupAlwaysFetches(info, reach);
-    if (!ahead && !fetches && CanSkipFootprintBoundOutOfReach(info, ray, t, reach, hit)) {
+    if (!(ahead && ahead->located()) && !fetches &&
+        CanSkipFootprintBoundOutOfReach(info, ray, t, reach, hit)) {
         base = PF_PixelFloat{};
         return false;
     }
@@ -286,9 +301,9 @@ bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
 void MeasureFootprint(const Record &info, const Ray &ray, double t, const Hit &hit,
                       const HitAhead *ahead, double &rx, double &ry)
 {
-    if (ahead && ahead->hasFootprint) {
-        rx = ahead->rx;
-        ry = ahead->ry;
+    if (ahead && ahead->radii) {
+        rx = ahead->radii->rx[ahead->lane];
+        ry = ahead->radii->ry[ahead->lane];
         return;
     }
     getSampRadius(info, ray, t, hit.pn, hit.n, rx, ry);

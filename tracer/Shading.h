@@ -36,6 +36,8 @@
 #include "scene/Light.h"
 #include "scene/RenderInfo.h"
 #include "scene/Vectormath.h"
+#include "tracer/FootprintLanes.h"
+#include "tracer/HitLanes.h"
 #include "tracer/Ray.h"
 
 // Whether a layer description copied from a layer parameter refers to a
@@ -43,27 +45,41 @@
 inline bool IsLayerChosen(const PF_LayerDef &layer) { return layer.reserved0 != nullptr; }
 
 // What shading works out first for a hit, worked out ahead of it with the
-// hits of a run of neighbouring pixels (LookAhead): its row before and after
-// opening, its place among the texture's repetitions, its normal and whether
-// any texture lookup reaches it; the pixel pass adds the footprint, measured
-// in lanes (FootprintLanes.h). The pass works the run out as it covers it,
-// so that the chains of divisions of eight hits overlap instead of waiting on
-// one another, and most hits beyond the texture's reach are settled without
-// shading them at all (ShadeHit).
+// hits of a run of neighbouring pixels: its row before and after opening,
+// its place among the texture's repetitions, its normal and whether any
+// texture lookup reaches it (the run's hit lanes, HitLanes.h), and its
+// footprint (the run's footprint lanes, FootprintLanes.h, where measured).
+// The pixel pass works a run out as it covers it, so that the chains of
+// divisions of eight hits overlap instead of waiting on one another, and
+// most hits beyond the texture's reach are settled without shading them at
+// all (ShadeHit). A view of one lane: the run's values stay where they are.
 struct HitAhead {
-    double t;                   // the hit's ray parameter; NaN: no hit
-    double rawV, v;             // v before and after opening
-    Vectormath::Aos::Vector3 n; // unit normal (set where the hit is in reach)
-    RowReach reach;             // where v lies among the repetitions
-    bool outOfReach;            // no lookup reaches the hit: transparent black
-    bool hasFootprint;          // rx and ry hold its footprint (getSampRadius's)
-    double rx, ry;
+    double t;                        // the hit's ray parameter
+    const HitLaneValues *values;     // the run's hit lanes; null: not worked out
+    const FootprintLaneRadii *radii; // the run's footprints; null: not measured
+    int lane;
+
+    bool located() const { return values != nullptr; }
+    bool outOfReach() const { return values && values->outOfReach[lane] != 0.0; }
+    Vectormath::Aos::Vector3 normal() const
+    {
+        return Vectormath::Aos::Vector3(values->nx[lane], values->ny[lane], values->nz[lane]);
+    }
+    RowReach reach() const
+    {
+        const HitLaneValues &h = *values;
+        return RowReach(RowReach::Parts{h.hasTexture, static_cast<int>(h.repetition[lane]),
+                                        h.onRepetition[lane] != 0.0, h.nextExists[lane] != 0.0,
+                                        h.previousExists[lane] != 0.0, h.rowsToNext[lane],
+                                        h.rowsPastPrevious[lane]});
+    }
 };
 
-// Works out `ahead` for the hit at ray parameter t of a camera ray: the same
-// values, by the same steps, that Ray_GetColor works out for it.
+// Works out lane `lane` of `values` (all but its footprint) for the hit at
+// ray parameter t of a camera ray, one hit at a time: the same values, by the
+// same steps, that Ray_GetColor works out for it. The lanes' reference.
 void LookAhead(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid> &info,
-               HitAhead &ahead);
+               HitLaneValues &values, int lane);
 
 // The colour Ray_GetColor gives a hit out of the texture's reach: transparent
 // black, after the depth composite.
@@ -87,7 +103,7 @@ template <class P>
 inline void ShadeHit(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid> &info,
                      PF_PixelFloat &out, const HitAhead *ahead)
 {
-    if (ahead && ahead->t == t && ahead->outOfReach) return OutOfReachColour(info, t, out);
+    if (ahead && ahead->t == t && ahead->outOfReach()) return OutOfReachColour(info, t, out);
     Ray_GetColor<P>(ray, t, info, out, ahead);
 }
 
