@@ -14,6 +14,8 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <utility>
 #include <vector>
 
 using namespace shading_test;
@@ -514,4 +516,102 @@ TEST(PixelCallbackTest, MissingSamplingSuiteNeverEscapesIntoTheHost)
 
     s->pixelFormat = PF_PixelFormat_ARGB32;
     EXPECT_EQ(AcquireSamplingSuite(s.info()), PF_Err_NONE);
+}
+
+// ---- work ahead of shading --------------------------------------------------------------
+
+namespace {
+
+// A view from the tail bowl's axis into it, as the benchmark frames see the
+// surface: the texture covers the bowl from its vertex out, and beyond that
+// the wall lies out of the texture's reach. `vary` sets the lights and the
+// material. With scratch the pass works each run's hits out ahead in lanes;
+// without, every hit is shaded on its own.
+template <class P>
+std::vector<unsigned char> RenderIntoBowl(const std::function<void(Scene &)> &vary,
+                                          int scratchThreads)
+{
+    constexpr int size = 40;
+    Scene s(2);
+    tracer_test::SetPerspectiveCamera(
+        s.info(), Frame(Vector3(1, 0, 0), Vector3(0, -1, 0), Vector3(0, 0, -1), Vector3(0, 0, 420)),
+        30.0f, size / 2.0f, size / 2.0f);
+    s.setTexture<P>(32, 32, [](int x, int y) {
+        return Pixel((x / 4 + y / 4) % 2 ? 1.0f : 0.6f, x / 32.0f, y / 32.0f, 0.7f);
+    });
+    s->textureHeight = 60.0; // the texture ends well inside the view
+    s->textureBlur = 0.5;
+    s->emit = 0.05f;
+    s->diffuse = 0.8f;
+    s->specular = 0.5f;
+    s->shininess = 9.0f;
+    vary(s);
+    const HostWorld &out = s.setOutput<P>(size, size);
+    EXPECT_EQ(s.iterate(&RayTrace_PixelCallback<P>, scratchThreads), PF_Err_NONE);
+    std::vector<unsigned char> bytes;
+    for (int y = 0; y < size; ++y) {
+        const auto *row = reinterpret_cast<const unsigned char *>(out.row(y));
+        bytes.insert(bytes.end(), row, row + size * sizeof(P));
+    }
+    return bytes;
+}
+
+} // namespace
+
+// Hits worked out ahead (their rows, reach, normals, footprints) are shaded
+// to the bits of hits shaded on their own, and hits settled out of reach are
+// the transparent black shading would give them: every light type, falloff,
+// self shadowing and transmission, repetitions with gaps, and fog.
+TEST(PixelCallbackTest, HitsWorkedOutAheadGiveTheBitsOfHitsShadedAlone)
+{
+    const std::vector<std::pair<const char *, std::function<void(Scene &)>>> cases = {
+        {"point light inside the bowl, ambient light, self shadowing",
+         [](Scene &s) {
+             s->selfShadow = true;
+             s->lightTransmission = 0.3f;
+             s.addLight(kPoint, Vector3(20, -10, 200), Vector3(0, 0, 1), Pixel(1, 1, 0.9f, 0.8f), 1.2);
+             s.addLight(kAmbient, Vector3(0, 0, 0), Vector3(0, 0, 1), Pixel(1, 0.3f, 0.3f, 0.4f), 0.5);
+         }},
+        {"spot and parallel lights, smooth falloff",
+         [](Scene &s) {
+             s->selfShadow = true;
+             s->falloffMode = 2;
+             s->falloffRadius = 50.0;
+             s->falloffDistance = 300.0;
+             vLight &spot = s.addLight(kSpot, Vector3(0, 60, 300), Vector3(0, -0.2f, -1), Pixel(1, 1, 1, 1), 1.0);
+             spot.coneCos = 0.8;
+             spot.coneFeather = 0.5;
+             spot.shadowDarkness = 0.6f;
+             s.addLight(kParallel, Vector3(0, 0, 0), Vector3(0.3f, 0.2f, -0.9f), Pixel(1, 0.5f, 0.6f, 1), 0.7);
+         }},
+        {"clamped inverse-square falloff, repetitions with gaps, fog, no shadows",
+         [](Scene &s) {
+             s->falloffMode = 3;
+             s->falloffRadius = 150.0;
+             s->extension.interval = 0.4;
+             s->extension.tailExtensions = 2;
+             s->extension.flipVertical = true;
+             s->depthComposite.mode = 2;
+             s->depthComposite.start = 200.0;
+             s->depthComposite.range = 300.0;
+             s->depthComposite.fogColor = Pixel(1, 0.5f, 0.5f, 0.6f);
+             vLight &point = s.addLight(kPoint, Vector3(-40, 0, 250), Vector3(0, 0, 1), Pixel(1, 1, 1, 1), 2.0);
+             point.castsShadows = false;
+         }},
+    };
+    for (const auto &[name, vary] : cases) {
+        SCOPED_TRACE(name);
+        const std::vector<unsigned char> ahead = RenderIntoBowl<PF_PixelFloat>(vary, Scene::kScratchAsRendered);
+        EXPECT_EQ(ahead, RenderIntoBowl<PF_PixelFloat>(vary, 0));
+        // The view holds textured hits and hits out of reach.
+        const auto *pixels = reinterpret_cast<const PF_PixelFloat *>(ahead.data());
+        const std::size_t count = ahead.size() / sizeof(PF_PixelFloat);
+        EXPECT_GT(std::count_if(pixels, pixels + count, [](const PF_PixelFloat &p) { return p.alpha > 0.0f; }), 100);
+        EXPECT_GT(std::count_if(pixels, pixels + count, [](const PF_PixelFloat &p) { return p.alpha == 0.0f; }), 100);
+    }
+    const auto point = [](Scene &s) {
+        s->selfShadow = true;
+        s.addLight(kPoint, Vector3(20, -10, 200), Vector3(0, 0, 1), Pixel(1, 1, 0.9f, 0.8f), 1.2);
+    };
+    EXPECT_EQ(RenderIntoBowl<PF_Pixel>(point, Scene::kScratchAsRendered), RenderIntoBowl<PF_Pixel>(point, 0));
 }
