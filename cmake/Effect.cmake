@@ -20,10 +20,10 @@ set_target_properties(veltrix_effect_objects PROPERTIES
 # The pixel passes are the frame time: optimised builds go a step further than
 # the default -O2 (same IEEE arithmetic, so the same output values).
 target_compile_options(veltrix_effect_objects PRIVATE ${VELTRIX_HOT_PATH_FLAGS})
-# On x86-64 the coverage pass's corner lanes and the runs' hit and footprint lanes are
+# On x86-64 the coverage pass's corner lanes and the runs' hit, light and footprint lanes are
 # also built for x86-64-v3 and picked at run time where the processor has it
 # (same IEEE operations, no contraction, so the same bits).
-# The hit and footprint lanes' branches are selects between values every lane works
+# The hit, light and footprint lanes' branches are selects between values every lane works
 # out; -fno-trapping-math lets the compiler turn them into vector blends
 # (floating-point exceptions are masked and never read: the values are the
 # same).
@@ -32,14 +32,14 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
   set(_veltrix_footprint_flags -fno-trapping-math)
 endif()
 set_source_files_properties(${CMAKE_SOURCE_DIR}/tracer/FootprintLanes.cpp
-  ${CMAKE_SOURCE_DIR}/tracer/HitLanes.cpp
+  ${CMAKE_SOURCE_DIR}/tracer/HitLanes.cpp ${CMAKE_SOURCE_DIR}/tracer/LightLanes.cpp
   PROPERTIES COMPILE_OPTIONS "${_veltrix_footprint_flags}")
 if(VELTRIX_HOT_PATH_X86)
   target_compile_definitions(veltrix_effect_objects PRIVATE VELTRIX_CORNER_LANES_V3=1)
   set_source_files_properties(${CMAKE_SOURCE_DIR}/tracer/CornerLanesV3.cpp
     PROPERTIES COMPILE_OPTIONS "-march=x86-64-v3")
   set_source_files_properties(${CMAKE_SOURCE_DIR}/tracer/FootprintLanesV3.cpp
-    ${CMAKE_SOURCE_DIR}/tracer/HitLanesV3.cpp PROPERTIES COMPILE_OPTIONS "-march=x86-64-v3;${_veltrix_footprint_flags}")
+    ${CMAKE_SOURCE_DIR}/tracer/HitLanesV3.cpp ${CMAKE_SOURCE_DIR}/tracer/LightLanesV3.cpp PROPERTIES COMPILE_OPTIONS "-march=x86-64-v3;${_veltrix_footprint_flags}")
 endif()
 # The plug-in is optimised across its sources at link time (the shading
 # helpers are small and called per hit). The objects stay fat, so the static

@@ -53,6 +53,7 @@ struct HitLaneScene {
 // them out.
 struct HitLaneValues {
     bool hasTexture; // the same for every lane: a texture with pixels
+    float px[kHitLanes], py[kHitLanes], pz[kHitLanes]; // the hit (Ray::pointAt)
     double rawV[kHitLanes], v[kHitLanes];
     float nx[kHitLanes], ny[kHitLanes], nz[kHitLanes]; // lanes in reach only
     double repetition[kHitLanes];

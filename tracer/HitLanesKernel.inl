@@ -28,9 +28,9 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
     // single precision.
     for (int k = 0; k < n; ++k) {
         const float t = static_cast<float>(h.t[k]);
-        px[k] = h.ox[k] + t * h.dx[k];
-        py[k] = h.oy[k] + t * h.dy[k];
-        pz[k] = h.oz[k] + t * h.dz[k];
+        px[k] = out.px[k] = h.ox[k] + t * h.dx[k];
+        py[k] = out.py[k] = h.oy[k] + t * h.dy[k];
+        pz[k] = out.pz[k] = h.oz[k] + t * h.dz[k];
         pnz[k] = pz[k] * invRadiiZ;
     }
     // v before opening (getVFromCoordinate: the head sheet's rows counted

@@ -4,6 +4,7 @@
 #include "tracer/Coverage.h"
 #include "tracer/FootprintLanes.h"
 #include "tracer/HitLanes.h"
+#include "tracer/LightLanes.h"
 #include "tracer/Ray.h"
 #include "tracer/Shading.h"
 
@@ -52,17 +53,20 @@ struct alignas(128) CoverageCache {
     // footprints of those in the texture's reach, measured in lanes where
     // enough of them are; unused otherwise. The record's part of the lanes
     // is the pass's, worked out at its first run.
-    bool hasAhead = false, hasValues = false, hasFootprints = false;
+    bool hasAhead = false, hasValues = false, hasFootprints = false, hasLights = false;
     // Runs left without the hit lanes: after a run whose hits all lie in the
     // texture's reach the next ones are likely to as well, and shading works
-    // out such hits about as cheaply itself.
+    // out such hits about as cheaply itself. Not where there are lights to
+    // work out in lanes, which pays on every lit hit.
     int hitLanePause = 0;
     double aheadT[kCoverageRun]; // each lane's hit; NaN: none
     FootprintLaneHits hits;
     HitLaneValues values;
     FootprintLaneRadii radii;
+    LightLaneValues lights;
     std::uint64_t lanePass = 0;
     HitLaneScene hitScene;
+    LightLaneScene lightScene;
     FootprintLaneScene footprintScene;
 };
 
@@ -193,10 +197,11 @@ PF_PixelFloat TraceHits(const Record &info, const PixelCoverage &p, const HitAhe
 void LookAheadRun(const Record &info, CoverageCache &cache)
 {
     static_assert(kHitLanes == kCoverageRun && kFootprintLanes == kCoverageRun);
-    cache.hasAhead = cache.hasFootprints = false;
+    cache.hasAhead = cache.hasFootprints = cache.hasLights = false;
     if (!IsLayerChosen(info.textureLayer)) return;
     if (cache.lanePass != info.passSerial) {
         cache.hitScene = MakeHitLaneScene(info);
+        cache.lightScene = MakeLightLaneScene(info);
         cache.footprintScene = FootprintScene(info);
         cache.lanePass = info.passSerial;
     }
@@ -224,10 +229,15 @@ void LookAheadRun(const Record &info, CoverageCache &cache)
         const bool out = cache.hasValues && cache.values.outOfReach[k] != 0.0;
         inReach += !out;
         beyond += out;
-        if (out) hits.t[k] = 1.0; // its footprint is not taken
     }
-    if (cache.hasValues && beyond == 0) cache.hitLanePause = kHitLanePauseRuns;
+    // The lights, where a hit is in reach (only those are lit).
+    cache.hasLights = cache.hasValues && inReach > 0 && cache.lightScene.lights > 0;
+    if (cache.hasLights) LightHitLanes(cache.lightScene, hits, cache.values, cache.lights);
+    if (cache.hasValues && beyond == 0 && !cache.hasLights) cache.hitLanePause = kHitLanePauseRuns;
     if (inReach < kFootprintsThatPay) return;
+    // The footprints, of the hits in reach.
+    for (int k = 0; k < kCoverageRun; ++k)
+        if (cache.hasValues && cache.values.outOfReach[k] != 0.0) hits.t[k] = 1.0; // not taken
     MeasureFootprintLanes(cache.footprintScene, hits, cache.radii);
     cache.hasFootprints = true;
 }
@@ -345,7 +355,8 @@ PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
     if (!lookAhead || !cache->hasAhead) return work(*info, *p, nullptr, x, y);
     const int lane = static_cast<int>(p - cache->run);
     const HitAhead ahead{cache->aheadT[lane], cache->hasValues ? &cache->values : nullptr,
-                         cache->hasFootprints ? &cache->radii : nullptr, lane};
+                         cache->hasFootprints ? &cache->radii : nullptr,
+                         cache->hasLights ? &cache->lights : nullptr, lane};
     return work(*info, *p, &ahead, x, y);
 }
 

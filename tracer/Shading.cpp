@@ -101,12 +101,15 @@ void AddU(const Record &info, double rawV, Hit &hit);
 bool RampColour(const Record &info, Hit &hit, PF_PixelFloat &base);
 
 template <class P>
-PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF_PixelFloat &base);
+PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF_PixelFloat &base,
+                    const HitAhead *ahead);
 Vector3 FacingViewer(const Vector3 &n, const Vector3 &d);
 Rgb Emission(const Record &info, const PF_PixelFloat &base);
 template <class P>
 void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vector3 &n,
               const Vector3 &d, const PF_PixelFloat &base, const Rgb &tint, Rgb &acc);
+void AddLaneLight(const Record &info, const vLight &light, const LightLaneValues &lanes, int j,
+                  int lane, const PF_PixelFloat &base, const Rgb &tint, Rgb &acc);
 // GetLightPower (Shading.h)
 double Falloff(const Record &info, double dist);
 template <class P>
@@ -168,7 +171,7 @@ int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &ou
     }
     PF_PixelFloat base{};
     const bool lit = BaseColour<P>(info, ray, t, rawV, reach, ahead, hit, base);
-    out = lit ? Shade<P>(info, ray, hit, base) : base;
+    out = lit ? Shade<P>(info, ray, hit, base, located ? ahead : nullptr) : base;
     depthComposite(info.depthComposite, t, out);
     if (info.showPivot) DrawPivot(info, hit.u, hit.v, out);
     return 0;
@@ -179,6 +182,9 @@ int Ray_GetColor(const Ray &ray, double t, const Record &info, PF_PixelFloat &ou
 void LookAhead(const Ray &ray, double t, const Record &info, HitLaneValues &values, int lane)
 {
     Hit hit = LocateHit(info, ray, t, values.rawV[lane]);
+    values.px[lane] = hit.P.getX();
+    values.py[lane] = hit.P.getY();
+    values.pz[lane] = hit.P.getZ();
     values.v[lane] = hit.v;
     const RowReach reach(info, hit.pn, hit.v, &info.textureLayer);
     const RowReach::Parts parts = reach.parts();
@@ -356,8 +362,12 @@ bool RampColour(const Record &info, Hit &hit, PF_PixelFloat &base)
 // ---- lighting --------------------------------------------------------------------------
 
 // Emission, lights and reflection on the base colour; alpha stays the base's.
+// The lights worked out ahead for the hit (`ahead`, when it was located
+// ahead) add their terms from there, those whose shadow needs a texel
+// excepted.
 template <class P>
-PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF_PixelFloat &base)
+PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF_PixelFloat &base,
+                    const HitAhead *ahead)
 {
     const Vector3 &d = ray.direction;
     const Vector3 n = FacingViewer(hit.n, d);
@@ -366,8 +376,16 @@ PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF
     if (!info.lights.empty() || reflects) {
         // The same for every light and the reflection: worked out once per hit.
         const Rgb tint = MetalTint(base, info.metal);
-        for (const vLight *light : info.lights)
-            if (light) AddLight<P>(info, *light, hit, n, d, base, tint, acc);
+        const LightLaneValues *lanes = ahead ? ahead->lights : nullptr;
+        const int inLanes = lanes ? lanes->lights : 0;
+        for (int i = 0; i < static_cast<int>(info.lights.size()); ++i) {
+            const vLight *light = info.lights[static_cast<std::size_t>(i)];
+            if (!light) continue;
+            if (i < inLanes && lanes->alone[i][ahead->lane] == 0.0)
+                AddLaneLight(info, *light, *lanes, i, ahead->lane, base, tint, acc);
+            else
+                AddLight<P>(info, *light, hit, n, d, base, tint, acc);
+        }
         if (reflects) AddReflection<P>(info, hit, n, d, tint, acc);
     }
     return PF_PixelFloat{base.alpha, acc.r, acc.g, acc.b};
@@ -421,6 +439,20 @@ void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vec
             std::pow(static_cast<double>(-toward), static_cast<double>(info.shininess));
         AddSpecular(light, static_cast<float>((E * info.specular) * highlight), tint, shadow, acc);
     }
+}
+
+// AddLight's terms from light j's lane `lane` (LightLanes.h): the same
+// factors, added in the same order.
+void AddLaneLight(const Record &info, const vLight &light, const LightLaneValues &lanes, int j,
+                  int lane, const PF_PixelFloat &base, const Rgb &tint, Rgb &acc)
+{
+    const float s = lanes.shadow[j][lane];
+    const Rgb shadow{s, s, s};
+    if (lanes.diffuseOn[j][lane] != 0.0) AddDiffuse(light, lanes.diffuseK[j][lane], base, shadow, acc);
+    if (lanes.specularOn[j][lane] == 0.0) return;
+    const double highlight = std::pow(lanes.toward[j][lane], static_cast<double>(info.shininess));
+    const float E = lanes.E[j][lane];
+    AddSpecular(light, static_cast<float>((E * info.specular) * highlight), tint, shadow, acc);
 }
 
 } // namespace

@@ -38,6 +38,7 @@
 #include "scene/Vectormath.h"
 #include "tracer/FootprintLanes.h"
 #include "tracer/HitLanes.h"
+#include "tracer/LightLanes.h"
 #include "tracer/Ray.h"
 
 // Whether a layer description copied from a layer parameter refers to a
@@ -48,7 +49,8 @@ inline bool IsLayerChosen(const PF_LayerDef &layer) { return layer.reserved0 != 
 // hits of a run of neighbouring pixels: its row before and after opening,
 // its place among the texture's repetitions, its normal and whether any
 // texture lookup reaches it (the run's hit lanes, HitLanes.h), and its
-// footprint (the run's footprint lanes, FootprintLanes.h, where measured).
+// footprint (the run's footprint lanes, FootprintLanes.h, where measured),
+// and the lights' terms on it (the run's light lanes, LightLanes.h).
 // The pixel pass works a run out as it covers it, so that the chains of
 // divisions of eight hits overlap instead of waiting on one another, and
 // most hits beyond the texture's reach are settled without shading them at
@@ -57,6 +59,7 @@ struct HitAhead {
     double t;                        // the hit's ray parameter
     const HitLaneValues *values;     // the run's hit lanes; null: not worked out
     const FootprintLaneRadii *radii; // the run's footprints; null: not measured
+    const LightLaneValues *lights;   // the lights on the run's hits; null: none
     int lane;
 
     bool located() const { return values != nullptr; }

@@ -404,6 +404,9 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
         ASSERT_EQ(baseline.hasTexture, expected.hasTexture);
         for (int k = 0; k < kHitLanes; ++k) {
             SCOPED_TRACE(testing::Message() << "trial " << trial << ", lane " << k);
+            ASSERT_TRUE(same(baseline.px[k], expected.px[k]));
+            ASSERT_TRUE(same(baseline.py[k], expected.py[k]));
+            ASSERT_TRUE(same(baseline.pz[k], expected.pz[k]));
             ASSERT_TRUE(same(baseline.rawV[k], expected.rawV[k]));
             ASSERT_TRUE(same(baseline.v[k], expected.v[k]));
             ASSERT_EQ(baseline.repetition[k], expected.repetition[k]);

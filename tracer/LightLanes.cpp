@@ -1,0 +1,74 @@
+#include "tracer/LightLanes.h"
+#include "tracer/ProcessorLevel.h"
+
+#include "tracer/Shading.h"
+
+#define LIGHT_LANES_NAMESPACE light_lanes_baseline
+#include "tracer/LightLanesKernel.inl"
+#undef LIGHT_LANES_NAMESPACE
+
+#if defined(VELTRIX_CORNER_LANES_V3)
+namespace light_lanes_v3 {
+void Light(const LightLaneScene &, const FootprintLaneHits &, const HitLaneValues &, LightLaneValues &);
+}
+#endif
+
+LightLaneScene MakeLightLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
+{
+    constexpr A_long kAmbientLight = 3;
+    LightLaneScene s{};
+    // The lanes take the lights from the first on, as shading lights them;
+    // they stop at the first place that holds no light.
+    for (const vLight *light : info.lights) {
+        if (!light || s.lights == kLaneLights) break;
+        LightLaneLight &l = s.light[s.lights++];
+        const Vectormath::Aos::Vector3 position = light->lightToObject.getTranslation();
+        const Vectormath::Aos::Vector3 axis = light->lightToObject.getCol2().getXYZ();
+        const Vectormath::Aos::Vector3 parallel = Vectormath::Aos::normalize(axis);
+        for (int i = 0; i < 3; ++i) {
+            l.position[i] = position[i];
+            l.axis[i] = axis[i];
+            l.parallel[i] = parallel[i];
+        }
+        l.type = light->type;
+        l.intensity = light->intensity;
+        l.coneCos = light->coneCos;
+        l.coneFeather = light->coneFeather;
+        l.shadows = info.selfShadow && light->type != kAmbientLight && light->castsShadows;
+        l.obstructs = IsLayerChosen(info.textureLayer);
+        l.dark = light->shadowDarkness;
+        l.plain = 1.0f - light->shadowDarkness;
+        l.diffuse = light->type == kAmbientLight ? info.ambient : info.diffuse;
+    }
+    s.falloffMode = info.falloffMode;
+    s.falloffRadius = info.falloffRadius;
+    s.falloffDistance = info.falloffDistance;
+    s.transmission = info.lightTransmission;
+    for (int i = 0; i < 3; ++i) s.invRadiiSquared[i] = info.shape.invRadiiSquared[i];
+    return s;
+}
+
+void LightHitLanesBaseline(const LightLaneScene &scene, const FootprintLaneHits &hits,
+                           const HitLaneValues &located, LightLaneValues &out)
+{
+    light_lanes_baseline::Light(scene, hits, located, out);
+}
+
+bool LightHitLanesV3(const LightLaneScene &scene, const FootprintLaneHits &hits,
+                     const HitLaneValues &located, LightLaneValues &out)
+{
+#if defined(VELTRIX_CORNER_LANES_V3)
+    if (!ProcessorRunsX86V3()) return false;
+    light_lanes_v3::Light(scene, hits, located, out);
+    return true;
+#else
+    (void)scene, (void)hits, (void)located, (void)out;
+    return false;
+#endif
+}
+
+void LightHitLanes(const LightLaneScene &scene, const FootprintLaneHits &hits,
+                   const HitLaneValues &located, LightLaneValues &out)
+{
+    if (!LightHitLanesV3(scene, hits, located, out)) LightHitLanesBaseline(scene, hits, located, out);
+}

@@ -1,0 +1,79 @@
+// The lights on a run of pixels' hits, lane by lane.
+//
+// Every lit hit works out, for each light, the light's power and direction
+// there, whether the surface itself shadows it (a shadow ray's crossing with
+// the surface) and the diffuse and highlight terms' factors: a chain of
+// square roots and divisions per light that one hit at a time leaves the
+// processor waiting on. None of it needs the hit's colour, so the pixel pass
+// works it out for the eight hits of a run at once, after their hit lanes
+// (HitLanes.h), and shading only adds the terms with the texel's colour. A
+// shadow ray that meets the surface within its reach needs the texel there,
+// which only the host's sampler gives: that light is lit one hit at a time.
+//
+// The kernel is built twice, like the other lanes: for the build's own
+// instruction set and, on x86-64, for x86-64-v3. Both do exactly the
+// operations of the one-hit code (FacingViewer, GetLightPower, Falloff,
+// ShadowFactors, GetObstColor's crossing and bound, and AddLight's terms)
+// lane by lane, in the same order and precision and without contraction into
+// fused multiply-adds, so every lane holds the bits AddLight works with.
+//
+// Thread safety: pure functions of their arguments; call from any thread.
+#pragma once
+
+#include "scene/RenderInfo.h"
+#include "tracer/FootprintLanes.h"
+#include "tracer/HitLanes.h"
+
+// The first this many lights of the record's list are worked out in lanes;
+// any further ones are lit one hit at a time.
+inline constexpr int kLaneLights = 4;
+
+// One light as the lanes read it.
+struct LightLaneLight {
+    int type;                       // host light type (0 parallel, 1 spot, 2 point, 3 ambient)
+    float position[3], axis[3];     // in the surface's frame
+    float parallel[3];              // the unit axis: a parallel light's direction
+    double intensity, coneCos, coneFeather;
+    bool shadows;                   // self shadowing applies to it
+    bool obstructs;                 // the surface can stand in its way (a texture is chosen)
+    float dark, plain;              // its shadow darkness and 1 - darkness
+    float diffuse;                  // the material's ambient (ambient light) or diffuse factor
+};
+
+// What the lanes read of the record, worked out once per pass.
+struct LightLaneScene {
+    int lights; // the record's first `lights` lights are in lanes
+    LightLaneLight light[kLaneLights];
+    int falloffMode;
+    double falloffRadius, falloffDistance;
+    float transmission; // "Light Transmission"
+    float invRadiiSquared[3];
+};
+
+// Each light's terms on each lane's hit, flags as 1 or 0 (in doubles, as the
+// lanes work them out).
+struct LightLaneValues {
+    int lights;
+    double alone[kLaneLights][kHitLanes];      // its shadow needs a texel: lit one hit at a time
+    float shadow[kLaneLights][kHitLanes];      // the shadow factor, the same on every channel
+    double diffuseOn[kLaneLights][kHitLanes];  // the diffuse term applies
+    float diffuseK[kLaneLights][kHitLanes];    // and its factor
+    double specularOn[kLaneLights][kHitLanes]; // the highlight applies
+    float E[kLaneLights][kHitLanes];           // the light's strength on the hit
+    double toward[kLaneLights][kHitLanes];     // the highlight's base: its power is the highlight
+};
+
+// The record's part of the lights.
+LightLaneScene MakeLightLaneScene(const RenderInfoTemplate<Hyperboloid> &info);
+
+// All lanes with the fastest build this processor runs: `hits` and their
+// lanes `located` as LocateHitLanes gives them.
+void LightHitLanes(const LightLaneScene &scene, const FootprintLaneHits &hits,
+                   const HitLaneValues &located, LightLaneValues &out);
+
+// The two builds on their own, for tests. The x86-64-v3 one returns false,
+// doing nothing, where it was not built or the processor lacks it.
+void LightHitLanesBaseline(const LightLaneScene &scene, const FootprintLaneHits &hits,
+                           const HitLaneValues &located, LightLaneValues &out);
+bool LightHitLanesV3(const LightLaneScene &scene, const FootprintLaneHits &hits,
+                     const HitLaneValues &located, LightLaneValues &out);

@@ -1,0 +1,166 @@
+// The light-lane kernel, included once per instruction set by the source
+// that builds it, inside a namespace of its own (LIGHT_LANES_NAMESPACE). Like
+// the other lane kernels: plain loops on the arguments, each step of the
+// one-hit code a loop over the lanes, its branches as selects between values
+// worked out on every lane (a light's type and the record's falloff are the
+// same on every lane, so they choose the loops), and no inline function of a
+// shared header emitted from it.
+
+namespace LIGHT_LANES_NAMESPACE {
+
+namespace {
+
+// Clamp01: q in [0, 1], a quotient that is not a number as 0.
+inline double Unit(double q) { return !(q > 0.0) ? 0.0 : (q < 1.0 ? q : 1.0); }
+
+// Falloff with the distance from the light, by the record's mode.
+void Falloff(const LightLaneScene &s, const double (&dist)[kHitLanes], double (&out)[kHitLanes])
+{
+    constexpr int n = kHitLanes;
+    const double Rf = s.falloffRadius, Df = s.falloffDistance;
+    if (s.falloffMode == 2) {
+        const double span = (Df + Rf) - Rf;
+        for (int k = 0; k < n; ++k) {
+            const double h = Unit((dist[k] - Rf) / span);
+            out[k] = 1.0 - (3.0 - 2.0 * h) * h * h;
+        }
+    } else if (s.falloffMode == 3) {
+        for (int k = 0; k < n; ++k) {
+            const double ratio = Rf / dist[k];
+            const double q = ratio < 1.0 ? ratio : 1.0; // std::min(1.0, ratio)
+            out[k] = q * q;
+        }
+    } else {
+        for (int k = 0; k < n; ++k) out[k] = 1.0;
+    }
+}
+
+// Light j's direction L and power at each lane's hit (GetLightPower), with
+// n the normal facing the viewer (an ambient light falls straight onto it).
+void Power(const LightLaneScene &s, const LightLaneLight &light, const HitLaneValues &hv,
+           const float (&nx)[kHitLanes], const float (&ny)[kHitLanes],
+           const float (&nz)[kHitLanes], float (&lx)[kHitLanes], float (&ly)[kHitLanes],
+           float (&lz)[kHitLanes], double (&power)[kHitLanes])
+{
+    constexpr int n = kHitLanes;
+    if (light.type == 3) { // ambient
+        for (int k = 0; k < n; ++k) {
+            lx[k] = -nx[k];
+            ly[k] = -ny[k];
+            lz[k] = -nz[k];
+            power[k] = 1.0;
+        }
+        return;
+    }
+    if (light.type < 0 || light.type > 2) { // unknown: full power, no direction
+        for (int k = 0; k < n; ++k) {
+            lx[k] = ly[k] = lz[k] = 0.0f;
+            power[k] = 1.0;
+        }
+        return;
+    }
+    const float x0 = light.position[0], y0 = light.position[1], z0 = light.position[2];
+    float Dx[n], Dy[n], Dz[n];
+    double dist[n], falloff[n];
+    for (int k = 0; k < n; ++k) {
+        Dx[k] = hv.px[k] - x0;
+        Dy[k] = hv.py[k] - y0;
+        Dz[k] = hv.pz[k] - z0;
+        const double length = __builtin_sqrtf((Dx[k] * Dx[k] + Dy[k] * Dy[k]) + Dz[k] * Dz[k]);
+        dist[k] = length < 1e-15 ? 1e-15 : length; // std::max(length, 1e-15)
+    }
+    Falloff(s, dist, falloff);
+    if (light.type == 0) { // parallel
+        for (int k = 0; k < n; ++k) {
+            lx[k] = light.parallel[0];
+            ly[k] = light.parallel[1];
+            lz[k] = light.parallel[2];
+            power[k] = falloff[k];
+        }
+        return;
+    }
+    for (int k = 0; k < n; ++k) {
+        const float d = static_cast<float>(dist[k]);
+        lx[k] = Dx[k] / d;
+        ly[k] = Dy[k] / d;
+        lz[k] = Dz[k] / d;
+    }
+    if (light.type == 2) { // point
+        for (int k = 0; k < n; ++k) power[k] = falloff[k];
+        return;
+    }
+    const float ax = light.axis[0], ay = light.axis[1], az = light.axis[2];
+    const double coneCos = light.coneCos, spread = (1.0 - light.coneCos) * light.coneFeather;
+    for (int k = 0; k < n; ++k) { // spot
+        const float along = (lx[k] * ax + ly[k] * ay) + lz[k] * az;
+        power[k] = falloff[k] * Unit((static_cast<double>(along) - coneCos) / spread);
+    }
+}
+
+} // namespace
+
+void Light(const LightLaneScene &s, const FootprintLaneHits &h, const HitLaneValues &hv,
+           LightLaneValues &out)
+{
+    constexpr int n = kHitLanes;
+    out.lights = s.lights;
+    // The normal turned toward the viewer (FacingViewer).
+    float nx[n], ny[n], nz[n];
+    for (int k = 0; k < n; ++k) {
+        const float toward = (hv.nx[k] * h.dx[k] + hv.ny[k] * h.dy[k]) + hv.nz[k] * h.dz[k];
+        nx[k] = toward > 0.0f ? -hv.nx[k] : hv.nx[k];
+        ny[k] = toward > 0.0f ? -hv.ny[k] : hv.ny[k];
+        nz[k] = toward > 0.0f ? -hv.nz[k] : hv.nz[k];
+    }
+    const double ia = s.invRadiiSquared[0], ib = s.invRadiiSquared[1], ic = s.invRadiiSquared[2];
+    const float transmission = s.transmission;
+    for (int j = 0; j < s.lights; ++j) {
+        const LightLaneLight &light = s.light[j];
+        float lx[n], ly[n], lz[n];
+        double power[n];
+        Power(s, light, hv, nx, ny, nz, lx, ly, lz, power);
+        const double intensity = light.intensity;
+        const float dark = light.dark, plain = light.plain, diffuse = light.diffuse;
+        const float x0 = light.position[0], y0 = light.position[1], z0 = light.position[2];
+        const double shadows = light.shadows ? 1.0 : 0.0, obstructs = light.obstructs ? 1.0 : 0.0;
+        const double parallel = light.type == 0 ? 1.0 : 0.0, ambient = light.type == 3 ? 1.0 : 0.0;
+        for (int k = 0; k < n; ++k) {
+            // The shadow ray from the hit toward the light (ShadowFactors,
+            // GetObstColor): its farther crossing with the surface, and
+            // whether that lies between the hit and the light.
+            const float rdx = -lx[k], rdy = -ly[k], rdz = -lz[k];
+            const double dx = rdx, dy = rdy, dz = rdz;
+            const double ox = hv.px[k], oy = hv.py[k], oz = hv.pz[k];
+            const double A = dz * dz * ic - dx * dx * ia - dy * dy * ib;
+            const double B = dz * oz * ic - dx * ox * ia - dy * oy * ib;
+            const double C = oz * oz * ic + ia * (-ox * ox) - ib * (oy * oy) - 1.0;
+            const double disc = B * B - A * C;
+            const double root = __builtin_sqrt(disc > 0.0 ? disc : 0.0);
+            const double t1 = (-B - root) / A, t2 = (root - B) / A;
+            const double t = __builtin_fabs(t2) > __builtin_fabs(t1) ? t2 : t1;
+            const float toLightX = x0 - hv.px[k], toLightY = y0 - hv.py[k], toLightZ = z0 - hv.pz[k];
+            const double toLight = (toLightX * rdx + toLightY * rdy) + toLightZ * rdz;
+            const double bound = parallel == 1.0 ? t + 1.0 : toLight;
+            const double crossing = disc > 0.0 ? (t > 0.0 ? (t < bound ? obstructs : 0.0) : 0.0) : 0.0;
+            out.alone[j][k] = crossing * shadows;
+            out.shadow[j][k] = shadows == 1.0 ? 1.0f * dark + plain : 1.0f;
+
+            // The diffuse and highlight terms (AddLight).
+            const double E0 = power[k] * intensity;
+            float lambda = (lx[k] * nx[k] + ly[k] * ny[k]) + lz[k] * nz[k];
+            const float facing = lambda;
+            lambda = lambda > 0.0f ? -transmission * lambda : lambda;
+            const float E = static_cast<float>(E0 * -lambda);
+            out.E[j][k] = E;
+            out.diffuseOn[j][k] = lambda < 0.0f ? 1.0 : 0.0;
+            out.diffuseK[j][k] = diffuse * E;
+            const float twice = 2.0f * facing;
+            const float rx = lx[k] - nx[k] * twice, ry = ly[k] - ny[k] * twice, rz = lz[k] - nz[k] * twice;
+            const float toward = (rx * h.dx[k] + ry * h.dy[k]) + rz * h.dz[k];
+            out.specularOn[j][k] = toward < 0.0f ? 1.0 - ambient : 0.0;
+            out.toward[j][k] = -toward;
+        }
+    }
+}
+
+} // namespace LIGHT_LANES_NAMESPACE
