@@ -4,6 +4,7 @@
 // asymptote, thread independence, and what the callbacks do with bad input.
 #include "imaging/World.h"
 #include "tracer/Coverage.h"
+#include "tracer/LightLanes.h"
 #include "tracer/PixelCallbacks.h"
 #include "tracer/Shading.h"
 #include "tracer/ShadingTestSupport.h"
@@ -15,6 +16,8 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <iostream>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -584,6 +587,12 @@ TEST(PixelCallbackTest, HitsWorkedOutAheadGiveTheBitsOfHitsShadedAlone)
              spot.shadowDarkness = 0.6f;
              s.addLight(kParallel, Vector3(0, 0, 0), Vector3(0.3f, 0.2f, -0.9f), Pixel(1, 0.5f, 0.6f, 1), 0.7);
          }},
+        {"a light outside the bowl, whose shadow rays cross its wall",
+         [](Scene &s) {
+             s->selfShadow = true;
+             s->lightTransmission = 0.5f;
+             s.addLight(kPoint, Vector3(260, 0, 230), Vector3(0, 0, 1), Pixel(1, 1, 1, 1), 1.5);
+         }},
         {"clamped inverse-square falloff, repetitions with gaps, fog, no shadows",
          [](Scene &s) {
              s->falloffMode = 3;
@@ -614,4 +623,70 @@ TEST(PixelCallbackTest, HitsWorkedOutAheadGiveTheBitsOfHitsShadedAlone)
         s.addLight(kPoint, Vector3(20, -10, 200), Vector3(0, 0, 1), Pixel(1, 1, 0.9f, 0.8f), 1.2);
     };
     EXPECT_EQ(RenderIntoBowl<PF_Pixel>(point, Scene::kScratchAsRendered), RenderIntoBowl<PF_Pixel>(point, 0));
+}
+
+// The light lanes' two builds give the same bits on every lane (the pass
+// above shows that the build this processor runs gives shading's own): seeded
+// random lights of every type (and one of no known type), positions, axes,
+// cones, falloffs, shadowing and transmission, on hits of both sheets.
+TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
+{
+    std::mt19937 random(41);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f), height(1.0f, 6.0f), scale(0.0f, 1.0f);
+    std::uniform_int_distribution<int> type(0, 4), lights(1, kLaneLights), mode(1, 3);
+    int compared = 0, alone = 0, highlights = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        Scene s;
+        s.setTexture<PF_PixelFloat>(8, 8, [](int, int) { return Pixel(1, 1, 1, 1); });
+        s->selfShadow = trial % 5 != 0;
+        s->lightTransmission = scale(random);
+        s->falloffMode = mode(random);
+        s->falloffRadius = 100.0 * scale(random);
+        s->falloffDistance = 400.0 * scale(random);
+        s->diffuse = scale(random);
+        s->ambient = scale(random);
+        for (int j = lights(random); j > 0; --j) {
+            const int t = type(random);
+            vLight &light = s.addLight(t == 4 ? 7 : t, Vector3(300 * unit(random), 300 * unit(random), 400 * unit(random)),
+                                       Vectormath::Aos::normalize(Vector3(unit(random), unit(random), unit(random))),
+                                       Pixel(1, 1, 1, 1), 2.0 * scale(random));
+            light.coneCos = scale(random);
+            light.coneFeather = scale(random);
+            light.shadowDarkness = scale(random);
+            light.castsShadows = j % 3 != 0;
+        }
+        s->beginPass();
+        FootprintLaneHits hits{};
+        for (int k = 0; k < kHitLanes; ++k) {
+            const float d = (k % 2 ? 1.0f : -1.0f) * height(random), ring = std::sqrt(d * d - 1.0f);
+            const float angle = 3.14159265f * unit(random);
+            const Vector3 point(kRadius * ring * std::cos(angle), kRadius * ring * std::sin(angle), kRadius * d);
+            const Vector3 direction = Vectormath::Aos::normalize(Vector3(unit(random), unit(random), unit(random)));
+            const double t = 50.0 + 500.0 * scale(random);
+            const Vector3 origin = point - static_cast<float>(t) * direction;
+            hits.ox[k] = origin.getX();
+            hits.oy[k] = origin.getY();
+            hits.oz[k] = origin.getZ();
+            hits.dx[k] = direction.getX();
+            hits.dy[k] = direction.getY();
+            hits.dz[k] = direction.getZ();
+            hits.t[k] = t;
+        }
+        HitLaneValues located{};
+        LocateHitLanes(MakeHitLaneScene(s.info()), hits, located);
+        const LightLaneScene scene = MakeLightLaneScene(s.info());
+        LightLaneValues baseline{}, fast{}; // zeroed, padding included, for memcmp
+        LightHitLanesBaseline(scene, hits, located, baseline);
+        for (int j = 0; j < scene.lights; ++j)
+            for (int k = 0; k < kHitLanes; ++k) {
+                alone += baseline.alone[j][k] != 0.0;
+                highlights += baseline.specularOn[j][k] != 0.0;
+            }
+        if (!LightHitLanesV3(scene, hits, located, fast)) continue;
+        ASSERT_EQ(std::memcmp(&fast, &baseline, sizeof fast), 0) << "trial " << trial;
+        ++compared;
+    }
+    EXPECT_GT(alone, 100);      // shadow rays that meet the surface
+    EXPECT_GT(highlights, 100); // and highlights
+    if (compared == 0) std::cout << "no x86-64-v3 build or processor: its lanes were not compared\n";
 }
