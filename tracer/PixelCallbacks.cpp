@@ -106,11 +106,11 @@ namespace {
 // PixelOfIndex). The host hands each thread consecutive pixels, so a run of
 // them is covered at once (see CoverRun) and the next ones are served from
 // the cache without a division to find their place.
-template <class P, bool lookAhead>
+template <class P>
 const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache, A_long i, int &x,
                                  int &y);
 
-template <class P, bool lookAhead>
+template <class P>
 inline const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache, A_long i, int &x,
                                        int &y)
 {
@@ -121,7 +121,7 @@ inline const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache,
         y = cache.y;
         return &cache.run[k];
     }
-    return CoverNewRun<P, lookAhead>(info, cache, i, x, y);
+    return CoverNewRun<P>(info, cache, i, x, y);
 }
 
 void LookAheadRun(const Record &info, CoverageCache &cache);
@@ -129,7 +129,7 @@ void LookAheadRun(const Record &info, CoverageCache &cache);
 // The run that starts at pixel i, covered into the cache: once every few
 // pixels, so kept out of line, and the pixels served from the cache take no
 // call.
-template <class P, bool lookAhead>
+template <class P>
 [[gnu::noinline]] const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache,
                                                    A_long i, int &x, int &y)
 {
@@ -141,7 +141,7 @@ template <class P, bool lookAhead>
     cache.x = x;
     cache.y = y;
     cache.n = n;
-    if constexpr (lookAhead) LookAheadRun(info, cache);
+    LookAheadRun(info, cache);
     return &cache.run[0];
 }
 
@@ -343,16 +343,16 @@ template <class P, PixelWork work> [[gnu::noinline]] PF_Err WorkAlone(const Reco
 
 // Runs `work` for pixel i of the pass; a bad parameter when there is no
 // record or i lies outside the output.
-template <class P, PixelWork work, bool lookAhead>
+template <class P, PixelWork work>
 PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
 {
     if (!info) return PF_Err_BAD_CALLBACK_PARAM;
     CoverageCache *cache = info->traceScratch ? info->traceScratch->forThread(threadIndex) : nullptr;
     if (!cache) return WorkAlone<P, work>(*info, i);
     int x = 0, y = 0;
-    const PixelCoverage *p = CoverIndex<P, lookAhead>(*info, *cache, i, x, y);
+    const PixelCoverage *p = CoverIndex<P>(*info, *cache, i, x, y);
     if (!p) return PF_Err_BAD_CALLBACK_PARAM;
-    if (!lookAhead || !cache->hasAhead) return work(*info, *p, nullptr, x, y);
+    if (!cache->hasAhead) return work(*info, *p, nullptr, x, y);
     const int lane = static_cast<int>(p - cache->run);
     const HitAhead ahead{cache->aheadT[lane], cache->hasValues ? &cache->values : nullptr,
                          cache->hasFootprints ? &cache->radii : nullptr,
@@ -380,7 +380,7 @@ PF_Err RayTrace_PixelCallback(void *refcon, A_long threadIndex, A_long i, A_long
 {
     if (threadIndex < 0) return PF_Err_NONE;
     return Guarded([&] {
-        return WorkAt<P, TracePixel<P>, true>(static_cast<const Record *>(refcon), threadIndex, i);
+        return WorkAt<P, TracePixel<P>>(static_cast<const Record *>(refcon), threadIndex, i);
     });
 }
 
@@ -390,8 +390,7 @@ PF_Err RayTrace_PixelDepthCallback(void *refcon, A_long threadIndex, A_long i,
 {
     if (threadIndex < 0) return PF_Err_NONE;
     return Guarded([&] {
-        return WorkAt<P, TraceDepthPixel<P>, true>(static_cast<const Record *>(refcon), threadIndex,
-                                                   i);
+        return WorkAt<P, TraceDepthPixel<P>>(static_cast<const Record *>(refcon), threadIndex, i);
     });
 }
 
