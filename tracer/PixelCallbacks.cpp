@@ -242,12 +242,23 @@ void LookAheadRun(const Record &info, CoverageCache &cache)
     cache.hasFootprints = true;
 }
 
+// A pixel the surface covers: its hits, with alpha times the coverage. Out of
+// line, so that the pixels it does not cover stay a few instructions.
 template <class P>
-PF_Err TracePixel(const Record &info, const PixelCoverage &p, const HitAhead *ahead, int x, int y)
+[[gnu::noinline]] PF_Err TraceCoveredPixel(const Record &info, const PixelCoverage &p,
+                                           const HitAhead *ahead, int x, int y)
 {
-    const PF_PixelFloat colour =
-        p.count > 0 ? WithCoverage(TraceHits<P>(info, p, ahead), p.coverage) : kTransparent;
-    StorePixel<P>(OutputPixel<P>(info.outputWorld, x, y), colour);
+    StorePixel<P>(OutputPixel<P>(info.outputWorld, x, y),
+                  WithCoverage(TraceHits<P>(info, p, ahead), p.coverage));
+    return PF_Err_NONE;
+}
+
+template <class P>
+[[gnu::always_inline]] inline PF_Err TracePixel(const Record &info, const PixelCoverage &p,
+                                                const HitAhead *ahead, int x, int y)
+{
+    if (p.count > 0) return TraceCoveredPixel<P>(info, p, ahead, x, y);
+    StorePixel<P>(OutputPixel<P>(info.outputWorld, x, y), kTransparent);
     return PF_Err_NONE;
 }
 
