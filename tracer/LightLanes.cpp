@@ -45,6 +45,13 @@ LightLaneScene MakeLightLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
     s.falloffDistance = info.falloffDistance;
     s.transmission = info.lightTransmission;
     for (int i = 0; i < 3; ++i) s.invRadiiSquared[i] = info.shape.invRadiiSquared[i];
+    // The reflection, as shading shows it (HasReflectionMap) and hides it
+    // (ReflectionOcclusion, GetObstColor).
+    s.reflects = IsLayerChosen(info.reflectionLayer) && info.reflectionIntensity > 0.0f;
+    s.occludes = info.selfShadow && IsLayerChosen(info.textureLayer);
+    const Vectormath::Aos::Matrix4 &toWorld = info.shape.objectToWorld;
+    for (int c = 0; c < 3; ++c)
+        for (int r = 0; r < 3; ++r) s.toWorld[c][r] = toWorld.getCol(c)[r];
     return s;
 }
 

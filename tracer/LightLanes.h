@@ -9,6 +9,9 @@
 // (HitLanes.h), and shading only adds the terms with the texel's colour. A
 // shadow ray that meets the surface within its reach needs the texel there,
 // which only the host's sampler gives: that light is lit one hit at a time.
+// The reflection map's direction, footprint and occluding crossing are
+// worked out alike; its angles (libm's arccosine and arctangent) and its
+// samples stay with shading.
 //
 // The kernel is built twice, like the other lanes: for the build's own
 // instruction set and, on x86-64, for x86-64-v3. Both do exactly the
@@ -48,6 +51,9 @@ struct LightLaneScene {
     double falloffRadius, falloffDistance;
     float transmission; // "Light Transmission"
     float invRadiiSquared[3];
+    bool reflects;         // a reflection map is shown
+    bool occludes;         // and self shadowing can hide it (a texture is chosen)
+    float toWorld[3][3];   // the surface's frame in the world, by columns
 };
 
 // Each light's terms on each lane's hit, flags as 1 or 0 (in doubles, as the
@@ -61,6 +67,15 @@ struct LightLaneValues {
     double specularOn[kLaneLights][kHitLanes]; // the highlight applies
     float E[kLaneLights][kHitLanes];           // the light's strength on the hit
     double toward[kLaneLights][kHitLanes];     // the highlight's base: its power is the highlight
+    // The reflection (AddReflection), where the scene reflects: the mirrored
+    // view direction, the ray parameter of its crossing with the surface
+    // where that hides the map (a texel is needed there; `occluded` 1), the
+    // direction in the world, and the map footprint's radii before the
+    // latitude and "Texture Blur" scale them.
+    float rx[kHitLanes], ry[kHitLanes], rz[kHitLanes];
+    double occluded[kHitLanes], occlusionT[kHitLanes];
+    float wx[kHitLanes], wy[kHitLanes], wz[kHitLanes];
+    double ru[kHitLanes], rv[kHitLanes];
 };
 
 // The record's part of the lights.

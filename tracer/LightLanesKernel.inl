@@ -99,6 +99,11 @@ void Power(const LightLaneScene &s, const LightLaneLight &light, const HitLaneVa
 
 } // namespace
 
+void Reflect(const LightLaneScene &s, const FootprintLaneHits &__restrict h,
+             const HitLaneValues &__restrict hv, const float (&nx)[kHitLanes],
+             const float (&ny)[kHitLanes], const float (&nz)[kHitLanes],
+             LightLaneValues &__restrict out);
+
 void Light(const LightLaneScene &s, const FootprintLaneHits &h, const HitLaneValues &hv,
            LightLaneValues &out)
 {
@@ -112,6 +117,7 @@ void Light(const LightLaneScene &s, const FootprintLaneHits &h, const HitLaneVal
         ny[k] = toward > 0.0f ? -hv.ny[k] : hv.ny[k];
         nz[k] = toward > 0.0f ? -hv.nz[k] : hv.nz[k];
     }
+    if (s.reflects) Reflect(s, h, hv, nx, ny, nz, out);
     const double ia = s.invRadiiSquared[0], ib = s.invRadiiSquared[1], ic = s.invRadiiSquared[2];
     const float transmission = s.transmission;
     for (int j = 0; j < s.lights; ++j) {
@@ -160,6 +166,71 @@ void Light(const LightLaneScene &s, const FootprintLaneHits &h, const HitLaneVal
             out.specularOn[j][k] = toward < 0.0f ? 1.0 - ambient : 0.0;
             out.toward[j][k] = -toward;
         }
+    }
+}
+
+// The reflection's lanes (AddReflection, ReflectionOcclusion's crossing,
+// ReflectionMapColour's direction and MapFootprint), with n the normal
+// facing the viewer.
+void Reflect(const LightLaneScene &s, const FootprintLaneHits &__restrict h,
+             const HitLaneValues &__restrict hv, const float (&nx)[kHitLanes],
+             const float (&ny)[kHitLanes], const float (&nz)[kHitLanes],
+             LightLaneValues &__restrict out)
+{
+    constexpr int n = kHitLanes;
+    const double ia = s.invRadiiSquared[0], ib = s.invRadiiSquared[1], ic = s.invRadiiSquared[2];
+    const float m00 = s.toWorld[0][0], m01 = s.toWorld[0][1], m02 = s.toWorld[0][2];
+    const float m10 = s.toWorld[1][0], m11 = s.toWorld[1][1], m12 = s.toWorld[1][2];
+    const float m20 = s.toWorld[2][0], m21 = s.toWorld[2][1], m22 = s.toWorld[2][2];
+    const double occludes = s.occludes ? 1.0 : 0.0;
+    for (int k = 0; k < n; ++k) {
+        const float dx = h.dx[k], dy = h.dy[k], dz = h.dz[k];
+        const float dn = (dx * nx[k] + dy * ny[k]) + dz * nz[k];
+        const float twice = 2.0f * dn;
+        const float rx = dx - nx[k] * twice, ry = dy - ny[k] * twice, rz = dz - nz[k] * twice;
+        out.rx[k] = rx;
+        out.ry[k] = ry;
+        out.rz[k] = rz;
+        // The reflected ray's farther crossing (FartherCrossing): ahead of the
+        // hit, before its bound t + 1, it hides the map.
+        const double ddx = rx, ddy = ry, ddz = rz;
+        const double ox = hv.px[k], oy = hv.py[k], oz = hv.pz[k];
+        const double A = ddz * ddz * ic - ddx * ddx * ia - ddy * ddy * ib;
+        const double B = ddz * oz * ic - ddx * ox * ia - ddy * oy * ib;
+        const double C = oz * oz * ic + ia * (-ox * ox) - ib * (oy * oy) - 1.0;
+        const double disc = B * B - A * C;
+        const double root = __builtin_sqrt(disc > 0.0 ? disc : 0.0);
+        const double t1 = (-B - root) / A, t2 = (root - B) / A;
+        const double t = __builtin_fabs(t2) > __builtin_fabs(t1) ? t2 : t1;
+        out.occlusionT[k] = t;
+        out.occluded[k] = disc > 0.0 ? (t > 0.0 ? (t < t + 1.0 ? occludes : 0.0) : 0.0) : 0.0;
+        // The direction in the world (transformDirection, normalize).
+        const float wx = (m00 * rx + m10 * ry) + m20 * rz;
+        const float wy = (m01 * rx + m11 * ry) + m21 * rz;
+        const float wz = (m02 * rx + m12 * ry) + m22 * rz;
+        const float ws = 1.0f / __builtin_sqrtf((wx * wx + wy * wy) + wz * wz);
+        const float Wx = wx * ws, Wy = wy * ws, Wz = wz * ws;
+        out.wx[k] = Wx;
+        out.wy[k] = Wy;
+        out.wz[k] = Wz;
+        // The footprint on the map (MapFootprint): the tangent across the
+        // view, C, and its mirror image K, on the longitude T and latitude U.
+        const float ax = dy * nz[k] - dz * ny[k], ay = dz * nx[k] - dx * nz[k], az = dx * ny[k] - dy * nx[k];
+        const float cx = (m00 * ax + m10 * ay) + m20 * az;
+        const float cy = (m01 * ax + m11 * ay) + m21 * az;
+        const float cz = (m02 * ax + m12 * ay) + m22 * az;
+        const float cs = 1.0f / __builtin_sqrtf((cx * cx + cy * cy) + cz * cz);
+        const float Cx = cx * cs, Cy = cy * cs, Cz = cz * cs;
+        const float tx0 = Wz, ty0 = 0.0f, tz0 = -Wx;
+        const float tsc = 1.0f / __builtin_sqrtf((tx0 * tx0 + ty0 * ty0) + tz0 * tz0);
+        const float Tx = tx0 * tsc, Ty = ty0 * tsc, Tz = tz0 * tsc;
+        const float Ux = Wy * Tz - Wz * Ty, Uy = Wz * Tx - Wx * Tz, Uz = Wx * Ty - Wy * Tx;
+        const float Kx = Wy * Cz - Wz * Cy, Ky = Wz * Cx - Wx * Cz, Kz = Wx * Cy - Wy * Cx;
+        const double c = dn;
+        const double tc = (Tx * Cx + Ty * Cy) + Tz * Cz, tk = (Tx * Kx + Ty * Ky) + Tz * Kz;
+        const double uc = (Ux * Cx + Uy * Cy) + Uz * Cz, uk = (Ux * Kx + Uy * Ky) + Uz * Kz;
+        out.ru[k] = __builtin_sqrt(tc * tc + tk * tk / (c * c));
+        out.rv[k] = __builtin_sqrt(uc * uc + uk * uk / (c * c));
     }
 }
 

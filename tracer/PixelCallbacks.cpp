@@ -230,8 +230,10 @@ void LookAheadRun(const Record &info, CoverageCache &cache)
         inReach += !out;
         beyond += out;
     }
-    // The lights, where a hit is in reach (only those are lit).
-    cache.hasLights = cache.hasValues && inReach > 0 && cache.lightScene.lights > 0;
+    // The lights and the reflection, where a hit is in reach (only those
+    // are lit).
+    cache.hasLights = cache.hasValues && inReach > 0 &&
+                      (cache.lightScene.lights > 0 || cache.lightScene.reflects);
     if (cache.hasLights) LightHitLanes(cache.lightScene, hits, cache.values, cache.lights);
     if (cache.hasValues && beyond == 0 && !cache.hasLights) cache.hitLanePause = kHitLanePauseRuns;
     if (inReach < kFootprintsThatPay) return;

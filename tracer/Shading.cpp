@@ -126,14 +126,17 @@ void AddSpecular(const vLight &light, float q, const Rgb &tint, const Rgb &shado
 bool HasReflectionMap(const Record &info);
 template <class P>
 void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const Vector3 &d,
-                   const Rgb &tint, Rgb &acc);
+                   const Rgb &tint, const HitAhead *ahead, Rgb &acc);
 template <class P> Rgb ReflectionOcclusion(const Record &info, const Hit &hit, const Vector3 &Rv);
 template <class P>
-PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &d, const Vector3 &n,
-                                  const Vector3 &Rv);
+Rgb OccludedReflection(const Record &info, const Hit &hit, const Vector3 &Rv, double t);
+Vector3 MapDirection(const Record &info, const Vector3 &Rv);
+template <class P>
+PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &W, double ru, double rv);
 MapLookup MapPosition(const PF_LayerDef &map, const Vector3 &W, double &vr);
-void MapFootprint(const Record &info, const Vector3 &d, const Vector3 &n, const Vector3 &W,
-                  double vr, MapLookup &lookup);
+void MapFootprintRadii(const Record &info, const Vector3 &d, const Vector3 &n, const Vector3 &W,
+                       double &ru, double &rv);
+void MapFootprint(const Record &info, double vr, double ru, double rv, MapLookup &lookup);
 inline double FiniteOrZero(double r);
 float ReflectionStrength(const Record &info, const Vector3 &d, const Vector3 &n);
 
@@ -386,7 +389,7 @@ PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF
             else
                 AddLight<P>(info, *light, hit, n, d, base, tint, acc);
         }
-        if (reflects) AddReflection<P>(info, hit, n, d, tint, acc);
+        if (reflects) AddReflection<P>(info, hit, n, d, tint, ahead, acc);
     }
     return PF_PixelFloat{base.alpha, acc.r, acc.g, acc.b};
 }
@@ -623,14 +626,30 @@ bool HasReflectionMap(const Record &info)
 }
 
 // Adds the reflection map's colour along the mirrored view direction, tinted
-// by the metal (MetalTint).
+// by the metal (MetalTint). The direction, its footprint and whether the
+// surface hides it come from the hit's light lanes where it has them
+// (LightLanes.h); the map's angles and samples are taken here.
 template <class P>
 void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const Vector3 &d,
-                   const Rgb &tint, Rgb &acc)
+                   const Rgb &tint, const HitAhead *ahead, Rgb &acc)
 {
-    const Vector3 Rv = d - n * (2.0f * Vectormath::Aos::dot(d, n));
-    const Rgb occlusion = ReflectionOcclusion<P>(info, hit, Rv);
-    const PF_PixelFloat mapColour = ReflectionMapColour<P>(info, d, n, Rv);
+    Rgb occlusion;
+    PF_PixelFloat mapColour;
+    if (const LightLaneValues *lanes = ahead ? ahead->lights : nullptr) {
+        const int k = ahead->lane;
+        const Vector3 Rv(lanes->rx[k], lanes->ry[k], lanes->rz[k]);
+        occlusion = lanes->occluded[k] != 0.0 ? OccludedReflection<P>(info, hit, Rv, lanes->occlusionT[k])
+                                              : Rgb{1.0f, 1.0f, 1.0f};
+        const Vector3 W(lanes->wx[k], lanes->wy[k], lanes->wz[k]);
+        mapColour = ReflectionMapColour<P>(info, W, lanes->ru[k], lanes->rv[k]);
+    } else {
+        const Vector3 Rv = d - n * (2.0f * Vectormath::Aos::dot(d, n));
+        occlusion = ReflectionOcclusion<P>(info, hit, Rv);
+        const Vector3 W = MapDirection(info, Rv);
+        double ru = 0.0, rv = 0.0;
+        MapFootprintRadii(info, d, n, W, ru, rv);
+        mapColour = ReflectionMapColour<P>(info, W, ru, rv);
+    }
     const float rho = ReflectionStrength(info, d, n);
     acc.r += occlusion.r * (tint.r * mapColour.red) * rho;
     acc.g += occlusion.g * (tint.g * mapColour.green) * rho;
@@ -646,18 +665,33 @@ template <class P> Rgb ReflectionOcclusion(const Record &info, const Hit &hit, c
     return {f.getY(), f.getZ(), f.getW()};
 }
 
-// The map's colour in the world-space direction of Rv, area-sampled over
-// the reflected ray's footprint.
+// ReflectionOcclusion where the reflected ray's farther crossing, at ray
+// parameter t, is known to hide the map: what the texel there lets through.
 template <class P>
-PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &d, const Vector3 &n,
-                                  const Vector3 &Rv)
+Rgb OccludedReflection(const Record &info, const Hit &hit, const Vector3 &Rv, double t)
 {
-    const Vector3 W = Vectormath::Aos::normalize(
+    const Ray ray{Rv, hit.P};
+    const Vector4 f = PassedThrough(info, ObstructionTexel<P>(info, ray.pointAt(t).getXYZ()));
+    return {f.getY(), f.getZ(), f.getW()};
+}
+
+// The world-space direction of the reflected ray Rv, unit length.
+Vector3 MapDirection(const Record &info, const Vector3 &Rv)
+{
+    return Vectormath::Aos::normalize(
         Vectormath::Aos::transformDirection(info.shape.objectToWorld, Rv));
+}
+
+// The map's colour in the world-space direction W, area-sampled over the
+// reflected ray's footprint (radii ru and rv before the latitude and "Texture
+// Blur" scale them: MapFootprintRadii).
+template <class P>
+PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &W, double ru, double rv)
+{
     const PF_LayerDef &map = info.reflectionLayer;
     double vr = 0.0;
     MapLookup lookup = MapPosition(map, W, vr);
-    MapFootprint(info, d, n, W, vr, lookup);
+    MapFootprint(info, vr, ru, rv, lookup);
 
     const PF_SampPB pb = MakeSampPB(FiniteOrZero(lookup.rx), FiniteOrZero(lookup.ry), &map);
     PF_PixelFloat mapColour{};
@@ -687,8 +721,8 @@ MapLookup MapPosition(const PF_LayerDef &map, const Vector3 &W, double &vr)
 // The reflected ray's footprint on the map: the surface tangent across the
 // view (C) and its image under the reflection (K), projected on the map's
 // longitude (T) and latitude (U) directions, widened by the incidence.
-void MapFootprint(const Record &info, const Vector3 &d, const Vector3 &n, const Vector3 &W,
-                  double vr, MapLookup &lookup)
+void MapFootprintRadii(const Record &info, const Vector3 &d, const Vector3 &n, const Vector3 &W,
+                       double &ru, double &rv)
 {
     const Matrix4 &toWorld = info.shape.objectToWorld;
     const Vector3 C = Vectormath::Aos::normalize(
@@ -700,8 +734,14 @@ void MapFootprint(const Record &info, const Vector3 &d, const Vector3 &n, const 
 
     const double tc = Vectormath::Aos::dot(T, C), tk = Vectormath::Aos::dot(T, K);
     const double uc = Vectormath::Aos::dot(U, C), uk = Vectormath::Aos::dot(U, K);
-    const double ru = std::sqrt(tc * tc + tk * tk / (c * c));
-    const double rv = std::sqrt(uc * uc + uk * uk / (c * c));
+    ru = std::sqrt(tc * tc + tk * tk / (c * c));
+    rv = std::sqrt(uc * uc + uk * uk / (c * c));
+}
+
+// The footprint's radii in map pixels at the latitude vr: the longitude's
+// circles shrink toward the poles.
+void MapFootprint(const Record &info, double vr, double ru, double rv, MapLookup &lookup)
+{
     const double s2 = 1.0 - vr * vr;
     const double s = s2 > 0.0 ? std::sqrt(s2) : 0.00001;
     lookup.rx = ru / s * info.textureBlur;
