@@ -638,7 +638,9 @@ TEST(PixelCallbackTest, HitsWorkedOutAheadGiveTheBitsOfHitsShadedAlone)
         const std::size_t count = ahead.size() / sizeof(PF_PixelFloat);
         const auto textured = std::count_if(pixels, pixels + count, [](const PF_PixelFloat &p) { return p.alpha > 0.0f; });
         EXPECT_GT(textured, 100);
-        if (beyondReach) EXPECT_GT(static_cast<long>(count) - textured, 100);
+        if (beyondReach) {
+            EXPECT_GT(static_cast<long>(count) - textured, 100);
+        }
     }
     const auto point = [](Scene &s) {
         s->selfShadow = true;
