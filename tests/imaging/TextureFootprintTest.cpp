@@ -169,6 +169,18 @@ TEST_F(TextureFootprintTest, AtAVertexUIsBlurredFullyAndVNotAtAll)
 
 } // namespace
 
+// Lane k of a run's hits: the ray and its parameter.
+static void PutLane(FootprintLaneHits &hits, int k, const Ray &ray, double t)
+{
+    hits.ox[k] = ray.origin.getX();
+    hits.oy[k] = ray.origin.getY();
+    hits.oz[k] = ray.origin.getZ();
+    hits.dx[k] = ray.direction.getX();
+    hits.dy[k] = ray.direction.getY();
+    hits.dz[k] = ray.direction.getZ();
+    hits.t[k] = t;
+}
+
 // Seeded random records, surface points and directions for the footprint's
 // property tests.
 struct RandomFootprints {
@@ -297,13 +309,7 @@ TEST(TextureFootprintLanes, EveryLaneIsTheOneHitFootprintBitForBit)
             const Vector3 hit = ray.pointAt(t).getXYZ();
             getSampRadius(*info, ray, t, NormalisedPoint(info->shape, hit), SurfaceNormal(info->shape, hit),
                           expectedRx[k], expectedRy[k]);
-            hits.ox[k] = ray.origin.getX();
-            hits.oy[k] = ray.origin.getY();
-            hits.oz[k] = ray.origin.getZ();
-            hits.dx[k] = direction.getX();
-            hits.dy[k] = direction.getY();
-            hits.dz[k] = direction.getZ();
-            hits.t[k] = t;
+            PutLane(hits, k, ray, t);
         }
         const FootprintLaneScene scene = FootprintScene(*info);
         FootprintLaneRadii baseline, fast;
@@ -387,13 +393,7 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
             const double t = draw.scale() * 10.0;
             const Ray ray{direction, Vector4(point - static_cast<float>(t) * direction, 1.0f)};
             LookAhead(ray, t, *info, expected, k);
-            hits.ox[k] = ray.origin.getX();
-            hits.oy[k] = ray.origin.getY();
-            hits.oz[k] = ray.origin.getZ();
-            hits.dx[k] = direction.getX();
-            hits.dy[k] = direction.getY();
-            hits.dz[k] = direction.getZ();
-            hits.t[k] = t;
+            PutLane(hits, k, ray, t);
         }
         const HitLaneScene scene = MakeHitLaneScene(*info);
         HitLaneValues baseline{}, fast{}; // zeroed, padding included, for memcmp
