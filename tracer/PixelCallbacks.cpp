@@ -53,7 +53,7 @@ struct alignas(128) CoverageCache {
     // footprints of those in the texture's reach, measured in lanes where
     // enough of them are; unused otherwise. The record's part of the lanes
     // is the pass's, worked out at its first run.
-    bool hasAhead = false, hasValues = false, hasFootprints = false, hasLights = false;
+    bool hasAhead = false, hasValues = false, hasFootprints = false, hasLights = false, hasU = false;
     // Runs left without the hit lanes: after a run whose hits all lie in the
     // texture's reach the next ones are likely to as well, and shading works
     // out such hits about as cheaply itself. Not where there are lights to
@@ -64,6 +64,7 @@ struct alignas(128) CoverageCache {
     HitLaneValues values;
     FootprintLaneRadii radii;
     LightLaneValues lights;
+    double u[kCoverageRun]; // the hits' u, where in reach (HitU)
     std::uint64_t lanePass = 0;
     HitLaneScene hitScene;
     LightLaneScene lightScene;
@@ -197,7 +198,7 @@ PF_PixelFloat TraceHits(const Record &info, const PixelCoverage &p, const HitAhe
 void LookAheadRun(const Record &info, CoverageCache &cache)
 {
     static_assert(kHitLanes == kCoverageRun && kFootprintLanes == kCoverageRun);
-    cache.hasAhead = cache.hasFootprints = cache.hasLights = false;
+    cache.hasAhead = cache.hasFootprints = cache.hasLights = cache.hasU = false;
     if (!IsLayerChosen(info.textureLayer)) return;
     if (cache.lanePass != info.passSerial) {
         cache.hitScene = MakeHitLaneScene(info);
@@ -229,6 +230,14 @@ void LookAheadRun(const Record &info, CoverageCache &cache)
         const bool out = cache.hasValues && cache.values.outOfReach[k] != 0.0;
         inReach += !out;
         beyond += out;
+    }
+    // The hits' u, one after another, so that their arctangents overlap.
+    if (cache.hasValues && inReach > 0) {
+        const HitLaneValues &v = cache.values;
+        for (int k = 0; k < cache.n; ++k)
+            if (!std::isnan(cache.aheadT[k]) && v.outOfReach[k] == 0.0)
+                cache.u[k] = HitU(info, Vectormath::Aos::Vector3(v.px[k], v.py[k], v.pz[k]), v.rawV[k]);
+        cache.hasU = true;
     }
     // The lights and the reflection, where a hit is in reach (only those
     // are lit).
@@ -369,7 +378,8 @@ PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
     const int lane = static_cast<int>(p - cache->run);
     const HitAhead ahead{cache->aheadT[lane], cache->hasValues ? &cache->values : nullptr,
                          cache->hasFootprints ? &cache->radii : nullptr,
-                         cache->hasLights ? &cache->lights : nullptr, lane};
+                         cache->hasLights ? &cache->lights : nullptr,
+                         cache->hasU ? cache->u : nullptr, lane};
     return work(*info, *p, &ahead, x, y);
 }
 

@@ -299,7 +299,8 @@ bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
         base = PF_PixelFloat{};
         return false;
     }
-    AddU(info, rawV, hit);
+    if (ahead && ahead->u) hit.u = ahead->u[ahead->lane];
+    else AddU(info, rawV, hit);
     info.noteSamplingErr(
         TopologycalSampling<P>(info, reach, hit.pn, hit.u, hit.v, rx, ry, &info.textureLayer, base));
     return base.alpha > 0.0f;
@@ -342,10 +343,7 @@ bool CanSkipFootprintBoundOutOfReach(const Record &info, const Ray &ray, double 
 bool CanSkipLookupOutOfReach(const RowReach &reach, double ry) { return !reach.reaches(ry); }
 
 // u, the costly part of a hit (an arctangent): left for last.
-void AddU(const Record &info, double rawV, Hit &hit)
-{
-    hit.u = info.shape.openedU(info, info.shape.getUFromCoordinate(hit.P.getXYZ()), rawV);
-}
+void AddU(const Record &info, double rawV, Hit &hit) { hit.u = HitU(info, hit.P.getXYZ(), rawV); }
 
 // The u/v test ramp shown without a texture layer. It appears only on
 // repetitions that exist, exactly where a texture would: a sheet that "Render
@@ -459,6 +457,11 @@ void AddLaneLight(const Record &info, const vLight &light, const LightLaneValues
 }
 
 } // namespace
+
+double HitU(const Record &info, const Vector3 &p, double rawV)
+{
+    return info.shape.openedU(info, info.shape.getUFromCoordinate(p), rawV);
+}
 
 void GetLightPower(const Record &info, const vLight *light, const Vector4 &X, double &power,
                    Vector3 &L)

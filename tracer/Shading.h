@@ -60,6 +60,7 @@ struct HitAhead {
     const HitLaneValues *values;     // the run's hit lanes; null: not worked out
     const FootprintLaneRadii *radii; // the run's footprints; null: not measured
     const LightLaneValues *lights;   // the lights on the run's hits; null: none
+    const double *u;                 // the run's hits' u (HitU); null: not worked out
     int lane;
 
     bool located() const { return values != nullptr; }
@@ -83,6 +84,13 @@ struct HitAhead {
 // same steps, that Ray_GetColor works out for it. The lanes' reference.
 void LookAhead(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid> &info,
                HitLaneValues &values, int lane);
+
+// u at the hit point p whose v before opening is rawV: what shading takes as
+// the hit's u (an arctangent, libm's, which has no lane form with its exact
+// results). The pixel pass works it out for a run's hits in reach one after
+// another, where their arctangents overlap.
+double HitU(const RenderInfoTemplate<Hyperboloid> &info, const Vectormath::Aos::Vector3 &p,
+            double rawV);
 
 // The colour Ray_GetColor gives a hit out of the texture's reach: transparent
 // black, after the depth composite.
