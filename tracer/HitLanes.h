@@ -29,7 +29,7 @@
 inline constexpr int kHitLanes = kFootprintLanes;
 
 // What the first steps read of the record, worked out once per pass
-// (HitLaneScene).
+// (MakeHitLaneScene).
 struct HitLaneScene {
     float invRadii[3], invRadiiSquared[3]; // the normalised point and the normal
     float c;                               // the z semi-axis, in single precision
@@ -48,9 +48,9 @@ struct HitLaneScene {
     double blur;                           // "Texture Blur"
 };
 
-// Each lane's values, as LookAhead (Shading.h) gives them for its hit. The repetition
-// (an int) and the flags (1 or 0) are held as doubles, as the lanes work
-// them out.
+// Each lane's values, as LookAhead (Shading.h) gives them for its hit. The
+// repetition (an int) and the flags (1 or 0) are held as doubles, as the
+// lanes work them out.
 struct HitLaneValues {
     bool hasTexture; // the same for every lane: a texture with pixels
     float px[kHitLanes], py[kHitLanes], pz[kHitLanes]; // the hit (Ray::pointAt)
