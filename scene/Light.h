@@ -12,6 +12,12 @@
 #include "host/aeMemory.h"
 #include "scene/Vectormath.h"
 
+// Host light types (vLight::type).
+inline constexpr A_long kParallelLight = 0;
+inline constexpr A_long kSpotLight = 1;
+inline constexpr A_long kPointLight = 2;
+inline constexpr A_long kAmbientLight = 3;
+
 class vLight : public aeAlignedBase<16> {
 public:
     // Light frame to the surface's local frame: column 3 is the light's

@@ -37,6 +37,11 @@ class TraceScratch;
 class DofSideBuffers;
 
 // Per-shape settings that go with the render record.
+// "Falloff" choices (the record's falloffMode).
+inline constexpr int kFalloffNone = 1;
+inline constexpr int kFalloffSmooth = 2;
+inline constexpr int kFalloffInverseSquareClamped = 3;
+
 template <class Shape> struct ExtraRenderInfo;
 
 template <> struct ExtraRenderInfo<Hyperboloid> {
@@ -199,7 +204,7 @@ public:
     // In composition layer order.
     vLightList lights;
     // 1 None, 2 Smooth, 3 Inverse Square Clamped.
-    int falloffMode = 1;
+    int falloffMode = 1; // kFalloffNone, kFalloffSmooth, kFalloffInverseSquareClamped
     double falloffRadius = 1.0;
     double falloffDistance = 1.0;
     bool selfShadow = false;

@@ -15,7 +15,6 @@ void Light(const LightLaneScene &, const FootprintLaneHits &, const HitLaneValue
 
 LightLaneScene MakeLightLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
 {
-    constexpr A_long kAmbientLight = 3;
     LightLaneScene s{};
     // The lanes take the lights from the first on, as shading lights them;
     // they stop at the first place that holds no light.
@@ -34,7 +33,7 @@ LightLaneScene MakeLightLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
         l.intensity = light->intensity;
         l.coneCos = light->coneCos;
         l.coneFeather = light->coneFeather;
-        l.shadows = info.selfShadow && light->type != kAmbientLight && light->castsShadows;
+        l.shadows = CastsSelfShadow(info, *light);
         l.obstructs = IsLayerChosen(info.textureLayer);
         l.dark = light->shadowDarkness;
         l.plain = 1.0f - light->shadowDarkness;
@@ -45,9 +44,9 @@ LightLaneScene MakeLightLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
     s.falloffDistance = info.falloffDistance;
     s.transmission = info.lightTransmission;
     for (int i = 0; i < 3; ++i) s.invRadiiSquared[i] = info.shape.invRadiiSquared[i];
-    // The reflection, as shading shows it (HasReflectionMap) and hides it
-    // (ReflectionOcclusion, GetObstColor).
-    s.reflects = IsLayerChosen(info.reflectionLayer) && info.reflectionIntensity > 0.0f;
+    // The reflection, as shading shows it and hides it (ReflectionOcclusion,
+    // GetObstColor: self shadowing, with a texture to cast it).
+    s.reflects = HasReflectionMap(info);
     s.occludes = info.selfShadow && IsLayerChosen(info.textureLayer);
     const Vectormath::Aos::Matrix4 &toWorld = info.shape.objectToWorld;
     for (int c = 0; c < 3; ++c)

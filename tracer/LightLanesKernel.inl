@@ -18,13 +18,13 @@ void Falloff(const LightLaneScene &s, const double (&dist)[kHitLanes], double (&
 {
     constexpr int n = kHitLanes;
     const double Rf = s.falloffRadius, Df = s.falloffDistance;
-    if (s.falloffMode == 2) {
+    if (s.falloffMode == kFalloffSmooth) {
         const double span = (Df + Rf) - Rf;
         for (int k = 0; k < n; ++k) {
             const double h = Unit((dist[k] - Rf) / span);
             out[k] = 1.0 - (3.0 - 2.0 * h) * h * h;
         }
-    } else if (s.falloffMode == 3) {
+    } else if (s.falloffMode == kFalloffInverseSquareClamped) {
         for (int k = 0; k < n; ++k) {
             const double ratio = Rf / dist[k];
             const double q = ratio < 1.0 ? ratio : 1.0; // std::min(1.0, ratio)
@@ -43,7 +43,7 @@ void Power(const LightLaneScene &s, const LightLaneLight &light, const HitLaneVa
            float (&lz)[kHitLanes], double (&power)[kHitLanes])
 {
     constexpr int n = kHitLanes;
-    if (light.type == 3) { // ambient
+    if (light.type == kAmbientLight) {
         for (int k = 0; k < n; ++k) {
             lx[k] = -nx[k];
             ly[k] = -ny[k];
@@ -52,7 +52,8 @@ void Power(const LightLaneScene &s, const LightLaneLight &light, const HitLaneVa
         }
         return;
     }
-    if (light.type < 0 || light.type > 2) { // unknown: full power, no direction
+    if (light.type != kParallelLight && light.type != kSpotLight && light.type != kPointLight) {
+        // Unknown: full power, no direction.
         for (int k = 0; k < n; ++k) {
             lx[k] = ly[k] = lz[k] = 0.0f;
             power[k] = 1.0;
@@ -70,7 +71,7 @@ void Power(const LightLaneScene &s, const LightLaneLight &light, const HitLaneVa
         dist[k] = length < 1e-15 ? 1e-15 : length; // std::max(length, 1e-15)
     }
     Falloff(s, dist, falloff);
-    if (light.type == 0) { // parallel
+    if (light.type == kParallelLight) {
         for (int k = 0; k < n; ++k) {
             lx[k] = light.parallel[0];
             ly[k] = light.parallel[1];
@@ -85,7 +86,7 @@ void Power(const LightLaneScene &s, const LightLaneLight &light, const HitLaneVa
         ly[k] = Dy[k] / d;
         lz[k] = Dz[k] / d;
     }
-    if (light.type == 2) { // point
+    if (light.type == kPointLight) {
         for (int k = 0; k < n; ++k) power[k] = falloff[k];
         return;
     }
@@ -129,7 +130,8 @@ void Light(const LightLaneScene &s, const FootprintLaneHits &h, const HitLaneVal
         const float dark = light.dark, plain = light.plain, diffuse = light.diffuse;
         const float x0 = light.position[0], y0 = light.position[1], z0 = light.position[2];
         const double shadows = light.shadows ? 1.0 : 0.0, obstructs = light.obstructs ? 1.0 : 0.0;
-        const double parallel = light.type == 0 ? 1.0 : 0.0, ambient = light.type == 3 ? 1.0 : 0.0;
+        const double parallel = light.type == kParallelLight ? 1.0 : 0.0;
+        const double ambient = light.type == kAmbientLight ? 1.0 : 0.0;
         for (int k = 0; k < n; ++k) {
             // The shadow ray from the hit toward the light (ShadowFactors,
             // GetObstColor): its farther crossing with the surface, and

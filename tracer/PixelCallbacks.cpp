@@ -53,7 +53,9 @@ struct alignas(128) CoverageCache {
     // footprints of those in the texture's reach, measured in lanes where
     // enough of them are; unused otherwise. The record's part of the lanes
     // is the pass's, worked out at its first run.
-    bool hasAhead = false, hasValues = false, hasFootprints = false, hasLights = false, hasU = false;
+    // What the run has worked out (the u angles and the lights only with the
+    // hit lanes); a run with neither hit lanes nor footprints has nothing.
+    bool hasValues = false, hasFootprints = false, hasLights = false, hasU = false;
     // Runs left without the hit lanes: after a run whose hits all lie in the
     // texture's reach the next ones are likely to as well, and shading works
     // out such hits about as cheaply itself. Not where there are lights to
@@ -198,7 +200,7 @@ PF_PixelFloat TraceHits(const Record &info, const PixelCoverage &p, const HitAhe
 void LookAheadRun(const Record &info, CoverageCache &cache)
 {
     static_assert(kHitLanes == kCoverageRun && kFootprintLanes == kCoverageRun);
-    cache.hasAhead = cache.hasFootprints = cache.hasLights = cache.hasU = false;
+    cache.hasValues = cache.hasFootprints = cache.hasLights = cache.hasU = false;
     if (!IsLayerChosen(info.textureLayer)) return;
     if (cache.lanePass != info.passSerial) {
         cache.hitScene = MakeHitLaneScene(info);
@@ -220,7 +222,6 @@ void LookAheadRun(const Record &info, CoverageCache &cache)
         hits.t[k] = !shaded ? 1.0 : roots.nearDrawn ? roots.tNear : roots.tFar;
         cache.aheadT[k] = shaded ? hits.t[k] : std::numeric_limits<double>::quiet_NaN();
     }
-    cache.hasAhead = true;
     cache.hasValues = cache.hitLanePause == 0;
     if (cache.hasValues) LocateHitLanes(cache.hitScene, hits, cache.values);
     else --cache.hitLanePause;
@@ -374,7 +375,7 @@ PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
     int x = 0, y = 0;
     const PixelCoverage *p = CoverIndex<P>(*info, *cache, i, x, y);
     if (!p) return PF_Err_BAD_CALLBACK_PARAM;
-    if (!cache->hasAhead) return work(*info, *p, nullptr, x, y);
+    if (!cache->hasValues && !cache->hasFootprints) return work(*info, *p, nullptr, x, y);
     const int lane = static_cast<int>(p - cache->run);
     const HitAhead ahead{cache->aheadT[lane], cache->hasValues ? &cache->values : nullptr,
                          cache->hasFootprints ? &cache->radii : nullptr,

@@ -26,16 +26,6 @@ namespace {
 
 using Record = RenderInfoTemplate<Hyperboloid>;
 
-// Host light types.
-constexpr A_long kParallelLight = 0;
-constexpr A_long kSpotLight = 1;
-constexpr A_long kPointLight = 2;
-constexpr A_long kAmbientLight = 3;
-
-// "Falloff" choices.
-constexpr int kFalloffSmooth = 2;
-constexpr int kFalloffInverseSquareClamped = 3;
-
 // Shortest light distance; keeps the falloff and the light direction finite
 // at the light's own position.
 constexpr double kMinLightDistance = 1e-15;
@@ -123,7 +113,6 @@ void AddDiffuse(const vLight &light, float k, const PF_PixelFloat &base, const R
                 Rgb &acc);
 void AddSpecular(const vLight &light, float q, const Rgb &tint, const Rgb &shadow, Rgb &acc);
 
-bool HasReflectionMap(const Record &info);
 template <class P>
 void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const Vector3 &d,
                    const Rgb &tint, const HitAhead *ahead, Rgb &acc);
@@ -458,6 +447,16 @@ void AddLaneLight(const Record &info, const vLight &light, const LightLaneValues
 
 } // namespace
 
+bool CastsSelfShadow(const Record &info, const vLight &light)
+{
+    return info.selfShadow && light.type != kAmbientLight && light.castsShadows;
+}
+
+bool HasReflectionMap(const Record &info)
+{
+    return IsLayerChosen(info.reflectionLayer) && info.reflectionIntensity > 0.0f;
+}
+
 double HitU(const Record &info, const Vector3 &p, double rawV)
 {
     return info.shape.openedU(info, info.shape.getUFromCoordinate(p), rawV);
@@ -524,8 +523,7 @@ double Falloff(const Record &info, double dist)
 template <class P>
 Rgb ShadowFactors(const Record &info, const vLight &light, const Hit &hit, const Vector3 &L)
 {
-    if (!info.selfShadow || light.type == kAmbientLight || !light.castsShadows)
-        return {1.0f, 1.0f, 1.0f};
+    if (!CastsSelfShadow(info, light)) return {1.0f, 1.0f, 1.0f};
     const Ray towardLight{-L, hit.P};
     const Vector4 f = GetObstColor<P>(info, towardLight, &light);
     const float dark = light.shadowDarkness;
@@ -622,11 +620,6 @@ void AddSpecular(const vLight &light, float q, const Rgb &tint, const Rgb &shado
 }
 
 // ---- reflection map ------------------------------------------------------------------
-
-bool HasReflectionMap(const Record &info)
-{
-    return IsLayerChosen(info.reflectionLayer) && info.reflectionIntensity > 0.0f;
-}
 
 // Adds the reflection map's colour along the mirrored view direction, tinted
 // by the metal (MetalTint). The direction, its footprint and whether the

@@ -85,6 +85,13 @@ struct HitAhead {
 void LookAhead(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid> &info,
                HitLaneValues &values, int lane);
 
+// Whether the surface can shadow `light`: self shadowing is on and the light
+// casts shadows (an ambient light never does).
+bool CastsSelfShadow(const RenderInfoTemplate<Hyperboloid> &info, const vLight &light);
+
+// Whether shading adds the reflection map: one is chosen and shows.
+bool HasReflectionMap(const RenderInfoTemplate<Hyperboloid> &info);
+
 // u at the hit point p whose v before opening is rawV: what shading takes as
 // the hit's u (an arctangent, libm's, which has no lane form with its exact
 // results). The pixel pass works it out for a run's hits in reach one after
