@@ -5,6 +5,7 @@
 #include "tracer/FootprintLanes.h"
 #include "tracer/HitLanes.h"
 #include "tracer/LightLanes.h"
+#include "tracer/ReachWindow.h"
 #include "tracer/Ray.h"
 #include "tracer/Shading.h"
 
@@ -47,6 +48,9 @@ struct alignas(128) CoverageCache {
     std::uint64_t pass = 0;
     A_long index = 0;        // the run's first pixel's index
     int x = 0, y = 0, n = 0; // the run: pixels (x, y) to (x + n - 1, y)
+    // The run lies outside the trace pass's reach window: its pixels were
+    // not covered (each holds count 0) and are stored transparent.
+    bool outside = false;
     PixelCoverage run[kCoverageRun];
     // The hits the run's pixels shade first, worked out ahead together in
     // lanes (trace pass, textured surface; see HitAhead), with the
@@ -68,6 +72,10 @@ struct alignas(128) CoverageCache {
     LightLaneValues lights;
     double u[kCoverageRun]; // the hits' u, where in reach (HitU)
     std::uint64_t lanePass = 0;
+    std::uint64_t windowPass = 0; // the pass `window` belongs to
+    int windowRow = 0;           // the row `columns` belongs to, in that pass
+    ReachWindow::Columns columns{};
+    ReachWindow window;
     HitLaneScene hitScene;
     LightLaneScene lightScene;
     FootprintLaneScene footprintScene;
@@ -108,23 +116,44 @@ namespace {
 // its column x and row y; null when i lies outside the output (see
 // PixelOfIndex). The host hands each thread consecutive pixels, so a run of
 // them is covered at once (see CoverRun) and the next ones are served from
-// the cache without a division to find their place.
-template <class P>
+// the cache without a division to find their place. In the trace pass
+// (`windowed`) a run outside the reach window is not covered: its pixels
+// come with count 0, which the trace pass stores as it stores a pixel the
+// surface misses (the very value such a pixel's hits would give it: see
+// ReachWindow.h). Other passes never take such a run.
+template <class P, bool windowed>
 const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache, A_long i, int &x,
                                  int &y);
 
-template <class P>
+template <class P, bool windowed>
 inline const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache, A_long i, int &x,
                                        int &y)
 {
     if (cache.pass == info.passSerial && i >= cache.index && i - cache.index < cache.n &&
-        OutputHolds<P>(info.outputWorld)) {
+        (windowed || !cache.outside) && OutputHolds<P>(info.outputWorld)) {
         const int k = static_cast<int>(i - cache.index);
         x = cache.x + k;
         y = cache.y;
         return &cache.run[k];
     }
-    return CoverNewRun<P>(info, cache, i, x, y);
+    return CoverNewRun<P, windowed>(info, cache, i, x, y);
+}
+
+// Whether the run of n pixels from (x, y) lies outside the pass's reach
+// window, worked out at the thread's first run of the pass, and its columns
+// on a row at the row's first run.
+bool OutsideReachWindow(const Record &info, CoverageCache &cache, int x, int y, int n)
+{
+    if (cache.windowPass != info.passSerial) {
+        cache.window = TextureReachWindow(info);
+        cache.windowPass = info.passSerial;
+        cache.columns = cache.window.columnsOf(y);
+        cache.windowRow = y;
+    } else if (cache.windowRow != y) {
+        cache.columns = cache.window.columnsOf(y);
+        cache.windowRow = y;
+    }
+    return !cache.columns.meet(x, x + n - 1);
 }
 
 void LookAheadRun(const Record &info, CoverageCache &cache);
@@ -132,18 +161,24 @@ void LookAheadRun(const Record &info, CoverageCache &cache);
 // The run that starts at pixel i, covered into the cache: once every few
 // pixels, so kept out of line, and the pixels served from the cache take no
 // call.
-template <class P>
+template <class P, bool windowed>
 [[gnu::noinline]] const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache,
                                                    A_long i, int &x, int &y)
 {
     if (!PixelOfIndex<P>(info.outputWorld, i, x, y)) return nullptr;
     const int n = std::min(kCoverageRun, info.outputWorld->width - x);
-    CoverRun(info, x, y, n, cache.run);
     cache.pass = info.passSerial;
     cache.index = i;
     cache.x = x;
     cache.y = y;
     cache.n = n;
+    cache.outside = windowed && OutsideReachWindow(info, cache, x, y, n);
+    if (cache.outside) {
+        for (int k = 0; k < n; ++k) cache.run[k].count = 0;
+        cache.hasValues = cache.hasFootprints = cache.hasLights = cache.hasU = false;
+        return &cache.run[0];
+    }
+    CoverRun(info, x, y, n, cache.run);
     LookAheadRun(info, cache);
     return &cache.run[0];
 }
@@ -365,15 +400,16 @@ template <class P, PixelWork work> [[gnu::noinline]] PF_Err WorkAlone(const Reco
 }
 
 // Runs `work` for pixel i of the pass; a bad parameter when there is no
-// record or i lies outside the output.
-template <class P, PixelWork work>
+// record or i lies outside the output. `windowed`: the trace pass, whose
+// runs outside the reach window are not covered (CoverIndex).
+template <class P, PixelWork work, bool windowed>
 PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
 {
     if (!info) return PF_Err_BAD_CALLBACK_PARAM;
     CoverageCache *cache = info->traceScratch ? info->traceScratch->forThread(threadIndex) : nullptr;
     if (!cache) return WorkAlone<P, work>(*info, i);
     int x = 0, y = 0;
-    const PixelCoverage *p = CoverIndex<P>(*info, *cache, i, x, y);
+    const PixelCoverage *p = CoverIndex<P, windowed>(*info, *cache, i, x, y);
     if (!p) return PF_Err_BAD_CALLBACK_PARAM;
     if (!cache->hasValues && !cache->hasFootprints) return work(*info, *p, nullptr, x, y);
     const int lane = static_cast<int>(p - cache->run);
@@ -404,7 +440,7 @@ PF_Err RayTrace_PixelCallback(void *refcon, A_long threadIndex, A_long i, A_long
 {
     if (threadIndex < 0) return PF_Err_NONE;
     return Guarded([&] {
-        return WorkAt<P, TracePixel<P>>(static_cast<const Record *>(refcon), threadIndex, i);
+        return WorkAt<P, TracePixel<P>, true>(static_cast<const Record *>(refcon), threadIndex, i);
     });
 }
 
@@ -414,7 +450,7 @@ PF_Err RayTrace_PixelDepthCallback(void *refcon, A_long threadIndex, A_long i,
 {
     if (threadIndex < 0) return PF_Err_NONE;
     return Guarded([&] {
-        return WorkAt<P, TraceDepthPixel<P>>(static_cast<const Record *>(refcon), threadIndex, i);
+        return WorkAt<P, TraceDepthPixel<P>, false>(static_cast<const Record *>(refcon), threadIndex, i);
     });
 }
 
