@@ -48,9 +48,11 @@ struct alignas(128) CoverageCache {
     std::uint64_t pass = 0;
     A_long index = 0;        // the run's first pixel's index
     int x = 0, y = 0, n = 0; // the run: pixels (x, y) to (x + n - 1, y)
-    // The run lies outside the trace pass's reach window: its pixels were
-    // not covered (each holds count 0) and are stored transparent.
+    // The run lies outside the pass's reach window: in the trace pass its
+    // pixels were not covered (each holds count 0) and are stored
+    // transparent; in the depth pass their hits are settled out of reach.
     bool outside = false;
+    bool traced = false; // covered for the trace pass
     PixelCoverage run[kCoverageRun];
     // The hits the run's pixels shade first, worked out ahead together in
     // lanes (trace pass, textured surface; see HitAhead), with the
@@ -117,26 +119,27 @@ namespace {
 // PixelOfIndex). The host hands each thread consecutive pixels, so a run of
 // them is covered at once (see CoverRun) and the next ones are served from
 // the cache without a division to find their place. In the trace pass
-// (`windowed`) a run outside the reach window is not covered: its pixels
-// come with count 0, which the trace pass stores as it stores a pixel the
-// surface misses (the very value such a pixel's hits would give it: see
-// ReachWindow.h). Other passes never take such a run.
-template <class P, bool windowed>
+// (`traced`) a run outside the reach window is not covered: its pixels come
+// with count 0, which the trace pass stores as it stores a pixel the surface
+// misses (the very value such a pixel's hits would give it: see
+// ReachWindow.h). The depth pass, which writes every hit's depth, covers
+// such a run but works nothing out ahead: its hits are all beyond reach.
+template <class P, bool traced>
 const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache, A_long i, int &x,
                                  int &y);
 
-template <class P, bool windowed>
+template <class P, bool traced>
 inline const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache, A_long i, int &x,
                                        int &y)
 {
     if (cache.pass == info.passSerial && i >= cache.index && i - cache.index < cache.n &&
-        (windowed || !cache.outside) && OutputHolds<P>(info.outputWorld)) {
+        cache.traced == traced && OutputHolds<P>(info.outputWorld)) {
         const int k = static_cast<int>(i - cache.index);
         x = cache.x + k;
         y = cache.y;
         return &cache.run[k];
     }
-    return CoverNewRun<P, windowed>(info, cache, i, x, y);
+    return CoverNewRun<P, traced>(info, cache, i, x, y);
 }
 
 // Whether the run of n pixels from (x, y) lies outside the pass's reach
@@ -161,7 +164,7 @@ void LookAheadRun(const Record &info, CoverageCache &cache);
 // The run that starts at pixel i, covered into the cache: once every few
 // pixels, so kept out of line, and the pixels served from the cache take no
 // call.
-template <class P, bool windowed>
+template <class P, bool traced>
 [[gnu::noinline]] const PixelCoverage *CoverNewRun(const Record &info, CoverageCache &cache,
                                                    A_long i, int &x, int &y)
 {
@@ -172,14 +175,17 @@ template <class P, bool windowed>
     cache.x = x;
     cache.y = y;
     cache.n = n;
-    cache.outside = windowed && OutsideReachWindow(info, cache, x, y, n);
+    cache.traced = traced;
+    cache.outside = OutsideReachWindow(info, cache, x, y, n);
     if (cache.outside) {
-        for (int k = 0; k < n; ++k) cache.run[k].count = 0;
         cache.hasValues = cache.hasFootprints = cache.hasLights = cache.hasU = false;
-        return &cache.run[0];
+        if constexpr (traced) {
+            for (int k = 0; k < n; ++k) cache.run[k].count = 0;
+            return &cache.run[0];
+        }
     }
     CoverRun(info, x, y, n, cache.run);
-    LookAheadRun(info, cache);
+    if (!cache.outside) LookAheadRun(info, cache);
     return &cache.run[0];
 }
 
@@ -400,17 +406,22 @@ template <class P, PixelWork work> [[gnu::noinline]] PF_Err WorkAlone(const Reco
 }
 
 // Runs `work` for pixel i of the pass; a bad parameter when there is no
-// record or i lies outside the output. `windowed`: the trace pass, whose
+// record or i lies outside the output. `traced`: the trace pass, whose
 // runs outside the reach window are not covered (CoverIndex).
-template <class P, PixelWork work, bool windowed>
+template <class P, PixelWork work, bool traced>
 PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
 {
     if (!info) return PF_Err_BAD_CALLBACK_PARAM;
     CoverageCache *cache = info->traceScratch ? info->traceScratch->forThread(threadIndex) : nullptr;
     if (!cache) return WorkAlone<P, work>(*info, i);
     int x = 0, y = 0;
-    const PixelCoverage *p = CoverIndex<P, windowed>(*info, *cache, i, x, y);
+    const PixelCoverage *p = CoverIndex<P, traced>(*info, *cache, i, x, y);
     if (!p) return PF_Err_BAD_CALLBACK_PARAM;
+    if (!traced && cache->outside) {
+        HitAhead beyond{0.0, nullptr, nullptr, nullptr, nullptr, 0};
+        beyond.beyondReach = true;
+        return work(*info, *p, &beyond, x, y);
+    }
     if (!cache->hasValues && !cache->hasFootprints) return work(*info, *p, nullptr, x, y);
     const int lane = static_cast<int>(p - cache->run);
     const HitAhead ahead{cache->aheadT[lane], cache->hasValues ? &cache->values : nullptr,

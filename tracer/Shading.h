@@ -62,6 +62,9 @@ struct HitAhead {
     const LightLaneValues *lights;   // the lights on the run's hits; null: none
     const double *u;                 // the run's hits' u (HitU); null: not worked out
     int lane;
+    // Every hit of the pixel lies beyond the texture's reach: its pixel lies
+    // outside the pass's reach window (ReachWindow.h).
+    bool beyondReach = false;
 
     bool located() const { return values != nullptr; }
     bool outOfReach() const { return values && values->outOfReach[lane] != 0.0; }
@@ -121,7 +124,8 @@ template <class P>
 inline void ShadeHit(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid> &info,
                      PF_PixelFloat &out, const HitAhead *ahead)
 {
-    if (ahead && ahead->t == t && ahead->outOfReach()) return OutOfReachColour(info, t, out);
+    if (ahead && (ahead->beyondReach || (ahead->t == t && ahead->outOfReach())))
+        return OutOfReachColour(info, t, out);
     Ray_GetColor<P>(ray, t, info, out, ahead);
 }
 

@@ -4,7 +4,8 @@
 // ones, opened surfaces, repetitions with gaps, blur, lights, fade-out)
 // rendered with per-thread scratch, where the window applies, give the bits
 // of the same views rendered without, where every pixel is covered and
-// shaded on its own.
+// shaded on its own: the trace pass's output and the depth pass's layers.
+#include "imaging/World.h"
 #include "tracer/PixelCallbacks.h"
 #include "tracer/ReachWindow.h"
 #include "tracer/ShadingTestSupport.h"
@@ -36,9 +37,20 @@ Matrix4 LookAt(const Vector3 &eye, const Vector3 &target)
 }
 
 struct View {
+    // The trace pass's output, then the depth pass's four layers.
     std::vector<unsigned char> windowed, alone;
     int outside = 0; // pixels outside the window
 };
+
+// Appends the bytes of every pixel of `world`.
+void AppendPixels(AEO::World &world, std::size_t pixelBytes, std::vector<unsigned char> &bytes)
+{
+    for (int y = 0; y < kSize; ++y)
+        for (int x = 0; x < kSize; ++x) {
+            const auto *at = static_cast<const unsigned char *>(world.data(x, y));
+            bytes.insert(bytes.end(), at, at + pixelBytes);
+        }
+}
 
 View RenderRandomView(std::mt19937 &random)
 {
@@ -100,6 +112,19 @@ View RenderRandomView(std::mt19937 &random)
             const auto *row = reinterpret_cast<const unsigned char *>(out.row(y));
             bytes.insert(bytes.end(), row, row + kSize * sizeof(PF_PixelFloat));
         }
+        // The depth pass covers every pixel and writes each layer's depth;
+        // outside the window it settles the hits without working them out.
+        AEO::World nearColour(AEO::World::WorldType_32, kSize, kSize), farColour(AEO::World::WorldType_32, kSize, kSize);
+        AEO::World nearDepth(AEO::World::WorldType_8, kSize, kSize), farDepth(AEO::World::WorldType_8, kSize, kSize);
+        s->nearColorWorld = &nearColour;
+        s->farColorWorld = &farColour;
+        s->nearDepthWorld = &nearDepth;
+        s->farDepthWorld = &farDepth;
+        EXPECT_EQ(s.iterate(&RayTrace_PixelDepthCallback<PF_PixelFloat>, scratch), PF_Err_NONE);
+        AppendPixels(nearColour, sizeof(PF_PixelFloat), bytes);
+        AppendPixels(farColour, sizeof(PF_PixelFloat), bytes);
+        AppendPixels(nearDepth, sizeof(float), bytes);
+        AppendPixels(farDepth, sizeof(float), bytes);
         if (scratch) {
             s->beginPass(); // the window of the pass just rendered
             const ReachWindow window = TextureReachWindow(s.info());
@@ -122,7 +147,7 @@ TEST(ReachWindowTest, PixelsLeftOutsideAreTheBitsTracingGivesThem)
         const View view = RenderRandomView(random);
         ASSERT_EQ(view.windowed, view.alone);
         windowed += view.outside > 0;
-        const auto *pixels = reinterpret_cast<const PF_PixelFloat *>(view.alone.data());
+        const auto *pixels = reinterpret_cast<const PF_PixelFloat *>(view.alone.data()); // the trace pass's
         for (int i = 0; i < kSize * kSize; ++i) shown += pixels[i].alpha > 0.0f;
     }
     // The views show the texture, and many leave pixels outside the window.
