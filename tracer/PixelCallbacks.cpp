@@ -74,10 +74,11 @@ struct alignas(128) CoverageCache {
     LightLaneValues lights;
     double u[kCoverageRun]; // the hits' u, where in reach (HitU)
     std::uint64_t lanePass = 0;
+    // The pass's reach window (TraceScratch's) and its columns on one row.
     std::uint64_t windowPass = 0; // the pass `window` belongs to
-    int windowRow = 0;           // the row `columns` belongs to, in that pass
+    const ReachWindow *window = nullptr;
+    int windowRow = 0; // the row `columns` belongs to, in that pass
     ReachWindow::Columns columns{};
-    ReachWindow window;
     HitLaneScene hitScene;
     LightLaneScene lightScene;
     FootprintLaneScene footprintScene;
@@ -112,6 +113,17 @@ CoverageCache *TraceScratch::forThread(A_long threadIndex) const
     return threadIndex >= 0 && threadIndex < threads_ ? caches_ + threadIndex : nullptr;
 }
 
+const ReachWindow &TraceScratch::reachWindow(const Record &info)
+{
+    if (windowPass_.load(std::memory_order_acquire) == info.passSerial) return window_;
+    const std::lock_guard<std::mutex> lock(windowLock_);
+    if (windowPass_.load(std::memory_order_relaxed) != info.passSerial) {
+        window_ = TextureReachWindow(info);
+        windowPass_.store(info.passSerial, std::memory_order_release);
+    }
+    return window_;
+}
+
 namespace {
 
 // The coverage of pixel i of the pass from the calling thread's cache, with
@@ -143,17 +155,17 @@ inline const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache,
 }
 
 // Whether the run of n pixels from (x, y) lies outside the pass's reach
-// window, worked out at the thread's first run of the pass, and its columns
-// on a row at the row's first run.
+// window (the scratch's, which the thread takes at its first run of the
+// pass), from the window's columns on the row, taken at the row's first run.
 bool OutsideReachWindow(const Record &info, CoverageCache &cache, int x, int y, int n)
 {
     if (cache.windowPass != info.passSerial) {
-        cache.window = TextureReachWindow(info);
+        cache.window = &info.traceScratch->reachWindow(info);
         cache.windowPass = info.passSerial;
-        cache.columns = cache.window.columnsOf(y);
+        cache.columns = cache.window->columnsOf(y);
         cache.windowRow = y;
     } else if (cache.windowRow != y) {
-        cache.columns = cache.window.columnsOf(y);
+        cache.columns = cache.window->columnsOf(y);
         cache.windowRow = y;
     }
     return !cache.columns.meet(x, x + n - 1);

@@ -44,9 +44,13 @@
 #include "imaging/Pixel.h"
 #include "imaging/World.h"
 #include "scene/RenderInfo.h"
+#include "tracer/ReachWindow.h"
 
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <mutex>
 
 // Pixel addressing shared by the per-pixel passes (also the depth-of-field
 // composite). All of it is plain arithmetic on the caller's stack.
@@ -155,9 +159,17 @@ public:
     // The block of thread `threadIndex`, or null when it has none.
     CoverageCache *forThread(A_long threadIndex) const;
 
+    // The reach window of the pass over `info` (ReachWindow.h), worked out
+    // by the first thread that asks in the pass while any others wait; it
+    // stands until a later pass asks. Safe from any number of threads.
+    const ReachWindow &reachWindow(const RenderInfoTemplate<Hyperboloid> &info);
+
 private:
     CoverageCache *caches_ = nullptr;
     int threads_ = 0;
+    std::mutex windowLock_;
+    std::atomic<std::uint64_t> windowPass_{0}; // the pass window_ belongs to
+    ReachWindow window_;
 };
 
 // Single pass: pixel i of the record's outputWorld (row i / width, column

@@ -22,11 +22,11 @@ constexpr double kRowSlack = 3.0;
 // indices would near the int range that RowReach clamps to).
 constexpr long long kMostCopies = 1000000;
 // Times the footprint bound is tightened on the rows it leaves (see
-// ReachedBox; later rounds gain little).
+// ReachedHeights; later rounds gain little).
 constexpr int kTighteningRounds = 3;
 // The band's boxes: slabs of its heights, each cut into sectors around the
 // axis (a multiple of 4).
-constexpr int kSlabs = ReachWindow::kMostBoxes / (2 * 32);
+constexpr int kSlabs = 4;
 constexpr int kSectors = 32;
 static_assert(kSectors % 4 == 0 && 2 * kSlabs * kSectors <= ReachWindow::kMostBoxes);
 
