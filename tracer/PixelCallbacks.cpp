@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <type_traits>
@@ -323,7 +324,8 @@ template <class P>
                                                 const HitAhead *ahead, int x, int y)
 {
     if (p.count > 0) return TraceCoveredPixel<P>(info, p, ahead, x, y);
-    StorePixel<P>(OutputPixel<P>(info.outputWorld, x, y), kTransparent);
+    // kTransparent as stored at every depth: all bytes zero.
+    std::memset(OutputPixel<P>(info.outputWorld, x, y), 0, sizeof(P));
     return PF_Err_NONE;
 }
 
