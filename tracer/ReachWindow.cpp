@@ -12,8 +12,11 @@ namespace {
 
 using Record = RenderInfoTemplate<Hyperboloid>;
 
-// Relative widening of the reached box, against the rounding of hits.
-constexpr double kBoxSlack = 1e-3;
+// Relative widening of the reached box, against the rounding of hits: a
+// hit point is single precision (relative error near 1e-7) and its ray
+// parameter a root of a quadratic, off by at most about 1e-8 of itself where
+// the ray grazes the surface; a hundred times that.
+constexpr double kBoxSlack = 1e-5;
 // Widening of the window, in output pixels.
 constexpr double kPixelSlack = 2.0;
 // Rows added to every footprint radius (see RowsBeyond).

@@ -18,8 +18,9 @@
 // The band is bounded in boxes that follow its rings (slabs of its height,
 // each cut into sectors around the axis), and the window is the boxes'
 // rectangles on the output. It is generous: the band is widened by two
-// texture rows, its boxes by a thousandth of its size and of the camera's
-// distance, the rectangles by two pixels. Hits found by rounding a little
+// texture rows, its boxes by a hundred thousandth of its size and of the
+// camera's distance (a hundred times a hit's rounding), the rectangles by
+// two pixels. Hits found by rounding a little
 // off the surface or the band therefore still fall inside it.
 //
 // Thread safety: pure functions of the render record; call from any thread.
