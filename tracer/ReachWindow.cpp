@@ -143,7 +143,7 @@ double FootprintReach(const Record &info, const View &view, const Box &box)
     const double a2 = static_cast<double>(radii.getX()) * radii.getX();
     const double b2 = static_cast<double>(radii.getY()) * radii.getY();
     const double c2 = static_cast<double>(radii.getZ()) * radii.getZ();
-    // |g| at most, and P . g = 1 within rounding: a thousandth of its terms.
+    // |g| at most, and P . g = 1 within rounding: kBoxSlack of its terms.
     double gMax2 = 0.0, terms = 0.0;
     for (int axis = 0; axis < 3; ++axis) {
         const double far = std::max(std::fabs(box.lo[axis]), std::fabs(box.hi[axis]));
