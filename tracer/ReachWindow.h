@@ -5,9 +5,9 @@
 // transparent black without lights or lookups (Ray_GetColor's first fast
 // path), and a pixel whose hits are all such stores exactly what a pixel the
 // surface misses stores. The rows the texture reaches are a band of the
-// surface's height on each sheet, so they lie in a bounded box, and the
-// camera sees that box inside a rectangle of the output: every pixel outside
-// it is transparent black whatever its coverage. The trace pass stores those
+// surface's height on each sheet, so they lie in bounded boxes, and the
+// camera sees each box inside a rectangle of the output: every pixel outside
+// them is transparent black whatever its coverage. The trace pass stores those
 // pixels without covering them (PixelCallbacks.cpp).
 //
 // Beyond the texture's copies a hit is in reach only within its footprint's
@@ -18,10 +18,10 @@
 // The band is bounded in boxes that follow its rings (slabs of its height,
 // each cut into sectors around the axis), and the window is the boxes'
 // rectangles on the output. It is generous: the band is widened by two
-// texture rows, its boxes by a hundred thousandth of its size and of the
-// camera's distance (a hundred times a hit's rounding), the rectangles by
-// two pixels. Hits found by rounding a little
-// off the surface or the band therefore still fall inside it.
+// texture rows beyond what a lookup reaches, its boxes by a hundred
+// thousandth of their size and of the camera's distance (a hundred times a
+// hit's rounding), the rectangles by two pixels. Hits found by rounding a
+// little off the surface or the band therefore still fall inside it.
 //
 // Thread safety: pure functions of the render record; call from any thread.
 #pragma once
