@@ -190,15 +190,13 @@ template <class P, bool traced>
     cache.n = n;
     cache.traced = traced;
     cache.outside = OutsideReachWindow(info, cache, x, y, n);
-    if (cache.outside) {
-        cache.hasValues = cache.hasFootprints = cache.hasLights = cache.hasU = false;
-        if constexpr (traced) {
-            for (int k = 0; k < n; ++k) cache.run[k].count = 0;
-            return &cache.run[0];
-        }
+    if (cache.outside && traced) {
+        for (int k = 0; k < n; ++k) cache.run[k].count = 0;
+    } else {
+        CoverRun(info, x, y, n, cache.run);
     }
-    CoverRun(info, x, y, n, cache.run);
-    if (!cache.outside) LookAheadRun(info, cache);
+    if (cache.outside) cache.hasValues = cache.hasFootprints = cache.hasLights = cache.hasU = false;
+    else LookAheadRun(info, cache);
     return &cache.run[0];
 }
 

@@ -357,16 +357,16 @@ bool AddBox(const Record &info, const View &view, const Box &box, ReachWindow &o
 
 ReachWindow TextureReachWindow(const Record &info)
 {
-    ReachWindow window;
+    const ReachWindow everywhere{}; // where no window can be worked out
     View view;
-    if (!Bounded(info) || !MakeView(info, view)) return window;
+    if (!Bounded(info) || !MakeView(info, view)) return everywhere;
     ReachWindow out;
     out.everywhere = false;
     for (const bool tail : {true, false}) {
         Span z{};
         double slack = 0.0;
         bool none = false;
-        if (!ReachedHeights(info, view, tail, z, slack, none)) return window;
+        if (!ReachedHeights(info, view, tail, z, slack, none)) return everywhere;
         if (none) continue;
         // The heights in slabs, each cut into sectors around the axis: boxes
         // that follow the band's rings closely.
@@ -374,7 +374,7 @@ ReachWindow TextureReachWindow(const Record &info)
         for (int slab = 0; slab < kSlabs; ++slab) {
             const Span part{z.lo + step * slab, slab + 1 == kSlabs ? z.hi : z.lo + step * (slab + 1)};
             for (int sector = 0; sector < kSectors; ++sector)
-                if (!AddBox(info, view, SectorBox(info, part, slack, sector), out)) return window;
+                if (!AddBox(info, view, SectorBox(info, part, slack, sector), out)) return everywhere;
         }
     }
     return out;
