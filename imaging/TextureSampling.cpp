@@ -80,13 +80,43 @@ inline double SampledV(double localV, int n, const Layout &layout)
     return (1.0 - 1.0 / layout.rows) - localV;
 }
 
+// ULoopSampling's fetch, inlined into every lookup: most lookups are one
+// host sample on one repetition, and the calls between the layers cost
+// about as much as placing the sample.
 template <class P>
-int FetchRepetition(const Record &info, double u, double v, int n, const Layout &layout,
-                    double rx, double ry, const PF_SampPB &pb, PF_PixelFloat &out)
+[[gnu::always_inline]] inline int SampleAcrossSeam(const Record &info, double period, double u,
+                                                   double v, double rx, const PF_SampPB &pb,
+                                                   PF_PixelFloat &out)
+{
+    out = PF_PixelFloat{};
+    if (!pb.src) return 0;
+    const double W = pb.src->width;
+    AEGP_SuiteHandler &suites = SamplingSuites(info);
+    const PF_Fixed y = FixedFromDouble(v * pb.src->height);
+    int err = HostAreaSample<P>(info.inData, suites, FixedFromDouble(u * W), y, pb, out);
+
+    // The footprint reaches over the seam at u = period (from below) or at
+    // u = 0 (from above): sample the other side as well.
+    double u2 = u - period;
+    if (!(1.0 + rx > (period - u) * W)) {
+        u2 = u + period;
+        if (!(rx > (u2 - 1.0) * W)) [[likely]] return err;
+    }
+    PF_PixelFloat other{};
+    const int second = HostAreaSample<P>(info.inData, suites, FixedFromDouble(u2 * W), y, pb, other);
+    if (err == 0) err = second;
+    BlendPixel(out, other);
+    return err;
+}
+
+template <class P>
+[[gnu::always_inline]] inline int FetchRepetition(const Record &info, double u, double v, int n,
+                                                  const Layout &layout, double rx,
+                                                  const PF_SampPB &pb, PF_PixelFloat &out)
 {
     const double un = RepetitionU(u, n, layout);
     const double vn = SampledV(LocalV(v, n, layout.gap), n, layout);
-    return ULoopSampling<P>(info, layout.period, un, vn, rx, ry, pb, out);
+    return SampleAcrossSeam<P>(info, layout.period, un, vn, rx, pb, out);
 }
 
 inline int FirstError(int first, int next) { return first != 0 ? first : next; }
@@ -197,6 +227,23 @@ int TopologycalSampling(const Record &info, const Vector3 &pn, double u, double 
                                   out);
 }
 
+namespace {
+
+// The neighbouring repetition's lookup blended into `out`, where the
+// footprint reaches across a gap: a few rows of a frame, so out of line.
+template <class P>
+[[gnu::noinline]] int BlendNeighbour(const Record &info, double u, double v, int neighbour,
+                                     const Layout &layout, double rx, const PF_SampPB &pb,
+                                     int err, PF_PixelFloat &out)
+{
+    PF_PixelFloat second{};
+    err = FirstError(err, FetchRepetition<P>(info, u, v, neighbour, layout, rx, pb, second));
+    BlendPixel(out, second);
+    return err;
+}
+
+} // namespace
+
 template <class P>
 int TopologycalSampling(const Record &info, const RowReach &reach, const Vector3 &pn, double u,
                         double v, double rx, double ry, const PF_LayerDef *texture,
@@ -213,40 +260,18 @@ int TopologycalSampling(const Record &info, const RowReach &reach, const Vector3
     const int nh = reach.repetition();
 
     int err = 0;
-    if (reach.onRepetition()) err = FetchRepetition<P>(info, u, v, nh, layout, rx, ry, pb, out);
+    if (reach.onRepetition()) err = FetchRepetition<P>(info, u, v, nh, layout, rx, pb, out);
 
     const int neighbour = reach.neighbour(ry);
-    if (neighbour == nh) return err;
-
-    PF_PixelFloat second{};
-    err = FirstError(err, FetchRepetition<P>(info, u, v, neighbour, layout, rx, ry, pb, second));
-    BlendPixel(out, second);
-    return err;
+    if (neighbour == nh) [[likely]] return err;
+    return BlendNeighbour<P>(info, u, v, neighbour, layout, rx, pb, err, out);
 }
 
 template <class P>
 int ULoopSampling(const Record &info, const double &period, double u, double v, double rx,
                   double /*ry*/, const PF_SampPB &pb, PF_PixelFloat &out)
 {
-    out = PF_PixelFloat{};
-    if (!pb.src) return 0;
-    const double W = pb.src->width;
-    AEGP_SuiteHandler &suites = SamplingSuites(info);
-    const PF_Fixed y = FixedFromDouble(v * pb.src->height);
-    int err = HostAreaSample<P>(info.inData, suites, FixedFromDouble(u * W), y, pb, out);
-
-    // The footprint reaches over the seam at u = period (from below) or at
-    // u = 0 (from above): sample the other side as well.
-    double u2 = u - period;
-    if (!(1.0 + rx > (period - u) * W)) {
-        u2 = u + period;
-        if (!(rx > (u2 - 1.0) * W)) return err;
-    }
-    PF_PixelFloat other{};
-    err = FirstError(err, HostAreaSample<P>(info.inData, suites, FixedFromDouble(u2 * W), y, pb,
-                                            other));
-    BlendPixel(out, other);
-    return err;
+    return SampleAcrossSeam<P>(info, period, u, v, rx, pb, out);
 }
 
 #define VELTRIX_INSTANTIATE_TEXTURE_SAMPLING(P)                                                   \

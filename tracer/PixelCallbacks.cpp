@@ -202,7 +202,11 @@ template <class P, bool traced>
 
 // Whether a root is shaded. A root that is not finite (a ray parallel to an
 // asymptote has A = 0) has no crossing to shade.
-inline bool IsDrawn(double t, bool faceShown) { return faceShown && t > 0.0 && std::isfinite(t); }
+// (t > 0 and t <= the largest double is t > 0 and finite, in two comparisons.)
+inline bool IsDrawn(double t, bool faceShown)
+{
+    return faceShown && t > 0.0 && t <= std::numeric_limits<double>::max();
+}
 
 inline PF_PixelFloat WithCoverage(const PF_PixelFloat &c, double coverage)
 {

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 using Vectormath::Aos::Matrix4;
@@ -30,9 +31,28 @@ using Record = RenderInfoTemplate<Hyperboloid>;
 // at the light's own position.
 constexpr double kMinLightDistance = 1e-15;
 
+// Red, green and blue in lanes 1 to 3 of four, where a PF_PixelFloat keeps
+// them (lane 0, alpha's, is carried along unused): each term of a light
+// adds its three colours' products as one product of vectors. They are the
+// same products, lane by lane and in the same order, so the same bits.
+using ColourLanes = float __attribute__((vector_size(16)));
 struct Rgb {
-    float r, g, b;
+    ColourLanes v;
+    Rgb(float r, float g, float b) : v{0.0f, r, g, b} {}
+    explicit Rgb(ColourLanes lanes) : v(lanes) {}
+    float r() const { return v[1]; }
+    float g() const { return v[2]; }
+    float b() const { return v[3]; }
 };
+
+inline ColourLanes LanesOf(const PF_PixelFloat &p)
+{
+    static_assert(sizeof(PF_PixelFloat) == sizeof(ColourLanes));
+    ColourLanes lanes;
+    std::memcpy(&lanes, &p, sizeof lanes);
+    return lanes;
+}
+inline ColourLanes Splat(float x) { return ColourLanes{x, x, x, x}; }
 
 // Where a camera ray meets the surface.
 struct Hit {
@@ -62,8 +82,7 @@ inline double Clamp01(double q)
 // Metal tints the highlights and reflections with the surface colour.
 inline Rgb MetalTint(const PF_PixelFloat &base, float metal)
 {
-    const float plain = 1.0f - metal;
-    return {base.red * metal + plain, base.green * metal + plain, base.blue * metal + plain};
+    return Rgb(LanesOf(base) * Splat(metal) + Splat(1.0f - metal));
 }
 
 // ---- the steps, in the order Ray_GetColor calls them --------------------------------
@@ -386,7 +405,7 @@ PF_PixelFloat Shade(const Record &info, const Ray &ray, const Hit &hit, const PF
         }
         if (reflects) AddReflection<P>(info, hit, facing(), d, tint, ahead, acc);
     }
-    return PF_PixelFloat{base.alpha, acc.r, acc.g, acc.b};
+    return PF_PixelFloat{base.alpha, acc.r(), acc.g(), acc.b()};
 }
 
 // The normal n turned toward the viewer looking along d.
@@ -397,7 +416,7 @@ Vector3 FacingViewer(const Vector3 &n, const Vector3 &d)
 
 Rgb Emission(const Record &info, const PF_PixelFloat &base)
 {
-    return {base.red * info.emit, base.green * info.emit, base.blue * info.emit};
+    return Rgb(LanesOf(base) * Splat(info.emit));
 }
 
 // Adds one light's diffuse (or ambient) and specular terms to acc. n faces
@@ -446,7 +465,7 @@ void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vec
                   int lane, const PF_PixelFloat &base, const Rgb &tint, Rgb &acc)
 {
     const float s = lanes.shadow[j][lane];
-    const Rgb shadow{s, s, s};
+    const Rgb shadow(Splat(s));
     if (lanes.diffuseOn[j][lane] != 0.0) AddDiffuse(light, lanes.diffuseK[j][lane], base, shadow, acc);
     if (lanes.specularOn[j][lane] == 0.0) return;
     const double highlight = std::pow(lanes.toward[j][lane], static_cast<double>(info.shininess));
@@ -532,12 +551,12 @@ double Falloff(const Record &info, double dist)
 template <class P>
 Rgb ShadowFactors(const Record &info, const vLight &light, const Hit &hit, const Vector3 &L)
 {
-    if (!CastsSelfShadow(info, light)) return {1.0f, 1.0f, 1.0f};
+    if (!CastsSelfShadow(info, light)) return Rgb(1.0f, 1.0f, 1.0f);
     const Ray towardLight{-L, hit.P};
     const Vector4 f = GetObstColor<P>(info, towardLight, &light);
     const float dark = light.shadowDarkness;
     const float plain = 1.0f - dark;
-    return {f.getY() * dark + plain, f.getZ() * dark + plain, f.getW() * dark + plain};
+    return Rgb(f.getY() * dark + plain, f.getZ() * dark + plain, f.getW() * dark + plain);
 }
 
 } // namespace
@@ -614,18 +633,12 @@ Vector4 PassedThrough(const Record &info, const PF_PixelFloat &texel)
 void AddDiffuse(const vLight &light, float k, const PF_PixelFloat &base, const Rgb &shadow,
                 Rgb &acc)
 {
-    const PF_PixelFloat &c = light.color;
-    acc.r += c.red * base.red * shadow.r * k;
-    acc.g += c.green * base.green * shadow.g * k;
-    acc.b += c.blue * base.blue * shadow.b * k;
+    acc.v += LanesOf(light.color) * LanesOf(base) * shadow.v * Splat(k);
 }
 
 void AddSpecular(const vLight &light, float q, const Rgb &tint, const Rgb &shadow, Rgb &acc)
 {
-    const PF_PixelFloat &c = light.color;
-    acc.r += tint.r * c.red * shadow.r * q;
-    acc.g += tint.g * c.green * shadow.g * q;
-    acc.b += tint.b * c.blue * shadow.b * q;
+    acc.v += tint.v * LanesOf(light.color) * shadow.v * Splat(q);
 }
 
 // ---- reflection map ------------------------------------------------------------------
@@ -638,13 +651,13 @@ template <class P>
 void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const Vector3 &d,
                    const Rgb &tint, const HitAhead *ahead, Rgb &acc)
 {
-    Rgb occlusion;
+    Rgb occlusion(1.0f, 1.0f, 1.0f);
     PF_PixelFloat mapColour;
     if (const LightLaneValues *lanes = ahead ? ahead->lights : nullptr) {
         const int k = ahead->lane;
         const Vector3 Rv(lanes->rx[k], lanes->ry[k], lanes->rz[k]);
         occlusion = lanes->occluded[k] != 0.0 ? OccludedReflection<P>(info, hit, Rv, lanes->occlusionT[k])
-                                              : Rgb{1.0f, 1.0f, 1.0f};
+                                              : Rgb(1.0f, 1.0f, 1.0f);
         const Vector3 W(lanes->wx[k], lanes->wy[k], lanes->wz[k]);
         mapColour = ReflectionMapColour<P>(info, W, lanes->ru[k], lanes->rv[k]);
     } else {
@@ -656,18 +669,16 @@ void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const V
         mapColour = ReflectionMapColour<P>(info, W, ru, rv);
     }
     const float rho = ReflectionStrength(info, d, n);
-    acc.r += occlusion.r * (tint.r * mapColour.red) * rho;
-    acc.g += occlusion.g * (tint.g * mapColour.green) * rho;
-    acc.b += occlusion.b * (tint.b * mapColour.blue) * rho;
+    acc.v += occlusion.v * (tint.v * LanesOf(mapColour)) * Splat(rho);
 }
 
 // What the surface lets through along the reflected ray Rv: everything
 // unless self shadowing is on.
 template <class P> Rgb ReflectionOcclusion(const Record &info, const Hit &hit, const Vector3 &Rv)
 {
-    if (!info.selfShadow) return {1.0f, 1.0f, 1.0f};
+    if (!info.selfShadow) return Rgb(1.0f, 1.0f, 1.0f);
     const Vector4 f = GetObstColor<P>(info, Ray{Rv, hit.P}, nullptr);
-    return {f.getY(), f.getZ(), f.getW()};
+    return Rgb(f.getY(), f.getZ(), f.getW());
 }
 
 // ReflectionOcclusion where the reflected ray's farther crossing, at ray
@@ -677,7 +688,7 @@ Rgb OccludedReflection(const Record &info, const Hit &hit, const Vector3 &Rv, do
 {
     const Ray ray{Rv, hit.P};
     const Vector4 f = PassedThrough(info, ObstructionTexel<P>(info, ray.pointAt(t).getXYZ()));
-    return {f.getY(), f.getZ(), f.getW()};
+    return Rgb(f.getY(), f.getZ(), f.getW());
 }
 
 // The world-space direction of the reflected ray Rv, unit length.
