@@ -35,9 +35,16 @@ inline constexpr PF_Fixed kMaxSampleRadius = 8388608;
 // -0.5 when negative, then truncate). Saturating: values beyond the 32-bit
 // range give its ends, and NaN gives 0, so no input is undefined behaviour
 // (a large open factor easily puts u * W past 32767 pixels).
+//
+// Every texel lookup converts four numbers, so the common case (a value well
+// inside the range, not NaN) goes first: adding 0.5 with the value's sign is
+// adding or subtracting it (-0 gives -0.5 instead of 0.5, which truncates to
+// the same 0).
 inline PF_Fixed FixedFromDouble(double v)
 {
     const double scaled = v * 65536.0;
+    if (std::fabs(scaled) < 2147483647.0) [[likely]]
+        return static_cast<PF_Fixed>(scaled + std::copysign(0.5, scaled));
     if (std::isnan(scaled)) return 0;
     const double rounded = scaled < 0.0 ? scaled - 0.5 : scaled + 0.5;
     if (rounded >= 2147483648.0) return INT32_MAX;

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cmath>
 #include <cstring>
 #include <atomic>
 #include <limits>
@@ -82,6 +83,33 @@ TEST(FixedPoint, RoundsHalfAwayFromZeroAndSaturates)
     EXPECT_EQ(FixedFromDouble(kInf), INT32_MAX);
     EXPECT_EQ(FixedFromDouble(-kInf), INT32_MIN);
     EXPECT_EQ(FixedFromDouble(kNaN), 0);
+}
+
+// The conversion as the system states it: add 0.5 (or -0.5 below 0), then
+// saturate and truncate. Seeded values around the edges of the range, where
+// the quick path hands over to the full one, and anywhere in between.
+TEST(FixedPoint, EqualsTheStatedRuleAroundTheRangeEdges)
+{
+    const auto rule = [](double v) -> PF_Fixed {
+        const double scaled = v * 65536.0;
+        if (std::isnan(scaled)) return 0;
+        const double rounded = scaled < 0.0 ? scaled - 0.5 : scaled + 0.5;
+        if (rounded >= 2147483648.0) return INT32_MAX;
+        if (rounded <= -2147483649.0) return INT32_MIN;
+        return static_cast<PF_Fixed>(rounded);
+    };
+    std::mt19937_64 random(20261208);
+    std::uniform_real_distribution<double> near(-2.0, 2.0), anywhere(-40000.0, 40000.0);
+    for (int i = 0; i < 200000; ++i) {
+        const double edge = (i & 1 ? 2147483647.0 : -2147483648.0) + near(random);
+        const double v = i % 3 == 0 ? anywhere(random) : std::nextafter(edge / 65536.0, 0.0) *
+                                                              (i % 3 == 1 ? 1.0 : 1.0 + 1e-16);
+        ASSERT_EQ(FixedFromDouble(v), rule(v)) << v;
+    }
+    EXPECT_EQ(FixedFromDouble(-0.0), 0);
+    EXPECT_EQ(FixedFromDouble(-0.5 / 65536), -1);
+    // Just below one half: adding 0.5 rounds up to 1, by the rule as well.
+    EXPECT_EQ(FixedFromDouble(std::nextafter(0.5, 0.0) / 65536), rule(std::nextafter(0.5, 0.0) / 65536));
 }
 
 TEST(FixedPoint, SampleRadiiStayWithinOneUnitAnd128Pixels)
