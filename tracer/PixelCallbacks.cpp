@@ -145,8 +145,10 @@ template <class P, bool traced>
 inline const PixelCoverage *CoverIndex(const Record &info, CoverageCache &cache, A_long i, int &x,
                                        int &y)
 {
+    // A run of this pass was covered for this output, which CoverNewRun found
+    // to hold P, and a pass's record does not change: no need to ask again.
     if (cache.pass == info.passSerial && i >= cache.index && i - cache.index < cache.n &&
-        cache.traced == traced && OutputHolds<P>(info.outputWorld)) {
+        cache.traced == traced) {
         const int k = static_cast<int>(i - cache.index);
         x = cache.x + k;
         y = cache.y;
