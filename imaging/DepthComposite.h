@@ -36,6 +36,13 @@ inline double fadeVisibility(const DepthCompositeInfo &info, double depth) {
 
 } // namespace depth_composite_detail
 
+// Whether depthComposite leaves a transparent black hit transparent black:
+// every mode but fog, which colours it. What the pixel pass relies on to
+// store pixels beyond the texture's reach without shading them.
+inline bool keepsTransparentBlack(const RenderInfoTemplate<Hyperboloid>::DepthCompositeInfo &info) {
+    return info.mode != 2;
+}
+
 // Modes: 1 Off (pixel unchanged), 2 Fog, 3 Fade Out. A negative range turns
 // the ramps around: fog then colours the near hits, fade-out hides them.
 inline void depthComposite(const RenderInfoTemplate<Hyperboloid>::DepthCompositeInfo &info,

@@ -80,6 +80,8 @@ inline double SampledV(double localV, int n, const Layout &layout)
     return (1.0 - 1.0 / layout.rows) - localV;
 }
 
+inline int FirstError(int first, int next) { return first != 0 ? first : next; }
+
 // ULoopSampling's fetch, inlined into every lookup: most lookups are one
 // host sample on one repetition, and the calls between the layers cost
 // about as much as placing the sample.
@@ -103,8 +105,8 @@ template <class P>
         if (!(rx > (u2 - 1.0) * W)) [[likely]] return err;
     }
     PF_PixelFloat other{};
-    const int second = HostAreaSample<P>(info.inData, suites, FixedFromDouble(u2 * W), y, pb, other);
-    if (err == 0) err = second;
+    err = FirstError(err, HostAreaSample<P>(info.inData, suites, FixedFromDouble(u2 * W), y, pb,
+                                            other));
     BlendPixel(out, other);
     return err;
 }
@@ -118,8 +120,6 @@ template <class P>
     const double vn = SampledV(LocalV(v, n, layout.gap), n, layout);
     return SampleAcrossSeam<P>(info, layout.period, un, vn, rx, pb, out);
 }
-
-inline int FirstError(int first, int next) { return first != 0 ? first : next; }
 
 } // namespace
 

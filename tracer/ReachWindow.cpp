@@ -1,10 +1,12 @@
 #include "tracer/ReachWindow.h"
 
+#include "imaging/DepthComposite.h"
 #include "imaging/TextureSampling.h"
 #include "tracer/Shading.h"
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 using Vectormath::Aos::Vector3;
 
@@ -249,7 +251,7 @@ bool Bounded(const Record &info)
     const Vector3 &radii = info.shape.radii;
     const auto &ext = info.extension;
     return IsLayerChosen(info.textureLayer) && info.textureLayer.width > 0 &&
-           info.textureLayer.height > 0 && !info.showPivot && info.depthComposite.mode != 2 &&
+           info.textureLayer.height > 0 && !info.showPivot && keepsTransparentBlack(info.depthComposite) &&
            radii.getZ() > 0.0f && info.shape.invRadii.getZ() > 0.0f && Finite(radii.getX()) &&
            Finite(radii.getY()) && Finite(radii.getZ()) && radii.getX() != 0.0f &&
            radii.getY() != 0.0f && Finite(ext.interval) && ext.interval >= 0.0 &&
@@ -316,7 +318,7 @@ Box SectorBox(const Record &info, Span z, double slack, int sector)
     };
     const double nearest = z.lo <= 0.0 && z.hi >= 0.0 ? 0.0 : std::min(std::fabs(z.lo), std::fabs(z.hi));
     const double rhos[2] = {rho(nearest), rho(std::max(std::fabs(z.lo), std::fabs(z.hi)))};
-    constexpr double kTurn = 6.283185307179586;
+    constexpr double kTurn = 2.0 * std::numbers::pi;
     const double angles[2] = {kTurn * sector / kSectors, kTurn * (sector + 1) / kSectors};
     Span x{HUGE_VAL, -HUGE_VAL}, y{HUGE_VAL, -HUGE_VAL};
     for (const double r : rhos)
