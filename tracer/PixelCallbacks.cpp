@@ -63,6 +63,8 @@ struct alignas(128) CoverageCache {
     // What the run has worked out (the u angles and the lights only with the
     // hit lanes); a run with neither hit lanes nor footprints has nothing.
     bool hasValues = false, hasFootprints = false, hasLights = false, hasU = false;
+    bool hasTexels = false; // the texels of the hits in reach (TexelAhead)
+    bool hasColours = false; // the trace pass's colours of pixels shaded ahead
     // Runs left without the hit lanes: after a run whose hits all lie in the
     // texture's reach the next ones are likely to as well, and shading works
     // out such hits about as cheaply itself. Not where there are lights to
@@ -74,6 +76,11 @@ struct alignas(128) CoverageCache {
     FootprintLaneRadii radii;
     LightLaneValues lights;
     double u[kCoverageRun]; // the hits' u, where in reach (HitU)
+    PF_PixelFloat texels[kCoverageRun]; // where in reach, with hasTexels
+    // The pixels shaded together ahead (ShadeRunAhead) and their colours,
+    // coverage applied, as the trace pass stores them; with hasColours.
+    bool shadedAhead[kCoverageRun];
+    PF_PixelFloat colours[kCoverageRun];
     std::uint64_t lanePass = 0;
     // The pass's reach window (TraceScratch's) and its columns on one row.
     std::uint64_t windowPass = 0; // the pass `window` belongs to
@@ -175,6 +182,8 @@ bool OutsideReachWindow(const Record &info, CoverageCache &cache, int x, int y, 
 }
 
 void LookAheadRun(const Record &info, CoverageCache &cache);
+template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache);
+void ShadeRun(const Record &info, CoverageCache &cache);
 
 // The run that starts at pixel i, covered into the cache: once every few
 // pixels, so kept out of line, and the pixels served from the cache take no
@@ -197,8 +206,14 @@ template <class P, bool traced>
     } else {
         CoverRun(info, x, y, n, cache.run);
     }
-    if (cache.outside) cache.hasValues = cache.hasFootprints = cache.hasLights = cache.hasU = false;
-    else LookAheadRun(info, cache);
+    cache.hasTexels = cache.hasColours = false;
+    if (cache.outside) {
+        cache.hasValues = cache.hasFootprints = cache.hasLights = cache.hasU = false;
+    } else {
+        LookAheadRun(info, cache);
+        LookUpRunTexels<P>(info, cache);
+        if (traced) ShadeRun(info, cache);
+    }
     return &cache.run[0];
 }
 
@@ -310,6 +325,49 @@ void LookAheadRun(const Record &info, CoverageCache &cache)
         if (cache.hasValues && cache.values.outOfReach[k] != 0.0) hits.t[k] = 1.0; // not taken
     MeasureFootprintLanes(cache.footprintScene, hits, cache.radii);
     cache.hasFootprints = true;
+}
+
+// The texels of the run's hits in the texture's reach, one after another,
+// where their footprints and u were worked out ahead: each lookup is a long
+// chain of dependent steps (the host's box sums and their quotients), and
+// those of neighbouring hits overlap only when nothing else lies between
+// them.
+template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache)
+{
+    if (!(cache.hasValues && cache.hasFootprints && cache.hasU)) return;
+    for (int k = 0; k < cache.n; ++k) {
+        if (std::isnan(cache.aheadT[k]) || cache.values.outOfReach[k] != 0.0) continue;
+        const HitAhead ahead{cache.aheadT[k], &cache.values, &cache.radii, nullptr, cache.u, k};
+        cache.texels[k] = TexelAhead<P>(cache.run[k].ray, info, ahead);
+    }
+    cache.hasTexels = true;
+}
+
+// The trace pass's colours of the run's pixels whose near hit is all they
+// show (it is opaque, or there is no far hit behind it), shaded together in
+// lanes where shading needs nothing that is not worked out ahead
+// (ShadeRunAhead); the callbacks then only store them. The other pixels are
+// traced as they come, each on its own.
+void ShadeRun(const Record &info, CoverageCache &cache)
+{
+    if (!cache.hasTexels) return;
+    bool want[kCoverageRun], farDrawn[kCoverageRun];
+    for (int k = 0; k < kCoverageRun; ++k) {
+        const PixelCoverage &p = cache.run[k];
+        const ShadedRoots roots = RootsOf(info, p);
+        want[k] = k < cache.n && p.count > 0 && roots.nearDrawn && cache.values.outOfReach[k] == 0.0;
+        farDrawn[k] = roots.farDrawn;
+    }
+    PF_PixelFloat nearColour[kCoverageRun];
+    if (!ShadeRunAhead(info, cache.aheadT, cache.texels, cache.hasLights ? &cache.lights : nullptr,
+                       want, nearColour))
+        return;
+    for (int k = 0; k < kCoverageRun; ++k) {
+        cache.shadedAhead[k] = want[k] && (!farDrawn[k] || !(nearColour[k].alpha < 1.0f));
+        if (cache.shadedAhead[k])
+            cache.colours[k] = WithCoverage(nearColour[k], cache.run[k].coverage);
+    }
+    cache.hasColours = true;
 }
 
 // A pixel the surface covers: its hits, with alpha times the coverage. Out of
@@ -442,10 +500,15 @@ PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
     }
     if (!cache->hasValues && !cache->hasFootprints) return work(*info, *p, nullptr, x, y);
     const int lane = static_cast<int>(p - cache->run);
-    const HitAhead ahead{cache->aheadT[lane], cache->hasValues ? &cache->values : nullptr,
-                         cache->hasFootprints ? &cache->radii : nullptr,
-                         cache->hasLights ? &cache->lights : nullptr,
-                         cache->hasU ? cache->u : nullptr, lane};
+    if (traced && cache->hasColours && cache->shadedAhead[lane]) {
+        StorePixel<P>(OutputPixel<P>(info->outputWorld, x, y), cache->colours[lane]);
+        return PF_Err_NONE;
+    }
+    HitAhead ahead{cache->aheadT[lane], cache->hasValues ? &cache->values : nullptr,
+                   cache->hasFootprints ? &cache->radii : nullptr,
+                   cache->hasLights ? &cache->lights : nullptr,
+                   cache->hasU ? cache->u : nullptr, lane};
+    ahead.texels = cache->hasTexels ? cache->texels : nullptr;
     return work(*info, *p, &ahead, x, y);
 }
 

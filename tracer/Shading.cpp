@@ -54,6 +54,17 @@ inline ColourLanes LanesOf(const PF_PixelFloat &p)
 }
 inline ColourLanes Splat(float x) { return ColourLanes{x, x, x, x}; }
 
+// One colour channel of every hit of a run, and a per-hit choice (all bits
+// set: yes), for the run's shading in lanes (ShadeRunAhead).
+using RunLanes = float __attribute__((vector_size(4 * kHitLanes)));
+using RunMask = int __attribute__((vector_size(4 * kHitLanes)));
+// a where m is set, else b, bit for bit.
+[[gnu::always_inline]] inline RunLanes Select(const RunMask &m, const RunLanes &a, const RunLanes &b)
+{
+    return reinterpret_cast<RunLanes>((reinterpret_cast<RunMask>(a) & m) |
+                                      (reinterpret_cast<RunMask>(b) & ~m));
+}
+
 // Where a camera ray meets the surface.
 struct Hit {
     Vector4 P;   // the point, w = 1
@@ -295,6 +306,11 @@ template <class P>
 bool TextureColour(const Record &info, const Ray &ray, double t, double rawV,
                    const RowReach &reach, const HitAhead *ahead, Hit &hit, PF_PixelFloat &base)
 {
+    if (ahead && ahead->texels) { // looked up ahead (TexelAhead): the same steps
+        hit.u = ahead->u[ahead->lane];
+        base = ahead->texels[ahead->lane];
+        return base.alpha > 0.0f;
+    }
     const bool fetches = LookupAlwaysFetches(info, reach);
     if (!(ahead && ahead->located()) && !fetches &&
         CanSkipFootprintBoundOutOfReach(info, ray, t, reach, hit)) {
@@ -488,6 +504,79 @@ bool HasReflectionMap(const Record &info)
 double HitU(const Record &info, const Vector3 &p, double rawV)
 {
     return info.shape.openedU(info, info.shape.getUFromCoordinate(p), rawV);
+}
+
+bool ShadeRunAhead(const Record &info, const double (&t)[kHitLanes],
+                   const PF_PixelFloat (&texels)[kHitLanes], const LightLaneValues *lights,
+                   bool (&want)[kHitLanes], PF_PixelFloat (&out)[kHitLanes])
+{
+    const int count = static_cast<int>(info.lights.size());
+    if (info.showPivot || HasReflectionMap(info) || count > kLaneLights ||
+        (count > 0 && !(lights && lights->lights == count)))
+        return false;
+    constexpr int n = kHitLanes;
+    // Red, green and blue (1 to 3, as in PF_PixelFloat) of every lane.
+    RunLanes base[4], acc[4], tint[4];
+    for (int k = 0; k < n; ++k) {
+        base[1][k] = texels[k].red;
+        base[2][k] = texels[k].green;
+        base[3][k] = texels[k].blue;
+    }
+    // Emission (Emission), and the metal's tint (MetalTint) for the highlights.
+    const float metal = info.metal, plain = 1.0f - info.metal;
+    for (int c = 1; c < 4; ++c) {
+        acc[c] = base[c] * info.emit;
+        tint[c] = base[c] * metal + plain;
+    }
+    // Each light's terms (AddLaneLight): diffuse, then the highlight, each
+    // added where it applies.
+    const double shininess = info.shininess;
+    for (int j = 0; j < count; ++j) {
+        const ColourLanes colour = LanesOf(info.lights[static_cast<std::size_t>(j)]->color);
+        RunLanes shadow, diffuse, q;
+        RunMask diffuseOn, specularOn;
+        for (int k = 0; k < n; ++k) {
+            if (lights->alone[j][k] != 0.0) want[k] = false;
+            shadow[k] = lights->shadow[j][k];
+            diffuse[k] = lights->diffuseK[j][k];
+            diffuseOn[k] = lights->diffuseOn[j][k] != 0.0 ? -1 : 0;
+            specularOn[k] = want[k] && lights->specularOn[j][k] != 0.0 ? -1 : 0;
+            q[k] = specularOn[k] ? static_cast<float>((lights->E[j][k] * info.specular) *
+                                                      std::pow(lights->toward[j][k], shininess))
+                                 : 0.0f;
+        }
+        for (int c = 1; c < 4; ++c) {
+            const RunLanes lit = acc[c] + colour[c] * base[c] * shadow * diffuse;
+            acc[c] = Select(diffuseOn, lit, acc[c]);
+            const RunLanes highlight = acc[c] + tint[c] * colour[c] * shadow * q;
+            acc[c] = Select(specularOn, highlight, acc[c]);
+        }
+    }
+    // A transparent texel is not lit; then the depth composite.
+    for (int k = 0; k < n; ++k) {
+        if (!want[k]) continue;
+        out[k] = texels[k].alpha > 0.0f
+                     ? PF_PixelFloat{texels[k].alpha, acc[1][k], acc[2][k], acc[3][k]}
+                     : texels[k];
+        depthComposite(info.depthComposite, t[k], out[k]);
+    }
+    return true;
+}
+
+// TextureColour's steps for a hit located ahead with its footprint and u.
+template <class P>
+PF_PixelFloat TexelAhead(const Ray &ray, const Record &info, const HitAhead &ahead)
+{
+    const Hit hit = PlaceHit(info, ray, ahead.t);
+    const RowReach reach = ahead.reach();
+    const double ry = ahead.radii->ry[ahead.lane];
+    PF_PixelFloat base{};
+    if (!LookupAlwaysFetches(info, reach) && CanSkipLookupOutOfReach(reach, ry)) return base;
+    info.noteSamplingErr(TopologycalSampling<P>(info, reach, hit.pn, ahead.u[ahead.lane],
+                                                ahead.values->v[ahead.lane],
+                                                ahead.radii->rx[ahead.lane], ry,
+                                                &info.textureLayer, base));
+    return base;
 }
 
 void GetLightPower(const Record &info, const vLight *light, const Vector4 &X, double &power,
@@ -802,6 +891,9 @@ template int Ray_GetColor<PF_Pixel16>(const Ray &, double, const Record &, PF_Pi
                                   const HitAhead *);
 template int Ray_GetColor<PF_Pixel>(const Ray &, double, const Record &, PF_PixelFloat &,
                                   const HitAhead *);
+template PF_PixelFloat TexelAhead<PF_PixelFloat>(const Ray &, const Record &, const HitAhead &);
+template PF_PixelFloat TexelAhead<PF_Pixel16>(const Ray &, const Record &, const HitAhead &);
+template PF_PixelFloat TexelAhead<PF_Pixel>(const Ray &, const Record &, const HitAhead &);
 template Vector4 GetObstColor<PF_PixelFloat>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel16>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel>(const Record &, const Ray &, const vLight *);

@@ -50,7 +50,8 @@ inline bool IsLayerChosen(const PF_LayerDef &layer) { return layer.reserved0 != 
 // its place among the texture's repetitions, its normal and whether any
 // texture lookup reaches it (the run's hit lanes, HitLanes.h), and its
 // footprint (the run's footprint lanes, FootprintLanes.h, where measured),
-// and the lights' terms on it (the run's light lanes, LightLanes.h).
+// and the lights' terms on it (the run's light lanes, LightLanes.h), and
+// its texel (TexelAhead, where its footprint and u were worked out ahead).
 // The pixel pass works a run out as it covers it, so that the chains of
 // divisions of eight hits overlap instead of waiting on one another, and
 // most hits beyond the texture's reach are settled without shading them at
@@ -65,6 +66,9 @@ struct HitAhead {
     // Every hit of the pixel lies beyond the texture's reach: its pixel lies
     // outside the pass's reach window (ReachWindow.h).
     bool beyondReach = false;
+    // The run's hits' texels (TexelAhead), for hits in the texture's reach;
+    // null: not looked up.
+    const PF_PixelFloat *texels = nullptr;
 
     bool located() const { return values != nullptr; }
     bool outOfReach() const { return values && values->outOfReach[lane] != 0.0; }
@@ -118,6 +122,31 @@ inline void OutOfReachColour(const RenderInfoTemplate<Hyperboloid> &info, double
 template <class P>
 int Ray_GetColor(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid> &info,
                  PF_PixelFloat &out, const HitAhead *ahead = nullptr);
+
+// The texture's colour at a hit located ahead and in the texture's reach
+// (ahead.outOfReach() false), with its footprint and u worked out ahead
+// (ahead.radii and ahead.u set): what Ray_GetColor's lookup gives it, or
+// transparent where its footprint reaches no repetition. The pixel pass looks
+// up a run's texels one after another before it shades the run's pixels, so
+// that the lookups' long chains (the host's box sums, their quotients)
+// overlap, and hands them to Ray_GetColor through HitAhead::texels.
+template <class P>
+PF_PixelFloat TexelAhead(const Ray &ray, const RenderInfoTemplate<Hyperboloid> &info,
+                         const HitAhead &ahead);
+
+// The colours Ray_GetColor gives the first hits of a run, at ray parameters
+// t, located ahead and in the texture's reach, with their texels looked up
+// (TexelAhead), where the record asks of shading nothing but the emission and
+// the lights worked out in lanes: no reflection map, no pivot marker, every
+// light in the lanes. Lanes `want` (k < n) are shaded together, each colour
+// term on all of them at once, by Shade's operations in Shade's order, so to
+// the same bits; a lane whose shadow needs a texel (LightLaneValues::alone)
+// is taken out of `want` and left to Ray_GetColor. False, doing nothing, where
+// the record asks for more; `lights` is the run's light lanes, null where the
+// record has no lights.
+bool ShadeRunAhead(const RenderInfoTemplate<Hyperboloid> &info, const double (&t)[kHitLanes],
+                   const PF_PixelFloat (&texels)[kHitLanes], const LightLaneValues *lights,
+                   bool (&want)[kHitLanes], PF_PixelFloat (&out)[kHitLanes]);
 
 // Ray_GetColor, without a call for a hit found out of reach ahead.
 template <class P>

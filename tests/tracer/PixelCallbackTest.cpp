@@ -338,11 +338,12 @@ TEST(PixelDepthCallbackTest, MissesFarFromTheSurfaceAreMarkedWithoutSurface)
 
 namespace {
 
-// Everything at once: perspective view of both sheets with their
-// silhouettes, a texture with transparent stripes, a shadowing light with
-// transmission, a reflection map, fog and the pivot marker.
+// A perspective view of both sheets with their silhouettes and a texture
+// with transparent stripes, in the look `look` gives it.
+using Look = std::function<void(Scene &)>;
 template <class P>
-std::vector<unsigned char> RenderRich(int threads, int scratchThreads = Scene::kScratchAsRendered)
+std::vector<unsigned char> RenderLook(const Look &look, int threads,
+                                      int scratchThreads = Scene::kScratchAsRendered)
 {
     constexpr int size = 48;
     Scene s(threads);
@@ -353,26 +354,7 @@ std::vector<unsigned char> RenderRich(int threads, int scratchThreads = Scene::k
         const float a = (x / 5 + y / 5) % 2 ? 1.0f : 0.4f;
         return Pixel(a, x / 40.0f, y / 40.0f, 0.5f);
     });
-    s.setReflectionMap<P>(32, 16,
-                          [](int x, int y) { return Pixel(1, x / 32.0f, 0.2f, y / 16.0f); });
-    s->reflectionIntensity = 0.5f;
-    s->reflectionRolloff = 0.3f;
-    s->selfShadow = true;
-    s->lightTransmission = 0.3f;
-    s->diffuse = 0.8f;
-    s->specular = 0.6f;
-    s->shininess = 12.0f;
-    s->metal = 0.4f;
-    s->emit = 0.1f;
-    s->showPivot = true;
-    s->fixedPointU = 0.5;
-    s->fixedPointV = 0.5;
-    s->depthComposite.mode = 2;
-    s->depthComposite.start = 600.0;
-    s->depthComposite.range = 300.0;
-    s->depthComposite.fogColor = Pixel(1, 0.5f, 0.5f, 0.6f);
-    s.addLight(kPoint, Vector3(-300, 80, 0), Vector3(0, 0, 1), Pixel(1, 1, 0.9f, 0.8f), 1.5);
-    s.addLight(kAmbient, Vector3(0, 0, 0), Vector3(0, 0, 1), Pixel(1, 0.3f, 0.3f, 0.4f), 1.0);
+    look(s);
     const HostWorld &out = s.setOutput<P>(size, size);
     EXPECT_EQ(s.iterate(&RayTrace_PixelCallback<P>, scratchThreads), PF_Err_NONE);
     std::vector<unsigned char> bytes;
@@ -382,6 +364,43 @@ std::vector<unsigned char> RenderRich(int threads, int scratchThreads = Scene::k
     }
     EXPECT_TRUE(s.host().ledger().problems().empty()) << s.host().ledger().report();
     return bytes;
+}
+
+// Lights on a material with a highlight and a metal tint.
+void LitMaterial(Scene &s)
+{
+    s->diffuse = 0.8f;
+    s->specular = 0.6f;
+    s->shininess = 12.0f;
+    s->metal = 0.4f;
+    s->emit = 0.1f;
+    s.addLight(kPoint, Vector3(-300, 80, 0), Vector3(0, 0, 1), Pixel(1, 1, 0.9f, 0.8f), 1.5);
+    s.addLight(kAmbient, Vector3(0, 0, 0), Vector3(0, 0, 1), Pixel(1, 0.3f, 0.3f, 0.4f), 1.0);
+}
+
+// Everything at once: the lights with self shadowing and transmission, a
+// reflection map, fog and the pivot marker.
+template <class P> void RichLook(Scene &s)
+{
+    s.setReflectionMap<P>(32, 16, [](int x, int y) { return Pixel(1, x / 32.0f, 0.2f, y / 16.0f); });
+    LitMaterial(s);
+    s->reflectionIntensity = 0.5f;
+    s->reflectionRolloff = 0.3f;
+    s->selfShadow = true;
+    s->lightTransmission = 0.3f;
+    s->showPivot = true;
+    s->fixedPointU = 0.5;
+    s->fixedPointV = 0.5;
+    s->depthComposite.mode = 2;
+    s->depthComposite.start = 600.0;
+    s->depthComposite.range = 300.0;
+    s->depthComposite.fogColor = Pixel(1, 0.5f, 0.5f, 0.6f);
+}
+
+template <class P>
+std::vector<unsigned char> RenderRich(int threads, int scratchThreads = Scene::kScratchAsRendered)
+{
+    return RenderLook<P>(RichLook<P>, threads, scratchThreads);
 }
 
 } // namespace
@@ -403,6 +422,54 @@ TEST(PixelCallbackTest, ThreadsWithoutScratchGiveTheSameBits)
     EXPECT_EQ(RenderRich<PF_PixelFloat>(4, 0), withScratch);
     EXPECT_EQ(RenderRich<PF_PixelFloat>(4, 1), withScratch); // threads 1 to 3 have none
     EXPECT_EQ(RenderRich<PF_Pixel16>(2, 0), RenderRich<PF_Pixel16>(2));
+}
+
+// Looks whose pixels a thread shades a run at a time, in lanes (no
+// reflection map, no pivot marker), and some of whose pixels it leaves to
+// the one-hit path: a transparent stripe's far hit, a light whose shadow
+// needs a texel. Each gives the bits of pixels covered and shaded on their
+// own.
+TEST(PixelCallbackTest, RunsShadedTogetherGiveTheBitsOfOnePixelAtATime)
+{
+    const std::pair<const char *, Look> looks[] = {
+        {"unlit", [](Scene &s) { s->emit = 0.7f; }},
+        {"lit", LitMaterial},
+        {"lit, fog",
+         [](Scene &s) {
+             LitMaterial(s);
+             s->depthComposite.mode = 2;
+             s->depthComposite.start = 600.0;
+             s->depthComposite.range = 300.0;
+             s->depthComposite.fogColor = Pixel(1, 0.5f, 0.5f, 0.6f);
+         }},
+        {"lit, fade out",
+         [](Scene &s) {
+             LitMaterial(s);
+             s->depthComposite.mode = 3;
+             s->depthComposite.start = 650.0;
+             s->depthComposite.range = 200.0;
+         }},
+        {"self shadow, transmission",
+         [](Scene &s) {
+             LitMaterial(s);
+             s->selfShadow = true;
+             s->lightTransmission = 0.3f;
+         }},
+        {"four spots",
+         [](Scene &s) {
+             LitMaterial(s);
+             for (int k = 0; k < 3; ++k)
+                 s.addLight(kSpot, Vector3(-400, -100.0f + 100 * k, 50), Vector3(1, 0, 0),
+                            Pixel(1, 0.2f * k, 0.5f, 1.0f), 0.7);
+         }},
+    };
+    for (const auto &[name, look] : looks) {
+        SCOPED_TRACE(name);
+        const std::vector<unsigned char> alone = RenderLook<PF_PixelFloat>(look, 2, 0);
+        EXPECT_EQ(RenderLook<PF_PixelFloat>(look, 2), alone);
+        EXPECT_NE(std::count(alone.begin(), alone.end(), 0), static_cast<long>(alone.size()));
+        EXPECT_EQ(RenderLook<PF_Pixel>(look, 1), RenderLook<PF_Pixel>(look, 1, 0));
+    }
 }
 
 // A thread finds its block by its thread index, and only its own; a host out
