@@ -54,15 +54,35 @@ inline ColourLanes LanesOf(const PF_PixelFloat &p)
 }
 inline ColourLanes Splat(float x) { return ColourLanes{x, x, x, x}; }
 
-// One colour channel of every hit of a run, and a per-hit choice (all bits
-// set: yes), for the run's shading in lanes (ShadeRunAhead).
-using RunLanes = float __attribute__((vector_size(4 * kHitLanes)));
-using RunMask = int __attribute__((vector_size(4 * kHitLanes)));
+// One colour channel of four hits of a run, and a per-hit choice (all bits
+// set: yes), for the run's shading in lanes (ShadeRunAhead). Four: the width
+// of the baseline build's vector registers, where each operation on them is
+// one instruction (wider vectors are split, and their masks spilled).
+constexpr int kQuad = 4;
+using QuadLanes = float __attribute__((vector_size(4 * kQuad)));
+using QuadMask = int __attribute__((vector_size(4 * kQuad)));
 // a where m is set, else b, bit for bit.
-[[gnu::always_inline]] inline RunLanes Select(const RunMask &m, const RunLanes &a, const RunLanes &b)
+inline QuadLanes Select(QuadMask m, QuadLanes a, QuadLanes b)
 {
-    return reinterpret_cast<RunLanes>((reinterpret_cast<RunMask>(a) & m) |
-                                      (reinterpret_cast<RunMask>(b) & ~m));
+    return reinterpret_cast<QuadLanes>((reinterpret_cast<QuadMask>(a) & m) |
+                                       (reinterpret_cast<QuadMask>(b) & ~m));
+}
+// All bits set in the lanes whose flag (LightLanes.h: 0 or 1) is 1. Narrowed
+// to float first, which keeps 0 and 1 exactly: the comparison then gives the
+// mask at the lanes' width.
+inline QuadMask QuadFlags(const double *flags)
+{
+    using QuadDoubles = double __attribute__((vector_size(8 * kQuad)));
+    QuadDoubles d;
+    std::memcpy(&d, flags, sizeof d);
+    return __builtin_convertvector(d, QuadLanes) != 0.0f;
+}
+// Four lanes of a run's values, from lane `first` on.
+inline QuadLanes QuadOf(const float *values)
+{
+    QuadLanes q;
+    std::memcpy(&q, values, sizeof q);
+    return q;
 }
 
 // Where a camera ray meets the surface.
@@ -506,6 +526,54 @@ double HitU(const Record &info, const Vector3 &p, double rawV)
     return info.shape.openedU(info, info.shape.getUFromCoordinate(p), rawV);
 }
 
+namespace {
+
+// ShadeRunAhead's colour terms of lanes first to first + 3: red, green and
+// blue in acc[1] to acc[3]. Lanes whose shadow needs a texel are taken out of
+// `keep` before any light, so that no lane works out a highlight it drops.
+void ShadeQuad(const Record &info, const PF_PixelFloat *texels, const LightLaneValues *lights,
+               int first, QuadMask &keep, QuadLanes (&acc)[4])
+{
+    const int count = static_cast<int>(info.lights.size());
+    const PF_PixelFloat *p = texels + first;
+    const QuadLanes base[4] = {{},
+                               {p[0].red, p[1].red, p[2].red, p[3].red},
+                               {p[0].green, p[1].green, p[2].green, p[3].green},
+                               {p[0].blue, p[1].blue, p[2].blue, p[3].blue}};
+    QuadLanes tint[4];
+    // Emission (Emission), and the metal's tint (MetalTint) for the highlights.
+    const float metal = info.metal, plain = 1.0f - info.metal;
+    for (int c = 1; c < 4; ++c) {
+        acc[c] = base[c] * info.emit;
+        tint[c] = base[c] * metal + plain;
+    }
+    for (int j = 0; j < count; ++j) keep &= ~QuadFlags(lights->alone[j] + first);
+    // Each light's terms (AddLaneLight): diffuse, then the highlight, each
+    // added where it applies.
+    const double shininess = info.shininess;
+    for (int j = 0; j < count; ++j) {
+        const ColourLanes colour = LanesOf(info.lights[static_cast<std::size_t>(j)]->color);
+        const QuadLanes shadow = QuadOf(lights->shadow[j] + first);
+        const QuadLanes diffuse = QuadOf(lights->diffuseK[j] + first);
+        const QuadMask diffuseOn = QuadFlags(lights->diffuseOn[j] + first);
+        const QuadMask specularOn = keep & QuadFlags(lights->specularOn[j] + first);
+        // libm's pow has no lane form with its results: one lane at a time.
+        QuadLanes q = {};
+        for (int k = 0; k < kQuad; ++k)
+            if (specularOn[k])
+                q[k] = static_cast<float>((lights->E[j][first + k] * info.specular) *
+                                          std::pow(lights->toward[j][first + k], shininess));
+        for (int c = 1; c < 4; ++c) {
+            const QuadLanes lit = acc[c] + colour[c] * base[c] * shadow * diffuse;
+            acc[c] = Select(diffuseOn, lit, acc[c]);
+            const QuadLanes highlight = acc[c] + tint[c] * colour[c] * shadow * q;
+            acc[c] = Select(specularOn, highlight, acc[c]);
+        }
+    }
+}
+
+} // namespace
+
 bool ShadeRunAhead(const Record &info, const double (&t)[kHitLanes],
                    const PF_PixelFloat (&texels)[kHitLanes], const LightLaneValues *lights,
                    bool (&want)[kHitLanes], PF_PixelFloat (&out)[kHitLanes])
@@ -514,51 +582,22 @@ bool ShadeRunAhead(const Record &info, const double (&t)[kHitLanes],
     if (info.showPivot || HasReflectionMap(info) || count > kLaneLights ||
         (count > 0 && !(lights && lights->lights == count)))
         return false;
-    constexpr int n = kHitLanes;
-    // Red, green and blue (1 to 3, as in PF_PixelFloat) of every lane.
-    RunLanes base[4], acc[4], tint[4];
-    for (int k = 0; k < n; ++k) {
-        base[1][k] = texels[k].red;
-        base[2][k] = texels[k].green;
-        base[3][k] = texels[k].blue;
-    }
-    // Emission (Emission), and the metal's tint (MetalTint) for the highlights.
-    const float metal = info.metal, plain = 1.0f - info.metal;
-    for (int c = 1; c < 4; ++c) {
-        acc[c] = base[c] * info.emit;
-        tint[c] = base[c] * metal + plain;
-    }
-    // Each light's terms (AddLaneLight): diffuse, then the highlight, each
-    // added where it applies.
-    const double shininess = info.shininess;
-    for (int j = 0; j < count; ++j) {
-        const ColourLanes colour = LanesOf(info.lights[static_cast<std::size_t>(j)]->color);
-        RunLanes shadow, diffuse, q;
-        RunMask diffuseOn, specularOn;
-        for (int k = 0; k < n; ++k) {
-            if (lights->alone[j][k] != 0.0) want[k] = false;
-            shadow[k] = lights->shadow[j][k];
-            diffuse[k] = lights->diffuseK[j][k];
-            diffuseOn[k] = lights->diffuseOn[j][k] != 0.0 ? -1 : 0;
-            specularOn[k] = want[k] && lights->specularOn[j][k] != 0.0 ? -1 : 0;
-            q[k] = specularOn[k] ? static_cast<float>((lights->E[j][k] * info.specular) *
-                                                      std::pow(lights->toward[j][k], shininess))
-                                 : 0.0f;
+    static_assert(kHitLanes % kQuad == 0);
+    for (int first = 0; first < kHitLanes; first += kQuad) {
+        QuadMask keep;
+        for (int k = 0; k < kQuad; ++k) keep[k] = want[first + k] ? -1 : 0;
+        QuadLanes acc[4];
+        ShadeQuad(info, texels, lights, first, keep, acc);
+        // A transparent texel is not lit; then the depth composite.
+        for (int k = 0; k < kQuad; ++k) {
+            const int lane = first + k;
+            want[lane] = keep[k] != 0;
+            if (!want[lane]) continue;
+            out[lane] = texels[lane].alpha > 0.0f
+                            ? PF_PixelFloat{texels[lane].alpha, acc[1][k], acc[2][k], acc[3][k]}
+                            : texels[lane];
+            depthComposite(info.depthComposite, t[lane], out[lane]);
         }
-        for (int c = 1; c < 4; ++c) {
-            const RunLanes lit = acc[c] + colour[c] * base[c] * shadow * diffuse;
-            acc[c] = Select(diffuseOn, lit, acc[c]);
-            const RunLanes highlight = acc[c] + tint[c] * colour[c] * shadow * q;
-            acc[c] = Select(specularOn, highlight, acc[c]);
-        }
-    }
-    // A transparent texel is not lit; then the depth composite.
-    for (int k = 0; k < n; ++k) {
-        if (!want[k]) continue;
-        out[k] = texels[k].alpha > 0.0f
-                     ? PF_PixelFloat{texels[k].alpha, acc[1][k], acc[2][k], acc[3][k]}
-                     : texels[k];
-        depthComposite(info.depthComposite, t[k], out[k]);
     }
     return true;
 }
