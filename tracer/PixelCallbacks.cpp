@@ -211,8 +211,12 @@ template <class P, bool traced>
         cache.hasValues = cache.hasFootprints = cache.hasLights = cache.hasU = false;
     } else {
         LookAheadRun(info, cache);
-        LookUpRunTexels<P>(info, cache);
-        if (traced) ShadeRun(info, cache);
+        // The texels ahead pay where the run is shaded in lanes; elsewhere
+        // each hit's lookup stays in its own shading.
+        if (traced && ShadesRunsAhead(info)) {
+            LookUpRunTexels<P>(info, cache);
+            ShadeRun(info, cache);
+        }
     }
     return &cache.run[0];
 }
@@ -358,7 +362,13 @@ void ShadeRun(const Record &info, CoverageCache &cache)
         want[k] = k < cache.n && p.count > 0 && roots.nearDrawn && cache.values.outOfReach[k] == 0.0;
         farDrawn[k] = roots.farDrawn;
     }
+    if (std::none_of(want, want + kCoverageRun, [](bool w) { return w; })) return;
+    // NaN where ShadeRunAhead would fail to write a lane it keeps: such a
+    // lane is then stored as NaN, which the host's worlds show, never as a
+    // colour left over from another run.
+    constexpr float kUnwritten = std::numeric_limits<float>::quiet_NaN();
     PF_PixelFloat nearColour[kCoverageRun];
+    std::fill_n(nearColour, kCoverageRun, PF_PixelFloat{kUnwritten, kUnwritten, kUnwritten, kUnwritten});
     if (!ShadeRunAhead(info, cache.aheadT, cache.texels, cache.hasLights ? &cache.lights : nullptr,
                        want, nearColour))
         return;

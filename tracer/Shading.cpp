@@ -528,11 +528,10 @@ double HitU(const Record &info, const Vector3 &p, double rawV)
 
 namespace {
 
-// ShadeRunAhead's colour terms of lanes first to first + 3: red, green and
-// blue in acc[1] to acc[3]. Lanes whose shadow needs a texel are taken out of
-// `keep` before any light, so that no lane works out a highlight it drops.
+// ShadeRunAhead's colour terms of lanes first to first + 3 where `keep` is
+// set: red, green and blue in acc[1] to acc[3].
 void ShadeQuad(const Record &info, const PF_PixelFloat *texels, const LightLaneValues *lights,
-               int first, QuadMask &keep, QuadLanes (&acc)[4])
+               int first, QuadMask keep, QuadLanes (&acc)[4])
 {
     const int count = static_cast<int>(info.lights.size());
     const PF_PixelFloat *p = texels + first;
@@ -547,7 +546,6 @@ void ShadeQuad(const Record &info, const PF_PixelFloat *texels, const LightLaneV
         acc[c] = base[c] * info.emit;
         tint[c] = base[c] * metal + plain;
     }
-    for (int j = 0; j < count; ++j) keep &= ~QuadFlags(lights->alone[j] + first);
     // Each light's terms (AddLaneLight): diffuse, then the highlight, each
     // added where it applies.
     const double shininess = info.shininess;
@@ -574,24 +572,36 @@ void ShadeQuad(const Record &info, const PF_PixelFloat *texels, const LightLaneV
 
 } // namespace
 
+bool ShadesRunsAhead(const Record &info)
+{
+    return !info.showPivot && !HasReflectionMap(info) &&
+           info.lights.size() <= static_cast<std::size_t>(kLaneLights);
+}
+
 bool ShadeRunAhead(const Record &info, const double (&t)[kHitLanes],
                    const PF_PixelFloat (&texels)[kHitLanes], const LightLaneValues *lights,
                    bool (&want)[kHitLanes], PF_PixelFloat (&out)[kHitLanes])
 {
     const int count = static_cast<int>(info.lights.size());
-    if (info.showPivot || HasReflectionMap(info) || count > kLaneLights ||
-        (count > 0 && !(lights && lights->lights == count)))
+    if (!ShadesRunsAhead(info) || (count > 0 && !(lights && lights->lights == count)))
         return false;
     static_assert(kHitLanes % kQuad == 0);
     for (int first = 0; first < kHitLanes; first += kQuad) {
+        // A hit whose shadow from any light needs its texel is shaded on its
+        // own: taken out before any light, so that no lane works out terms
+        // it drops, and the quad is skipped where that leaves none (a whole
+        // stretch of a self-shadowed surface).
         QuadMask keep;
         for (int k = 0; k < kQuad; ++k) keep[k] = want[first + k] ? -1 : 0;
+        for (int j = 0; j < count; ++j) keep &= ~QuadFlags(lights->alone[j] + first);
+        bool any = false;
+        for (int k = 0; k < kQuad; ++k) any |= want[first + k] = keep[k] != 0;
+        if (!any) continue;
         QuadLanes acc[4];
         ShadeQuad(info, texels, lights, first, keep, acc);
         // A transparent texel is not lit; then the depth composite.
         for (int k = 0; k < kQuad; ++k) {
             const int lane = first + k;
-            want[lane] = keep[k] != 0;
             if (!want[lane]) continue;
             out[lane] = texels[lane].alpha > 0.0f
                             ? PF_PixelFloat{texels[lane].alpha, acc[1][k], acc[2][k], acc[3][k]}

@@ -134,6 +134,10 @@ template <class P>
 PF_PixelFloat TexelAhead(const Ray &ray, const RenderInfoTemplate<Hyperboloid> &info,
                          const HitAhead &ahead);
 
+// Whether the record asks of shading nothing but the emission and at most
+// kLaneLights lights (ShadeRunAhead's condition, but for the run's lanes).
+bool ShadesRunsAhead(const RenderInfoTemplate<Hyperboloid> &info);
+
 // The colours Ray_GetColor gives the first hits of a run, at ray parameters
 // t, located ahead and in the texture's reach, with their texels looked up
 // (TexelAhead), where the record asks of shading nothing but the emission and

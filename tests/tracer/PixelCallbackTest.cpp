@@ -449,9 +449,12 @@ TEST(PixelCallbackTest, RunsShadedTogetherGiveTheBitsOfOnePixelAtATime)
              s->depthComposite.start = 650.0;
              s->depthComposite.range = 200.0;
          }},
-        {"self shadow, transmission",
+        {"self shadow through the far side, transmission",
          [](Scene &s) {
              LitMaterial(s);
+             // Beyond the bowls: its shadow rays cross their far sides,
+             // where the texture's alpha sets the shadow.
+             s.addLight(kPoint, Vector3(700, 0, 0), Vector3(-1, 0, 0), Pixel(1, 0.9f, 0.9f, 1.0f), 1.0);
              s->selfShadow = true;
              s->lightTransmission = 0.3f;
          }},
