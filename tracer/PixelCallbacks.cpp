@@ -71,6 +71,9 @@ struct alignas(128) CoverageCache {
     // work out in lanes, which pays on every lit hit.
     int hitLanePause = 0;
     double aheadT[kCoverageRun]; // each lane's hit; NaN: none
+    // Whether each lane's near and far hits are drawn (RootsOf), as
+    // LookAheadRun found them; the lanes past the run's end hold no pixel.
+    bool nearDrawn[kCoverageRun], farDrawn[kCoverageRun];
     FootprintLaneHits hits;
     HitLaneValues values;
     FootprintLaneRadii radii;
@@ -249,8 +252,14 @@ ShadedRoots RootsOf(const Record &info, const PixelCoverage &p)
     const bool minusNear = tPlus > tMinus;
     const double tNear = minusNear ? tMinus : tPlus;
     const double tFar = minusNear ? tPlus : tMinus;
-    return {tNear, tFar, IsDrawn(tNear, minusNear ? minusShown : plusShown),
-            IsDrawn(tFar, minusNear ? plusShown : minusShown)};
+    // IsDrawn's tests, taken bitwise: a run's lanes take them without
+    // branches (LookAheadRun).
+    constexpr double kLargest = std::numeric_limits<double>::max();
+    const bool nearShown = minusNear ? minusShown : plusShown;
+    const bool farShown = minusNear ? plusShown : minusShown;
+    const bool nearDrawn = nearShown & (tNear > 0.0) & (tNear <= kLargest);
+    const bool farDrawn = farShown & (tFar > 0.0) & (tFar <= kLargest);
+    return {tNear, tFar, nearDrawn, farDrawn};
 }
 
 // The colour along a covering ray: the near hit, and the far hit seen through
@@ -289,6 +298,8 @@ void LookAheadRun(const Record &info, CoverageCache &cache)
     for (int k = 0; k < kCoverageRun; ++k) {
         const PixelCoverage &p = cache.run[k];
         const ShadedRoots roots = RootsOf(info, p);
+        cache.nearDrawn[k] = roots.nearDrawn;
+        cache.farDrawn[k] = roots.farDrawn;
         const bool shaded = k < cache.n && p.count > 0 && (roots.nearDrawn || roots.farDrawn);
         hits.ox[k] = p.ray.origin.getX();
         hits.oy[k] = p.ray.origin.getY();
@@ -342,7 +353,7 @@ template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache
     for (int k = 0; k < cache.n; ++k) {
         if (std::isnan(cache.aheadT[k]) || cache.values.outOfReach[k] != 0.0) continue;
         const HitAhead ahead{cache.aheadT[k], &cache.values, &cache.radii, nullptr, cache.u, k};
-        cache.texels[k] = TexelAhead<P>(cache.run[k].ray, info, ahead);
+        cache.texels[k] = TexelAhead<P>(info, ahead);
     }
     cache.hasTexels = true;
 }
@@ -355,13 +366,10 @@ template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache
 void ShadeRun(const Record &info, CoverageCache &cache)
 {
     if (!cache.hasTexels) return;
-    bool want[kCoverageRun], farDrawn[kCoverageRun];
-    for (int k = 0; k < kCoverageRun; ++k) {
-        const PixelCoverage &p = cache.run[k];
-        const ShadedRoots roots = RootsOf(info, p);
-        want[k] = k < cache.n && p.count > 0 && roots.nearDrawn && cache.values.outOfReach[k] == 0.0;
-        farDrawn[k] = roots.farDrawn;
-    }
+    bool want[kCoverageRun];
+    for (int k = 0; k < kCoverageRun; ++k)
+        want[k] = k < cache.n && cache.run[k].count > 0 && cache.nearDrawn[k] &&
+                  cache.values.outOfReach[k] == 0.0;
     if (std::none_of(want, want + kCoverageRun, [](bool w) { return w; })) return;
     // NaN where ShadeRunAhead would fail to write a lane it keeps: such a
     // lane is then stored as NaN, which the host's worlds show, never as a
@@ -373,7 +381,7 @@ void ShadeRun(const Record &info, CoverageCache &cache)
                        want, nearColour))
         return;
     for (int k = 0; k < kCoverageRun; ++k) {
-        cache.shadedAhead[k] = want[k] && (!farDrawn[k] || !(nearColour[k].alpha < 1.0f));
+        cache.shadedAhead[k] = want[k] && (!cache.farDrawn[k] || !(nearColour[k].alpha < 1.0f));
         if (cache.shadedAhead[k])
             cache.colours[k] = WithCoverage(nearColour[k], cache.run[k].coverage);
     }

@@ -612,19 +612,19 @@ bool ShadeRunAhead(const Record &info, const double (&t)[kHitLanes],
     return true;
 }
 
-// TextureColour's steps for a hit located ahead with its footprint and u.
-template <class P>
-PF_PixelFloat TexelAhead(const Ray &ray, const Record &info, const HitAhead &ahead)
+// TextureColour's steps for a hit located ahead with its footprint and u. The
+// hit's point is the lanes' (Ray::pointAt's bits, as LookAhead gives them).
+template <class P> PF_PixelFloat TexelAhead(const Record &info, const HitAhead &ahead)
 {
-    const Hit hit = PlaceHit(info, ray, ahead.t);
+    const HitLaneValues &h = *ahead.values;
+    const int k = ahead.lane;
+    const Vector3 pn = NormalisedPoint(info.shape, Vector3(h.px[k], h.py[k], h.pz[k]));
     const RowReach reach = ahead.reach();
-    const double ry = ahead.radii->ry[ahead.lane];
+    const double ry = ahead.radii->ry[k];
     PF_PixelFloat base{};
     if (!LookupAlwaysFetches(info, reach) && CanSkipLookupOutOfReach(reach, ry)) return base;
-    info.noteSamplingErr(TopologycalSampling<P>(info, reach, hit.pn, ahead.u[ahead.lane],
-                                                ahead.values->v[ahead.lane],
-                                                ahead.radii->rx[ahead.lane], ry,
-                                                &info.textureLayer, base));
+    info.noteSamplingErr(TopologycalSampling<P>(info, reach, pn, ahead.u[k], h.v[k],
+                                                ahead.radii->rx[k], ry, &info.textureLayer, base));
     return base;
 }
 
@@ -940,9 +940,9 @@ template int Ray_GetColor<PF_Pixel16>(const Ray &, double, const Record &, PF_Pi
                                   const HitAhead *);
 template int Ray_GetColor<PF_Pixel>(const Ray &, double, const Record &, PF_PixelFloat &,
                                   const HitAhead *);
-template PF_PixelFloat TexelAhead<PF_PixelFloat>(const Ray &, const Record &, const HitAhead &);
-template PF_PixelFloat TexelAhead<PF_Pixel16>(const Ray &, const Record &, const HitAhead &);
-template PF_PixelFloat TexelAhead<PF_Pixel>(const Ray &, const Record &, const HitAhead &);
+template PF_PixelFloat TexelAhead<PF_PixelFloat>(const Record &, const HitAhead &);
+template PF_PixelFloat TexelAhead<PF_Pixel16>(const Record &, const HitAhead &);
+template PF_PixelFloat TexelAhead<PF_Pixel>(const Record &, const HitAhead &);
 template Vector4 GetObstColor<PF_PixelFloat>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel16>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel>(const Record &, const Ray &, const vLight *);

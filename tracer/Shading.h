@@ -131,8 +131,7 @@ int Ray_GetColor(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid>
 // that the lookups' long chains (the host's box sums, their quotients)
 // overlap, and hands them to Ray_GetColor through HitAhead::texels.
 template <class P>
-PF_PixelFloat TexelAhead(const Ray &ray, const RenderInfoTemplate<Hyperboloid> &info,
-                         const HitAhead &ahead);
+PF_PixelFloat TexelAhead(const RenderInfoTemplate<Hyperboloid> &info, const HitAhead &ahead);
 
 // Whether the record asks of shading nothing but the emission and at most
 // kLaneLights lights (ShadeRunAhead's condition, but for the run's lanes).
