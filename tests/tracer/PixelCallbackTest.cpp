@@ -338,6 +338,17 @@ TEST(PixelDepthCallbackTest, MissesFarFromTheSurfaceAreMarkedWithoutSurface)
 
 namespace {
 
+// The bytes of a square output of `size` pixels of type P, row by row.
+template <class P> std::vector<unsigned char> OutputBytes(const HostWorld &out, int size)
+{
+    std::vector<unsigned char> bytes;
+    for (int y = 0; y < size; ++y) {
+        const auto *row = reinterpret_cast<const unsigned char *>(out.row(y));
+        bytes.insert(bytes.end(), row, row + size * sizeof(P));
+    }
+    return bytes;
+}
+
 // A perspective view of both sheets with their silhouettes and a texture
 // with transparent stripes, in the look `look` gives it.
 using Look = std::function<void(Scene &)>;
@@ -357,13 +368,8 @@ std::vector<unsigned char> RenderLook(const Look &look, int threads,
     look(s);
     const HostWorld &out = s.setOutput<P>(size, size);
     EXPECT_EQ(s.iterate(&RayTrace_PixelCallback<P>, scratchThreads), PF_Err_NONE);
-    std::vector<unsigned char> bytes;
-    for (int y = 0; y < size; ++y) {
-        const auto *row = reinterpret_cast<const unsigned char *>(out.row(y));
-        bytes.insert(bytes.end(), row, row + size * sizeof(P));
-    }
     EXPECT_TRUE(s.host().ledger().problems().empty()) << s.host().ledger().report();
-    return bytes;
+    return OutputBytes<P>(out, size);
 }
 
 // Lights on a material with a highlight and a metal tint.
@@ -621,12 +627,7 @@ std::vector<unsigned char> RenderIntoBowl(const std::function<void(Scene &)> &va
     vary(s);
     const HostWorld &out = s.setOutput<P>(size, size);
     EXPECT_EQ(s.iterate(&RayTrace_PixelCallback<P>, scratchThreads), PF_Err_NONE);
-    std::vector<unsigned char> bytes;
-    for (int y = 0; y < size; ++y) {
-        const auto *row = reinterpret_cast<const unsigned char *>(out.row(y));
-        bytes.insert(bytes.end(), row, row + size * sizeof(P));
-    }
-    return bytes;
+    return OutputBytes<P>(out, size);
 }
 
 } // namespace
