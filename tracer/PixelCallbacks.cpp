@@ -358,32 +358,37 @@ template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache
     cache.hasTexels = true;
 }
 
-// The trace pass's colours of the run's pixels whose near hit is all they
-// show (it is opaque, or there is no far hit behind it), shaded together in
-// lanes where shading needs nothing that is not worked out ahead
-// (ShadeRunAhead); the callbacks then only store them. The other pixels are
-// traced as they come, each on its own.
+// The trace pass's colours of the run's pixels whose first drawn hit is all
+// they show, shaded together in lanes where shading needs nothing that is not
+// worked out ahead (ShadeRunAhead); the callbacks then only store them. Such
+// a hit is the near one where it is opaque or has no far hit behind it, or
+// the far one where the near one is not drawn (behind the eye, or a face not
+// shown), laid over nothing as TraceHits lays it. The other pixels are traced
+// as they come, each on its own.
 void ShadeRun(const Record &info, CoverageCache &cache)
 {
     if (!cache.hasTexels) return;
     bool want[kCoverageRun];
     for (int k = 0; k < kCoverageRun; ++k)
-        want[k] = k < cache.n && cache.run[k].count > 0 && cache.nearDrawn[k] &&
-                  cache.values.outOfReach[k] == 0.0;
+        want[k] = k < cache.n && cache.run[k].count > 0 &&
+                  (cache.nearDrawn[k] || cache.farDrawn[k]) && cache.values.outOfReach[k] == 0.0;
     if (std::none_of(want, want + kCoverageRun, [](bool w) { return w; })) return;
     // NaN where ShadeRunAhead would fail to write a lane it keeps: such a
     // lane is then stored as NaN, which the host's worlds show, never as a
     // colour left over from another run.
     constexpr float kUnwritten = std::numeric_limits<float>::quiet_NaN();
-    PF_PixelFloat nearColour[kCoverageRun];
-    std::fill_n(nearColour, kCoverageRun, PF_PixelFloat{kUnwritten, kUnwritten, kUnwritten, kUnwritten});
+    PF_PixelFloat first[kCoverageRun];
+    std::fill_n(first, kCoverageRun, PF_PixelFloat{kUnwritten, kUnwritten, kUnwritten, kUnwritten});
     if (!ShadeRunAhead(info, cache.aheadT, cache.texels, cache.hasLights ? &cache.lights : nullptr,
-                       want, nearColour))
+                       want, first))
         return;
     for (int k = 0; k < kCoverageRun; ++k) {
-        cache.shadedAhead[k] = want[k] && (!cache.farDrawn[k] || !(nearColour[k].alpha < 1.0f));
-        if (cache.shadedAhead[k])
-            cache.colours[k] = WithCoverage(nearColour[k], cache.run[k].coverage);
+        const bool farOnly = !cache.nearDrawn[k];
+        cache.shadedAhead[k] =
+            want[k] && (farOnly || !cache.farDrawn[k] || !(first[k].alpha < 1.0f));
+        if (!cache.shadedAhead[k]) continue;
+        const PF_PixelFloat shown = farOnly ? Over(kTransparent, first[k]) : first[k];
+        cache.colours[k] = WithCoverage(shown, cache.run[k].coverage);
     }
     cache.hasColours = true;
 }

@@ -448,6 +448,11 @@ TEST(PixelCallbackTest, RunsShadedTogetherGiveTheBitsOfOnePixelAtATime)
              s->depthComposite.range = 300.0;
              s->depthComposite.fogColor = Pixel(1, 0.5f, 0.5f, 0.6f);
          }},
+        {"lit, the face away from the axis hidden", // far hits seen where the near is hidden
+         [](Scene &s) {
+             LitMaterial(s);
+             s->renderSide = 3;
+         }},
         {"lit, fade out",
          [](Scene &s) {
              LitMaterial(s);
