@@ -343,10 +343,8 @@ void LookAheadRun(const Record &info, CoverageCache &cache)
 }
 
 // The texels of the run's hits in the texture's reach, one after another,
-// where their footprints and u were worked out ahead: each lookup is a long
-// chain of dependent steps (the host's box sums and their quotients), and
-// those of neighbouring hits overlap only when nothing else lies between
-// them.
+// where their footprints and u were worked out ahead: the run's shading in
+// lanes (ShadeRun) takes them all at once.
 template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache)
 {
     if (!(cache.hasValues && cache.hasFootprints && cache.hasU)) return;

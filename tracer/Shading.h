@@ -127,14 +127,15 @@ int Ray_GetColor(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid>
 // (ahead.outOfReach() false), with its footprint and u worked out ahead
 // (ahead.radii and ahead.u set): what Ray_GetColor's lookup gives it, or
 // transparent where its footprint reaches no repetition. The pixel pass looks
-// up a run's texels one after another before it shades the run's pixels, so
-// that the lookups' long chains (the host's box sums, their quotients)
-// overlap, and hands them to Ray_GetColor through HitAhead::texels.
+// up a run's texels before it shades the run, so that the run can be shaded
+// in lanes (ShadeRunAhead), and hands the texels of the hits shaded one at a
+// time to Ray_GetColor through HitAhead::texels.
 template <class P>
 PF_PixelFloat TexelAhead(const RenderInfoTemplate<Hyperboloid> &info, const HitAhead &ahead);
 
 // Whether the record asks of shading nothing but the emission and at most
-// kLaneLights lights (ShadeRunAhead's condition, but for the run's lanes).
+// kLaneLights lights: ShadeRunAhead's condition on the record (it also needs
+// the run's light lanes).
 bool ShadesRunsAhead(const RenderInfoTemplate<Hyperboloid> &info);
 
 // The colours Ray_GetColor gives the first hits of a run, at ray parameters
