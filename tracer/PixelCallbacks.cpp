@@ -342,6 +342,13 @@ void LookAheadRun(const Record &info, CoverageCache &cache)
     cache.hasFootprints = true;
 }
 
+// Whether lane k's first drawn hit was worked out ahead (LookAheadRun: its
+// pixel is covered and a hit is drawn) and lies in the texture's reach.
+inline bool InReachAhead(const CoverageCache &cache, int k)
+{
+    return !std::isnan(cache.aheadT[k]) && cache.values.outOfReach[k] == 0.0;
+}
+
 // The texels of the run's hits in the texture's reach, one after another,
 // where their footprints and u were worked out ahead: the run's shading in
 // lanes (ShadeRun) takes them all at once.
@@ -349,7 +356,7 @@ template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache
 {
     if (!(cache.hasValues && cache.hasFootprints && cache.hasU)) return;
     for (int k = 0; k < cache.n; ++k) {
-        if (std::isnan(cache.aheadT[k]) || cache.values.outOfReach[k] != 0.0) continue;
+        if (!InReachAhead(cache, k)) continue;
         const HitAhead ahead{cache.aheadT[k], &cache.values, &cache.radii, nullptr, cache.u, k};
         cache.texels[k] = TexelAhead<P>(info, ahead);
     }
@@ -367,9 +374,7 @@ void ShadeRun(const Record &info, CoverageCache &cache)
 {
     if (!cache.hasTexels) return;
     bool want[kCoverageRun];
-    for (int k = 0; k < kCoverageRun; ++k)
-        want[k] = k < cache.n && cache.run[k].count > 0 &&
-                  (cache.nearDrawn[k] || cache.farDrawn[k]) && cache.values.outOfReach[k] == 0.0;
+    for (int k = 0; k < kCoverageRun; ++k) want[k] = InReachAhead(cache, k);
     if (std::none_of(want, want + kCoverageRun, [](bool w) { return w; })) return;
     // NaN where ShadeRunAhead would fail to write a lane it keeps: such a
     // lane is then stored as NaN, which the host's worlds show, never as a

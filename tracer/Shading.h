@@ -142,7 +142,7 @@ bool ShadesRunsAhead(const RenderInfoTemplate<Hyperboloid> &info);
 // t, located ahead and in the texture's reach, with their texels looked up
 // (TexelAhead), where the record asks of shading nothing but the emission and
 // the lights worked out in lanes: no reflection map, no pivot marker, every
-// light in the lanes. Lanes `want` (k < n) are shaded together, each colour
+// light in the lanes. Lanes `want` are shaded together, each colour
 // term on all of them at once, by Shade's operations in Shade's order, so to
 // the same bits; a lane whose shadow needs a texel (LightLaneValues::alone)
 // is taken out of `want` and left to Ray_GetColor. False, doing nothing, where
