@@ -32,6 +32,13 @@ constexpr float kNoSurface = -1.0f;
 
 constexpr PF_PixelFloat kTransparent{0.0f, 0.0f, 0.0f, 0.0f};
 
+// Where the depth pass writes a pixel.
+struct DepthTargets {
+    void *nearColour, *farColour, *nearDepth, *farDepth;
+
+    bool complete() const { return nearColour && farColour && nearDepth && farDepth; }
+};
+
 } // namespace
 
 // The coverage of the pixels after the one a thread last traced: the host
@@ -84,6 +91,24 @@ struct alignas(128) CoverageCache {
     // coverage applied, as the trace pass stores them; with hasColours.
     bool shadedAhead[kCoverageRun];
     PF_PixelFloat colours[kCoverageRun];
+    // The trace pass's pixels of the run whose bytes were settled with the
+    // run (SettleRun): those the surface does not cover (all bytes zero) and
+    // those shaded ahead, stored as the output's pixel type. Their callbacks
+    // only copy them to `pixels`, where the run's first pixel lies in the
+    // output.
+    bool settled[kCoverageRun];
+    alignas(16) unsigned char stored[kCoverageRun][sizeof(PF_PixelFloat)];
+    unsigned char *pixels = nullptr;
+    // The depth pass's likewise (SettleDepthRun): pixels the surface misses,
+    // and pixels of a run outside the reach window, whose hits all lie beyond
+    // the texture's reach. `stored` holds the front layer's colour; `back`
+    // the back layer's; `depths` the two depths. `targets` is where the run's
+    // first pixel lies in the four side buffers, which hold the whole run
+    // where hasTargets is set.
+    alignas(16) unsigned char back[kCoverageRun][sizeof(PF_PixelFloat)];
+    float depths[kCoverageRun][2];
+    bool hasTargets = false;
+    DepthTargets targets{};
     std::uint64_t lanePass = 0;
     // The pass's reach window (TraceScratch's) and its columns on one row.
     std::uint64_t windowPass = 0; // the pass `window` belongs to
@@ -187,6 +212,8 @@ bool OutsideReachWindow(const Record &info, CoverageCache &cache, int x, int y, 
 void LookAheadRun(const Record &info, CoverageCache &cache);
 template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache);
 void ShadeRun(const Record &info, CoverageCache &cache);
+template <class P> void SettleRun(const Record &info, CoverageCache &cache);
+template <class P> void SettleDepthRun(const Record &info, CoverageCache &cache);
 
 // The run that starts at pixel i, covered into the cache: once every few
 // pixels, so kept out of line, and the pixels served from the cache take no
@@ -221,6 +248,8 @@ template <class P, bool traced>
             ShadeRun(info, cache);
         }
     }
+    if constexpr (traced) SettleRun<P>(info, cache);
+    else SettleDepthRun<P>(info, cache);
     return &cache.run[0];
 }
 
@@ -396,6 +425,23 @@ void ShadeRun(const Record &info, CoverageCache &cache)
     cache.hasColours = true;
 }
 
+// The bytes of the trace pass's pixels that need no more work (see
+// CoverageCache::settled): a pixel the surface does not cover stores
+// kTransparent, all bytes zero at every depth (TracePixel), and one shaded
+// ahead its colour, by StorePixel as its callback would.
+template <class P> void SettleRun(const Record &info, CoverageCache &cache)
+{
+    static_assert(sizeof(P) <= sizeof(cache.stored[0]));
+    cache.pixels = reinterpret_cast<unsigned char *>(
+        OutputPixel<P>(info.outputWorld, cache.x, cache.y));
+    for (int k = 0; k < cache.n; ++k) {
+        const bool shaded = cache.hasColours && cache.shadedAhead[k];
+        cache.settled[k] = shaded || cache.run[k].count <= 0;
+        if (shaded) StorePixel<P>(cache.stored[k], cache.colours[k]);
+        else std::memset(cache.stored[k], 0, sizeof(P)); // unused where not settled
+    }
+}
+
 // A pixel the surface covers: its hits, with alpha times the coverage. Out of
 // line, so that the pixels it does not cover stay a few instructions.
 template <class P>
@@ -418,13 +464,6 @@ template <class P>
 }
 
 // ---- depth pass ---------------------------------------------------------------------
-
-// Where the depth pass writes pixel (x, y).
-struct DepthTargets {
-    void *nearColour, *farColour, *nearDepth, *farDepth;
-
-    bool complete() const { return nearColour && farColour && nearDepth && farDepth; }
-};
 
 template <class P> DepthTargets TargetsAt(const Record &info, int x, int y)
 {
@@ -470,26 +509,77 @@ float MissDepth(const Record &info, const PixelCoverage &p)
     return info.dofBlurScale > distance * zoom / tm ? tm : kNoSurface;
 }
 
+// The depth pass's pixel, written to `dst`.
 template <class P>
-PF_Err TraceDepthPixel(const Record &info, const PixelCoverage &p, const HitAhead *ahead, int x,
-                       int y)
+void WriteDepthPixel(const Record &info, const PixelCoverage &p, const HitAhead *ahead,
+                     const DepthTargets &dst)
 {
-    const DepthTargets dst = TargetsAt<P>(info, x, y);
-    if (!dst.complete()) return SideBufferError(info);
-
     if (p.count > 0) {
         WriteLayer<P>(info, p, p.tMinus, info.renderSide != kRenderInside, ahead, dst.nearColour,
                       dst.nearDepth);
         WriteLayer<P>(info, p, p.tPlus, info.renderSide != kRenderOutside, ahead, dst.farColour,
                       dst.farDepth);
-        return PF_Err_NONE;
+        return;
     }
     const float depth = MissDepth(info, p);
     StoreDepth(dst.nearDepth, depth);
     StoreDepth(dst.farDepth, depth);
     StorePixel<P>(dst.nearColour, kTransparent);
     StorePixel<P>(dst.farColour, kTransparent);
+}
+
+template <class P>
+PF_Err TraceDepthPixel(const Record &info, const PixelCoverage &p, const HitAhead *ahead, int x,
+                       int y)
+{
+    const DepthTargets dst = TargetsAt<P>(info, x, y);
+    if (!dst.complete()) return SideBufferError(info);
+    WriteDepthPixel<P>(info, p, ahead, dst);
     return PF_Err_NONE;
+}
+
+// The depth pass's pixels of the run that take no shading (see
+// CoverageCache::back), written into the cache by WriteDepthPixel itself;
+// and where the run lies in the side buffers. A run the buffers do not hold
+// whole settles nothing: its callbacks find what is missing on their own.
+template <class P> void SettleDepthRun(const Record &info, CoverageCache &cache)
+{
+    static_assert(sizeof(P) <= sizeof(cache.back[0]));
+    cache.targets = TargetsAt<P>(info, cache.x, cache.y);
+    cache.hasTargets = cache.targets.complete() &&
+                       TargetsAt<P>(info, cache.x + cache.n - 1, cache.y).complete();
+    HitAhead beyond{0.0, nullptr, nullptr, nullptr, nullptr, 0};
+    beyond.beyondReach = true;
+    for (int k = 0; k < cache.n; ++k) {
+        const PixelCoverage &p = cache.run[k];
+        cache.settled[k] = cache.hasTargets && (p.count <= 0 || cache.outside);
+        if (!cache.settled[k]) continue;
+        const DepthTargets own{cache.stored[k], cache.back[k], &cache.depths[k][0],
+                               &cache.depths[k][1]};
+        WriteDepthPixel<P>(info, p, &beyond, own);
+    }
+}
+
+// Lane k's place in the side buffers, whose run they hold whole.
+template <class P> DepthTargets RunTargets(const CoverageCache &cache, int k)
+{
+    const DepthTargets &first = cache.targets;
+    const std::size_t colour = static_cast<std::size_t>(k) * sizeof(P);
+    const std::size_t depth = static_cast<std::size_t>(k) * sizeof(float);
+    return {static_cast<unsigned char *>(first.nearColour) + colour,
+            static_cast<unsigned char *>(first.farColour) + colour,
+            static_cast<unsigned char *>(first.nearDepth) + depth,
+            static_cast<unsigned char *>(first.farDepth) + depth};
+}
+
+// A settled pixel of the depth pass, copied to its place.
+template <class P> void CopySettledDepth(const CoverageCache &cache, int k)
+{
+    const DepthTargets dst = RunTargets<P>(cache, k);
+    std::memcpy(dst.nearColour, cache.stored[k], sizeof(P));
+    std::memcpy(dst.farColour, cache.back[k], sizeof(P));
+    std::memcpy(dst.nearDepth, &cache.depths[k][0], sizeof(float));
+    std::memcpy(dst.farDepth, &cache.depths[k][1], sizeof(float));
 }
 
 // The work of one pixel, given its coverage, what was worked out ahead for its
@@ -516,16 +606,41 @@ PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
     if (!info) return PF_Err_BAD_CALLBACK_PARAM;
     CoverageCache *cache = info->traceScratch ? info->traceScratch->forThread(threadIndex) : nullptr;
     if (!cache) return WorkAlone<P, work>(*info, i);
+    // Many pixels were settled with their run.
+    const auto copySettled = [cache](int lane) {
+        if constexpr (traced)
+            std::memcpy(cache->pixels + lane * sizeof(P), cache->stored[lane], sizeof(P));
+        else
+            CopySettledDepth<P>(*cache, lane);
+        return PF_Err_NONE;
+    };
+    if (cache->pass == info->passSerial && i >= cache->index && i - cache->index < cache->n &&
+        cache->traced == traced) {
+        const int lane = static_cast<int>(i - cache->index);
+        if (cache->settled[lane]) return copySettled(lane);
+    }
     int x = 0, y = 0;
     const PixelCoverage *p = CoverIndex<P, traced>(*info, *cache, i, x, y);
     if (!p) return PF_Err_BAD_CALLBACK_PARAM;
+    const int lane = static_cast<int>(p - cache->run);
+    if (cache->settled[lane]) return copySettled(lane); // a run just covered
+    // The depth pass writes where the run lies in the side buffers, when
+    // they hold it whole.
+    const auto workOn = [&](const HitAhead *ahead) -> PF_Err {
+        if constexpr (!traced) {
+            if (cache->hasTargets) {
+                WriteDepthPixel<P>(*info, *p, ahead, RunTargets<P>(*cache, lane));
+                return PF_Err_NONE;
+            }
+        }
+        return work(*info, *p, ahead, x, y);
+    };
     if (!traced && cache->outside) {
         HitAhead beyond{0.0, nullptr, nullptr, nullptr, nullptr, 0};
         beyond.beyondReach = true;
-        return work(*info, *p, &beyond, x, y);
+        return workOn(&beyond);
     }
-    if (!cache->hasValues && !cache->hasFootprints) return work(*info, *p, nullptr, x, y);
-    const int lane = static_cast<int>(p - cache->run);
+    if (!cache->hasValues && !cache->hasFootprints) return workOn(nullptr);
     if (traced && cache->hasColours && cache->shadedAhead[lane]) {
         StorePixel<P>(OutputPixel<P>(info->outputWorld, x, y), cache->colours[lane]);
         return PF_Err_NONE;
@@ -535,7 +650,7 @@ PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
                    cache->hasLights ? &cache->lights : nullptr,
                    cache->hasU ? cache->u : nullptr, lane};
     ahead.texels = cache->hasTexels ? cache->texels : nullptr;
-    return work(*info, *p, &ahead, x, y);
+    return workOn(&ahead);
 }
 
 // Runs one pixel's work, turning anything thrown into the callback's error:
