@@ -211,7 +211,7 @@ bool OutsideReachWindow(const Record &info, CoverageCache &cache, int x, int y, 
 
 void LookAheadRun(const Record &info, CoverageCache &cache);
 template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache);
-void ShadeRun(const Record &info, CoverageCache &cache);
+template <bool traced> void ShadeRun(const Record &info, CoverageCache &cache);
 template <class P> void SettleRun(const Record &info, CoverageCache &cache);
 template <class P> void SettleDepthRun(const Record &info, CoverageCache &cache);
 
@@ -243,9 +243,9 @@ template <class P, bool traced>
         LookAheadRun(info, cache);
         // The texels ahead pay where the run is shaded in lanes; elsewhere
         // each hit's lookup stays in its own shading.
-        if (traced && ShadesRunsAhead(info)) {
+        if (ShadesRunsAhead(info)) {
             LookUpRunTexels<P>(info, cache);
-            ShadeRun(info, cache);
+            ShadeRun<traced>(info, cache);
         }
     }
     if constexpr (traced) SettleRun<P>(info, cache);
@@ -399,7 +399,7 @@ template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache
 // the far one where the near one is not drawn (behind the eye, or a face not
 // shown), laid over nothing as TraceHits lays it. The other pixels are traced
 // as they come, each on its own.
-void ShadeRun(const Record &info, CoverageCache &cache)
+template <bool traced> void ShadeRun(const Record &info, CoverageCache &cache)
 {
     if (!cache.hasTexels) return;
     bool want[kCoverageRun];
@@ -414,6 +414,16 @@ void ShadeRun(const Record &info, CoverageCache &cache)
     if (!ShadeRunAhead(info, cache.aheadT, cache.texels, cache.hasLights ? &cache.lights : nullptr,
                        want, first))
         return;
+    if constexpr (!traced) {
+        // The depth pass writes each hit as its own layer: the colour as
+        // shading gives it.
+        for (int k = 0; k < kCoverageRun; ++k) {
+            cache.shadedAhead[k] = want[k];
+            if (want[k]) cache.colours[k] = first[k];
+        }
+        cache.hasColours = true;
+        return;
+    }
     for (int k = 0; k < kCoverageRun; ++k) {
         const bool farOnly = !cache.nearDrawn[k];
         cache.shadedAhead[k] =
@@ -486,7 +496,8 @@ void WriteLayer(const Record &info, const PixelCoverage &p, double t, bool faceS
     PF_PixelFloat colour = kTransparent;
     float depth = kNoSurface;
     if (IsDrawn(t, faceShown)) {
-        ShadeHit<P>(p.ray, t, info, colour, ahead);
+        if (ahead && ahead->shaded && ahead->t == t) colour = *ahead->shaded;
+        else ShadeHit<P>(p.ray, t, info, colour, ahead);
         depth = static_cast<float>(t);
     } else if (std::isfinite(t) && info.shape.invRadii.getZ() != 0.0f) {
         depth = static_cast<float>(std::fabs(t));
@@ -650,6 +661,8 @@ PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
                    cache->hasLights ? &cache->lights : nullptr,
                    cache->hasU ? cache->u : nullptr, lane};
     ahead.texels = cache->hasTexels ? cache->texels : nullptr;
+    if (!traced && cache->hasColours && cache->shadedAhead[lane])
+        ahead.shaded = &cache->colours[lane];
     return workOn(&ahead);
 }
 

@@ -69,6 +69,10 @@ struct HitAhead {
     // The run's hits' texels (TexelAhead), for hits in the texture's reach;
     // null: not looked up.
     const PF_PixelFloat *texels = nullptr;
+    // The hit's colour as shading gives it, shaded ahead in lanes
+    // (ShadeRunAhead); null: not shaded ahead. Read by the depth pass, which
+    // writes the hit as a layer of its own.
+    const PF_PixelFloat *shaded = nullptr;
 
     bool located() const { return values != nullptr; }
     bool outOfReach() const { return values && values->outOfReach[lane] != 0.0; }
