@@ -147,6 +147,18 @@ inline PF_Err HostSample(const PF_InData *inData, AEGP_SuiteHandler &suites, PF_
     return err;
 }
 
+// HostSample through a suite already taken from the cache.
+template <class P, class Suite>
+inline PF_Err SuiteSample(const Suite *suite, PF_ProgPtr effectRef, PF_Fixed x, PF_Fixed y,
+                          const PF_SampPB &pb, PF_PixelFloat &out)
+{
+    P pixel{};
+    const PF_Err err = CallSampler(suite, effectRef, x, y, &pb, &pixel);
+    if (err != PF_Err_NONE) pixel = P{};
+    out = toPixelF(&pixel);
+    return err;
+}
+
 } // namespace area_sample_detail
 
 // One host area sample of a 16-bit or 8-bit world at 16.16 (x, y) over the

@@ -268,6 +268,45 @@ int TopologycalSampling(const Record &info, const RowReach &reach, const Vector3
 }
 
 template <class P>
+TexelLookups<P>::TexelLookups(const Record &info) : info_(info)
+{
+    const PF_LayerDef &texture = info.textureLayer;
+    if (texture.width <= 0 || texture.height <= 0) return;
+    try {
+        suite_ = area_sample_detail::SamplingSuite<P>(SamplingSuites(info));
+    } catch (PF_Err) {
+        suite_ = nullptr; // the lookups report the host's lack themselves
+    }
+    pb_.src = const_cast<PF_EffectWorld *>(&texture);
+    width_ = texture.width;
+    height_ = texture.height;
+}
+
+template <class P>
+int TexelLookups<P>::operator()(const RowReach &reach, const Vector3 &pn, double u, double v,
+                                double rx, double ry, PF_PixelFloat &out)
+{
+    const Record &info = info_;
+    const int nh = reach.repetition();
+    if (!suite_ || !reach.onRepetition() || reach.neighbour(ry) != nh) [[unlikely]]
+        return TopologycalSampling<P>(info, reach, pn, u, v, rx, ry, &info.textureLayer, out);
+    const auto &ext = info.extension;
+    const Layout layout{ext.interval, ext.screwTurns, SeamUPeriodAtHit(info.openFactor, pn.getZ()),
+                        height_, ext.flipVertical};
+    const double un = RepetitionU(u, nh, layout);
+    const double vn = SampledV(LocalV(v, nh, layout.gap), nh, layout);
+    // SampleAcrossSeam's test for a second sample across the seam.
+    const double W = width_;
+    if (1.0 + rx > (layout.period - un) * W || rx > ((un + layout.period) - 1.0) * W) [[unlikely]]
+        return TopologycalSampling<P>(info, reach, pn, u, v, rx, ry, &info.textureLayer, out);
+    pb_.x_radius = FixedSampleRadius(rx);
+    pb_.y_radius = FixedSampleRadius(ry);
+    return area_sample_detail::SuiteSample<P>(suite_, info.inData->effect_ref,
+                                              FixedFromDouble(un * W),
+                                              FixedFromDouble(vn * height_), pb_, out);
+}
+
+template <class P>
 int ULoopSampling(const Record &info, const double &period, double u, double v, double rx,
                   double /*ry*/, const PF_SampPB &pb, PF_PixelFloat &out)
 {
@@ -288,3 +327,7 @@ VELTRIX_INSTANTIATE_TEXTURE_SAMPLING(PF_Pixel16)
 VELTRIX_INSTANTIATE_TEXTURE_SAMPLING(PF_Pixel)
 
 #undef VELTRIX_INSTANTIATE_TEXTURE_SAMPLING
+
+template class TexelLookups<PF_PixelFloat>;
+template class TexelLookups<PF_Pixel16>;
+template class TexelLookups<PF_Pixel>;

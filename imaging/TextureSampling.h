@@ -30,6 +30,9 @@
 #include "scene/Vectormath.h"
 #include "tracer/Ray.h"
 
+#include <type_traits>
+#include <utility>
+
 // Largest footprint radius before textureBlur applies, and after it.
 inline constexpr double kFootprintCap = 32768.0;
 inline constexpr double kSampleRadiusCap = 128.0;
@@ -106,6 +109,31 @@ private:
     double rowsToNext_ = 0.0, rowsPastPrevious_ = 0.0;
 };
 
+// TopologycalSampling of the record's texture for many hits in a row (the
+// texels of a run of pixels): what it asks of the record, the texture and the
+// suite cache is asked once, and the common lookup (one host sample on the
+// hit's own repetition, clear of the seam) goes straight to the host's
+// sampler. Every other lookup, and every lookup where the texture has no
+// pixels or the host lacks the suite, takes TopologycalSampling itself: the
+// same values and errors, bit for bit, either way.
+//
+// Thread safety: one thread's; it reads the record, which must outlive it.
+template <class P> class TexelLookups {
+public:
+    explicit TexelLookups(const RenderInfoTemplate<Hyperboloid> &info);
+    // TopologycalSampling<P>(info, reach, pn, u, v, rx, ry, &info.textureLayer, out).
+    int operator()(const RowReach &reach, const Vectormath::Aos::Vector3 &pn, double u, double v,
+                   double rx, double ry, PF_PixelFloat &out);
+
+private:
+    using Suite = std::remove_pointer_t<decltype(area_sample_detail::SamplingSuite<P>(
+        std::declval<AEGP_SuiteHandler &>()))>;
+    const RenderInfoTemplate<Hyperboloid> &info_;
+    const Suite *suite_ = nullptr; // null: every lookup takes TopologycalSampling
+    PF_SampPB pb_{};               // the radii change from lookup to lookup
+    double width_ = 0.0, height_ = 0.0;
+};
+
 // Texture colour at (u, v) (after the opening and slide corrections) of the
 // hit pn, sampled from `texture` (the record's textureLayer) over the radii
 // rx, ry. A hit on no repetition is transparent black unless a neighbouring
@@ -173,3 +201,7 @@ extern template int ULoopSampling<PF_Pixel16>(const RenderInfoTemplate<Hyperbolo
 extern template int ULoopSampling<PF_Pixel>(const RenderInfoTemplate<Hyperboloid> &,
                                             const double &, double, double, double, double,
                                             const PF_SampPB &, PF_PixelFloat &);
+
+extern template class TexelLookups<PF_PixelFloat>;
+extern template class TexelLookups<PF_Pixel16>;
+extern template class TexelLookups<PF_Pixel>;

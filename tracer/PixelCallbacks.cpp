@@ -384,10 +384,11 @@ inline bool InReachAhead(const CoverageCache &cache, int k)
 template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache)
 {
     if (!(cache.hasValues && cache.hasFootprints && cache.hasU)) return;
+    TexelLookups<P> lookups(info);
     for (int k = 0; k < cache.n; ++k) {
         if (!InReachAhead(cache, k)) continue;
         const HitAhead ahead{cache.aheadT[k], &cache.values, &cache.radii, nullptr, cache.u, k};
-        cache.texels[k] = TexelAhead<P>(info, ahead);
+        cache.texels[k] = TexelAhead<P>(info, ahead, lookups);
     }
     cache.hasTexels = true;
 }

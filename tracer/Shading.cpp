@@ -614,7 +614,8 @@ bool ShadeRunAhead(const Record &info, const double (&t)[kHitLanes],
 
 // TextureColour's steps for a hit located ahead with its footprint and u. The
 // hit's point is the lanes' (Ray::pointAt's bits, as LookAhead gives them).
-template <class P> PF_PixelFloat TexelAhead(const Record &info, const HitAhead &ahead)
+template <class P>
+PF_PixelFloat TexelAhead(const Record &info, const HitAhead &ahead, TexelLookups<P> &lookups)
 {
     const HitLaneValues &h = *ahead.values;
     const int k = ahead.lane;
@@ -623,8 +624,7 @@ template <class P> PF_PixelFloat TexelAhead(const Record &info, const HitAhead &
     const double ry = ahead.radii->ry[k];
     PF_PixelFloat base{};
     if (!LookupAlwaysFetches(info, reach) && CanSkipLookupOutOfReach(reach, ry)) return base;
-    info.noteSamplingErr(TopologycalSampling<P>(info, reach, pn, ahead.u[k], h.v[k],
-                                                ahead.radii->rx[k], ry, &info.textureLayer, base));
+    info.noteSamplingErr(lookups(reach, pn, ahead.u[k], h.v[k], ahead.radii->rx[k], ry, base));
     return base;
 }
 
@@ -940,9 +940,12 @@ template int Ray_GetColor<PF_Pixel16>(const Ray &, double, const Record &, PF_Pi
                                   const HitAhead *);
 template int Ray_GetColor<PF_Pixel>(const Ray &, double, const Record &, PF_PixelFloat &,
                                   const HitAhead *);
-template PF_PixelFloat TexelAhead<PF_PixelFloat>(const Record &, const HitAhead &);
-template PF_PixelFloat TexelAhead<PF_Pixel16>(const Record &, const HitAhead &);
-template PF_PixelFloat TexelAhead<PF_Pixel>(const Record &, const HitAhead &);
+template PF_PixelFloat TexelAhead<PF_PixelFloat>(const Record &, const HitAhead &,
+                                            TexelLookups<PF_PixelFloat> &);
+template PF_PixelFloat TexelAhead<PF_Pixel16>(const Record &, const HitAhead &,
+                                            TexelLookups<PF_Pixel16> &);
+template PF_PixelFloat TexelAhead<PF_Pixel>(const Record &, const HitAhead &,
+                                            TexelLookups<PF_Pixel> &);
 template Vector4 GetObstColor<PF_PixelFloat>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel16>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel>(const Record &, const Ray &, const vLight *);

@@ -133,9 +133,11 @@ int Ray_GetColor(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid>
 // transparent where its footprint reaches no repetition. The pixel pass looks
 // up a run's texels before it shades the run, so that the run can be shaded
 // in lanes (ShadeRunAhead), and hands the texels of the hits shaded one at a
-// time to Ray_GetColor through HitAhead::texels.
+// time to Ray_GetColor through HitAhead::texels. `lookups` is the run's (or
+// the pass's) TexelLookups.
 template <class P>
-PF_PixelFloat TexelAhead(const RenderInfoTemplate<Hyperboloid> &info, const HitAhead &ahead);
+PF_PixelFloat TexelAhead(const RenderInfoTemplate<Hyperboloid> &info, const HitAhead &ahead,
+                         TexelLookups<P> &lookups);
 
 // Whether the record asks of shading nothing but the emission and at most
 // kLaneLights lights: ShadeRunAhead's condition on the record (it also needs

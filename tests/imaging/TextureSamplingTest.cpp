@@ -186,6 +186,12 @@ TEST_F(TextureSamplingTest, AHostWithoutTheSamplerGivesAnErrorAndTransparentBlac
     EXPECT_NO_THROW(out = lookup<PF_Pixel16>(kTail, 0.5, 0.5, 1.0, 1.0));
     EXPECT_EQ(err, PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_TRUE(IsTransparentBlack(out));
+    TexelLookups<PF_Pixel16> lookups(*info); // lookups in a row: the same
+    out = PF_PixelFloat{-1.0f, -1.0f, -1.0f, -1.0f};
+    EXPECT_EQ(lookups(RowReach(*info, kTail, 0.5, &info->textureLayer), kTail, 0.5, 0.5, 1.0, 1.0,
+                      out),
+              PF_Err_BAD_CALLBACK_PARAM);
+    EXPECT_TRUE(IsTransparentBlack(out));
 
     out = lookup<PF_Pixel>(kTail, 0.5, 0.5, 1.0, 1.0); // the other suites still serve
     EXPECT_EQ(err, PF_Err_NONE);
@@ -480,4 +486,87 @@ TEST_F(TextureSamplingTest, ARowTheTextureCannotReachIsNeverFetched)
     // An empty texture is never reached.
     info->textureLayer = TextureLayer(0, 0);
     EXPECT_FALSE(RowReach(*info, kTail, 0.5, &info->textureLayer).reaches(128.0));
+}
+
+// ---- lookups in a row ---------------------------------------------------------------
+
+namespace {
+
+// What a lookup gave and asked of the host: its colour's bits, its error and
+// the host samples it issued (where, with which block).
+struct LookupTrace {
+    PF_PixelFloat out;
+    int err;
+    std::vector<SampleCall> calls;
+
+    bool operator==(const LookupTrace &o) const
+    {
+        return std::memcmp(&out, &o.out, sizeof out) == 0 && err == o.err &&
+               calls.size() == o.calls.size() &&
+               std::equal(calls.begin(), calls.end(), o.calls.begin(),
+                          [](const SampleCall &a, const SampleCall &b) {
+                              return a.depth == b.depth && a.x == b.x && a.y == b.y &&
+                                     std::memcmp(&a.pb, &b.pb, sizeof a.pb) == 0;
+                          });
+    }
+};
+
+} // namespace
+
+// TexelLookups takes the common lookup straight to the host and leaves the
+// rest to TopologycalSampling: over random layouts (gaps, flips, screws, an
+// opened surface), hits near the seam and between repetitions, and radii
+// from none to beyond the cap, both give the same colour, error and host
+// samples at every depth, and so does a host without the suite.
+TEST_F(TextureSamplingTest, LookupsInARowGiveWhatEachLookupGivesAlone)
+{
+    samplers.setTexture([](double x, double y) {
+        return PF_PixelFloat{float(std::fmod(x * 0.37 + y * 0.11, 1.0) + 0.1), float(x / 97.0),
+                             float(y / 89.0), 0.5f};
+    });
+    std::mt19937 random(1207);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    const double oddRadii[] = {0.0, kNaN, kInf, 1e9};
+    int fast = 0, whole = 0;
+    for (int trial = 0; trial < 3000; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        if (trial % 50 == 0) {
+            info->extension.interval = trial % 150 == 0 ? 0.0 : unit(random) * 0.5;
+            info->extension.tailExtensions = info->extension.headExtensions = 2;
+            info->extension.flipVertical = trial % 100 == 0;
+            info->extension.screwTurns = trial % 200 == 0 ? 0.0 : unit(random) - 0.5;
+            info->openFactor = trial % 250 == 0 ? 1.0 : 1.0 + 3.0 * unit(random);
+        }
+        const Vector3 pn(0.5f, 0.1f, static_cast<float>(trial % 2 ? 1.0 + 3.0 * unit(random)
+                                                                  : -1.0 - 3.0 * unit(random)));
+        const double u = trial % 7 == 0 ? 1.0 - unit(random) * 0.02 : unit(random) * 1.4 - 0.2;
+        const double v = (unit(random) * 6.0 - 3.0);
+        const double rx = trial % 23 == 0 ? oddRadii[trial % 4] : unit(random) * 6.0;
+        const double ry = trial % 29 == 0 ? oddRadii[trial % 4] : unit(random) * 6.0;
+        const RowReach reach(*info, pn, v, &info->textureLayer);
+        const auto traced = [&](auto &&lookup) {
+            samplers.clear();
+            LookupTrace t{{-1.0f, -1.0f, -1.0f, -1.0f}, 0, {}};
+            t.err = lookup(t.out);
+            t.calls = samplers.calls();
+            return t;
+        };
+        const auto compare = [&](auto pixel) {
+            using P = decltype(pixel);
+            TexelLookups<P> lookups(*info);
+            const LookupTrace alone = traced([&](PF_PixelFloat &out) {
+                return TopologycalSampling<P>(*info, reach, pn, u, v, rx, ry,
+                                              &info->textureLayer, out);
+            });
+            const LookupTrace inRow = traced(
+                [&](PF_PixelFloat &out) { return lookups(reach, pn, u, v, rx, ry, out); });
+            ASSERT_TRUE(inRow == alone) << "u " << u << " v " << v << " rx " << rx << " ry " << ry;
+            (alone.calls.size() == 1 ? fast : whole) += 1;
+        };
+        compare(PF_PixelFloat{});
+        compare(PF_Pixel16{});
+        compare(PF_Pixel{});
+    }
+    EXPECT_GT(fast, 3000);  // most lookups are one sample
+    EXPECT_GT(whole, 1000); // seams, gaps and neighbours are exercised
 }
