@@ -609,62 +609,70 @@ template <class P, PixelWork work> [[gnu::noinline]] PF_Err WorkAlone(const Reco
     return work(info, own[0], nullptr, x, y);
 }
 
+// A pixel settled with its run, copied to its place.
+template <class P, bool traced> PF_Err CopySettled(const CoverageCache &cache, int lane)
+{
+    if constexpr (traced)
+        std::memcpy(cache.pixels + lane * sizeof(P), cache.stored[lane], sizeof(P));
+    else
+        CopySettledDepth<P>(cache, lane);
+    return PF_Err_NONE;
+}
+
+// WorkAt for a pixel that its thread's cache does not hold settled: out of
+// line, so that the settled pixels, most of a frame, take a few instructions.
+template <class P, PixelWork work, bool traced>
+[[gnu::noinline]] PF_Err WorkOnRun(const Record &info, CoverageCache &cache, A_long i)
+{
+    int x = 0, y = 0;
+    const PixelCoverage *p = CoverIndex<P, traced>(info, cache, i, x, y);
+    if (!p) return PF_Err_BAD_CALLBACK_PARAM;
+    const int lane = static_cast<int>(p - cache.run);
+    if (cache.settled[lane]) return CopySettled<P, traced>(cache, lane); // a run just covered
+    // The depth pass writes where the run lies in the side buffers, when
+    // they hold it whole.
+    const auto workOn = [&](const HitAhead *ahead) -> PF_Err {
+        if constexpr (!traced) {
+            if (cache.hasTargets) {
+                WriteDepthPixel<P>(info, *p, ahead, RunTargets<P>(cache, lane));
+                return PF_Err_NONE;
+            }
+        }
+        return work(info, *p, ahead, x, y);
+    };
+    if (!traced && cache.outside) {
+        HitAhead beyond{0.0, nullptr, nullptr, nullptr, nullptr, 0};
+        beyond.beyondReach = true;
+        return workOn(&beyond);
+    }
+    if (!cache.hasValues && !cache.hasFootprints) return workOn(nullptr);
+    // (The trace pass's pixels shaded ahead are settled.)
+    HitAhead ahead{cache.aheadT[lane], cache.hasValues ? &cache.values : nullptr,
+                   cache.hasFootprints ? &cache.radii : nullptr,
+                   cache.hasLights ? &cache.lights : nullptr, cache.hasU ? cache.u : nullptr,
+                   lane};
+    ahead.texels = cache.hasTexels ? cache.texels : nullptr;
+    if (!traced && cache.hasColours && cache.shadedAhead[lane])
+        ahead.shaded = &cache.colours[lane];
+    return workOn(&ahead);
+}
+
 // Runs `work` for pixel i of the pass; a bad parameter when there is no
 // record or i lies outside the output. `traced`: the trace pass, whose
 // runs outside the reach window are not covered (CoverIndex).
 template <class P, PixelWork work, bool traced>
-PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
+inline PF_Err WorkAt(const Record *info, A_long threadIndex, A_long i)
 {
     if (!info) return PF_Err_BAD_CALLBACK_PARAM;
     CoverageCache *cache = info->traceScratch ? info->traceScratch->forThread(threadIndex) : nullptr;
     if (!cache) return WorkAlone<P, work>(*info, i);
     // Many pixels were settled with their run.
-    const auto copySettled = [cache](int lane) {
-        if constexpr (traced)
-            std::memcpy(cache->pixels + lane * sizeof(P), cache->stored[lane], sizeof(P));
-        else
-            CopySettledDepth<P>(*cache, lane);
-        return PF_Err_NONE;
-    };
     if (cache->pass == info->passSerial && i >= cache->index && i - cache->index < cache->n &&
         cache->traced == traced) {
         const int lane = static_cast<int>(i - cache->index);
-        if (cache->settled[lane]) return copySettled(lane);
+        if (cache->settled[lane]) return CopySettled<P, traced>(*cache, lane);
     }
-    int x = 0, y = 0;
-    const PixelCoverage *p = CoverIndex<P, traced>(*info, *cache, i, x, y);
-    if (!p) return PF_Err_BAD_CALLBACK_PARAM;
-    const int lane = static_cast<int>(p - cache->run);
-    if (cache->settled[lane]) return copySettled(lane); // a run just covered
-    // The depth pass writes where the run lies in the side buffers, when
-    // they hold it whole.
-    const auto workOn = [&](const HitAhead *ahead) -> PF_Err {
-        if constexpr (!traced) {
-            if (cache->hasTargets) {
-                WriteDepthPixel<P>(*info, *p, ahead, RunTargets<P>(*cache, lane));
-                return PF_Err_NONE;
-            }
-        }
-        return work(*info, *p, ahead, x, y);
-    };
-    if (!traced && cache->outside) {
-        HitAhead beyond{0.0, nullptr, nullptr, nullptr, nullptr, 0};
-        beyond.beyondReach = true;
-        return workOn(&beyond);
-    }
-    if (!cache->hasValues && !cache->hasFootprints) return workOn(nullptr);
-    if (traced && cache->hasColours && cache->shadedAhead[lane]) {
-        StorePixel<P>(OutputPixel<P>(info->outputWorld, x, y), cache->colours[lane]);
-        return PF_Err_NONE;
-    }
-    HitAhead ahead{cache->aheadT[lane], cache->hasValues ? &cache->values : nullptr,
-                   cache->hasFootprints ? &cache->radii : nullptr,
-                   cache->hasLights ? &cache->lights : nullptr,
-                   cache->hasU ? cache->u : nullptr, lane};
-    ahead.texels = cache->hasTexels ? cache->texels : nullptr;
-    if (!traced && cache->hasColours && cache->shadedAhead[lane])
-        ahead.shaded = &cache->colours[lane];
-    return workOn(&ahead);
+    return WorkOnRun<P, work, traced>(*info, *cache, i);
 }
 
 // Runs one pixel's work, turning anything thrown into the callback's error:
