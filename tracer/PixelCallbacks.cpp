@@ -445,11 +445,15 @@ template <class P> void SettleRun(const Record &info, CoverageCache &cache)
     static_assert(sizeof(P) <= sizeof(cache.stored[0]));
     cache.pixels = reinterpret_cast<unsigned char *>(
         OutputPixel<P>(info.outputWorld, cache.x, cache.y));
+    std::memset(cache.stored, 0, sizeof cache.stored);
+    if (!cache.hasColours) {
+        for (int k = 0; k < cache.n; ++k) cache.settled[k] = cache.run[k].count <= 0;
+        return;
+    }
     for (int k = 0; k < cache.n; ++k) {
-        const bool shaded = cache.hasColours && cache.shadedAhead[k];
+        const bool shaded = cache.shadedAhead[k];
         cache.settled[k] = shaded || cache.run[k].count <= 0;
         if (shaded) StorePixel<P>(cache.stored[k], cache.colours[k]);
-        else std::memset(cache.stored[k], 0, sizeof(P)); // unused where not settled
     }
 }
 
