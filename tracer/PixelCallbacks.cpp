@@ -241,12 +241,11 @@ template <class P, bool traced>
         cache.hasValues = cache.hasFootprints = cache.hasLights = cache.hasU = false;
     } else {
         LookAheadRun(info, cache);
-        // The texels ahead pay where the run is shaded in lanes; elsewhere
-        // each hit's lookup stays in its own shading.
-        if (ShadesRunsAhead(info)) {
-            LookUpRunTexels<P>(info, cache);
-            ShadeRun<traced>(info, cache);
-        }
+        // The texels, looked up in a row (TexelLookups), are cheaper than
+        // each hit's lookup in its own shading, where the run is not shaded
+        // in lanes too.
+        LookUpRunTexels<P>(info, cache);
+        if (ShadesRunsAhead(info)) ShadeRun<traced>(info, cache);
     }
     if constexpr (traced) SettleRun<P>(info, cache);
     else SettleDepthRun<P>(info, cache);
