@@ -147,7 +147,8 @@ inline PF_Err HostSample(const PF_InData *inData, AEGP_SuiteHandler &suites, PF_
     return err;
 }
 
-// HostSample through a suite already taken from the cache.
+// HostSample through a suite already taken from the cache: the cache's
+// exception for a missing suite, the one HostSample catches, cannot arise.
 template <class P, class Suite>
 inline PF_Err SuiteSample(const Suite *suite, PF_ProgPtr effectRef, PF_Fixed x, PF_Fixed y,
                           const PF_SampPB &pb, PF_PixelFloat &out)

@@ -377,9 +377,10 @@ inline bool InReachAhead(const CoverageCache &cache, int k)
     return !std::isnan(cache.aheadT[k]) && cache.values.outOfReach[k] == 0.0;
 }
 
-// The texels of the run's hits in the texture's reach, one after another,
-// where their footprints and u were worked out ahead: the run's shading in
-// lanes (ShadeRun) takes them all at once.
+// The texels of the run's hits in the texture's reach, one after another
+// (TexelLookups), where their footprints and u were worked out ahead: the
+// run's shading in lanes (ShadeRun) takes them all at once, and a hit shaded
+// on its own finds its texel through HitAhead::texels.
 template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache)
 {
     if (!(cache.hasValues && cache.hasFootprints && cache.hasU)) return;

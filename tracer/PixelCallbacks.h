@@ -32,10 +32,11 @@
 // for different pixels. They read the record, its lights and the layer pixels
 // only, allocate nothing, take no locks and write exactly the pixel(s) of
 // their own index. Working values live on the stack, except the coverage of
-// the next few pixels of the row, which each thread keeps in its own block of
-// the record's traceScratch (see TraceScratch) because the host hands a
-// thread consecutive pixels; it is tied to the record's pass serial, so call
-// the record's beginPass before each pass.
+// the next few pixels of the row and what was worked out for them (for many,
+// the very bytes their callbacks then store), which each thread keeps in its
+// own block of the record's traceScratch (see TraceScratch) because the host
+// hands a thread consecutive pixels; it is tied to the record's pass serial,
+// so call the record's beginPass before each pass.
 #pragma once
 
 #include <cstddef> // the SDK headers use size_t without including it
