@@ -56,6 +56,13 @@ inline PF_Fixed FixedFromDouble(double v)
 // [kMinSampleRadius, kMaxSampleRadius]; a NaN radius is the minimum.
 inline PF_Fixed FixedSampleRadius(double pixels)
 {
+    // A footprint's radius, capped at 128 pixels: FixedFromDouble's rounding
+    // of a number that is not negative (-0 rounds to 0 either way), which
+    // stays within the maximum, in one conversion.
+    if (pixels >= 0.0 && pixels <= 128.0) [[likely]] {
+        const PF_Fixed r = static_cast<PF_Fixed>(pixels * 65536.0 + 0.5);
+        return r < kMinSampleRadius ? kMinSampleRadius : r;
+    }
     if (std::isnan(pixels)) return kMinSampleRadius;
     const PF_Fixed r = FixedFromDouble(pixels);
     if (r < kMinSampleRadius) return kMinSampleRadius;

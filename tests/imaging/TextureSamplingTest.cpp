@@ -124,6 +124,22 @@ TEST(FixedPoint, SampleRadiiStayWithinOneUnitAnd128Pixels)
     EXPECT_EQ(FixedSampleRadius(200.0), 8388608);
     EXPECT_EQ(FixedSampleRadius(1e300), 8388608);
     EXPECT_EQ(FixedSampleRadius(kInf), 8388608);
+
+    // The footprint's quick path is the conversion clamped, as stated: seeded
+    // radii across and around [0, 128], its ends and their neighbours.
+    const auto stated = [](double pixels) {
+        const PF_Fixed r = FixedFromDouble(pixels);
+        return std::isnan(pixels) || r < 1 ? 1 : std::min(r, 8388608);
+    };
+    std::mt19937_64 random(20261209);
+    std::uniform_real_distribution<double> across(-1.0, 130.0);
+    for (int i = 0; i < 100000; ++i) {
+        const double r = across(random);
+        ASSERT_EQ(FixedSampleRadius(r), stated(r)) << r;
+    }
+    for (double r : {-0.0, std::nextafter(0.0, 1.0), std::nextafter(128.0, 0.0),
+                     std::nextafter(128.0, 200.0), std::nextafter(127.5 / 65536 + 127.0, 0.0)})
+        EXPECT_EQ(FixedSampleRadius(r), stated(r)) << r;
 }
 
 // ---- the host calls -----------------------------------------------------------------
