@@ -134,28 +134,8 @@ template <class P> inline auto SamplingSuite(AEGP_SuiteHandler &suites)
         return suites.SamplingFloatSuite1();
 }
 
-// One host area sample of pixel type P at 16.16 (x, y), converted to float.
-// A host without the suite gives PF_Err_BAD_CALLBACK_PARAM instead of the
-// cache's exception, which must not escape into the host's iteration; the
-// pixel is then transparent black, as it is for any failed sample.
-template <class P>
-inline PF_Err HostSample(const PF_InData *inData, AEGP_SuiteHandler &suites, PF_Fixed x,
-                         PF_Fixed y, const PF_SampPB &pb, PF_PixelFloat &out)
-{
-    P pixel{};
-    PF_Err err = PF_Err_NONE;
-    try {
-        err = CallSampler(SamplingSuite<P>(suites), inData->effect_ref, x, y, &pb, &pixel);
-    } catch (PF_Err thrown) {
-        err = thrown;
-    }
-    if (err != PF_Err_NONE) pixel = P{};
-    out = toPixelF(&pixel);
-    return err;
-}
-
-// HostSample through a suite already taken from the cache: the cache's
-// exception for a missing suite, the one HostSample catches, cannot arise.
+// One host area sample of pixel type P at 16.16 (x, y) through `suite`,
+// converted to float; after an error the pixel is transparent black.
 template <class P, class Suite>
 inline PF_Err SuiteSample(const Suite *suite, PF_ProgPtr effectRef, PF_Fixed x, PF_Fixed y,
                           const PF_SampPB &pb, PF_PixelFloat &out)
@@ -165,6 +145,22 @@ inline PF_Err SuiteSample(const Suite *suite, PF_ProgPtr effectRef, PF_Fixed x, 
     if (err != PF_Err_NONE) pixel = P{};
     out = toPixelF(&pixel);
     return err;
+}
+
+// SuiteSample through the suite cache. A host without the suite gives
+// PF_Err_BAD_CALLBACK_PARAM instead of the cache's exception, which must not
+// escape into the host's iteration, and a transparent black pixel.
+template <class P>
+inline PF_Err HostSample(const PF_InData *inData, AEGP_SuiteHandler &suites, PF_Fixed x,
+                         PF_Fixed y, const PF_SampPB &pb, PF_PixelFloat &out)
+{
+    try {
+        return SuiteSample<P>(SamplingSuite<P>(suites), inData->effect_ref, x, y, pb, out);
+    } catch (PF_Err thrown) {
+        const P none{};
+        out = toPixelF(&none);
+        return thrown;
+    }
 }
 
 } // namespace area_sample_detail

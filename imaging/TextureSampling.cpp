@@ -82,6 +82,18 @@ inline double SampledV(double localV, int n, const Layout &layout)
 
 inline int FirstError(int first, int next) { return first != 0 ? first : next; }
 
+// Whether a footprint of x radius rx texture pixels at u, on a texture W
+// pixels wide, reaches over the seam at u = period from below.
+inline bool ReachesSeamFromBelow(double period, double u, double rx, double W)
+{
+    return 1.0 + rx > (period - u) * W;
+}
+// Whether it reaches over the seam from below or at u = 0 from above.
+inline bool ReachesOverSeam(double period, double u, double rx, double W)
+{
+    return ReachesSeamFromBelow(period, u, rx, W) || rx > ((u + period) - 1.0) * W;
+}
+
 // ULoopSampling's fetch, inlined into every lookup: most lookups are one
 // host sample on one repetition, and the calls between the layers cost
 // about as much as placing the sample.
@@ -97,13 +109,9 @@ template <class P>
     const PF_Fixed y = FixedFromDouble(v * pb.src->height);
     int err = HostAreaSample<P>(info.inData, suites, FixedFromDouble(u * W), y, pb, out);
 
-    // The footprint reaches over the seam at u = period (from below) or at
-    // u = 0 (from above): sample the other side as well.
-    double u2 = u - period;
-    if (!(1.0 + rx > (period - u) * W)) {
-        u2 = u + period;
-        if (!(rx > (u2 - 1.0) * W)) [[likely]] return err;
-    }
+    // A footprint over the seam samples the other side as well.
+    if (!ReachesOverSeam(period, u, rx, W)) [[likely]] return err;
+    const double u2 = ReachesSeamFromBelow(period, u, rx, W) ? u - period : u + period;
     PF_PixelFloat other{};
     err = FirstError(err, HostAreaSample<P>(info.inData, suites, FixedFromDouble(u2 * W), y, pb,
                                             other));
@@ -295,9 +303,8 @@ int TexelLookups<P>::operator()(const RowReach &reach, const Vector3 &pn, double
                         height_, ext.flipVertical};
     const double un = RepetitionU(u, nh, layout);
     const double vn = SampledV(LocalV(v, nh, layout.gap), nh, layout);
-    // SampleAcrossSeam's test for a second sample across the seam.
     const double W = width_;
-    if (1.0 + rx > (layout.period - un) * W || rx > ((un + layout.period) - 1.0) * W) [[unlikely]]
+    if (ReachesOverSeam(layout.period, un, rx, W)) [[unlikely]]
         return TopologycalSampling<P>(info, reach, pn, u, v, rx, ry, &info.textureLayer, out);
     pb_.x_radius = FixedSampleRadius(rx);
     pb_.y_radius = FixedSampleRadius(ry);

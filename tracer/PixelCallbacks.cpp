@@ -88,7 +88,8 @@ struct alignas(128) CoverageCache {
     double u[kCoverageRun]; // the hits' u, where in reach (HitU)
     PF_PixelFloat texels[kCoverageRun]; // where in reach, with hasTexels
     // The pixels shaded together ahead (ShadeRunAhead) and their colours,
-    // coverage applied, as the trace pass stores them; with hasColours.
+    // with hasColours: in the trace pass coverage applied, as it stores them;
+    // in the depth pass the hit's colour as shading gives it.
     bool shadedAhead[kCoverageRun];
     PF_PixelFloat colours[kCoverageRun];
     // The trace pass's pixels of the run whose bytes were settled with the
@@ -525,6 +526,15 @@ float MissDepth(const Record &info, const PixelCoverage &p)
     return info.dofBlurScale > distance * zoom / tm ? tm : kNoSurface;
 }
 
+// What the depth pass knows ahead of the hits of a run outside the reach
+// window: all of them lie beyond the texture's reach.
+HitAhead BeyondReach()
+{
+    HitAhead beyond{0.0, nullptr, nullptr, nullptr, nullptr, 0};
+    beyond.beyondReach = true;
+    return beyond;
+}
+
 // The depth pass's pixel, written to `dst`.
 template <class P>
 void WriteDepthPixel(const Record &info, const PixelCoverage &p, const HitAhead *ahead,
@@ -564,8 +574,7 @@ template <class P> void SettleDepthRun(const Record &info, CoverageCache &cache)
     cache.targets = TargetsAt<P>(info, cache.x, cache.y);
     cache.hasTargets = cache.targets.complete() &&
                        TargetsAt<P>(info, cache.x + cache.n - 1, cache.y).complete();
-    HitAhead beyond{0.0, nullptr, nullptr, nullptr, nullptr, 0};
-    beyond.beyondReach = true;
+    const HitAhead beyond = BeyondReach();
     for (int k = 0; k < cache.n; ++k) {
         const PixelCoverage &p = cache.run[k];
         cache.settled[k] = cache.hasTargets && (p.count <= 0 || cache.outside);
@@ -645,8 +654,7 @@ template <class P, PixelWork work, bool traced>
         return work(info, *p, ahead, x, y);
     };
     if (!traced && cache.outside) {
-        HitAhead beyond{0.0, nullptr, nullptr, nullptr, nullptr, 0};
-        beyond.beyondReach = true;
+        const HitAhead beyond = BeyondReach();
         return workOn(&beyond);
     }
     if (!cache.hasValues && !cache.hasFootprints) return workOn(nullptr);
