@@ -65,11 +65,14 @@ inline double LocalV(double v, int n, double gap)
 
 // u on repetition n: twisted by the screw (-1 and 0 untwisted), wrapped into
 // [0, period).
-inline double RepetitionU(double u, int n, const Layout &layout)
+inline double TwistedU(double u, int n, const Layout &layout)
 {
     const double twists = n < 0 ? static_cast<double>(n) + 1.0 : static_cast<double>(n);
-    const double twisted = u + twists * layout.screw;
-    return WrapIntoPeriod(twisted, layout.period);
+    return u + twists * layout.screw;
+}
+inline double RepetitionU(double u, int n, const Layout &layout)
+{
+    return WrapIntoPeriod(TwistedU(u, n, layout), layout.period);
 }
 
 // Local v as sampled: odd repetitions are mirrored under "Flip Vertical", so
@@ -311,6 +314,70 @@ int TexelLookups<P>::operator()(const RowReach &reach, const Vector3 &pn, double
     return area_sample_detail::SuiteSample<P>(suite_, info.inData->effect_ref,
                                               FixedFromDouble(un * W),
                                               FixedFromDouble(vn * height_), pb_, out);
+}
+
+namespace {
+
+// Where the common lookup on repetition n falls for the hit's angle a:
+// HitU's steps and the lookup's from the angle on (the opened u's period at
+// the hit given), and the turns each wrap took. Two angles with the same
+// turns, neither lookup over the seam, and the same column bound every
+// angle between them (TexelLookups::fromAngleBounds).
+struct AnglePlacement {
+    int turn;                            // Hyperboloid::uOfAngle's
+    double openedTurns, repetitionTurns; // WrapTurns of the opened and the twisted u
+    bool overSeam;
+    PF_Fixed column;
+
+    bool sameAs(const AnglePlacement &o) const
+    {
+        // (Turns that are NaN differ from everything: no placement then.)
+        return turn == o.turn && openedTurns == o.openedTurns &&
+               repetitionTurns == o.repetitionTurns && !overSeam && !o.overSeam &&
+               column == o.column;
+    }
+};
+
+inline AnglePlacement PlaceAngle(const Record &info, double angle, double openedPeriod, int n,
+                                 const Layout &layout, double rx, double W)
+{
+    AnglePlacement at{};
+    const double u = Hyperboloid::uOfAngle(angle, at.turn);
+    const double unwrapped = Hyperboloid::openedUBeforeWrap(info, u, openedPeriod);
+    at.openedTurns = WrapTurns(unwrapped, openedPeriod);
+    const double opened = UnwindTurns(unwrapped, openedPeriod, at.openedTurns); // HitU's u
+    const double twisted = TwistedU(opened, n, layout);
+    at.repetitionTurns = WrapTurns(twisted, layout.period);
+    const double un = UnwindTurns(twisted, layout.period, at.repetitionTurns); // RepetitionU's
+    at.overSeam = ReachesOverSeam(layout.period, un, rx, W);
+    at.column = FixedFromDouble(un * W);
+    return at;
+}
+
+} // namespace
+
+template <class P>
+bool TexelLookups<P>::fromAngleBounds(const RowReach &reach, const Vector3 &pn, double angleLo,
+                                      double angleHi, double rawV, double v, double rx, double ry,
+                                      PF_PixelFloat &out, int &err)
+{
+    const Record &info = info_;
+    const int nh = reach.repetition();
+    if (!suite_ || !reach.onRepetition() || reach.neighbour(ry) != nh) return false;
+    const auto &ext = info.extension;
+    const Layout layout{ext.interval, ext.screwTurns, SeamUPeriodAtHit(info.openFactor, pn.getZ()),
+                        height_, ext.flipVertical};
+    const double W = width_;
+    const double openedPeriod = info.shape.openedUPeriod(info, rawV);
+    const AnglePlacement lo = PlaceAngle(info, angleLo, openedPeriod, nh, layout, rx, W);
+    const AnglePlacement hi = PlaceAngle(info, angleHi, openedPeriod, nh, layout, rx, W);
+    if (!lo.sameAs(hi)) return false;
+    const double vn = SampledV(LocalV(v, nh, layout.gap), nh, layout);
+    pb_.x_radius = FixedSampleRadius(rx);
+    pb_.y_radius = FixedSampleRadius(ry);
+    err = area_sample_detail::SuiteSample<P>(suite_, info.inData->effect_ref, lo.column,
+                                             FixedFromDouble(vn * height_), pb_, out);
+    return true;
 }
 
 template <class P>

@@ -124,6 +124,17 @@ public:
     // TopologycalSampling<P>(info, reach, pn, u, v, rx, ry, &info.textureLayer, out).
     int operator()(const RowReach &reach, const Vectormath::Aos::Vector3 &pn, double u, double v,
                    double rx, double ry, PF_PixelFloat &out);
+    // The same lookup for a hit whose u is known only to be
+    // info.shape.openedU(info, Hyperboloid::uOfAngle(a), rawV) for some angle
+    // a in [angleLo, angleHi] (ArctangentBounds). Made, with its error in
+    // `err`, where every such angle gives the common lookup at the same
+    // fixed-point column: u's steps keep their turns across the range, so
+    // each of them is monotone there and the column lies between the two
+    // ends'. False, with nothing sampled, where that is not shown; the caller
+    // then takes the angle itself and the lookup above.
+    bool fromAngleBounds(const RowReach &reach, const Vectormath::Aos::Vector3 &pn,
+                         double angleLo, double angleHi, double rawV, double v, double rx,
+                         double ry, PF_PixelFloat &out, int &err);
 
 private:
     using Suite = std::remove_pointer_t<decltype(area_sample_detail::SamplingSuite<P>(

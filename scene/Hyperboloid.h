@@ -41,6 +41,19 @@ struct Hyperboloid {
     double getUFromCoordinate(const Vectormath::Aos::Vector3 &p) const;
     double openedV(const RenderInfoTemplate<Hyperboloid> &info, double v) const;
     double openedU(const RenderInfoTemplate<Hyperboloid> &info, double u, double v) const;
+    // getUFromCoordinate in its steps, for callers that bound the angle
+    // instead of taking it (tracer/ArctangentBounds.h): u is uOfAngle of
+    // atan2(Y, X) with X and Y the angle's arguments at p, except on the axis
+    // (X and Y both 0), where u is 0. uOfAngle's `turn` tells which way it
+    // went: 0 the angle's own u, 1 a turn added to a negative one, 2 a tiny
+    // negative one rounded up to a full turn and taken as 0.
+    void angleArguments(const Vectormath::Aos::Vector3 &p, float &X, float &Y) const;
+    static double uOfAngle(double angle, int &turn);
+    // openedU in its steps: the period of u at row v, and u opened before
+    // its wrap into that period (WrapIntoPeriod).
+    double openedUPeriod(const RenderInfoTemplate<Hyperboloid> &info, double v) const;
+    static double openedUBeforeWrap(const RenderInfoTemplate<Hyperboloid> &info, double u,
+                                    double period);
     // Surface length per unit of u and v at the normalised point pn.
     void getJacobian(const RenderInfoTemplate<Hyperboloid> &info,
                      const Vectormath::Aos::Vector3 &pn, double &du, double &dv) const;

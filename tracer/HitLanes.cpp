@@ -2,6 +2,7 @@
 #include "tracer/ProcessorLevel.h"
 
 #include "imaging/TextureSampling.h"
+#include "tracer/ArctangentBounds.h"
 #include "tracer/Shading.h"
 
 #define HIT_LANES_NAMESPACE hit_lanes_baseline

@@ -15,7 +15,7 @@
 // build's own instruction set and, on x86-64, for x86-64-v3, picked once by
 // what the processor supports. Both do exactly the operations of the one-hit
 // code (Ray::pointAt, NormalisedPoint, getVFromCoordinate, openedV, RowReach,
-// SurfaceNormal, sampRadiusYBound) lane by lane, in the same order and
+// SurfaceNormal, sampRadiusYBound, ArctangentBounds) lane by lane, in the same order and
 // precision and without contraction into fused multiply-adds, so every lane
 // holds the bits LookAhead gives for that hit.
 //
@@ -60,6 +60,9 @@ struct HitLaneValues {
     double onRepetition[kHitLanes], nextExists[kHitLanes], previousExists[kHitLanes];
     double rowsToNext[kHitLanes], rowsPastPrevious[kHitLanes];
     double outOfReach[kHitLanes];
+    // Bounds of the angle of the hit's u (AngleBoundsAt), where angleBounded
+    // is 1; lanes where it is 0 hold no bounds.
+    double angleLo[kHitLanes], angleHi[kHitLanes], angleBounded[kHitLanes];
 };
 
 // The record's part of the first steps.

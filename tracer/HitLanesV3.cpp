@@ -3,6 +3,7 @@
 #include "tracer/HitLanes.h"
 
 #include "imaging/TextureSampling.h"
+#include "tracer/ArctangentBounds.h"
 
 #if defined(VELTRIX_CORNER_LANES_V3)
 #define HIT_LANES_NAMESPACE hit_lanes_v3

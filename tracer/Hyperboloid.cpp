@@ -86,17 +86,34 @@ double Hyperboloid::getVFromCoordinate(const RenderInfoTemplate<Hyperboloid> &in
     return v;
 }
 
-double Hyperboloid::getUFromCoordinate(const Vector3 &p) const
+void Hyperboloid::angleArguments(const Vector3 &p, float &X, float &Y) const
 {
-    const float X = p.getX() * invRadii.getX();
-    const float Y = p.getY() * invRadii.getY();
-    if (X == 0.0f && Y == 0.0f) return 0.0; // on the axis the angle is undefined
-    double u = std::atan2(static_cast<double>(Y), static_cast<double>(X)) / -kTwoPi;
+    X = p.getX() * invRadii.getX();
+    Y = p.getY() * invRadii.getY();
+}
+
+double Hyperboloid::uOfAngle(double angle, int &turn)
+{
+    double u = angle / -kTwoPi;
+    turn = 0;
     if (u < 0.0) {
         u += 1.0;
-        if (u >= 1.0) u = 0.0; // a tiny negative angle rounds up to a full turn
+        turn = 1;
+        if (u >= 1.0) { // a tiny negative angle rounds up to a full turn
+            u = 0.0;
+            turn = 2;
+        }
     }
     return u;
+}
+
+double Hyperboloid::getUFromCoordinate(const Vector3 &p) const
+{
+    float X = 0.0f, Y = 0.0f;
+    angleArguments(p, X, Y);
+    if (X == 0.0f && Y == 0.0f) return 0.0; // on the axis the angle is undefined
+    int turn = 0;
+    return uOfAngle(std::atan2(static_cast<double>(Y), static_cast<double>(X)), turn);
 }
 
 void Hyperboloid::modifyUVByOpenParam(const RenderInfoTemplate<Hyperboloid> &info, double &u,
@@ -106,15 +123,26 @@ void Hyperboloid::modifyUVByOpenParam(const RenderInfoTemplate<Hyperboloid> &inf
     v = openedV(info, v);
 }
 
-double Hyperboloid::openedU(const RenderInfoTemplate<Hyperboloid> &info, double u, double v) const
+double Hyperboloid::openedUPeriod(const RenderInfoTemplate<Hyperboloid> &info, double v) const
 {
     const double k = info.openFactor;
-    const double u0 = info.fixedPointU;
     const double d = NormalisedHeight(info.textureHeight * k * v / radii.getZ(), v);
-    const double period = OpenedSurfaceUPeriod(k, d);
+    return OpenedSurfaceUPeriod(k, d);
+}
+
+double Hyperboloid::openedUBeforeWrap(const RenderInfoTemplate<Hyperboloid> &info, double u,
+                                      double period)
+{
+    const double u0 = info.fixedPointU;
     u = (u - u0) * period + u0;
     u += info.textureSlide;
-    return WrapIntoPeriod(u, period);
+    return u;
+}
+
+double Hyperboloid::openedU(const RenderInfoTemplate<Hyperboloid> &info, double u, double v) const
+{
+    const double period = openedUPeriod(info, v);
+    return WrapIntoPeriod(openedUBeforeWrap(info, u, period), period);
 }
 
 double Hyperboloid::openedV(const RenderInfoTemplate<Hyperboloid> &info, double v) const

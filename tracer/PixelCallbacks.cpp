@@ -85,7 +85,12 @@ struct alignas(128) CoverageCache {
     HitLaneValues values;
     FootprintLaneRadii radii;
     LightLaneValues lights;
-    double u[kCoverageRun]; // the hits' u, where in reach (HitU)
+    // The hits' u, where in reach (HitU); NaN where only bounds of its angle
+    // were worked out (angleOnly), which stand for u in the texel lookups
+    // ahead (TexelAheadFromAngle) wherever they settle them. Nothing reads u
+    // after those lookups but "Show Pivot", which keeps u exact.
+    double u[kCoverageRun];
+    bool angleOnly[kCoverageRun]; // bounds in values.angleLo and angleHi
     PF_PixelFloat texels[kCoverageRun]; // where in reach, with hasTexels
     // The pixels shaded together ahead (ShadeRunAhead) and their colours,
     // with hasColours: in the trace pass coverage applied, as it stores them;
@@ -349,12 +354,19 @@ void LookAheadRun(const Record &info, CoverageCache &cache)
         inReach += !out;
         beyond += out;
     }
-    // The hits' u, one after another, so that their arctangents overlap.
+    // The hits' u, one after another, so that their arctangents overlap;
+    // only bounds of the angles where the texels are looked up ahead (the
+    // footprints are measured) and nothing reads u after them.
     if (cache.hasValues && inReach > 0) {
         const HitLaneValues &v = cache.values;
-        for (int k = 0; k < cache.n; ++k)
-            if (!std::isnan(cache.aheadT[k]) && v.outOfReach[k] == 0.0)
-                cache.u[k] = HitU(info, Vectormath::Aos::Vector3(v.px[k], v.py[k], v.pz[k]), v.rawV[k]);
+        const bool bounds = inReach >= kFootprintsThatPay && !info.showPivot;
+        for (int k = 0; k < cache.n; ++k) {
+            if (std::isnan(cache.aheadT[k]) || v.outOfReach[k] != 0.0) continue;
+            cache.angleOnly[k] = bounds && v.angleBounded[k] != 0.0;
+            cache.u[k] = cache.angleOnly[k]
+                             ? std::numeric_limits<double>::quiet_NaN()
+                             : HitU(info, Vectormath::Aos::Vector3(v.px[k], v.py[k], v.pz[k]), v.rawV[k]);
+        }
         cache.hasU = true;
     }
     // The lights and the reflection, where a hit is in reach (only those
@@ -386,9 +398,18 @@ template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache
 {
     if (!(cache.hasValues && cache.hasFootprints && cache.hasU)) return;
     TexelLookups<P> lookups(info);
+    const HitLaneValues &v = cache.values;
     for (int k = 0; k < cache.n; ++k) {
         if (!InReachAhead(cache, k)) continue;
         const HitAhead ahead{cache.aheadT[k], &cache.values, &cache.radii, nullptr, cache.u, k};
+        if (cache.angleOnly[k]) {
+            if (TexelAheadFromAngle<P>(info, ahead, v.angleLo[k], v.angleHi[k], lookups,
+                                       cache.texels[k]))
+                continue;
+            // The bounds leave the lookup open: the angle itself.
+            cache.u[k] = HitU(info, Vectormath::Aos::Vector3(v.px[k], v.py[k], v.pz[k]), v.rawV[k]);
+            cache.angleOnly[k] = false;
+        }
         cache.texels[k] = TexelAhead<P>(info, ahead, lookups);
     }
     cache.hasTexels = true;

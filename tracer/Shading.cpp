@@ -11,6 +11,7 @@
 #include "imaging/AreaSample.h"
 #include "imaging/DepthComposite.h"
 #include "imaging/TextureSampling.h"
+#include "tracer/ArctangentBounds.h"
 #include "tracer/Intersection.h"
 #include "tracer/SurfacePoint.h"
 
@@ -246,6 +247,11 @@ void LookAhead(const Ray &ray, double t, const Record &info, HitLaneValues &valu
         outOfReach = CanSkipLitHitOutOfReach(info, ray, t, reach, hit);
     }
     values.outOfReach[lane] = outOfReach ? 1.0 : 0.0;
+    double lo = 0.0, hi = 0.0;
+    const bool bounded = AngleBoundsAt(info, hit.P.getXYZ(), lo, hi);
+    values.angleLo[lane] = bounded ? lo : 0.0;
+    values.angleHi[lane] = bounded ? hi : 0.0;
+    values.angleBounded[lane] = bounded ? 1.0 : 0.0;
 }
 
 namespace {
@@ -628,6 +634,32 @@ PF_PixelFloat TexelAhead(const Record &info, const HitAhead &ahead, TexelLookups
     return base;
 }
 
+template <class P>
+bool TexelAheadFromAngle(const Record &info, const HitAhead &ahead, double angleLo, double angleHi,
+                         TexelLookups<P> &lookups, PF_PixelFloat &texel)
+{
+    const HitLaneValues &h = *ahead.values;
+    const int k = ahead.lane;
+    const Vector3 pn = NormalisedPoint(info.shape, Vector3(h.px[k], h.py[k], h.pz[k]));
+    const RowReach reach = ahead.reach();
+    const double ry = ahead.radii->ry[k];
+    texel = PF_PixelFloat{};
+    if (!LookupAlwaysFetches(info, reach) && CanSkipLookupOutOfReach(reach, ry)) return true;
+    int err = 0;
+    if (!lookups.fromAngleBounds(reach, pn, angleLo, angleHi, h.rawV[k], h.v[k],
+                                 ahead.radii->rx[k], ry, texel, err))
+        return false;
+    info.noteSamplingErr(err);
+    return true;
+}
+
+bool AngleBoundsAt(const Record &info, const Vector3 &p, double &lo, double &hi)
+{
+    float X = 0.0f, Y = 0.0f;
+    info.shape.angleArguments(p, X, Y);
+    return ArctangentBounds(static_cast<double>(Y), static_cast<double>(X), lo, hi);
+}
+
 void GetLightPower(const Record &info, const vLight *light, const Vector4 &X, double &power,
                    Vector3 &L)
 {
@@ -946,6 +978,12 @@ template PF_PixelFloat TexelAhead<PF_Pixel16>(const Record &, const HitAhead &,
                                             TexelLookups<PF_Pixel16> &);
 template PF_PixelFloat TexelAhead<PF_Pixel>(const Record &, const HitAhead &,
                                             TexelLookups<PF_Pixel> &);
+template bool TexelAheadFromAngle<PF_PixelFloat>(const Record &, const HitAhead &, double, double,
+                                                 TexelLookups<PF_PixelFloat> &, PF_PixelFloat &);
+template bool TexelAheadFromAngle<PF_Pixel16>(const Record &, const HitAhead &, double, double,
+                                              TexelLookups<PF_Pixel16> &, PF_PixelFloat &);
+template bool TexelAheadFromAngle<PF_Pixel>(const Record &, const HitAhead &, double, double,
+                                            TexelLookups<PF_Pixel> &, PF_PixelFloat &);
 template Vector4 GetObstColor<PF_PixelFloat>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel16>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel>(const Record &, const Ray &, const vLight *);

@@ -61,7 +61,9 @@ struct HitAhead {
     const HitLaneValues *values;     // the run's hit lanes; null: not worked out
     const FootprintLaneRadii *radii; // the run's footprints; null: not measured
     const LightLaneValues *lights;   // the lights on the run's hits; null: none
-    const double *u;                 // the run's hits' u (HitU); null: not worked out
+    const double *u;                 // the run's hits' u (HitU); null: not worked out;
+                                     // NaN where its texel was looked up from bounds
+                                     // of its angle (TexelAheadFromAngle)
     int lane;
     // Every hit of the pixel lies beyond the texture's reach: its pixel lies
     // outside the pass's reach window (ReachWindow.h).
@@ -138,6 +140,20 @@ int Ray_GetColor(const Ray &ray, double t, const RenderInfoTemplate<Hyperboloid>
 template <class P>
 PF_PixelFloat TexelAhead(const RenderInfoTemplate<Hyperboloid> &info, const HitAhead &ahead,
                          TexelLookups<P> &lookups);
+
+// TexelAhead for a hit whose u is not worked out (ahead.u not read), only
+// bounds of its angle (AngleBoundsAt): true, with its texel, where the
+// bounds settle the lookup (TexelLookups::fromAngleBounds) or no lookup is
+// made; false, with nothing looked up, where the hit's u is needed.
+template <class P>
+bool TexelAheadFromAngle(const RenderInfoTemplate<Hyperboloid> &info, const HitAhead &ahead,
+                         double angleLo, double angleHi, TexelLookups<P> &lookups,
+                         PF_PixelFloat &texel);
+
+// Bounds of the angle whose u is HitU's at the object-space hit p
+// (ArctangentBounds); false where none are offered (p on the axis among them).
+bool AngleBoundsAt(const RenderInfoTemplate<Hyperboloid> &info, const Vectormath::Aos::Vector3 &p,
+                   double &lo, double &hi);
 
 // Whether the record asks of shading nothing but the emission and at most
 // kLaneLights lights: ShadeRunAhead's condition on the record (it also needs

@@ -25,12 +25,24 @@ inline int RepetitionIndex(double v, double interval)
     return static_cast<int>(n);
 }
 
+// The whole periods WrapIntoPeriod takes off u: within a run of u that takes
+// off as many, the wrapped u grows with u.
+inline double WrapTurns(double u, double period)
+{
+    return period == 1.0 ? std::floor(u) : std::floor(u / period);
+}
+
+// u less `turns` whole periods.
+inline double UnwindTurns(double u, double period, double turns)
+{
+    return period == 1.0 ? u - turns : u - period * turns;
+}
+
 // u reduced into [0, period): u - period floor(u / period). Unopened
 // surfaces have a period of exactly 1, where u / 1 is u and 1 floor(u) is
 // floor(u): the division, slow and on the path of every textured hit, is
 // left out without changing a bit.
 inline double WrapIntoPeriod(double u, double period)
 {
-    if (period == 1.0) return u - std::floor(u);
-    return u - period * std::floor(u / period);
+    return UnwindTurns(u, period, WrapTurns(u, period));
 }

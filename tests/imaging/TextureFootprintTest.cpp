@@ -416,6 +416,11 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
             ASSERT_TRUE(same(baseline.rowsToNext[k], expected.rowsToNext[k]));
             ASSERT_TRUE(same(baseline.rowsPastPrevious[k], expected.rowsPastPrevious[k]));
             ASSERT_EQ(baseline.outOfReach[k], expected.outOfReach[k]);
+            ASSERT_EQ(baseline.angleBounded[k], expected.angleBounded[k]);
+            if (expected.angleBounded[k] != 0.0) {
+                ASSERT_TRUE(same(baseline.angleLo[k], expected.angleLo[k]));
+                ASSERT_TRUE(same(baseline.angleHi[k], expected.angleHi[k]));
+            }
             if (expected.outOfReach[k] != 0.0) {
                 ++outOfReach;
                 continue;

@@ -2,6 +2,7 @@
 // with which block), the u seam, the repetitions along the axis and how the
 // fetched pixels are blended.
 #include "imaging/TextureSampling.h"
+#include "tracer/ArctangentBounds.h"
 
 #include "TextureTestHost.h"
 
@@ -585,4 +586,82 @@ TEST_F(TextureSamplingTest, LookupsInARowGiveWhatEachLookupGivesAlone)
     }
     EXPECT_GT(fast, 3000);  // most lookups are one sample
     EXPECT_GT(whole, 1000); // seams, gaps and neighbours are exercised
+}
+
+// A lookup made from bounds of the hit's angle (TexelLookups::fromAngleBounds)
+// is the lookup at the u of every angle within them: over random layouts
+// (gaps, flips, screws, an opened surface, a slide) and angles (near 0 and a
+// half turn, where u wraps, and anywhere), whenever the bounds settle a
+// lookup, its colour, error and host samples are those of the lookup at the
+// u of the angle itself and of either end; where they do not, they sample
+// nothing.
+TEST_F(TextureSamplingTest, LookupsFromAngleBoundsAreThoseOfEveryAngleWithin)
+{
+    samplers.setTexture([](double x, double y) {
+        return PF_PixelFloat{float(std::fmod(x * 0.37 + y * 0.11, 1.0) + 0.1), float(x / 97.0),
+                             float(y / 89.0), 0.5f};
+    });
+    std::mt19937 random(4409);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    int settled = 0, open = 0;
+    for (int trial = 0; trial < 4000; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        if (trial % 50 == 0) {
+            info->extension.interval = trial % 150 == 0 ? 0.0 : unit(random) * 0.5;
+            info->extension.tailExtensions = info->extension.headExtensions = 2;
+            info->extension.flipVertical = trial % 100 == 0;
+            info->extension.screwTurns = trial % 200 == 0 ? 0.0 : unit(random) - 0.5;
+            info->openFactor = trial % 250 == 0 ? 1.0 : 1.0 + 3.0 * unit(random);
+            info->textureSlide = trial % 300 == 0 ? 0.0 : unit(random) * 2.0 - 1.0;
+        }
+        const Vector3 pn(0.5f, 0.1f, static_cast<float>(trial % 2 ? 1.0 + 3.0 * unit(random)
+                                                                  : -1.0 - 3.0 * unit(random)));
+        const double turn = 2.0 * M_PI;
+        double angle = (unit(random) - 0.5) * turn;
+        if (trial % 5 == 0) angle = (unit(random) - 0.5) * 1e-10;           // u wraps at 0
+        if (trial % 5 == 1) angle = (unit(random) < 0.5 ? -1 : 1) * (M_PI - unit(random) * 1e-10);
+        const double rawV = unit(random) * 6.0 - 3.0;
+        const double v = info->shape.openedV(*info, rawV);
+        const double rx = unit(random) * 6.0, ry = unit(random) * 6.0;
+        const RowReach reach(*info, pn, v, &info->textureLayer);
+        const auto uOf = [&](double a) {
+            int wrapped = 0;
+            return info->shape.openedU(*info, Hyperboloid::uOfAngle(a, wrapped), rawV);
+        };
+        const double lo = angle - kArctangentSlack, hi = angle + kArctangentSlack;
+        const auto traced = [&](auto &&lookup) {
+            samplers.clear();
+            LookupTrace t{{-1.0f, -1.0f, -1.0f, -1.0f}, 0, {}};
+            t.err = lookup(t.out);
+            t.calls = samplers.calls();
+            return t;
+        };
+        const auto compare = [&](auto pixel) {
+            using P = decltype(pixel);
+            TexelLookups<P> lookups(*info);
+            bool made = false;
+            const LookupTrace bounded = traced([&](PF_PixelFloat &out) {
+                int err = 0;
+                made = lookups.fromAngleBounds(reach, pn, lo, hi, rawV, v, rx, ry, out, err);
+                return err;
+            });
+            if (!made) {
+                ASSERT_TRUE(bounded.calls.empty());
+                ++open;
+                return;
+            }
+            ++settled;
+            for (const double a : {angle, lo, hi}) {
+                const double u = uOf(a);
+                const LookupTrace exact =
+                    traced([&](PF_PixelFloat &out) { return lookups(reach, pn, u, v, rx, ry, out); });
+                ASSERT_TRUE(bounded == exact) << "angle " << a << " u " << u << " v " << v;
+            }
+        };
+        compare(PF_PixelFloat{});
+        compare(PF_Pixel16{});
+        compare(PF_Pixel{});
+    }
+    EXPECT_GT(settled, 3000); // the common lookups, away from the wraps
+    EXPECT_GT(open, 1000);    // seams, neighbours and wraps are exercised
 }
