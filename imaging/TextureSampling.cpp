@@ -318,64 +318,79 @@ int TexelLookups<P>::operator()(const RowReach &reach, const Vector3 &pn, double
 
 namespace {
 
-// Where the common lookup on repetition n falls for the hit's angle a:
-// HitU's steps and the lookup's from the angle on (the opened u's period at
-// the hit given), and the turns each wrap took. Two angles with the same
-// turns, neither lookup over the seam, and the same column bound every
-// angle between them (TexelLookups::fromAngleBounds).
-struct AnglePlacement {
+// One end's placement: HitU's steps and RepetitionU's from the angle on, and
+// the turns each wrap took.
+struct EndPlacement {
     int turn;                            // Hyperboloid::uOfAngle's
     double openedTurns, repetitionTurns; // WrapTurns of the opened and the twisted u
-    bool overSeam;
+    double un;                           // RepetitionU's u
+    bool inRange;                        // FixedFromDouble takes un * W in one step
     PF_Fixed column;
-
-    bool sameAs(const AnglePlacement &o) const
-    {
-        // (Turns that are NaN differ from everything: no placement then.)
-        return turn == o.turn && openedTurns == o.openedTurns &&
-               repetitionTurns == o.repetitionTurns && !overSeam && !o.overSeam &&
-               column == o.column;
-    }
 };
 
-inline AnglePlacement PlaceAngle(const Record &info, double angle, double openedPeriod, int n,
-                                 const Layout &layout, double rx, double W)
+inline EndPlacement PlaceEnd(const Record &info, double angle, double openedPeriod, int n,
+                             const Layout &layout, double W)
 {
-    AnglePlacement at{};
+    EndPlacement at{};
     const double u = Hyperboloid::uOfAngle(angle, at.turn);
     const double unwrapped = Hyperboloid::openedUBeforeWrap(info, u, openedPeriod);
     at.openedTurns = WrapTurns(unwrapped, openedPeriod);
     const double opened = UnwindTurns(unwrapped, openedPeriod, at.openedTurns); // HitU's u
     const double twisted = TwistedU(opened, n, layout);
     at.repetitionTurns = WrapTurns(twisted, layout.period);
-    const double un = UnwindTurns(twisted, layout.period, at.repetitionTurns); // RepetitionU's
-    at.overSeam = ReachesOverSeam(layout.period, un, rx, W);
-    at.column = FixedFromDouble(un * W);
+    at.un = UnwindTurns(twisted, layout.period, at.repetitionTurns);
+    const double scaled = at.un * W * 65536.0; // FixedFromDouble's one step
+    at.inRange = std::fabs(scaled) < 2147483647.0;
+    at.column = FixedFromDouble(at.un * W);
     return at;
 }
 
 } // namespace
 
+AnglePlacement PlaceAngleBounds(const Record &info, double angleLo, double angleHi, double rawV,
+                                double normalisedZ, int repetition)
+{
+    // (A texture without pixels places every lookup at column 0; TexelLookups
+    // makes none there.)
+    AnglePlacement placement{};
+    const PF_LayerDef &texture = info.textureLayer;
+    const auto &ext = info.extension;
+    const Layout layout{ext.interval, ext.screwTurns, SeamUPeriodAtHit(info.openFactor, normalisedZ),
+                        static_cast<double>(texture.height), ext.flipVertical};
+    const double openedPeriod = info.shape.openedUPeriod(info, rawV);
+    const double W = texture.width;
+    const EndPlacement lo = PlaceEnd(info, angleLo, openedPeriod, repetition, layout, W);
+    const EndPlacement hi = PlaceEnd(info, angleHi, openedPeriod, repetition, layout, W);
+    // (Turns that are NaN differ from everything: no placement then.)
+    placement.placed = lo.turn == hi.turn && lo.openedTurns == hi.openedTurns &&
+                       lo.repetitionTurns == hi.repetitionTurns && lo.inRange && hi.inRange &&
+                       lo.column == hi.column;
+    placement.column = lo.column;
+    placement.unLo = lo.un;
+    placement.unHi = hi.un;
+    return placement;
+}
+
 template <class P>
-bool TexelLookups<P>::fromAngleBounds(const RowReach &reach, const Vector3 &pn, double angleLo,
-                                      double angleHi, double rawV, double v, double rx, double ry,
-                                      PF_PixelFloat &out, int &err)
+bool TexelLookups<P>::fromPlacement(const RowReach &reach, const Vector3 &pn,
+                                    const AnglePlacement &placement, double v, double rx,
+                                    double ry, PF_PixelFloat &out, int &err)
 {
     const Record &info = info_;
     const int nh = reach.repetition();
-    if (!suite_ || !reach.onRepetition() || reach.neighbour(ry) != nh) return false;
+    if (!placement.placed || !suite_ || !reach.onRepetition() || reach.neighbour(ry) != nh)
+        return false;
     const auto &ext = info.extension;
     const Layout layout{ext.interval, ext.screwTurns, SeamUPeriodAtHit(info.openFactor, pn.getZ()),
                         height_, ext.flipVertical};
     const double W = width_;
-    const double openedPeriod = info.shape.openedUPeriod(info, rawV);
-    const AnglePlacement lo = PlaceAngle(info, angleLo, openedPeriod, nh, layout, rx, W);
-    const AnglePlacement hi = PlaceAngle(info, angleHi, openedPeriod, nh, layout, rx, W);
-    if (!lo.sameAs(hi)) return false;
+    if (ReachesOverSeam(layout.period, placement.unLo, rx, W) ||
+        ReachesOverSeam(layout.period, placement.unHi, rx, W))
+        return false;
     const double vn = SampledV(LocalV(v, nh, layout.gap), nh, layout);
     pb_.x_radius = FixedSampleRadius(rx);
     pb_.y_radius = FixedSampleRadius(ry);
-    err = area_sample_detail::SuiteSample<P>(suite_, info.inData->effect_ref, lo.column,
+    err = area_sample_detail::SuiteSample<P>(suite_, info.inData->effect_ref, placement.column,
                                              FixedFromDouble(vn * height_), pb_, out);
     return true;
 }

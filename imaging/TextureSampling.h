@@ -109,6 +109,24 @@ private:
     double rowsToNext_ = 0.0, rowsPastPrevious_ = 0.0;
 };
 
+// Where the common lookup of a hit on repetition `repetition` (at normalised
+// height normalisedZ, of row rawV before opening) falls for the two ends
+// angleLo <= angleHi of bounds of its angle: HitU's steps and the lookup's
+// from the angle on. `placed` where both ends take the same turns at every
+// wrap (the u of a negative angle, the opened u, the twisted u) and give the
+// same column within FixedFromDouble's one-step range: every step is then
+// monotone between the ends, and every angle between them gives that
+// column. unLo and unHi are the ends' u on the repetition, for the seam
+// test, which depends on the lookup's radius. The hit lanes (HitLanes.h)
+// place a run's hits by the same steps.
+struct AnglePlacement {
+    bool placed = false;
+    PF_Fixed column = 0;
+    double unLo = 0.0, unHi = 0.0;
+};
+AnglePlacement PlaceAngleBounds(const RenderInfoTemplate<Hyperboloid> &info, double angleLo,
+                                double angleHi, double rawV, double normalisedZ, int repetition);
+
 // TopologycalSampling of the record's texture for many hits in a row (the
 // texels of a run of pixels): what it asks of the record, the texture and the
 // suite cache is asked once, and the common lookup (one host sample on the
@@ -126,15 +144,14 @@ public:
                    double rx, double ry, PF_PixelFloat &out);
     // The same lookup for a hit whose u is known only to be
     // info.shape.openedU(info, Hyperboloid::uOfAngle(a), rawV) for some angle
-    // a in [angleLo, angleHi] (ArctangentBounds). Made, with its error in
-    // `err`, where every such angle gives the common lookup at the same
-    // fixed-point column: u's steps keep their turns across the range, so
-    // each of them is monotone there and the column lies between the two
-    // ends'. False, with nothing sampled, where that is not shown; the caller
-    // then takes the angle itself and the lookup above.
-    bool fromAngleBounds(const RowReach &reach, const Vectormath::Aos::Vector3 &pn,
-                         double angleLo, double angleHi, double rawV, double v, double rx,
-                         double ry, PF_PixelFloat &out, int &err);
+    // a within bounds (ArctangentBounds), placed by PlaceAngleBounds. Made,
+    // with its error in `err`, where every such angle gives the common
+    // lookup at the same column: `placement` is placed, and neither end
+    // reaches over the seam. False, with nothing sampled, where that is not
+    // shown; the caller then takes the angle itself and the lookup above.
+    bool fromPlacement(const RowReach &reach, const Vectormath::Aos::Vector3 &pn,
+                       const AnglePlacement &placement, double v, double rx, double ry,
+                       PF_PixelFloat &out, int &err);
 
 private:
     using Suite = std::remove_pointer_t<decltype(area_sample_detail::SamplingSuite<P>(

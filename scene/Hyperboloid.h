@@ -49,6 +49,8 @@ struct Hyperboloid {
     // negative one rounded up to a full turn and taken as 0.
     void angleArguments(const Vectormath::Aos::Vector3 &p, float &X, float &Y) const;
     static double uOfAngle(double angle, int &turn);
+    // The angle of one turn of u, the other way round: u is angle / kAnglePerU.
+    static constexpr double kAnglePerU = -6.283185307179586;
     // openedU in its steps: the period of u at row v, and u opened before
     // its wrap into that period (WrapIntoPeriod).
     double openedUPeriod(const RenderInfoTemplate<Hyperboloid> &info, double v) const;

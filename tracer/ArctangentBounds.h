@@ -3,7 +3,7 @@
 // A texture lookup needs a hit's u only as a 16.16 fixed-point texel column
 // and a few comparisons, so the exact angle rarely matters: where every angle
 // within the bounds gives the same lookup, the lookup is made from the bounds
-// (TexelLookups::fromAngleBounds) and the C library's atan2, a tenth of a
+// (TexelLookups::fromPlacement) and the C library's atan2, a tenth of a
 // textured hit's work, is left out. Where the bounds straddle a step of the
 // lookup, the caller takes the angle itself.
 //

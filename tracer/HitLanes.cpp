@@ -47,6 +47,10 @@ HitLaneScene MakeHitLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
     s.footprintBound = info.footprintBound;
     s.perspective = info.perspective;
     s.blur = info.textureBlur;
+    s.u0 = info.fixedPointU;
+    s.slide = info.textureSlide;
+    s.screw = extension.screwTurns;
+    s.width = static_cast<double>(texture.width);
     return s;
 }
 

@@ -15,7 +15,7 @@
 // build's own instruction set and, on x86-64, for x86-64-v3, picked once by
 // what the processor supports. Both do exactly the operations of the one-hit
 // code (Ray::pointAt, NormalisedPoint, getVFromCoordinate, openedV, RowReach,
-// SurfaceNormal, sampRadiusYBound, ArctangentBounds) lane by lane, in the same order and
+// SurfaceNormal, sampRadiusYBound, ArctangentBounds, PlaceAngleBounds) lane by lane, in the same order and
 // precision and without contraction into fused multiply-adds, so every lane
 // holds the bits LookAhead gives for that hit.
 //
@@ -46,6 +46,9 @@ struct HitLaneScene {
     double footprintBound;                 // the pass's bound factor, 0: none
     bool perspective;
     double blur;                           // "Texture Blur"
+    // The u steps from the angle on (PlaceAngleBounds): the opening's fixed
+    // column, "Texture Slide", "Screw", and the texture's width.
+    double u0, slide, screw, width;
 };
 
 // Each lane's values, as LookAhead (Shading.h) gives them for its hit. The
@@ -63,6 +66,11 @@ struct HitLaneValues {
     // Bounds of the angle of the hit's u (AngleBoundsAt), where angleBounded
     // is 1; lanes where it is 0 hold no bounds.
     double angleLo[kHitLanes], angleHi[kHitLanes], angleBounded[kHitLanes];
+    // Where the common lookup of the hit falls for both ends of those bounds
+    // (PlaceAngleBounds, TextureSampling.h), where angleBounded is 1; the
+    // column only where placed is 1.
+    double placed[kHitLanes], unLo[kHitLanes], unHi[kHitLanes];
+    PF_Fixed column[kHitLanes];
 };
 
 // The record's part of the first steps.

@@ -175,6 +175,60 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
         out.angleLo[k] = r - kArctangentSlack;
         out.angleHi[k] = r + kArctangentSlack;
     }
+    // Where the common lookup falls for both ends of the bounds
+    // (PlaceAngleBounds): the periods of the opened u at the row
+    // (openedUPeriod) and of the twisted u at the hit (SeamUPeriodAtHit), the
+    // twist of the repetition, then each end's u (uOfAngle), opened, wrapped,
+    // twisted, wrapped and converted as FixedFromDouble converts in one step.
+    // A wrap by a period of 1 divides by it and multiplies by it, which gives
+    // the bits of the steps that leave both out.
+    const double u0 = s.u0, slide = s.slide, screw = s.screw, width = s.width;
+    double openedPeriods[n], seamPeriods[n], shifts[n];
+    for (int k = 0; k < n; ++k) {
+        const double v = out.rawV[k];
+        const double scaledV = axialScale * v / static_cast<double>(c);
+        const double d = v > 0.0 ? scaledV + 1.0 : scaledV - 1.0;
+        const double d2 = d * d - 1.0;
+        const double opened = (openFactor - 1.0) * __builtin_sqrt(0.0 < d2 ? d2 : 0.0) + 1.0;
+        openedPeriods[k] = openFactor == 1.0 && !(__builtin_fabs(d) > 1e150) ? 1.0 : opened;
+        const double z = pnz[k];
+        const double z2 = z * z - 1.0;
+        const double seam = __builtin_sqrt(0.0 < z2 ? z2 : 0.0) * (__builtin_fabs(openFactor) - 1.0) + 1.0;
+        seamPeriods[k] = __builtin_fabs(openFactor) == 1.0 && !(__builtin_fabs(z) > 1e150) ? 1.0 : seam;
+        const double repetition = out.repetition[k];
+        const double twists = repetition < 0.0 ? repetition + 1.0 : repetition;
+        shifts[k] = twists * screw;
+    }
+    double turns[2][n], openedTurns[2][n], repetitionTurns[2][n], inRange[2][n];
+    int columns[2][n];
+    for (int e = 0; e < 2; ++e) {
+        const double *angles = e == 0 ? out.angleLo : out.angleHi;
+        double *uns = e == 0 ? out.unLo : out.unHi;
+        for (int k = 0; k < n; ++k) {
+            const double raw = angles[k] / Hyperboloid::kAnglePerU;
+            const double lifted = raw + 1.0;
+            const double u = raw < 0.0 ? (lifted >= 1.0 ? 0.0 : lifted) : raw;
+            turns[e][k] = raw < 0.0 ? (lifted >= 1.0 ? 2.0 : 1.0) : 0.0;
+            const double unwrapped = ((u - u0) * openedPeriods[k] + u0) + slide;
+            openedTurns[e][k] = __builtin_floor(unwrapped / openedPeriods[k]);
+            const double twisted = (unwrapped - openedPeriods[k] * openedTurns[e][k]) + shifts[k];
+            repetitionTurns[e][k] = __builtin_floor(twisted / seamPeriods[k]);
+            const double un = twisted - seamPeriods[k] * repetitionTurns[e][k];
+            uns[k] = un;
+            const double scaled = un * width * 65536.0;
+            const bool one = __builtin_fabs(scaled) < 2147483647.0;
+            inRange[e][k] = one ? 1.0 : 0.0;
+            const double convertible = one ? scaled : 0.0;
+            columns[e][k] = static_cast<int>(convertible + __builtin_copysign(0.5, convertible));
+        }
+    }
+    for (int k = 0; k < n; ++k) {
+        const bool same = turns[0][k] == turns[1][k] && openedTurns[0][k] == openedTurns[1][k] &&
+                          repetitionTurns[0][k] == repetitionTurns[1][k] &&
+                          inRange[0][k] + inRange[1][k] == 2.0 && columns[0][k] == columns[1][k];
+        out.placed[k] = same ? 1.0 : 0.0;
+        out.column[k] = columns[0][k];
+    }
 }
 
 } // namespace HIT_LANES_NAMESPACE

@@ -22,6 +22,7 @@ using Vectormath::Aos::Vector3;
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
+static_assert(Hyperboloid::kAnglePerU == -kTwoPi);
 
 // Normalised height d (z/c) of texture row v, given scaled = H v / c. v = 0
 // belongs to the head sheet, so both sheets meet v = 0 at their vertex.
@@ -94,7 +95,7 @@ void Hyperboloid::angleArguments(const Vector3 &p, float &X, float &Y) const
 
 double Hyperboloid::uOfAngle(double angle, int &turn)
 {
-    double u = angle / -kTwoPi;
+    double u = angle / kAnglePerU;
     turn = 0;
     if (u < 0.0) {
         u += 1.0;

@@ -403,8 +403,7 @@ template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache
         if (!InReachAhead(cache, k)) continue;
         const HitAhead ahead{cache.aheadT[k], &cache.values, &cache.radii, nullptr, cache.u, k};
         if (cache.angleOnly[k]) {
-            if (TexelAheadFromAngle<P>(info, ahead, v.angleLo[k], v.angleHi[k], lookups,
-                                       cache.texels[k]))
+            if (TexelAheadFromAngle<P>(info, ahead, lookups, cache.texels[k]))
                 continue;
             // The bounds leave the lookup open: the angle itself.
             cache.u[k] = HitU(info, Vectormath::Aos::Vector3(v.px[k], v.py[k], v.pz[k]), v.rawV[k]);

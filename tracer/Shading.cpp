@@ -252,6 +252,13 @@ void LookAhead(const Ray &ray, double t, const Record &info, HitLaneValues &valu
     values.angleLo[lane] = bounded ? lo : 0.0;
     values.angleHi[lane] = bounded ? hi : 0.0;
     values.angleBounded[lane] = bounded ? 1.0 : 0.0;
+    const AnglePlacement placement =
+        bounded ? PlaceAngleBounds(info, lo, hi, values.rawV[lane], hit.pn.getZ(), parts.repetition)
+                : AnglePlacement{};
+    values.placed[lane] = placement.placed ? 1.0 : 0.0;
+    values.column[lane] = placement.column;
+    values.unLo[lane] = placement.unLo;
+    values.unHi[lane] = placement.unHi;
 }
 
 namespace {
@@ -635,8 +642,8 @@ PF_PixelFloat TexelAhead(const Record &info, const HitAhead &ahead, TexelLookups
 }
 
 template <class P>
-bool TexelAheadFromAngle(const Record &info, const HitAhead &ahead, double angleLo, double angleHi,
-                         TexelLookups<P> &lookups, PF_PixelFloat &texel)
+bool TexelAheadFromAngle(const Record &info, const HitAhead &ahead, TexelLookups<P> &lookups,
+                         PF_PixelFloat &texel)
 {
     const HitLaneValues &h = *ahead.values;
     const int k = ahead.lane;
@@ -645,9 +652,13 @@ bool TexelAheadFromAngle(const Record &info, const HitAhead &ahead, double angle
     const double ry = ahead.radii->ry[k];
     texel = PF_PixelFloat{};
     if (!LookupAlwaysFetches(info, reach) && CanSkipLookupOutOfReach(reach, ry)) return true;
+    AnglePlacement placement;
+    placement.placed = h.placed[k] != 0.0;
+    placement.column = h.column[k];
+    placement.unLo = h.unLo[k];
+    placement.unHi = h.unHi[k];
     int err = 0;
-    if (!lookups.fromAngleBounds(reach, pn, angleLo, angleHi, h.rawV[k], h.v[k],
-                                 ahead.radii->rx[k], ry, texel, err))
+    if (!lookups.fromPlacement(reach, pn, placement, h.v[k], ahead.radii->rx[k], ry, texel, err))
         return false;
     info.noteSamplingErr(err);
     return true;
@@ -978,12 +989,12 @@ template PF_PixelFloat TexelAhead<PF_Pixel16>(const Record &, const HitAhead &,
                                             TexelLookups<PF_Pixel16> &);
 template PF_PixelFloat TexelAhead<PF_Pixel>(const Record &, const HitAhead &,
                                             TexelLookups<PF_Pixel> &);
-template bool TexelAheadFromAngle<PF_PixelFloat>(const Record &, const HitAhead &, double, double,
-                                                 TexelLookups<PF_PixelFloat> &, PF_PixelFloat &);
-template bool TexelAheadFromAngle<PF_Pixel16>(const Record &, const HitAhead &, double, double,
-                                              TexelLookups<PF_Pixel16> &, PF_PixelFloat &);
-template bool TexelAheadFromAngle<PF_Pixel>(const Record &, const HitAhead &, double, double,
-                                            TexelLookups<PF_Pixel> &, PF_PixelFloat &);
+template bool TexelAheadFromAngle<PF_PixelFloat>(const Record &, const HitAhead &,
+                                             TexelLookups<PF_PixelFloat> &, PF_PixelFloat &);
+template bool TexelAheadFromAngle<PF_Pixel16>(const Record &, const HitAhead &,
+                                             TexelLookups<PF_Pixel16> &, PF_PixelFloat &);
+template bool TexelAheadFromAngle<PF_Pixel>(const Record &, const HitAhead &,
+                                             TexelLookups<PF_Pixel> &, PF_PixelFloat &);
 template Vector4 GetObstColor<PF_PixelFloat>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel16>(const Record &, const Ray &, const vLight *);
 template Vector4 GetObstColor<PF_Pixel>(const Record &, const Ray &, const vLight *);

@@ -142,13 +142,13 @@ PF_PixelFloat TexelAhead(const RenderInfoTemplate<Hyperboloid> &info, const HitA
                          TexelLookups<P> &lookups);
 
 // TexelAhead for a hit whose u is not worked out (ahead.u not read), only
-// bounds of its angle (AngleBoundsAt): true, with its texel, where the
-// bounds settle the lookup (TexelLookups::fromAngleBounds) or no lookup is
-// made; false, with nothing looked up, where the hit's u is needed.
+// bounds of its angle and where they place its lookup (the hit lanes'
+// angleBounded, placed, column, unLo and unHi): true, with its texel, where
+// the placement settles the lookup (TexelLookups::fromPlacement) or no
+// lookup is made; false, with nothing looked up, where the hit's u is needed.
 template <class P>
 bool TexelAheadFromAngle(const RenderInfoTemplate<Hyperboloid> &info, const HitAhead &ahead,
-                         double angleLo, double angleHi, TexelLookups<P> &lookups,
-                         PF_PixelFloat &texel);
+                         TexelLookups<P> &lookups, PF_PixelFloat &texel);
 
 // Bounds of the angle whose u is HitU's at the object-space hit p
 // (ArctangentBounds); false where none are offered (p on the axis among them).

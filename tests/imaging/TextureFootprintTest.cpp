@@ -361,7 +361,7 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
     auto info = std::make_unique<Record>(host.inData());
     RandomFootprints draw(29);
     std::uniform_int_distribution<int> copies(0, 3), coin(0, 9);
-    int inReach = 0, outOfReach = 0, v3 = 0;
+    int inReach = 0, outOfReach = 0, v3 = 0, placed = 0;
     for (int trial = 0; trial < 3000; ++trial) {
         if (trial % 25 == 0) {
             draw.newRecord(*info, trial % 100 == 0, trial % 75 != 0);
@@ -372,6 +372,9 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
             extension.renderHead = coin(draw.random) != 0;
             extension.renderTail = coin(draw.random) != 0;
             extension.flipVertical = coin(draw.random) < 5;
+            // The twist and the slide of u, which place the texel column.
+            extension.screwTurns = trial % 50 == 0 ? 0.0 : (coin(draw.random) - 4.5) / 7.0;
+            info->textureSlide = trial % 75 == 0 ? 0.0 : (coin(draw.random) - 4.5) / 3.0;
             info->showPivot = trial % 200 == 100;
             if (trial % 300 == 150) info->textureLayer = TextureLayer(0, 0);
             if (trial % 300 == 275) info->textureLayer = PF_LayerDef{};
@@ -420,6 +423,11 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
             if (expected.angleBounded[k] != 0.0) {
                 ASSERT_TRUE(same(baseline.angleLo[k], expected.angleLo[k]));
                 ASSERT_TRUE(same(baseline.angleHi[k], expected.angleHi[k]));
+                ASSERT_EQ(baseline.placed[k], expected.placed[k]);
+                if (expected.placed[k] != 0.0) ASSERT_EQ(baseline.column[k], expected.column[k]);
+                ASSERT_TRUE(same(baseline.unLo[k], expected.unLo[k]));
+                ASSERT_TRUE(same(baseline.unHi[k], expected.unHi[k]));
+                placed += expected.placed[k] != 0.0;
             }
             if (expected.outOfReach[k] != 0.0) {
                 ++outOfReach;
@@ -437,5 +445,6 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
     }
     EXPECT_GT(inReach, 1000);
     EXPECT_GT(outOfReach, 1000);
+    EXPECT_GT(placed, 1000);
     if (v3 == 0) std::cout << "no x86-64-v3 build or processor: its lanes were not compared\n";
 }

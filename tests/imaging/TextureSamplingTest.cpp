@@ -588,7 +588,8 @@ TEST_F(TextureSamplingTest, LookupsInARowGiveWhatEachLookupGivesAlone)
     EXPECT_GT(whole, 1000); // seams, gaps and neighbours are exercised
 }
 
-// A lookup made from bounds of the hit's angle (TexelLookups::fromAngleBounds)
+// A lookup made from bounds of the hit's angle (PlaceAngleBounds,
+// TexelLookups::fromPlacement)
 // is the lookup at the u of every angle within them: over random layouts
 // (gaps, flips, screws, an opened surface, a slide) and angles (near 0 and a
 // half turn, where u wraps, and anywhere), whenever the bounds settle a
@@ -639,10 +640,12 @@ TEST_F(TextureSamplingTest, LookupsFromAngleBoundsAreThoseOfEveryAngleWithin)
         const auto compare = [&](auto pixel) {
             using P = decltype(pixel);
             TexelLookups<P> lookups(*info);
+            const AnglePlacement placement =
+                PlaceAngleBounds(*info, lo, hi, rawV, pn.getZ(), reach.repetition());
             bool made = false;
             const LookupTrace bounded = traced([&](PF_PixelFloat &out) {
                 int err = 0;
-                made = lookups.fromAngleBounds(reach, pn, lo, hi, rawV, v, rx, ry, out, err);
+                made = lookups.fromPlacement(reach, pn, placement, v, rx, ry, out, err);
                 return err;
             });
             if (!made) {
