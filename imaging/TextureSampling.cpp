@@ -372,6 +372,32 @@ AnglePlacement PlaceAngleBounds(const Record &info, double angleLo, double angle
 }
 
 template <class P>
+bool TopologycalSamplingFromPlacement(const Record &info, const RowReach &reach, const Vector3 &pn,
+                                      const AnglePlacement &placement, double v, double rx,
+                                      double ry, const PF_LayerDef *texture, PF_PixelFloat &out,
+                                      int &err)
+{
+    const int nh = reach.repetition();
+    if (!placement.placed || !texture || texture->width <= 0 || texture->height <= 0 ||
+        !reach.onRepetition() || reach.neighbour(ry) != nh)
+        return false;
+    const auto &ext = info.extension;
+    const Layout layout{ext.interval, ext.screwTurns, SeamUPeriodAtHit(info.openFactor, pn.getZ()),
+                        static_cast<double>(texture->height), ext.flipVertical};
+    const double W = texture->width;
+    if (ReachesOverSeam(layout.period, placement.unLo, rx, W) ||
+        ReachesOverSeam(layout.period, placement.unHi, rx, W))
+        return false;
+    // FetchRepetition's and SampleAcrossSeam's steps, the column placed.
+    out = PF_PixelFloat{};
+    const double vn = SampledV(LocalV(v, nh, layout.gap), nh, layout);
+    const PF_SampPB pb = MakeSampPB(rx, ry, texture);
+    err = HostAreaSample<P>(info.inData, SamplingSuites(info), placement.column,
+                            FixedFromDouble(vn * pb.src->height), pb, out);
+    return true;
+}
+
+template <class P>
 bool TexelLookups<P>::fromPlacement(const RowReach &reach, const Vector3 &pn,
                                     const AnglePlacement &placement, double v, double rx,
                                     double ry, PF_PixelFloat &out, int &err)
@@ -409,7 +435,10 @@ int ULoopSampling(const Record &info, const double &period, double u, double v, 
                                         double, double, double, const PF_LayerDef *,               \
                                         PF_PixelFloat &);                                          \
     template int ULoopSampling<P>(const Record &, const double &, double, double, double, double, \
-                                  const PF_SampPB &, PF_PixelFloat &);
+                                  const PF_SampPB &, PF_PixelFloat &);                             \
+    template bool TopologycalSamplingFromPlacement<P>(                                            \
+        const Record &, const RowReach &, const Vector3 &, const AnglePlacement &, double, double,  \
+        double, const PF_LayerDef *, PF_PixelFloat &, int &);
 
 VELTRIX_INSTANTIATE_TEXTURE_SAMPLING(PF_PixelFloat)
 VELTRIX_INSTANTIATE_TEXTURE_SAMPLING(PF_Pixel16)

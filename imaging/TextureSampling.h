@@ -127,6 +127,18 @@ struct AnglePlacement {
 AnglePlacement PlaceAngleBounds(const RenderInfoTemplate<Hyperboloid> &info, double angleLo,
                                 double angleHi, double rawV, double normalisedZ, int repetition);
 
+// TopologycalSampling of `texture` (the record's texture layer) for a hit
+// placed by PlaceAngleBounds: true, with the lookup made and its error in
+// `err`, where every angle within the bounds gives the common lookup at the
+// placed column (as TexelLookups::fromPlacement); false, with nothing
+// sampled, where the caller needs the hit's u.
+template <class P>
+bool TopologycalSamplingFromPlacement(const RenderInfoTemplate<Hyperboloid> &info,
+                                      const RowReach &reach, const Vectormath::Aos::Vector3 &pn,
+                                      const AnglePlacement &placement, double v, double rx,
+                                      double ry, const PF_LayerDef *texture, PF_PixelFloat &out,
+                                      int &err);
+
 // TopologycalSampling of the record's texture for many hits in a row (the
 // texels of a run of pixels): what it asks of the record, the texture and the
 // suite cache is asked once, and the common lookup (one host sample on the

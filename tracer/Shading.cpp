@@ -174,6 +174,7 @@ Vector3 MapDirection(const Record &info, const Vector3 &Rv);
 template <class P>
 PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &W, double ru, double rv);
 MapLookup MapPosition(const PF_LayerDef &map, const Vector3 &W, double &vr);
+MapLookup MapLatitude(const PF_LayerDef &map, const Vector3 &W, double &vr);
 void MapFootprintRadii(const Record &info, const Vector3 &d, const Vector3 &n, const Vector3 &W,
                        double &ru, double &rv);
 void MapFootprint(const Record &info, double vr, double ru, double rv, MapLookup &lookup);
@@ -793,6 +794,16 @@ template <class P> PF_PixelFloat ObstructionTexel(const Record &info, const Vect
     PF_PixelFloat texel{};
     const RowReach reach(info, pn, v, &info.textureLayer);
     if (reach.reaches(0.0)) {
+        // From bounds of the angle of u where they place the lookup.
+        double lo = 0.0, hi = 0.0;
+        int err = 0;
+        if (AngleBoundsAt(info, X, lo, hi) &&
+            TopologycalSamplingFromPlacement<P>(
+                info, reach, pn, PlaceAngleBounds(info, lo, hi, rawV, pn.getZ(), reach.repetition()),
+                v, 0.0, 0.0, &info.textureLayer, texel, err)) {
+            info.noteSamplingErr(err);
+            return texel;
+        }
         const double u = shape.openedU(info, shape.getUFromCoordinate(X), rawV);
         info.noteSamplingErr(
             TopologycalSampling<P>(info, reach, pn, u, v, 0.0, 0.0, &info.textureLayer, texel));
@@ -887,16 +898,28 @@ PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &W, double r
 {
     const PF_LayerDef &map = info.reflectionLayer;
     double vr = 0.0;
-    MapLookup lookup = MapPosition(map, W, vr);
+    PF_Fixed column = 0;
+    const bool placed = MapColumnFromBounds(map, W, column);
+    MapLookup lookup = placed ? MapLatitude(map, W, vr) : MapPosition(map, W, vr);
     MapFootprint(info, vr, ru, rv, lookup);
 
     const PF_SampPB pb = MakeSampPB(FiniteOrZero(lookup.rx), FiniteOrZero(lookup.ry), &map);
     PF_PixelFloat mapColour{};
     info.noteSamplingErr(HostAreaSample<P>(info.inData, SamplingSuites(info),
-                                           FixedFromDouble(lookup.x), FixedFromDouble(lookup.y),
-                                           pb, mapColour));
+                                           placed ? column : FixedFromDouble(lookup.x),
+                                           FixedFromDouble(lookup.y), pb, mapColour));
     return mapColour;
 }
+
+// MapPosition without the longitude: its y (and vr), x left 0.
+MapLookup MapLatitude(const PF_LayerDef &map, const Vector3 &W, double &vr)
+{
+    constexpr double pi = std::numbers::pi;
+    const double wy = std::clamp(static_cast<double>(W.getY()), -1.0, 1.0);
+    vr = 1.0 - std::acos(wy) / pi;
+    return {0.0, vr * map.height, 0.0, 0.0};
+}
+
 
 // Equirectangular lookup of the world-space direction W (unit length): the
 // map's top row lies toward world -y, its bottom row toward +y, and the
@@ -976,6 +999,35 @@ void DrawPivot(const Record &info, double u, double v, PF_PixelFloat &out)
 }
 
 } // namespace
+
+// From bounds of the longitude's angle (ArctangentBounds): both ends must
+// take the same turn and give the same column in FixedFromDouble's one-step
+// range, so that every angle between them gives it (each step is monotone
+// there).
+bool MapColumnFromBounds(const PF_LayerDef &map, const Vector3 &W, PF_Fixed &column)
+{
+    constexpr double pi = std::numbers::pi;
+    double lo = 0.0, hi = 0.0;
+    if (!ArctangentBounds(static_cast<double>(W.getZ()), static_cast<double>(W.getX()), lo, hi))
+        return false; // (straight up or down among them)
+    double turns[2], x[2];
+    const double ends[2] = {lo, hi};
+    for (int e = 0; e < 2; ++e) {
+        double ur = ends[e] / (2.0 * pi) - 0.25;
+        turns[e] = std::floor(ur);
+        ur -= turns[e];
+        x[e] = ur * map.width;
+        if (!(std::fabs(x[e] * 65536.0) < 2147483647.0)) return false; // FixedFromDouble's one step
+    }
+    column = FixedFromDouble(x[0]);
+    return turns[0] == turns[1] && column == FixedFromDouble(x[1]);
+}
+
+PF_Fixed MapColumn(const PF_LayerDef &map, const Vector3 &W)
+{
+    double vr = 0.0;
+    return FixedFromDouble(MapPosition(map, W, vr).x);
+}
 
 template int Ray_GetColor<PF_PixelFloat>(const Ray &, double, const Record &, PF_PixelFloat &,
                                   const HitAhead *);

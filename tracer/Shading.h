@@ -150,6 +150,14 @@ template <class P>
 bool TexelAheadFromAngle(const RenderInfoTemplate<Hyperboloid> &info, const HitAhead &ahead,
                          TexelLookups<P> &lookups, PF_PixelFloat &texel);
 
+// The reflection map's column (16.16) in the world-space direction W, unit
+// length: MapColumn from the longitude's angle itself, MapColumnFromBounds
+// from bounds of it where they settle the column (true; false where they do
+// not).
+PF_Fixed MapColumn(const PF_LayerDef &map, const Vectormath::Aos::Vector3 &W);
+bool MapColumnFromBounds(const PF_LayerDef &map, const Vectormath::Aos::Vector3 &W,
+                         PF_Fixed &column);
+
 // Bounds of the angle whose u is HitU's at the object-space hit p
 // (ArctangentBounds); false where none are offered (p on the axis among them).
 bool AngleBoundsAt(const RenderInfoTemplate<Hyperboloid> &info, const Vectormath::Aos::Vector3 &p,

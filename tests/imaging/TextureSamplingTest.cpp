@@ -589,7 +589,7 @@ TEST_F(TextureSamplingTest, LookupsInARowGiveWhatEachLookupGivesAlone)
 }
 
 // A lookup made from bounds of the hit's angle (PlaceAngleBounds,
-// TexelLookups::fromPlacement)
+// TexelLookups::fromPlacement, TopologycalSamplingFromPlacement)
 // is the lookup at the u of every angle within them: over random layouts
 // (gaps, flips, screws, an opened surface, a slide) and angles (near 0 and a
 // half turn, where u wraps, and anywhere), whenever the bounds settle a
@@ -648,11 +648,22 @@ TEST_F(TextureSamplingTest, LookupsFromAngleBoundsAreThoseOfEveryAngleWithin)
                 made = lookups.fromPlacement(reach, pn, placement, v, rx, ry, out, err);
                 return err;
             });
+            // The same lookup without the lookups in a row.
+            bool madeAlone = false;
+            const LookupTrace alone = traced([&](PF_PixelFloat &out) {
+                int err = 0;
+                madeAlone = TopologycalSamplingFromPlacement<P>(*info, reach, pn, placement, v, rx,
+                                                                ry, &info->textureLayer, out, err);
+                return err;
+            });
+            ASSERT_EQ(madeAlone, made);
             if (!made) {
                 ASSERT_TRUE(bounded.calls.empty());
+                ASSERT_TRUE(alone.calls.empty());
                 ++open;
                 return;
             }
+            ASSERT_TRUE(alone == bounded);
             ++settled;
             for (const double a : {angle, lo, hi}) {
                 const double u = uOf(a);

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 using namespace shading_test;
 
@@ -278,6 +279,39 @@ TEST(ShadingTest, SelfShadowOnlyBetweenHitAndLight)
 }
 
 // ---- reflection map --------------------------------------------------------------------
+
+// The map's column from bounds of the longitude is the column of the
+// longitude itself wherever the bounds settle it: seeded unit directions
+// (single precision, as reflected rays are), anywhere, near the seam where
+// the longitude wraps (toward +z) and near the poles, on maps of several
+// widths. Nearly every direction is settled.
+TEST(ShadingTest, ReflectionMapColumnFromBoundsIsTheLongitudesColumn)
+{
+    std::mt19937 random(5813);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    int settled = 0, open = 0;
+    for (const int width : {7, 1024, 4096, 20000}) {
+        PF_LayerDef map{};
+        map.width = width;
+        map.height = width / 2 + 1;
+        for (int trial = 0; trial < 20000; ++trial) {
+            Vector3 w(unit(random), unit(random), unit(random));
+            if (trial % 4 == 1) w.setX(w.getX() * 1e-6f); // the seam, and the opposite longitude
+            if (trial % 4 == 2) w = Vector3(w.getX() * 1e-4f, 1.0f, w.getZ() * 1e-4f); // a pole
+            if (!(Vectormath::Aos::length(w) > 0.0f)) continue;
+            w = Vectormath::Aos::normalize(w);
+            PF_Fixed column = 0;
+            if (!MapColumnFromBounds(map, w, column)) {
+                ++open;
+                continue;
+            }
+            ++settled;
+            ASSERT_EQ(column, MapColumn(map, w)) << w.getX() << " " << w.getY() << " " << w.getZ();
+        }
+    }
+    EXPECT_GT(settled, 75000);
+    EXPECT_GT(open, 0);
+}
 
 TEST(ShadingTest, ReflectionMapTopRowIsSeenTowardMinusY)
 {
