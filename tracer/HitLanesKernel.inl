@@ -199,28 +199,52 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
         const double twists = repetition < 0.0 ? repetition + 1.0 : repetition;
         shifts[k] = twists * screw;
     }
-    double turns[2][n], openedTurns[2][n], repetitionTurns[2][n], inRange[2][n];
+    // Where every period is 1 (an unopened surface), the wraps' divisions and
+    // products by it are left out, as the one-hit steps leave them out.
+    double unitLanes = 0.0;
+    for (int k = 0; k < n; ++k)
+        unitLanes += openedPeriods[k] == 1.0 && seamPeriods[k] == 1.0 ? 1.0 : 0.0;
+    const bool unitPeriods = unitLanes == n;
+    double turns[2][n], openedTurns[2][n], repetitionTurns[2][n], inRange[2][n], uns[2][n];
     int columns[2][n];
-    for (int e = 0; e < 2; ++e) {
-        const double *angles = e == 0 ? out.angleLo : out.angleHi;
-        double *uns = e == 0 ? out.unLo : out.unHi;
+    const auto placeEnd = [&](const double *angles, double *turn, double *opened, double *repeated,
+                              double *un, double *within, int *column) {
+        double unwrapped[n];
         for (int k = 0; k < n; ++k) {
             const double raw = angles[k] / Hyperboloid::kAnglePerU;
             const double lifted = raw + 1.0;
             const double u = raw < 0.0 ? (lifted >= 1.0 ? 0.0 : lifted) : raw;
-            turns[e][k] = raw < 0.0 ? (lifted >= 1.0 ? 2.0 : 1.0) : 0.0;
-            const double unwrapped = ((u - u0) * openedPeriods[k] + u0) + slide;
-            openedTurns[e][k] = __builtin_floor(unwrapped / openedPeriods[k]);
-            const double twisted = (unwrapped - openedPeriods[k] * openedTurns[e][k]) + shifts[k];
-            repetitionTurns[e][k] = __builtin_floor(twisted / seamPeriods[k]);
-            const double un = twisted - seamPeriods[k] * repetitionTurns[e][k];
-            uns[k] = un;
-            const double scaled = un * width * 65536.0;
-            const bool one = __builtin_fabs(scaled) < 2147483647.0;
-            inRange[e][k] = one ? 1.0 : 0.0;
-            const double convertible = one ? scaled : 0.0;
-            columns[e][k] = static_cast<int>(convertible + __builtin_copysign(0.5, convertible));
+            turn[k] = raw < 0.0 ? (lifted >= 1.0 ? 2.0 : 1.0) : 0.0;
+            unwrapped[k] = ((u - u0) * openedPeriods[k] + u0) + slide;
         }
+        if (unitPeriods) {
+            for (int k = 0; k < n; ++k) {
+                opened[k] = __builtin_floor(unwrapped[k]);
+                const double twisted = (unwrapped[k] - opened[k]) + shifts[k];
+                repeated[k] = __builtin_floor(twisted);
+                un[k] = twisted - repeated[k];
+            }
+        } else {
+            for (int k = 0; k < n; ++k) {
+                opened[k] = __builtin_floor(unwrapped[k] / openedPeriods[k]);
+                const double twisted = (unwrapped[k] - openedPeriods[k] * opened[k]) + shifts[k];
+                repeated[k] = __builtin_floor(twisted / seamPeriods[k]);
+                un[k] = twisted - seamPeriods[k] * repeated[k];
+            }
+        }
+        for (int k = 0; k < n; ++k) {
+            const double scaled = un[k] * width * 65536.0;
+            const bool one = __builtin_fabs(scaled) < 2147483647.0;
+            within[k] = one ? 1.0 : 0.0;
+            const double convertible = one ? scaled : 0.0;
+            column[k] = static_cast<int>(convertible + __builtin_copysign(0.5, convertible));
+        }
+    };
+    placeEnd(out.angleLo, turns[0], openedTurns[0], repetitionTurns[0], uns[0], inRange[0], columns[0]);
+    placeEnd(out.angleHi, turns[1], openedTurns[1], repetitionTurns[1], uns[1], inRange[1], columns[1]);
+    for (int k = 0; k < n; ++k) {
+        out.unLo[k] = uns[0][k];
+        out.unHi[k] = uns[1][k];
     }
     for (int k = 0; k < n; ++k) {
         const bool same = turns[0][k] == turns[1][k] && openedTurns[0][k] == openedTurns[1][k] &&

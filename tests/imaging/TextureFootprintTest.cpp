@@ -376,6 +376,7 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
             extension.screwTurns = trial % 50 == 0 ? 0.0 : (coin(draw.random) - 4.5) / 7.0;
             info->textureSlide = trial % 75 == 0 ? 0.0 : (coin(draw.random) - 4.5) / 3.0;
             info->showPivot = trial % 200 == 100;
+            if (trial % 100 == 25) info->openFactor = 1.0; // unopened: every u period is 1
             if (trial % 300 == 150) info->textureLayer = TextureLayer(0, 0);
             if (trial % 300 == 275) info->textureLayer = PF_LayerDef{};
             info->beginPass();
