@@ -1,4 +1,6 @@
 #include "tracer/LightLanes.h"
+
+#include <cstdint>
 #include "tracer/ProcessorLevel.h"
 
 #include "tracer/Shading.h"
@@ -43,6 +45,8 @@ LightLaneScene MakeLightLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
     s.falloffRadius = info.falloffRadius;
     s.falloffDistance = info.falloffDistance;
     s.transmission = info.lightTransmission;
+    s.shininess = info.shininess;
+    s.specular = info.specular;
     for (int i = 0; i < 3; ++i) s.invRadiiSquared[i] = info.shape.invRadiiSquared[i];
     // The reflection, as shading shows it and hides it (ReflectionOcclusion,
     // GetObstColor: self shadowing, with a texture to cast it).

@@ -54,6 +54,8 @@ struct LightLaneScene {
     bool reflects;         // a reflection map is shown
     bool occludes;         // and self shadowing can hide it (a texture is chosen)
     float toWorld[3][3];   // the surface's frame in the world, by columns
+    double shininess;      // the highlights' exponent
+    float specular;        // "Specular"
 };
 
 // Each light's terms on each lane's hit, flags as 1 or 0 (in doubles, as the
@@ -67,6 +69,11 @@ struct LightLaneValues {
     double specularOn[kLaneLights][kHitLanes]; // the highlight applies
     float E[kLaneLights][kHitLanes];           // the light's strength on the hit
     double toward[kLaneLights][kHitLanes];     // the highlight's base: its power is the highlight
+    // The highlight's factor (E specular) pow(toward, shininess) in single
+    // precision, where highlightSettled is 1: worked out from bounds of the
+    // power (PowerBounds), which settle it unless they straddle a rounding.
+    float highlight[kLaneLights][kHitLanes];
+    double highlightSettled[kLaneLights][kHitLanes];
     // The reflection (AddReflection), where the scene reflects: the mirrored
     // view direction, the ray parameter of its crossing with the surface
     // where that hides the map (a texel is needed there; `occluded` 1), the

@@ -2,6 +2,8 @@
 // the build asks for it; run only where the processor has it.
 #include "tracer/LightLanes.h"
 
+#include <cstdint>
+
 #if defined(VELTRIX_CORNER_LANES_V3)
 #define LIGHT_LANES_NAMESPACE light_lanes_v3
 #include "tracer/LightLanesKernel.inl"

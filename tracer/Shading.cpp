@@ -569,12 +569,15 @@ void ShadeQuad(const Record &info, const PF_PixelFloat *texels, const LightLaneV
         const QuadLanes diffuse = QuadOf(lights->diffuseK[j] + first);
         const QuadMask diffuseOn = QuadFlags(lights->diffuseOn[j] + first);
         const QuadMask specularOn = keep & QuadFlags(lights->specularOn[j] + first);
-        // libm's pow has no lane form with its results: one lane at a time.
+        // The highlight factors the light lanes settled; libm's pow, one
+        // lane at a time, for the others.
         QuadLanes q = {};
         for (int k = 0; k < kQuad; ++k)
             if (specularOn[k])
-                q[k] = static_cast<float>((lights->E[j][first + k] * info.specular) *
-                                          std::pow(lights->toward[j][first + k], shininess));
+                q[k] = lights->highlightSettled[j][first + k] != 0.0
+                           ? lights->highlight[j][first + k]
+                           : static_cast<float>((lights->E[j][first + k] * info.specular) *
+                                                std::pow(lights->toward[j][first + k], shininess));
         for (int c = 1; c < 4; ++c) {
             const QuadLanes lit = acc[c] + colour[c] * base[c] * shadow * diffuse;
             acc[c] = Select(diffuseOn, lit, acc[c]);

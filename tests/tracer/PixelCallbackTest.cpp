@@ -734,7 +734,7 @@ TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
     std::mt19937 random(41);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f), height(1.0f, 6.0f), scale(0.0f, 1.0f);
     std::uniform_int_distribution<int> type(0, 4), lights(1, kLaneLights), mode(1, 3);
-    int compared = 0, alone = 0, highlights = 0;
+    int compared = 0, alone = 0, highlights = 0, settled = 0;
     for (int trial = 0; trial < 300; ++trial) {
         Scene s;
         s.setTexture<PF_PixelFloat>(8, 8, [](int, int) { return Pixel(1, 1, 1, 1); });
@@ -745,6 +745,8 @@ TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
         s->falloffDistance = 400.0 * scale(random);
         s->diffuse = scale(random);
         s->ambient = scale(random);
+        s->specular = scale(random);
+        s->shininess = static_cast<float>(std::tan(scale(random) * 1.5));
         for (int j = lights(random); j > 0; --j) {
             const int t = type(random);
             vLight &light = s.addLight(t == 4 ? 7 : t, Vector3(300 * unit(random), 300 * unit(random), 400 * unit(random)),
@@ -781,6 +783,14 @@ TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
             for (int k = 0; k < kHitLanes; ++k) {
                 alone += baseline.alone[j][k] != 0.0;
                 highlights += baseline.specularOn[j][k] != 0.0;
+                // A highlight settled from bounds of its power is the one
+                // shading works out from the power itself.
+                if (baseline.specularOn[j][k] == 0.0 || baseline.highlightSettled[j][k] == 0.0) continue;
+                const float exact =
+                    static_cast<float>((baseline.E[j][k] * s->specular) *
+                                       std::pow(baseline.toward[j][k], static_cast<double>(s->shininess)));
+                ASSERT_EQ(baseline.highlight[j][k], exact) << "trial " << trial;
+                ++settled;
             }
         if (!LightHitLanesV3(scene, hits, located, fast)) continue;
         ASSERT_EQ(std::memcmp(&fast, &baseline, sizeof fast), 0) << "trial " << trial;
@@ -788,5 +798,6 @@ TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
     }
     EXPECT_GT(alone, 100);      // shadow rays that meet the surface
     EXPECT_GT(highlights, 100); // and highlights
+    EXPECT_GT(settled, highlights * 9 / 10); // nearly all settled from bounds
     if (compared == 0) std::cout << "no x86-64-v3 build or processor: its lanes were not compared\n";
 }
