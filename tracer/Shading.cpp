@@ -13,6 +13,7 @@
 #include "imaging/TextureSampling.h"
 #include "tracer/ArctangentBounds.h"
 #include "tracer/Intersection.h"
+#include "tracer/PowerBounds.h"
 #include "tracer/SurfacePoint.h"
 
 #include <algorithm>
@@ -518,6 +519,10 @@ void AddLight(const Record &info, const vLight &light, const Hit &hit, const Vec
     const Rgb shadow(Splat(s));
     if (lanes.diffuseOn[j][lane] != 0.0) AddDiffuse(light, lanes.diffuseK[j][lane], base, shadow, acc);
     if (lanes.specularOn[j][lane] == 0.0) return;
+    if (lanes.highlightSettled[j][lane] != 0.0) { // the power's bounds settled it
+        AddSpecular(light, lanes.highlight[j][lane], tint, shadow, acc);
+        return;
+    }
     const double highlight = std::pow(lanes.toward[j][lane], static_cast<double>(info.shininess));
     const float E = lanes.E[j][lane];
     AddSpecular(light, static_cast<float>((E * info.specular) * highlight), tint, shadow, acc);
@@ -980,8 +985,16 @@ inline double FiniteOrZero(double r) { return std::isfinite(r) ? r : 0.0; }
 float ReflectionStrength(const Record &info, const Vector3 &d, const Vector3 &n)
 {
     const double facing = 1.0 - std::fabs(Vectormath::Aos::dot(d, n));
-    return static_cast<float>(static_cast<double>(info.reflectionIntensity) *
-                              std::pow(facing, 10.0f * info.reflectionRolloff));
+    const double intensity = info.reflectionIntensity;
+    const double exponent = 10.0f * info.reflectionRolloff;
+    // From bounds of the power where both round to the same strength (the
+    // product and the rounding are monotone).
+    double lo = 0.0, hi = 0.0;
+    if (PowerBounds(facing, exponent, lo, hi)) {
+        const float low = static_cast<float>(intensity * lo);
+        if (low == static_cast<float>(intensity * hi)) return low;
+    }
+    return static_cast<float>(intensity * std::pow(facing, exponent));
 }
 
 // ---- pivot marker ----------------------------------------------------------------------
