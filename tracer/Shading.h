@@ -107,8 +107,8 @@ bool HasReflectionMap(const RenderInfoTemplate<Hyperboloid> &info);
 
 // u at the hit point p whose v before opening is rawV: what shading takes as
 // the hit's u (an arctangent, libm's, which has no lane form with its exact
-// results). The pixel pass works it out for a run's hits in reach one after
-// another, where their arctangents overlap.
+// results). The pixel pass works it out, one hit after another, only where
+// bounds of the angle (AngleBoundsAt) do not settle the hit's texel.
 double HitU(const RenderInfoTemplate<Hyperboloid> &info, const Vectormath::Aos::Vector3 &p,
             double rawV);
 

@@ -33,6 +33,26 @@ headless::HostOptions OneThread()
     return options;
 }
 
+// What a lookup gave and asked of the host: its colour's bits, its error and
+// the host samples it issued (where, with which block).
+struct LookupTrace {
+    PF_PixelFloat out;
+    int err;
+    std::vector<SampleCall> calls;
+
+    bool operator==(const LookupTrace &o) const
+    {
+        return std::memcmp(&out, &o.out, sizeof out) == 0 && err == o.err &&
+               calls.size() == o.calls.size() &&
+               std::equal(calls.begin(), calls.end(), o.calls.begin(),
+                          [](const SampleCall &a, const SampleCall &b) {
+                              return a.depth == b.depth && a.x == b.x && a.y == b.y &&
+                                     std::memcmp(&a.pb, &b.pb, sizeof a.pb) == 0;
+                          });
+    }
+};
+
+
 class TextureSamplingTest : public ::testing::Test {
 protected:
     TextureSamplingTest()
@@ -57,6 +77,36 @@ protected:
     }
     size_t fetches() const { return samplers.count(); }
     SampleCall fetch(size_t i) const { return samplers.calls().at(i); }
+
+    // For lookups over seeded layouts: a texture of smooth colours, and
+    // every 50 trials a new layout (gaps, none every 150; mirroring every
+    // 100; screws, none every 200; an opened surface, not every 250).
+    void smoothTexture()
+    {
+        samplers.setTexture([](double x, double y) {
+            return PF_PixelFloat{float(std::fmod(x * 0.37 + y * 0.11, 1.0) + 0.1), float(x / 97.0),
+                                 float(y / 89.0), 0.5f};
+        });
+    }
+    void newLayout(int trial, std::mt19937 &random)
+    {
+        if (trial % 50 != 0) return;
+        std::uniform_real_distribution<double> unit(0.0, 1.0);
+        info->extension.interval = trial % 150 == 0 ? 0.0 : unit(random) * 0.5;
+        info->extension.tailExtensions = info->extension.headExtensions = 2;
+        info->extension.flipVertical = trial % 100 == 0;
+        info->extension.screwTurns = trial % 200 == 0 ? 0.0 : unit(random) - 0.5;
+        info->openFactor = trial % 250 == 0 ? 1.0 : 1.0 + 3.0 * unit(random);
+    }
+    // What `lookup` (out -> error) gives and asks of the host.
+    template <class Lookup> LookupTrace traced(Lookup &&lookup)
+    {
+        samplers.clear();
+        LookupTrace t{{-1.0f, -1.0f, -1.0f, -1.0f}, 0, {}};
+        t.err = lookup(t.out);
+        t.calls = samplers.calls();
+        return t;
+    }
 
     headless::Host host{OneThread()};
     RecordingSamplers samplers{host};
@@ -507,28 +557,6 @@ TEST_F(TextureSamplingTest, ARowTheTextureCannotReachIsNeverFetched)
 
 // ---- lookups in a row ---------------------------------------------------------------
 
-namespace {
-
-// What a lookup gave and asked of the host: its colour's bits, its error and
-// the host samples it issued (where, with which block).
-struct LookupTrace {
-    PF_PixelFloat out;
-    int err;
-    std::vector<SampleCall> calls;
-
-    bool operator==(const LookupTrace &o) const
-    {
-        return std::memcmp(&out, &o.out, sizeof out) == 0 && err == o.err &&
-               calls.size() == o.calls.size() &&
-               std::equal(calls.begin(), calls.end(), o.calls.begin(),
-                          [](const SampleCall &a, const SampleCall &b) {
-                              return a.depth == b.depth && a.x == b.x && a.y == b.y &&
-                                     std::memcmp(&a.pb, &b.pb, sizeof a.pb) == 0;
-                          });
-    }
-};
-
-} // namespace
 
 // TexelLookups takes the common lookup straight to the host and leaves the
 // rest to TopologycalSampling: over random layouts (gaps, flips, screws, an
@@ -537,23 +565,14 @@ struct LookupTrace {
 // samples at every depth, and so does a host without the suite.
 TEST_F(TextureSamplingTest, LookupsInARowGiveWhatEachLookupGivesAlone)
 {
-    samplers.setTexture([](double x, double y) {
-        return PF_PixelFloat{float(std::fmod(x * 0.37 + y * 0.11, 1.0) + 0.1), float(x / 97.0),
-                             float(y / 89.0), 0.5f};
-    });
+    smoothTexture();
     std::mt19937 random(1207);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const double oddRadii[] = {0.0, kNaN, kInf, 1e9};
     int fast = 0, whole = 0;
     for (int trial = 0; trial < 3000; ++trial) {
         SCOPED_TRACE("trial " + std::to_string(trial));
-        if (trial % 50 == 0) {
-            info->extension.interval = trial % 150 == 0 ? 0.0 : unit(random) * 0.5;
-            info->extension.tailExtensions = info->extension.headExtensions = 2;
-            info->extension.flipVertical = trial % 100 == 0;
-            info->extension.screwTurns = trial % 200 == 0 ? 0.0 : unit(random) - 0.5;
-            info->openFactor = trial % 250 == 0 ? 1.0 : 1.0 + 3.0 * unit(random);
-        }
+        newLayout(trial, random);
         const Vector3 pn(0.5f, 0.1f, static_cast<float>(trial % 2 ? 1.0 + 3.0 * unit(random)
                                                                   : -1.0 - 3.0 * unit(random)));
         const double u = trial % 7 == 0 ? 1.0 - unit(random) * 0.02 : unit(random) * 1.4 - 0.2;
@@ -561,13 +580,6 @@ TEST_F(TextureSamplingTest, LookupsInARowGiveWhatEachLookupGivesAlone)
         const double rx = trial % 23 == 0 ? oddRadii[trial % 4] : unit(random) * 6.0;
         const double ry = trial % 29 == 0 ? oddRadii[trial % 4] : unit(random) * 6.0;
         const RowReach reach(*info, pn, v, &info->textureLayer);
-        const auto traced = [&](auto &&lookup) {
-            samplers.clear();
-            LookupTrace t{{-1.0f, -1.0f, -1.0f, -1.0f}, 0, {}};
-            t.err = lookup(t.out);
-            t.calls = samplers.calls();
-            return t;
-        };
         const auto compare = [&](auto pixel) {
             using P = decltype(pixel);
             TexelLookups<P> lookups(*info);
@@ -598,23 +610,14 @@ TEST_F(TextureSamplingTest, LookupsInARowGiveWhatEachLookupGivesAlone)
 // nothing.
 TEST_F(TextureSamplingTest, LookupsFromAngleBoundsAreThoseOfEveryAngleWithin)
 {
-    samplers.setTexture([](double x, double y) {
-        return PF_PixelFloat{float(std::fmod(x * 0.37 + y * 0.11, 1.0) + 0.1), float(x / 97.0),
-                             float(y / 89.0), 0.5f};
-    });
+    smoothTexture();
     std::mt19937 random(4409);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     int settled = 0, open = 0;
     for (int trial = 0; trial < 4000; ++trial) {
         SCOPED_TRACE("trial " + std::to_string(trial));
-        if (trial % 50 == 0) {
-            info->extension.interval = trial % 150 == 0 ? 0.0 : unit(random) * 0.5;
-            info->extension.tailExtensions = info->extension.headExtensions = 2;
-            info->extension.flipVertical = trial % 100 == 0;
-            info->extension.screwTurns = trial % 200 == 0 ? 0.0 : unit(random) - 0.5;
-            info->openFactor = trial % 250 == 0 ? 1.0 : 1.0 + 3.0 * unit(random);
-            info->textureSlide = trial % 300 == 0 ? 0.0 : unit(random) * 2.0 - 1.0;
-        }
+        newLayout(trial, random);
+        if (trial % 50 == 0) info->textureSlide = trial % 300 == 0 ? 0.0 : unit(random) * 2.0 - 1.0;
         const Vector3 pn(0.5f, 0.1f, static_cast<float>(trial % 2 ? 1.0 + 3.0 * unit(random)
                                                                   : -1.0 - 3.0 * unit(random)));
         const double turn = 2.0 * M_PI;
@@ -630,13 +633,6 @@ TEST_F(TextureSamplingTest, LookupsFromAngleBoundsAreThoseOfEveryAngleWithin)
             return info->shape.openedU(*info, Hyperboloid::uOfAngle(a, wrapped), rawV);
         };
         const double lo = angle - kArctangentSlack, hi = angle + kArctangentSlack;
-        const auto traced = [&](auto &&lookup) {
-            samplers.clear();
-            LookupTrace t{{-1.0f, -1.0f, -1.0f, -1.0f}, 0, {}};
-            t.err = lookup(t.out);
-            t.calls = samplers.calls();
-            return t;
-        };
         const auto compare = [&](auto pixel) {
             using P = decltype(pixel);
             TexelLookups<P> lookups(*info);
