@@ -935,15 +935,15 @@ MapLookup MapLatitude(const PF_LayerDef &map, const Vector3 &W, double &vr)
 MapLookup MapPosition(const PF_LayerDef &map, const Vector3 &W, double &vr)
 {
     constexpr double pi = std::numbers::pi;
-    const double wy = std::clamp(static_cast<double>(W.getY()), -1.0, 1.0);
-    vr = 1.0 - std::acos(wy) / pi;
+    MapLookup lookup = MapLatitude(map, W, vr);
     double ur = 0.0; // straight up or down the longitude is undefined
     if (W.getX() != 0.0f || W.getZ() != 0.0f) {
         ur = std::atan2(static_cast<double>(W.getZ()), static_cast<double>(W.getX())) / (2.0 * pi) -
              0.25;
         ur -= std::floor(ur);
     }
-    return {ur * map.width, vr * map.height, 0.0, 0.0};
+    lookup.x = ur * map.width;
+    return lookup;
 }
 
 // The reflected ray's footprint on the map: the surface tangent across the
