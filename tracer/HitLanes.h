@@ -15,9 +15,10 @@
 // build's own instruction set and, on x86-64, for x86-64-v3, picked once by
 // what the processor supports. Both do exactly the operations of the one-hit
 // code (Ray::pointAt, NormalisedPoint, getVFromCoordinate, openedV, RowReach,
-// SurfaceNormal, sampRadiusYBound, ArctangentBounds, PlaceAngleBounds) lane by lane, in the same order and
-// precision and without contraction into fused multiply-adds, so every lane
-// holds the bits LookAhead gives for that hit.
+// SurfaceNormal, sampRadiusYBound, ArctangentBounds, PlaceAngleBounds) lane
+// by lane, in the same order and precision and without contraction into
+// fused multiply-adds, so every lane holds the bits LookAhead gives for that
+// hit.
 //
 // Thread safety: pure functions of their arguments; call from any thread.
 #pragma once

@@ -928,7 +928,6 @@ MapLookup MapLatitude(const PF_LayerDef &map, const Vector3 &W, double &vr)
     return {0.0, vr * map.height, 0.0, 0.0};
 }
 
-
 // Equirectangular lookup of the world-space direction W (unit length): the
 // map's top row lies toward world -y, its bottom row toward +y, and the
 // longitude starts a quarter turn before +x.
