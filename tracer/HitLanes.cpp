@@ -1,4 +1,6 @@
 #include "tracer/HitLanes.h"
+
+#include <cstdint>
 #include "tracer/ProcessorLevel.h"
 
 #include "imaging/TextureSampling.h"

@@ -8,6 +8,8 @@
 
 namespace HIT_LANES_NAMESPACE {
 
+#include "tracer/BoundsSteps.inl"
+
 void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &out)
 {
     // The record's values in locals: read through `s` inside the loops, they
@@ -139,12 +141,10 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
         out.outOfReach[k] = beyond + boundBeyond != 0.0 ? 1.0 : 0.0;
     }
     // Bounds of the angle of u (AngleBoundsAt: ArctangentBounds of the
-    // normalised y and x, in single precision, widened). A lane outside the
-    // bounds' range takes the ratio 0, which keeps its row of the table in
-    // range, and is flagged. The table's rows are read in a loop of their
-    // own, so that the arithmetic around it goes on lanes; the sign of y is
-    // copied onto the angle, which is not negative before it (-0 included).
-    constexpr double kHalfPi = 3.141592653589793 / 2.0, kPi = 3.141592653589793;
+    // normalised y and x, in single precision, widened, by its steps). A lane
+    // outside the bounds' range takes the ratio 0, which keeps its row of the
+    // table in range, and is flagged. The table's rows are read in a loop of
+    // their own, so that the arithmetic around it goes on lanes.
     double xs[n], ys[n], series[n], sixteenths[n];
     int tableRows[n];
     for (int k = 0; k < n; ++k) {
@@ -154,24 +154,14 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
     for (int k = 0; k < n; ++k) {
         const double ax = __builtin_fabs(xs[k]), ay = __builtin_fabs(ys[k]);
         const double big = ax > ay ? ax : ay, small = ax > ay ? ay : ax;
-        const double quotient = small / big;
-        const bool inRange = big >= 0x1p-500 && big <= 0x1p500 && (quotient == 0.0 || quotient >= 0x1p-900);
-        const double a = inRange ? quotient : 0.0;
-        const int i = static_cast<int>(a * 16.0 + 0.5);
-        tableRows[k] = i;
-        const double c = i / 16.0;
-        const double t = (a - c) / (1.0 + a * c);
-        const double t2 = t * t;
-        series[k] = t + t * t2 * (-1.0 / 3.0 + t2 * (1.0 / 5.0 + t2 * (-1.0 / 7.0 + t2 * (1.0 / 9.0))));
+        const double ratio = small / big;
+        const bool inRange = ArctangentArgumentsInRange(big, ratio);
+        series[k] = ArctangentSeries(inRange ? ratio : 0.0, tableRows[k]);
         out.angleBounded[k] = inRange ? 1.0 : 0.0;
     }
     for (int k = 0; k < n; ++k) sixteenths[k] = kArctangentOfSixteenths[tableRows[k]];
     for (int k = 0; k < n; ++k) {
-        const double ax = __builtin_fabs(xs[k]), ay = __builtin_fabs(ys[k]);
-        const double octant = sixteenths[k] + series[k];
-        const double steep = ay > ax ? kHalfPi - octant : octant;
-        const double left = xs[k] < 0.0 ? kPi - steep : steep;
-        const double r = __builtin_copysign(left, ys[k]);
+        const double r = ArctangentByOctant(sixteenths[k] + series[k], xs[k], ys[k]);
         out.angleLo[k] = r - kArctangentSlack;
         out.angleHi[k] = r + kArctangentSlack;
     }

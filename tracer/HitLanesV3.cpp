@@ -2,6 +2,8 @@
 // the build asks for it; run only where the processor has it.
 #include "tracer/HitLanes.h"
 
+#include <cstdint>
+
 #include "imaging/TextureSampling.h"
 #include "tracer/ArctangentBounds.h"
 

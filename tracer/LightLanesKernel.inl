@@ -8,6 +8,8 @@
 
 namespace LIGHT_LANES_NAMESPACE {
 
+#include "tracer/BoundsSteps.inl"
+
 namespace {
 
 // Clamp01: q in [0, 1], a quotient that is not a number as 0.
@@ -99,8 +101,8 @@ void Power(const LightLaneScene &s, const LightLaneLight &light, const HitLaneVa
 }
 
 // A light's highlight factors, (E specular) pow(toward, shininess) in single
-// precision, from bounds of the power (PowerBounds: the same steps, the
-// range tests taken bitwise so that the loop goes on lanes): settled (1)
+// precision, from bounds of the power (PowerBounds' steps, its range tests
+// taken bitwise so that the loop goes on lanes): settled (1)
 // where both bounds give the same factor, which every power between them
 // then gives too (the product and the rounding are monotone).
 void Highlights(const LightLaneScene &s, const double (&toward)[kHitLanes],
@@ -108,47 +110,18 @@ void Highlights(const LightLaneScene &s, const double (&toward)[kHitLanes],
                 double (&settled)[kHitLanes])
 {
     constexpr int n = kHitLanes;
-    constexpr double kLn2Hi = 0x1.62e42fee00000p-1, kLn2Lo = 0x1.a39ef35793c76p-33;
-    constexpr double kInvLn2 = 0x1.71547652b82fep0, kSqrt2 = 0x1.6a09e667f3bcdp0;
     const double y = s.shininess;
     const float specular = s.specular;
     const bool exponentInRange = y >= 0.0 && y <= 4096.0;
     double lo[n], hi[n], bounded[n];
     for (int k = 0; k < n; ++k) {
-        const double x0 = toward[k];
-        const bool baseInRange = (x0 >= 0x1p-1000) & (x0 <= 0x1p1000);
-        const double x = baseInRange ? x0 : 1.0;
-        const std::uint64_t bits = __builtin_bit_cast(std::uint64_t, x);
-        const double e0 = __builtin_bit_cast(double, ((bits >> 52) & 0x7ff) | 0x4330000000000000ull) -
-                          (0x1p52 + 1023.0);
-        const double m0 = __builtin_bit_cast(double, (bits & 0x000fffffffffffffull) | 0x3ff0000000000000ull);
-        const bool high = m0 > kSqrt2;
-        const double m = high ? m0 * 0.5 : m0;
-        const double e = high ? e0 + 1.0 : e0;
-        const double q = (m - 1.0) / (m + 1.0);
-        const double q2 = q * q;
-        const double series =
-            2.0 + q2 * (2.0 / 3 + q2 * (2.0 / 5 + q2 * (2.0 / 7 + q2 * (2.0 / 9 + q2 * (2.0 / 11 +
-                  q2 * (2.0 / 13 + q2 * (2.0 / 15 + q2 * (2.0 / 17))))))));
-        const double lnx = e * kLn2Hi + (e * kLn2Lo + q * series);
-        const double t0 = y * lnx;
-        const bool powerInRange = (t0 >= -700.0) & (t0 <= 700.0);
-        const double t = powerInRange ? t0 : 0.0;
-        const double kd = __builtin_floor(t * kInvLn2 + 0.5);
-        const double r = (t - kd * kLn2Hi) - kd * kLn2Lo;
-        const double p =
-            1.0 + r * (1.0 + r * (1.0 / 2 + r * (1.0 / 6 + r * (1.0 / 24 + r * (1.0 / 120 +
-            r * (1.0 / 720 + r * (1.0 / 5040 + r * (1.0 / 40320 + r * (1.0 / 362880 +
-            r * (1.0 / 3628800 + r * (1.0 / 39916800 + r * (1.0 / 479001600 + r * (1.0 / 6227020800.0)))))))))))));
-        const double scale = __builtin_bit_cast(
-            double, __builtin_bit_cast(std::uint64_t, kd + (0x1p52 + 1023.0)) << 52);
-        const double value = p * scale;
-        const double error = __builtin_fabs(y) * (__builtin_fabs(lnx) * 0x1p-50 + 0x1p-50) +
-                             __builtin_fabs(t) * 0x1p-50;
-        const double slack = 4.0 * (error + 0x1p-48);
+        const double x = toward[k];
+        const bool baseInRange = (x >= 0x1p-1000) & (x <= 0x1p1000);
+        double t = 0.0, slack = 0.0;
+        const double value = PowerEstimate(baseInRange ? x : 1.0, y, t, slack);
         lo[k] = value - value * slack;
         hi[k] = value + value * slack;
-        bounded[k] = (baseInRange & powerInRange) ? 1.0 : 0.0;
+        bounded[k] = baseInRange & (t >= -700.0) & (t <= 700.0) ? 1.0 : 0.0;
     }
     for (int k = 0; k < n; ++k) {
         const double strength = E[k] * specular;
