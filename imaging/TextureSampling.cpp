@@ -371,31 +371,29 @@ AnglePlacement PlaceAngleBounds(const Record &info, double angleLo, double angle
     return placement;
 }
 
-namespace {
-
-// Whether a placed hit's lookup is the common one at its column, on a
-// texture `width` x `height` (with pixels): one host sample on its own
-// repetition, neither end of the placement reaching over the seam. If so,
-// the sample's row in `row` (FetchRepetition's v, as 16.16). Inlined into
-// both lookups: on the path of nearly every textured hit.
-[[gnu::always_inline]] inline bool
-PlacedLookupIsCommon(const Record &info, const RowReach &reach, const Vector3 &pn,
-                     const AnglePlacement &placement, double v, double rx, double ry,
-                     double width, double height, PF_Fixed &row)
+bool CommonPlacedSample(const Record &info, const RowReach &reach, const Vector3 &pn,
+                        const AnglePlacement &placement, double v, double rx, double ry,
+                        PlacedSample &sample)
 {
+    const PF_LayerDef &texture = info.textureLayer;
     const int nh = reach.repetition();
-    if (!placement.placed || !reach.onRepetition() || reach.neighbour(ry) != nh) return false;
+    if (texture.width <= 0 || texture.height <= 0 || !placement.placed ||
+        !reach.onRepetition() || reach.neighbour(ry) != nh)
+        return false;
+    const double width = texture.width, height = texture.height;
     const auto &ext = info.extension;
     const Layout layout{ext.interval, ext.screwTurns, SeamUPeriodAtHit(info.openFactor, pn.getZ()),
                         height, ext.flipVertical};
     if (ReachesOverSeam(layout.period, placement.unLo, rx, width) ||
         ReachesOverSeam(layout.period, placement.unHi, rx, width))
         return false;
-    row = FixedFromDouble(SampledV(LocalV(v, nh, layout.gap), nh, layout) * height);
+    // FetchRepetition's and SampleAcrossSeam's steps, the column placed.
+    sample.x = placement.column;
+    sample.y = FixedFromDouble(SampledV(LocalV(v, nh, layout.gap), nh, layout) * height);
+    sample.xRadius = FixedSampleRadius(rx);
+    sample.yRadius = FixedSampleRadius(ry);
     return true;
 }
-
-} // namespace
 
 template <class P>
 bool TopologycalSamplingFromPlacement(const Record &info, const RowReach &reach, const Vector3 &pn,
@@ -403,15 +401,14 @@ bool TopologycalSamplingFromPlacement(const Record &info, const RowReach &reach,
                                       double ry, const PF_LayerDef *texture, PF_PixelFloat &out,
                                       int &err)
 {
-    PF_Fixed row = 0;
-    if (!texture || texture->width <= 0 || texture->height <= 0 ||
-        !PlacedLookupIsCommon(info, reach, pn, placement, v, rx, ry, texture->width,
-                              texture->height, row))
-        return false;
-    // FetchRepetition's and SampleAcrossSeam's steps, the column placed.
+    PlacedSample at{};
+    if (!texture || !CommonPlacedSample(info, reach, pn, placement, v, rx, ry, at)) return false;
     out = PF_PixelFloat{};
-    const PF_SampPB pb = MakeSampPB(rx, ry, texture);
-    err = HostAreaSample<P>(info.inData, SamplingSuites(info), placement.column, row, pb, out);
+    PF_SampPB pb{};
+    pb.x_radius = at.xRadius;
+    pb.y_radius = at.yRadius;
+    pb.src = const_cast<PF_EffectWorld *>(texture);
+    err = HostAreaSample<P>(info.inData, SamplingSuites(info), at.x, at.y, pb, out);
     return true;
 }
 
@@ -420,14 +417,9 @@ bool TexelLookups<P>::fromPlacement(const RowReach &reach, const Vector3 &pn,
                                     const AnglePlacement &placement, double v, double rx,
                                     double ry, PF_PixelFloat &out, int &err)
 {
-    PF_Fixed row = 0;
-    if (!suite_ ||
-        !PlacedLookupIsCommon(info_, reach, pn, placement, v, rx, ry, width_, height_, row))
-        return false;
-    pb_.x_radius = FixedSampleRadius(rx);
-    pb_.y_radius = FixedSampleRadius(ry);
-    err = area_sample_detail::SuiteSample<P>(suite_, info_.inData->effect_ref, placement.column,
-                                             row, pb_, out);
+    PlacedSample at{};
+    if (!suite_ || !CommonPlacedSample(info_, reach, pn, placement, v, rx, ry, at)) return false;
+    err = sample(at.x, at.y, at.xRadius, at.yRadius, out);
     return true;
 }
 

@@ -127,6 +127,20 @@ struct AnglePlacement {
 AnglePlacement PlaceAngleBounds(const RenderInfoTemplate<Hyperboloid> &info, double angleLo,
                                 double angleHi, double rawV, double normalisedZ, int repetition);
 
+// The one host sample of the common lookup of a hit placed by
+// PlaceAngleBounds, on the record's texture (with pixels): true, with the
+// sample's 16.16 position and radii, where every angle within the bounds
+// gives that lookup (the placement is placed, the hit lies on a repetition
+// that a lookup of radius ry does not reach past, and neither end reaches
+// over the seam with radius rx). The steps TexelLookups::fromPlacement and
+// the hit lanes (PlaceLookupLanes) take.
+struct PlacedSample {
+    PF_Fixed x, y, xRadius, yRadius;
+};
+bool CommonPlacedSample(const RenderInfoTemplate<Hyperboloid> &info, const RowReach &reach,
+                        const Vectormath::Aos::Vector3 &pn, const AnglePlacement &placement,
+                        double v, double rx, double ry, PlacedSample &sample);
+
 // TopologycalSampling of `texture` (the record's texture layer) for a hit
 // placed by PlaceAngleBounds: true, with the lookup made and its error in
 // `err`, where every angle within the bounds gives the common lookup at the
@@ -164,6 +178,19 @@ public:
     bool fromPlacement(const RowReach &reach, const Vectormath::Aos::Vector3 &pn,
                        const AnglePlacement &placement, double v, double rx, double ry,
                        PF_PixelFloat &out, int &err);
+    // Whether the common lookup goes straight to the host's sampler (the
+    // texture has pixels and the host the suite): then the lookup of a hit
+    // whose sample is known is that one sample.
+    bool samplesDirectly() const { return suite_ != nullptr; }
+    // That sample, at 16.16 (x, y) with the 16.16 radii, as fromPlacement
+    // makes it (the hit lanes work the numbers out, HitLanes.h). Returns
+    // the host's error. Only where samplesDirectly().
+    int sample(PF_Fixed x, PF_Fixed y, PF_Fixed xRadius, PF_Fixed yRadius, PF_PixelFloat &out)
+    {
+        pb_.x_radius = xRadius;
+        pb_.y_radius = yRadius;
+        return area_sample_detail::SuiteSample<P>(suite_, info_.inData->effect_ref, x, y, pb_, out);
+    }
 
 private:
     using Suite = std::remove_pointer_t<decltype(area_sample_detail::SamplingSuite<P>(

@@ -14,6 +14,7 @@
 #if defined(VELTRIX_CORNER_LANES_V3)
 namespace hit_lanes_v3 {
 void Locate(const HitLaneScene &, const FootprintLaneHits &, HitLaneValues &);
+void PlaceLookups(const HitLaneScene &, const FootprintLaneRadii &, HitLaneValues &);
 }
 #endif
 
@@ -53,6 +54,8 @@ HitLaneScene MakeHitLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
     s.slide = info.textureSlide;
     s.screw = extension.screwTurns;
     s.width = static_cast<double>(texture.width);
+    s.flip = extension.flipVertical;
+    s.flipTop = s.hasRows ? 1.0 - 1.0 / s.rows : 0.0;
     return s;
 }
 
@@ -77,4 +80,29 @@ bool LocateHitLanesV3(const HitLaneScene &scene, const FootprintLaneHits &hits, 
 void LocateHitLanes(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out)
 {
     if (!LocateHitLanesV3(scene, hits, out)) LocateHitLanesBaseline(scene, hits, out);
+}
+
+void PlaceLookupLanesBaseline(const HitLaneScene &scene, const FootprintLaneRadii &radii,
+                              HitLaneValues &values)
+{
+    hit_lanes_baseline::PlaceLookups(scene, radii, values);
+}
+
+bool PlaceLookupLanesV3(const HitLaneScene &scene, const FootprintLaneRadii &radii,
+                        HitLaneValues &values)
+{
+#if defined(VELTRIX_CORNER_LANES_V3)
+    if (!ProcessorRunsX86V3()) return false;
+    hit_lanes_v3::PlaceLookups(scene, radii, values);
+    return true;
+#else
+    (void)scene, (void)radii, (void)values;
+    return false;
+#endif
+}
+
+void PlaceLookupLanes(const HitLaneScene &scene, const FootprintLaneRadii &radii,
+                      HitLaneValues &values)
+{
+    if (!PlaceLookupLanesV3(scene, radii, values)) PlaceLookupLanesBaseline(scene, radii, values);
 }

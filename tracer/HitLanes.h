@@ -15,7 +15,8 @@
 // build's own instruction set and, on x86-64, for x86-64-v3, picked once by
 // what the processor supports. Both do exactly the operations of the one-hit
 // code (Ray::pointAt, NormalisedPoint, getVFromCoordinate, openedV, RowReach,
-// SurfaceNormal, sampRadiusYBound, ArctangentBounds, PlaceAngleBounds) lane
+// SurfaceNormal, sampRadiusYBound, ArctangentBounds, PlaceAngleBounds, and
+// the common lookup's tests and conversions) lane
 // by lane, in the same order and precision and without contraction into
 // fused multiply-adds, so every lane holds the bits LookAhead gives for that
 // hit.
@@ -50,6 +51,10 @@ struct HitLaneScene {
     // The u steps from the angle on (PlaceAngleBounds): the opening's fixed
     // column, "Texture Slide", "Screw", and the texture's width.
     double u0, slide, screw, width;
+    // The sampled row of a mirrored repetition (SampledV): "Flip Vertical",
+    // and the row a mirrored one counts down from, 1 - 1 / rows.
+    bool flip;
+    double flipTop;
 };
 
 // Each lane's values, as LookAhead (Shading.h) gives them for its hit. The
@@ -72,6 +77,15 @@ struct HitLaneValues {
     // column only where placed is 1.
     double placed[kHitLanes], unLo[kHitLanes], unHi[kHitLanes];
     PF_Fixed column[kHitLanes];
+    double seamPeriod[kHitLanes]; // the u period at the hit (SeamUPeriodAtHit)
+    // Set by PlaceLookupLanes, once the footprints are measured: 1 where a
+    // placed hit's lookup is the common one (TexelLookups::fromPlacement
+    // makes one host sample on the hit's own repetition, clear of the seam,
+    // with radii within the sampler's range), with that sample's row and
+    // radii in 16.16 fixed point; 0 elsewhere, where the one-hit steps
+    // decide.
+    double common[kHitLanes];
+    PF_Fixed row[kHitLanes], xRadius[kHitLanes], yRadius[kHitLanes];
 };
 
 // The record's part of the first steps.
@@ -81,8 +95,20 @@ HitLaneScene MakeHitLaneScene(const RenderInfoTemplate<Hyperboloid> &info);
 // as the footprint lanes take them.
 void LocateHitLanes(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out);
 
-// The two builds on their own, for tests. The x86-64-v3 one returns false,
-// doing nothing, where it was not built or the processor lacks it.
+// Where the placed hits' lookups are the common one, from their footprints'
+// radii (PlacedLookupIsCommon's tests and FixedFromDouble's and
+// FixedSampleRadius's one-step conversions, lane by lane): fills `common`,
+// `row`, `xRadius` and `yRadius` of `values`, which LocateHitLanes filled.
+// A lane is only meaningful where its angle is bounded.
+void PlaceLookupLanes(const HitLaneScene &scene, const FootprintLaneRadii &radii,
+                      HitLaneValues &values);
+
+// The two builds on their own, for tests. The x86-64-v3 ones return false,
+// doing nothing, where they were not built or the processor lacks it.
+void PlaceLookupLanesBaseline(const HitLaneScene &scene, const FootprintLaneRadii &radii,
+                              HitLaneValues &values);
+bool PlaceLookupLanesV3(const HitLaneScene &scene, const FootprintLaneRadii &radii,
+                        HitLaneValues &values);
 void LocateHitLanesBaseline(const HitLaneScene &scene, const FootprintLaneHits &hits,
                             HitLaneValues &out);
 bool LocateHitLanesV3(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out);

@@ -184,7 +184,8 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
         const double z = pnz[k];
         const double z2 = z * z - 1.0;
         const double seam = __builtin_sqrt(0.0 < z2 ? z2 : 0.0) * (__builtin_fabs(openFactor) - 1.0) + 1.0;
-        seamPeriods[k] = __builtin_fabs(openFactor) == 1.0 && !(__builtin_fabs(z) > 1e150) ? 1.0 : seam;
+        seamPeriods[k] = out.seamPeriod[k] =
+            __builtin_fabs(openFactor) == 1.0 && !(__builtin_fabs(z) > 1e150) ? 1.0 : seam;
         const double repetition = out.repetition[k];
         const double twists = repetition < 0.0 ? repetition + 1.0 : repetition;
         shifts[k] = twists * screw;
@@ -242,6 +243,50 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
                           inRange[0][k] + inRange[1][k] == 2.0 && columns[0][k] == columns[1][k];
         out.placed[k] = same ? 1.0 : 0.0;
         out.column[k] = columns[0][k];
+    }
+}
+
+void PlaceLookups(const HitLaneScene &s, const FootprintLaneRadii &r, HitLaneValues &out)
+{
+    const double gap = s.gap, rows = s.rows, width = s.width, flipTop = s.flipTop;
+    const double flip = s.flip ? 1.0 : 0.0;
+    constexpr int n = kHitLanes;
+    double own[n], clear[n];
+    for (int k = 0; k < n; ++k) {
+        const double rx = r.rx[k], ry = r.ry[k];
+        // RowReach::neighbour(ry) is the hit's own repetition.
+        const double toNext = 1.0 + ry > out.rowsToNext[k] ? out.nextExists[k] : 0.0;
+        const double toPrevious = ry > out.rowsPastPrevious[k] ? out.previousExists[k] : 0.0;
+        own[k] = toNext + toPrevious == 0.0 ? out.onRepetition[k] : 0.0;
+        // Neither end of the placement reaches over the seam
+        // (ReachesOverSeam at unLo and at unHi).
+        const double period = out.seamPeriod[k], lo = out.unLo[k], hi = out.unHi[k];
+        const double overLo = (1.0 + rx > (period - lo) * width ? 1.0 : 0.0) +
+                              (rx > ((lo + period) - 1.0) * width ? 1.0 : 0.0);
+        const double overHi = (1.0 + rx > (period - hi) * width ? 1.0 : 0.0) +
+                              (rx > ((hi + period) - 1.0) * width ? 1.0 : 0.0);
+        clear[k] = overLo + overHi == 0.0 ? out.placed[k] : 0.0;
+    }
+    // The row (LocalV, SampledV, FixedFromDouble) and the radii
+    // (FixedSampleRadius), each converted in one step where it can be.
+    for (int k = 0; k < n; ++k) {
+        const double nh = out.repetition[k];
+        const double local = out.v[k] - nh * (1.0 + gap);
+        const double localV = nh < 0.0 ? local - gap : local;
+        const double odd = nh - 2.0 * __builtin_floor(nh * 0.5); // n & 1
+        const double sampled = (flip == 1.0) & (odd != 0.0) ? flipTop - localV : localV;
+        const double scaled = sampled * rows * 65536.0;
+        const bool rowInOneStep = __builtin_fabs(scaled) < 2147483647.0;
+        const double row = rowInOneStep ? scaled : 0.0;
+        out.row[k] = static_cast<int>(row + __builtin_copysign(0.5, row));
+        const double rx = r.rx[k], ry = r.ry[k];
+        const bool xInRange = (rx >= 0.0) & (rx <= 128.0), yInRange = (ry >= 0.0) & (ry <= 128.0);
+        const int xRadius = static_cast<int>((xInRange ? rx : 0.0) * 65536.0 + 0.5);
+        const int yRadius = static_cast<int>((yInRange ? ry : 0.0) * 65536.0 + 0.5);
+        out.xRadius[k] = xRadius < 1 ? 1 : xRadius;
+        out.yRadius[k] = yRadius < 1 ? 1 : yRadius;
+        const bool converted = rowInOneStep & xInRange & yInRange;
+        out.common[k] = converted ? own[k] * clear[k] : 0.0;
     }
 }
 

@@ -380,6 +380,7 @@ void LookAheadRun(const Record &info, CoverageCache &cache)
     for (int k = 0; k < kCoverageRun; ++k)
         if (cache.hasValues && cache.values.outOfReach[k] != 0.0) hits.t[k] = 1.0; // not taken
     MeasureFootprintLanes(cache.footprintScene, hits, cache.radii);
+    if (cache.hasValues) PlaceLookupLanes(cache.hitScene, cache.radii, cache.values);
     cache.hasFootprints = true;
 }
 
@@ -398,9 +399,16 @@ template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache
 {
     if (!(cache.hasValues && cache.hasFootprints && cache.hasU)) return;
     TexelLookups<P> lookups(info);
+    const bool direct = lookups.samplesDirectly();
     const HitLaneValues &v = cache.values;
     for (int k = 0; k < cache.n; ++k) {
         if (!InReachAhead(cache, k)) continue;
+        if (cache.angleOnly[k] && direct && v.common[k] != 0.0) {
+            // The lanes placed the common lookup's one host sample.
+            info.noteSamplingErr(
+                lookups.sample(v.column[k], v.row[k], v.xRadius[k], v.yRadius[k], cache.texels[k]));
+            continue;
+        }
         const HitAhead ahead{cache.aheadT[k], &cache.values, &cache.radii, nullptr, cache.u, k};
         if (cache.angleOnly[k]) {
             if (TexelAheadFromAngle<P>(info, ahead, lookups, cache.texels[k]))

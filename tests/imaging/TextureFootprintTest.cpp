@@ -361,7 +361,11 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
     auto info = std::make_unique<Record>(host.inData());
     RandomFootprints draw(29);
     std::uniform_int_distribution<int> copies(0, 3), coin(0, 9);
-    int inReach = 0, outOfReach = 0, v3 = 0, placed = 0;
+    int inReach = 0, outOfReach = 0, v3 = 0, placed = 0, sampled = 0, outsideCommon = 0;
+    // Footprint radii, times a random blur: small, wide, past the sampler's
+    // 128 pixels, negative and not a number.
+    constexpr double kRadii[] = {0.5, 2.0, 0.0, 20.0, 90.0, 1e4, -1.0, 3.0,
+                                 std::numeric_limits<double>::quiet_NaN()};
     for (int trial = 0; trial < 3000; ++trial) {
         if (trial % 25 == 0) {
             draw.newRecord(*info, trial % 100 == 0, trial % 75 != 0);
@@ -443,9 +447,48 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
             ASSERT_EQ(std::memcmp(&fast, &baseline, sizeof fast), 0) << "trial " << trial;
             ++v3;
         }
+        // The common lookup's host sample, placed in lanes from footprint
+        // radii (past the neighbouring repetitions' rows and the seam, and
+        // beyond the sampler's range) as the one-hit steps place it.
+        FootprintLaneRadii radii{};
+        for (int k = 0; k < kHitLanes; ++k) {
+            radii.rx[k] = kRadii[(trial + k) % std::size(kRadii)] * draw.blurs(draw.random);
+            radii.ry[k] = kRadii[(trial + 3 * k) % std::size(kRadii)] * draw.blurs(draw.random);
+        }
+        HitLaneValues lookups = baseline, lookupsFast = baseline;
+        PlaceLookupLanesBaseline(scene, radii, lookups);
+        for (int k = 0; k < kHitLanes; ++k) {
+            if (expected.angleBounded[k] == 0.0) continue;
+            SCOPED_TRACE(testing::Message() << "trial " << trial << ", lane " << k);
+            const double rx = radii.rx[k], ry = radii.ry[k];
+            const HitAhead ahead{0.0, &expected, nullptr, nullptr, nullptr, k};
+            const AnglePlacement placement{expected.placed[k] != 0.0, expected.column[k],
+                                           expected.unLo[k], expected.unHi[k]};
+            PlacedSample sample{};
+            const bool common =
+                CommonPlacedSample(*info, ahead.reach(),
+                                   NormalisedPoint(info->shape, Vector3(expected.px[k], expected.py[k],
+                                                                        expected.pz[k])),
+                                   placement, expected.v[k], rx, ry, sample);
+            const bool inRange = rx >= 0.0 && rx <= 128.0 && ry >= 0.0 && ry <= 128.0;
+            ASSERT_EQ(lookups.common[k] != 0.0, common && inRange);
+            if (lookups.common[k] == 0.0) {
+                outsideCommon += placement.placed;
+                continue;
+            }
+            ++sampled;
+            ASSERT_EQ(lookups.column[k], sample.x);
+            ASSERT_EQ(lookups.row[k], sample.y);
+            ASSERT_EQ(lookups.xRadius[k], sample.xRadius);
+            ASSERT_EQ(lookups.yRadius[k], sample.yRadius);
+        }
+        if (PlaceLookupLanesV3(scene, radii, lookupsFast))
+            ASSERT_EQ(std::memcmp(&lookupsFast, &lookups, sizeof lookups), 0) << "trial " << trial;
     }
     EXPECT_GT(inReach, 1000);
     EXPECT_GT(outOfReach, 1000);
     EXPECT_GT(placed, 1000);
+    EXPECT_GT(sampled, 500);
+    EXPECT_GT(outsideCommon, 500);
     if (v3 == 0) std::cout << "no x86-64-v3 build or processor: its lanes were not compared\n";
 }
