@@ -92,6 +92,15 @@ struct alignas(128) CoverageCache {
     double u[kCoverageRun];
     bool angleOnly[kCoverageRun]; // bounds in values.angleLo and angleHi
     PF_PixelFloat texels[kCoverageRun]; // where in reach, with hasTexels
+    // Where a hit's reflected ray meets the surface again and hides the map
+    // (light lanes' `occluded`): the texel there, looked up ahead where the
+    // hit lanes place its common lookup (obstructionReady), with
+    // hasObstructions; shading looks up the others itself.
+    bool hasObstructions = false;
+    bool obstructionReady[kCoverageRun];
+    PF_PixelFloat obstructions[kCoverageRun];
+    FootprintLaneHits obstructionRays; // from each hit along its reflected ray
+    HitLaneValues obstructionValues;   // the hit lanes' steps at the crossings
     // The pixels shaded together ahead (ShadeRunAhead) and their colours,
     // with hasColours: in the trace pass coverage applied, as it stores them;
     // in the depth pass the hit's colour as shading gives it.
@@ -217,6 +226,8 @@ bool OutsideReachWindow(const Record &info, CoverageCache &cache, int x, int y, 
 
 void LookAheadRun(const Record &info, CoverageCache &cache);
 template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache);
+template <class P>
+void LookUpRunObstructions(const Record &info, CoverageCache &cache, TexelLookups<P> &lookups);
 template <bool traced> void ShadeRun(const Record &info, CoverageCache &cache);
 template <class P> void SettleRun(const Record &info, CoverageCache &cache);
 template <class P> void SettleDepthRun(const Record &info, CoverageCache &cache);
@@ -242,7 +253,7 @@ template <class P, bool traced>
     } else {
         CoverRun(info, x, y, n, cache.run);
     }
-    cache.hasTexels = cache.hasColours = false;
+    cache.hasTexels = cache.hasColours = cache.hasObstructions = false;
     if (cache.outside) {
         cache.hasValues = cache.hasFootprints = cache.hasLights = cache.hasU = false;
     } else {
@@ -420,6 +431,49 @@ template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache
         cache.texels[k] = TexelAhead<P>(info, ahead, lookups);
     }
     cache.hasTexels = true;
+    if (direct && cache.hasLights && cache.lightScene.reflects)
+        LookUpRunObstructions<P>(info, cache, lookups);
+}
+
+// The texels that hide the map from the run's hits in reach (the occluded
+// reflections, OccludedReflection in shading): the point where a hit's
+// reflected ray meets the surface again is that ray's point at its farther
+// crossing, as shading takes it, so the hit lanes work it out from the
+// ray's start, direction and crossing as they work out a hit, and place its
+// lookup (no footprint: radii 0). The common lookups go straight to the
+// sampler; shading looks up the others.
+template <class P>
+void LookUpRunObstructions(const Record &info, CoverageCache &cache, TexelLookups<P> &lookups)
+{
+    const LightLaneValues &l = cache.lights;
+    const HitLaneValues &v = cache.values;
+    FootprintLaneHits &rays = cache.obstructionRays;
+    bool wanted[kCoverageRun];
+    bool any = false;
+    for (int k = 0; k < kCoverageRun; ++k) {
+        wanted[k] = k < cache.n && InReachAhead(cache, k) && l.occluded[k] != 0.0;
+        any |= wanted[k];
+        cache.obstructionReady[k] = false;
+        rays.ox[k] = v.px[k];
+        rays.oy[k] = v.py[k];
+        rays.oz[k] = v.pz[k];
+        rays.dx[k] = l.rx[k];
+        rays.dy[k] = l.ry[k];
+        rays.dz[k] = l.rz[k];
+        rays.t[k] = wanted[k] ? l.occlusionT[k] : 1.0; // a lane not wanted is not read
+    }
+    if (!any) return;
+    HitLaneValues &at = cache.obstructionValues;
+    LocateHitLanes(cache.hitScene, rays, at);
+    const FootprintLaneRadii none{};
+    PlaceLookupLanes(cache.hitScene, none, at);
+    for (int k = 0; k < cache.n; ++k) {
+        if (!wanted[k] || at.angleBounded[k] == 0.0 || at.common[k] == 0.0) continue;
+        info.noteSamplingErr(
+            lookups.sample(at.column[k], at.row[k], at.xRadius[k], at.yRadius[k], cache.obstructions[k]));
+        cache.obstructionReady[k] = true;
+    }
+    cache.hasObstructions = true;
 }
 
 // The trace pass's colours of the run's pixels whose first drawn hit is all
@@ -692,6 +746,8 @@ template <class P, PixelWork work, bool traced>
                    cache.hasLights ? &cache.lights : nullptr, cache.hasU ? cache.u : nullptr,
                    lane};
     ahead.texels = cache.hasTexels ? cache.texels : nullptr;
+    if (cache.hasObstructions && cache.obstructionReady[lane])
+        ahead.obstruction = &cache.obstructions[lane];
     if (!traced && cache.hasColours && cache.shadedAhead[lane])
         ahead.shaded = &cache.colours[lane];
     return workOn(&ahead);

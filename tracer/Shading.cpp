@@ -171,6 +171,7 @@ void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const V
 template <class P> Rgb ReflectionOcclusion(const Record &info, const Hit &hit, const Vector3 &Rv);
 template <class P>
 Rgb OccludedReflection(const Record &info, const Hit &hit, const Vector3 &Rv, double t);
+Rgb PassedThroughRgb(const Record &info, const PF_PixelFloat &texel);
 Vector3 MapDirection(const Record &info, const Vector3 &Rv);
 template <class P>
 PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &W, double ru, double rv);
@@ -856,8 +857,9 @@ void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const V
     if (const LightLaneValues *lanes = ahead ? ahead->lights : nullptr) {
         const int k = ahead->lane;
         const Vector3 Rv(lanes->rx[k], lanes->ry[k], lanes->rz[k]);
-        occlusion = lanes->occluded[k] != 0.0 ? OccludedReflection<P>(info, hit, Rv, lanes->occlusionT[k])
-                                              : Rgb(1.0f, 1.0f, 1.0f);
+        if (lanes->occluded[k] != 0.0)
+            occlusion = ahead->obstruction ? PassedThroughRgb(info, *ahead->obstruction)
+                                           : OccludedReflection<P>(info, hit, Rv, lanes->occlusionT[k]);
         const Vector3 W(lanes->wx[k], lanes->wy[k], lanes->wz[k]);
         mapColour = ReflectionMapColour<P>(info, W, lanes->ru[k], lanes->rv[k]);
     } else {
@@ -887,7 +889,12 @@ template <class P>
 Rgb OccludedReflection(const Record &info, const Hit &hit, const Vector3 &Rv, double t)
 {
     const Ray ray{Rv, hit.P};
-    const Vector4 f = PassedThrough(info, ObstructionTexel<P>(info, ray.pointAt(t).getXYZ()));
+    return PassedThroughRgb(info, ObstructionTexel<P>(info, ray.pointAt(t).getXYZ()));
+}
+
+Rgb PassedThroughRgb(const Record &info, const PF_PixelFloat &texel)
+{
+    const Vector4 f = PassedThrough(info, texel);
     return Rgb(f.getY(), f.getZ(), f.getW());
 }
 

@@ -71,6 +71,10 @@ struct HitAhead {
     // The run's hits' texels (TexelAhead), for hits in the texture's reach;
     // null: not looked up.
     const PF_PixelFloat *texels = nullptr;
+    // The texel where the hit's reflected ray meets the surface again and
+    // hides the map (the light lanes' `occluded`), looked up ahead; null:
+    // shading looks it up.
+    const PF_PixelFloat *obstruction = nullptr;
     // The hit's colour as shading gives it, shaded ahead in lanes
     // (ShadeRunAhead); null: not shaded ahead. Read by the depth pass, which
     // writes the hit as a layer of its own.

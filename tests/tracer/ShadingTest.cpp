@@ -301,7 +301,9 @@ TEST(ShadingTest, ReflectionMapColumnFromBoundsIsTheLongitudesColumn)
         PF_Fixed column = 0;
         const bool placed = MapColumnFromBounds(map, w, column);
         (placed ? settled : open) += 1;
-        if (placed) ASSERT_EQ(column, MapColumn(map, w)) << w.getX() << " " << w.getY() << " " << w.getZ();
+        if (placed) {
+            ASSERT_EQ(column, MapColumn(map, w)) << w.getX() << " " << w.getY() << " " << w.getZ();
+        }
     }
     EXPECT_GT(settled, 75000);
     EXPECT_GT(open, 0);
