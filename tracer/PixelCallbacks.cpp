@@ -92,15 +92,6 @@ struct alignas(128) CoverageCache {
     double u[kCoverageRun];
     bool angleOnly[kCoverageRun]; // bounds in values.angleLo and angleHi
     PF_PixelFloat texels[kCoverageRun]; // where in reach, with hasTexels
-    // Where a hit's reflected ray meets the surface again and hides the map
-    // (light lanes' `occluded`): the texel there, looked up ahead where the
-    // hit lanes place its common lookup (obstructionReady), with
-    // hasObstructions; shading looks up the others itself.
-    bool hasObstructions = false;
-    bool obstructionReady[kCoverageRun];
-    PF_PixelFloat obstructions[kCoverageRun];
-    FootprintLaneHits obstructionRays; // from each hit along its reflected ray
-    HitLaneValues obstructionValues;   // the hit lanes' steps at the crossings
     // The pixels shaded together ahead (ShadeRunAhead) and their colours,
     // with hasColours: in the trace pass coverage applied, as it stores them;
     // in the depth pass the hit's colour as shading gives it.
@@ -133,6 +124,13 @@ struct alignas(128) CoverageCache {
     HitLaneScene hitScene;
     LightLaneScene lightScene;
     FootprintLaneScene footprintScene;
+    // Where a hit's reflected ray meets the surface again and hides the map
+    // (light lanes' `occluded`): the texel there, looked up ahead where the
+    // hit lanes place its common lookup (obstructionReady), with
+    // hasObstructions; shading looks up the others itself.
+    bool hasObstructions = false;
+    bool obstructionReady[kCoverageRun];
+    PF_PixelFloat obstructions[kCoverageRun];
 };
 
 // Measuring a run's footprints in lanes pays from this many hits in reach;
@@ -447,7 +445,7 @@ void LookUpRunObstructions(const Record &info, CoverageCache &cache, TexelLookup
 {
     const LightLaneValues &l = cache.lights;
     const HitLaneValues &v = cache.values;
-    FootprintLaneHits &rays = cache.obstructionRays;
+    FootprintLaneHits rays; // from each hit along its reflected ray
     bool wanted[kCoverageRun];
     bool any = false;
     for (int k = 0; k < kCoverageRun; ++k) {
@@ -463,7 +461,7 @@ void LookUpRunObstructions(const Record &info, CoverageCache &cache, TexelLookup
         rays.t[k] = wanted[k] ? l.occlusionT[k] : 1.0; // a lane not wanted is not read
     }
     if (!any) return;
-    HitLaneValues &at = cache.obstructionValues;
+    HitLaneValues at; // the hit lanes' steps at the crossings
     LocateHitLanes(cache.hitScene, rays, at);
     const FootprintLaneRadii none{};
     PlaceLookupLanes(cache.hitScene, none, at);
