@@ -124,13 +124,10 @@ struct alignas(128) CoverageCache {
     HitLaneScene hitScene;
     LightLaneScene lightScene;
     FootprintLaneScene footprintScene;
-    // Where a hit's reflected ray meets the surface again and hides the map
-    // (light lanes' `occluded`): the texel there, looked up ahead where the
-    // hit lanes place its common lookup (obstructionReady), with
-    // hasObstructions; shading looks up the others itself.
-    bool hasObstructions = false;
-    bool obstructionReady[kCoverageRun];
-    PF_PixelFloat obstructions[kCoverageRun];
+    // The reflection map's part of the run's lit hits in reach, worked out
+    // ahead (ReflectRun), with hasReflections.
+    bool hasReflections = false;
+    RunReflections reflections;
 };
 
 // Measuring a run's footprints in lanes pays from this many hits in reach;
@@ -224,6 +221,7 @@ bool OutsideReachWindow(const Record &info, CoverageCache &cache, int x, int y, 
 
 void LookAheadRun(const Record &info, CoverageCache &cache);
 template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache);
+template <class P> void ReflectRun(const Record &info, CoverageCache &cache, TexelLookups<P> &lookups);
 template <class P>
 void LookUpRunObstructions(const Record &info, CoverageCache &cache, TexelLookups<P> &lookups);
 template <bool traced> void ShadeRun(const Record &info, CoverageCache &cache);
@@ -251,7 +249,7 @@ template <class P, bool traced>
     } else {
         CoverRun(info, x, y, n, cache.run);
     }
-    cache.hasTexels = cache.hasColours = cache.hasObstructions = false;
+    cache.hasTexels = cache.hasColours = cache.hasReflections = false;
     if (cache.outside) {
         cache.hasValues = cache.hasFootprints = cache.hasLights = cache.hasU = false;
     } else {
@@ -429,8 +427,19 @@ template <class P> void LookUpRunTexels(const Record &info, CoverageCache &cache
         cache.texels[k] = TexelAhead<P>(info, ahead, lookups);
     }
     cache.hasTexels = true;
-    if (direct && cache.hasLights && cache.lightScene.reflects)
-        LookUpRunObstructions<P>(info, cache, lookups);
+    if (direct && cache.hasLights && cache.lightScene.reflects) ReflectRun<P>(info, cache, lookups);
+}
+
+// The reflection map's part of the run's lit hits in reach (RunReflections):
+// the texels that hide it, then its colours and strengths.
+template <class P> void ReflectRun(const Record &info, CoverageCache &cache, TexelLookups<P> &lookups)
+{
+    LookUpRunObstructions<P>(info, cache, lookups);
+    bool lit[kCoverageRun];
+    for (int k = 0; k < kCoverageRun; ++k)
+        lit[k] = k < cache.n && InReachAhead(cache, k) && cache.texels[k].alpha > 0.0f;
+    ReflectRunAhead<P>(info, cache.hits, cache.values, cache.lights, lit, cache.reflections);
+    cache.hasReflections = true;
 }
 
 // The texels that hide the map from the run's hits in reach (the occluded
@@ -446,12 +455,13 @@ void LookUpRunObstructions(const Record &info, CoverageCache &cache, TexelLookup
     const LightLaneValues &l = cache.lights;
     const HitLaneValues &v = cache.values;
     FootprintLaneHits rays; // from each hit along its reflected ray
+    RunReflections &r = cache.reflections;
+    std::fill_n(r.obstructed, kCoverageRun, false);
     bool wanted[kCoverageRun];
     bool any = false;
     for (int k = 0; k < kCoverageRun; ++k) {
         wanted[k] = k < cache.n && InReachAhead(cache, k) && l.occluded[k] != 0.0;
         any |= wanted[k];
-        cache.obstructionReady[k] = false;
         rays.ox[k] = v.px[k];
         rays.oy[k] = v.py[k];
         rays.oz[k] = v.pz[k];
@@ -468,10 +478,9 @@ void LookUpRunObstructions(const Record &info, CoverageCache &cache, TexelLookup
     for (int k = 0; k < cache.n; ++k) {
         if (!wanted[k] || at.angleBounded[k] == 0.0 || at.common[k] == 0.0) continue;
         info.noteSamplingErr(
-            lookups.sample(at.column[k], at.row[k], at.xRadius[k], at.yRadius[k], cache.obstructions[k]));
-        cache.obstructionReady[k] = true;
+            lookups.sample(at.column[k], at.row[k], at.xRadius[k], at.yRadius[k], r.obstruction[k]));
+        r.obstructed[k] = true;
     }
-    cache.hasObstructions = true;
 }
 
 // The trace pass's colours of the run's pixels whose first drawn hit is all
@@ -494,7 +503,7 @@ template <bool traced> void ShadeRun(const Record &info, CoverageCache &cache)
     PF_PixelFloat first[kCoverageRun];
     std::fill_n(first, kCoverageRun, PF_PixelFloat{kUnwritten, kUnwritten, kUnwritten, kUnwritten});
     if (!ShadeRunAhead(info, cache.aheadT, cache.texels, cache.hasLights ? &cache.lights : nullptr,
-                       want, first))
+                       cache.hasReflections ? &cache.reflections : nullptr, want, first))
         return;
     if constexpr (!traced) {
         // The depth pass writes each hit as its own layer: the colour as
@@ -744,8 +753,7 @@ template <class P, PixelWork work, bool traced>
                    cache.hasLights ? &cache.lights : nullptr, cache.hasU ? cache.u : nullptr,
                    lane};
     ahead.texels = cache.hasTexels ? cache.texels : nullptr;
-    if (cache.hasObstructions && cache.obstructionReady[lane])
-        ahead.obstruction = &cache.obstructions[lane];
+    if (cache.hasReflections) ahead.reflections = &cache.reflections;
     if (!traced && cache.hasColours && cache.shadedAhead[lane])
         ahead.shaded = &cache.colours[lane];
     return workOn(&ahead);

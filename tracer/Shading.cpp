@@ -593,20 +593,72 @@ void ShadeQuad(const Record &info, const PF_PixelFloat *texels, const LightLaneV
     }
 }
 
+// AddReflection on a quad's lanes, after its lights: lanes that are not lit
+// (or not kept) take values they drop.
+void AddQuadReflection(const Record &info, const PF_PixelFloat (&texels)[kHitLanes],
+                       const LightLaneValues &lights, const RunReflections &reflections,
+                       int first, QuadLanes (&acc)[4])
+{
+    const float metal = info.metal, plain = 1.0f - info.metal;
+    float occlusion[3][kQuad], map[3][kQuad], base[3][kQuad], strength[kQuad];
+    for (int k = 0; k < kQuad; ++k) {
+        const int lane = first + k;
+        const bool ready = reflections.mapped[lane];
+        const Rgb through = lights.occluded[lane] != 0.0 && reflections.obstructed[lane]
+                                ? PassedThroughRgb(info, reflections.obstruction[lane])
+                                : Rgb(1.0f, 1.0f, 1.0f);
+        const PF_PixelFloat m = ready ? reflections.map[lane] : PF_PixelFloat{};
+        const PF_PixelFloat &b = texels[lane];
+        const float channels[3][3] = {{through.r(), m.red, b.red},
+                                      {through.g(), m.green, b.green},
+                                      {through.b(), m.blue, b.blue}};
+        for (int c = 0; c < 3; ++c) {
+            occlusion[c][k] = channels[c][0];
+            map[c][k] = channels[c][1];
+            base[c][k] = channels[c][2];
+        }
+        strength[k] = ready ? reflections.strength[lane] : 0.0f;
+    }
+    const QuadLanes rho = QuadOf(strength);
+    for (int c = 0; c < 3; ++c) {
+        const QuadLanes tint = QuadOf(base[c]) * metal + plain; // MetalTint
+        acc[c + 1] += QuadOf(occlusion[c]) * (tint * QuadOf(map[c])) * rho;
+    }
+}
+
 } // namespace
 
 bool ShadesRunsAhead(const Record &info)
 {
-    return !info.showPivot && !HasReflectionMap(info) &&
-           info.lights.size() <= static_cast<std::size_t>(kLaneLights);
+    return !info.showPivot && info.lights.size() <= static_cast<std::size_t>(kLaneLights);
+}
+
+template <class P>
+void ReflectRunAhead(const Record &info, const FootprintLaneHits &rays, const HitLaneValues &values,
+                     const LightLaneValues &lights, const bool (&lit)[kHitLanes], RunReflections &out)
+{
+    for (int k = 0; k < kHitLanes; ++k) {
+        out.mapped[k] = lit[k];
+        if (!lit[k]) continue;
+        // AddReflection's steps from the lanes, with Shade's normal facing
+        // the viewer.
+        const Vector3 d(rays.dx[k], rays.dy[k], rays.dz[k]);
+        const Vector3 n = FacingViewer(Vector3(values.nx[k], values.ny[k], values.nz[k]), d);
+        const Vector3 W(lights.wx[k], lights.wy[k], lights.wz[k]);
+        out.map[k] = ReflectionMapColour<P>(info, W, lights.ru[k], lights.rv[k]);
+        out.strength[k] = ReflectionStrength(info, d, n);
+    }
 }
 
 bool ShadeRunAhead(const Record &info, const double (&t)[kHitLanes],
                    const PF_PixelFloat (&texels)[kHitLanes], const LightLaneValues *lights,
-                   bool (&want)[kHitLanes], PF_PixelFloat (&out)[kHitLanes])
+                   const RunReflections *reflections, bool (&want)[kHitLanes],
+                   PF_PixelFloat (&out)[kHitLanes])
 {
     const int count = static_cast<int>(info.lights.size());
-    if (!ShadesRunsAhead(info) || (count > 0 && !(lights && lights->lights == count)))
+    const bool reflects = HasReflectionMap(info);
+    if (!ShadesRunsAhead(info) || (count > 0 && !(lights && lights->lights == count)) ||
+        (reflects && !(lights && reflections)))
         return false;
     static_assert(kHitLanes % kQuad == 0);
     for (int first = 0; first < kHitLanes; first += kQuad) {
@@ -617,11 +669,22 @@ bool ShadeRunAhead(const Record &info, const double (&t)[kHitLanes],
         QuadMask keep;
         for (int k = 0; k < kQuad; ++k) keep[k] = want[first + k] ? -1 : 0;
         for (int j = 0; j < count; ++j) keep &= ~QuadFlags(lights->alone[j] + first);
+        // So is a lit hit whose reflection was not worked out ahead, or is
+        // hidden where the texel was not looked up.
+        if (reflects)
+            for (int k = 0; k < kQuad; ++k) {
+                const int lane = first + k;
+                const bool lit = texels[lane].alpha > 0.0f;
+                const bool hidden = lights->occluded[lane] != 0.0;
+                if (lit && (!reflections->mapped[lane] || (hidden && !reflections->obstructed[lane])))
+                    keep[k] = 0;
+            }
         bool any = false;
         for (int k = 0; k < kQuad; ++k) any |= want[first + k] = keep[k] != 0;
         if (!any) continue;
         QuadLanes acc[4];
         ShadeQuad(info, texels, lights, first, keep, acc);
+        if (reflects) AddQuadReflection(info, texels, *lights, *reflections, first, acc);
         // A transparent texel is not lit; then the depth composite.
         for (int k = 0; k < kQuad; ++k) {
             const int lane = first + k;
@@ -856,10 +919,15 @@ void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const V
     PF_PixelFloat mapColour;
     if (const LightLaneValues *lanes = ahead ? ahead->lights : nullptr) {
         const int k = ahead->lane;
+        const RunReflections *r = ahead->reflections;
         const Vector3 Rv(lanes->rx[k], lanes->ry[k], lanes->rz[k]);
         if (lanes->occluded[k] != 0.0)
-            occlusion = ahead->obstruction ? PassedThroughRgb(info, *ahead->obstruction)
-                                           : OccludedReflection<P>(info, hit, Rv, lanes->occlusionT[k]);
+            occlusion = r && r->obstructed[k] ? PassedThroughRgb(info, r->obstruction[k])
+                                              : OccludedReflection<P>(info, hit, Rv, lanes->occlusionT[k]);
+        if (r && r->mapped[k]) { // worked out ahead
+            acc.v += occlusion.v * (tint.v * LanesOf(r->map[k])) * Splat(r->strength[k]);
+            return;
+        }
         const Vector3 W(lanes->wx[k], lanes->wy[k], lanes->wz[k]);
         mapColour = ReflectionMapColour<P>(info, W, lanes->ru[k], lanes->rv[k]);
     } else {
@@ -1063,6 +1131,15 @@ template PF_PixelFloat TexelAhead<PF_Pixel16>(const Record &, const HitAhead &,
                                             TexelLookups<PF_Pixel16> &);
 template PF_PixelFloat TexelAhead<PF_Pixel>(const Record &, const HitAhead &,
                                             TexelLookups<PF_Pixel> &);
+template void ReflectRunAhead<PF_PixelFloat>(const Record &, const FootprintLaneHits &,
+                                             const HitLaneValues &, const LightLaneValues &,
+                                             const bool (&)[kHitLanes], RunReflections &);
+template void ReflectRunAhead<PF_Pixel16>(const Record &, const FootprintLaneHits &,
+                                          const HitLaneValues &, const LightLaneValues &,
+                                          const bool (&)[kHitLanes], RunReflections &);
+template void ReflectRunAhead<PF_Pixel>(const Record &, const FootprintLaneHits &,
+                                        const HitLaneValues &, const LightLaneValues &,
+                                        const bool (&)[kHitLanes], RunReflections &);
 template bool TexelAheadFromAngle<PF_PixelFloat>(const Record &, const HitAhead &,
                                              TexelLookups<PF_PixelFloat> &, PF_PixelFloat &);
 template bool TexelAheadFromAngle<PF_Pixel16>(const Record &, const HitAhead &,

@@ -56,6 +56,8 @@ inline bool IsLayerChosen(const PF_LayerDef &layer) { return layer.reserved0 != 
 // divisions of eight hits overlap instead of waiting on one another, and
 // most hits beyond the texture's reach are settled without shading them at
 // all (ShadeHit). A view of one lane: the run's values stay where they are.
+struct RunReflections; // below
+
 struct HitAhead {
     double t;                        // the hit's ray parameter
     const HitLaneValues *values;     // the run's hit lanes; null: not worked out
@@ -71,10 +73,9 @@ struct HitAhead {
     // The run's hits' texels (TexelAhead), for hits in the texture's reach;
     // null: not looked up.
     const PF_PixelFloat *texels = nullptr;
-    // The texel where the hit's reflected ray meets the surface again and
-    // hides the map (the light lanes' `occluded`), looked up ahead; null:
-    // shading looks it up.
-    const PF_PixelFloat *obstruction = nullptr;
+    // The run's reflection terms worked out ahead (ReflectRunAhead); null:
+    // none, shading works them out.
+    const RunReflections *reflections = nullptr;
     // The hit's colour as shading gives it, shaded ahead in lanes
     // (ShadeRunAhead); null: not shaded ahead. Read by the depth pass, which
     // writes the hit as a layer of its own.
@@ -167,24 +168,55 @@ bool MapColumnFromBounds(const PF_LayerDef &map, const Vectormath::Aos::Vector3 
 bool AngleBoundsAt(const RenderInfoTemplate<Hyperboloid> &info, const Vectormath::Aos::Vector3 &p,
                    double &lo, double &hi);
 
-// Whether the record asks of shading nothing but the emission and at most
-// kLaneLights lights: ShadeRunAhead's condition on the record (it also needs
-// the run's light lanes).
+// The reflection map's part of a run's lit hits in the texture's reach,
+// worked out ahead from their light lanes (AddReflection's terms), so that
+// the run can be shaded in lanes (ShadeRunAhead) and a hit shaded on its own
+// samples nothing twice.
+struct RunReflections {
+    // The map's colour along the hit's mirrored view direction and the
+    // reflection's strength, where `mapped`.
+    bool mapped[kHitLanes];
+    PF_PixelFloat map[kHitLanes];
+    float strength[kHitLanes];
+    // Where the hit's reflected ray meets the surface again and hides the
+    // map (LightLaneValues::occluded), the texel there, where `obstructed`
+    // (the hit lanes placed its common lookup; the pixel pass looks it up).
+    bool obstructed[kHitLanes];
+    PF_PixelFloat obstruction[kHitLanes];
+};
+
+// The map's colour and the strength of the reflection of the hits `lit`
+// (lanes of a run located ahead, `rays` their camera rays, `lights` their
+// light lanes with the reflection), into `out.map` and `out.strength`, as
+// AddReflection takes them; `out.mapped` says which. Each lit hit samples
+// the map once, in lane order.
+template <class P>
+void ReflectRunAhead(const RenderInfoTemplate<Hyperboloid> &info, const FootprintLaneHits &rays,
+                     const HitLaneValues &values, const LightLaneValues &lights,
+                     const bool (&lit)[kHitLanes], RunReflections &out);
+
+// Whether the record asks of shading nothing but the emission, the
+// reflection map and at most kLaneLights lights: ShadeRunAhead's condition on
+// the record (it also needs the run's light lanes, and with a reflection map
+// its reflections).
 bool ShadesRunsAhead(const RenderInfoTemplate<Hyperboloid> &info);
 
 // The colours Ray_GetColor gives the first hits of a run, at ray parameters
 // t, located ahead and in the texture's reach, with their texels looked up
-// (TexelAhead), where the record asks of shading nothing but the emission and
-// the lights worked out in lanes: no reflection map, no pivot marker, every
-// light in the lanes. Lanes `want` are shaded together, each colour
-// term on all of them at once, by Shade's operations in Shade's order, so to
-// the same bits; a lane whose shadow needs a texel (LightLaneValues::alone)
-// is taken out of `want` and left to Ray_GetColor. False, doing nothing, where
-// the record asks for more; `lights` is the run's light lanes, null where the
-// record has no lights.
+// (TexelAhead), where the record asks of shading nothing but the emission,
+// the lights worked out in lanes and the reflection worked out ahead
+// (`reflections`, null without a reflection map): no pivot marker, every
+// light in the lanes. Lanes `want` are shaded together, each colour term on
+// all of them at once, by Shade's operations in Shade's order, so to the same
+// bits; a lane whose shadow needs a texel (LightLaneValues::alone), or whose
+// hidden reflection's texel was not looked up ahead, is taken out of `want`
+// and left to Ray_GetColor. False, doing nothing, where the record asks for
+// more; `lights` is the run's light lanes, null where the record has no
+// lights and no reflection map.
 bool ShadeRunAhead(const RenderInfoTemplate<Hyperboloid> &info, const double (&t)[kHitLanes],
                    const PF_PixelFloat (&texels)[kHitLanes], const LightLaneValues *lights,
-                   bool (&want)[kHitLanes], PF_PixelFloat (&out)[kHitLanes]);
+                   const RunReflections *reflections, bool (&want)[kHitLanes],
+                   PF_PixelFloat (&out)[kHitLanes]);
 
 // Ray_GetColor, without a call for a hit found out of reach ahead.
 template <class P>

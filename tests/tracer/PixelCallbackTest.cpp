@@ -680,6 +680,7 @@ TEST(PixelCallbackTest, HitsWorkedOutAheadGiveTheBitsOfHitsShadedAlone)
         {"a reflection map, hidden in places by the surface itself, and metal",
          [](Scene &s) {
              s->selfShadow = true;
+             s->lightTransmission = 0.4f; // a hidden reflection shows the texel's colour
              s->metal = 0.5f;
              s.setReflectionMap<PF_PixelFloat>(32, 16, [](int x, int y) { return Pixel(1, x / 32.0f, 0.3f, y / 16.0f); });
              s->reflectionIntensity = 0.7f;
