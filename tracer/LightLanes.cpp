@@ -52,6 +52,8 @@ LightLaneScene MakeLightLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
     // GetObstColor: self shadowing, with a texture to cast it).
     s.reflects = HasReflectionMap(info);
     s.occludes = info.selfShadow && IsLayerChosen(info.textureLayer);
+    s.reflectionIntensity = info.reflectionIntensity;
+    s.reflectionExponent = 10.0f * info.reflectionRolloff;
     const Vectormath::Aos::Matrix4 &toWorld = info.shape.objectToWorld;
     for (int c = 0; c < 3; ++c)
         for (int r = 0; r < 3; ++r) s.toWorld[c][r] = toWorld.getCol(c)[r];

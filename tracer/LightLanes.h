@@ -56,6 +56,9 @@ struct LightLaneScene {
     float toWorld[3][3];   // the surface's frame in the world, by columns
     double shininess;      // the highlights' exponent
     float specular;        // "Specular"
+    // The reflection's strength (ReflectionStrength): its intensity and
+    // the exponent of its roll-off.
+    double reflectionIntensity, reflectionExponent;
 };
 
 // Each light's terms on each lane's hit, flags as 1 or 0 (in doubles, as the
@@ -83,6 +86,10 @@ struct LightLaneValues {
     double occluded[kHitLanes], occlusionT[kHitLanes];
     float wx[kHitLanes], wy[kHitLanes], wz[kHitLanes];
     double ru[kHitLanes], rv[kHitLanes];
+    // The reflection's strength in single precision, where
+    // strengthSettled is 1: from bounds of its power, as the highlights'.
+    float strength[kHitLanes];
+    double strengthSettled[kHitLanes];
 };
 
 // The record's part of the lights.

@@ -105,30 +105,37 @@ void Power(const LightLaneScene &s, const LightLaneLight &light, const HitLaneVa
 // taken bitwise so that the loop goes on lanes): settled (1)
 // where both bounds give the same factor, which every power between them
 // then gives too (the product and the rounding are monotone).
+// Bounds lo, hi of each lane's power x^y (PowerBounds' steps, its range
+// tests taken bitwise), with `bounded` 1 where they hold.
+void PowerLanes(const double (&x)[kHitLanes], double y, double (&lo)[kHitLanes],
+                double (&hi)[kHitLanes], double (&bounded)[kHitLanes])
+{
+    constexpr int n = kHitLanes;
+    const double exponentInRange = y >= 0.0 && y <= 4096.0 ? 1.0 : 0.0;
+    for (int k = 0; k < n; ++k) {
+        const bool baseInRange = (x[k] >= 0x1p-1000) & (x[k] <= 0x1p1000);
+        double t = 0.0, slack = 0.0;
+        const double value = PowerEstimate(baseInRange ? x[k] : 1.0, y, t, slack);
+        lo[k] = value - value * slack;
+        hi[k] = value + value * slack;
+        bounded[k] = baseInRange & (t >= -700.0) & (t <= 700.0) ? exponentInRange : 0.0;
+    }
+}
+
 void Highlights(const LightLaneScene &s, const double (&toward)[kHitLanes],
                 const float (&E)[kHitLanes], float (&highlight)[kHitLanes],
                 double (&settled)[kHitLanes])
 {
     constexpr int n = kHitLanes;
-    const double y = s.shininess;
     const float specular = s.specular;
-    const bool exponentInRange = y >= 0.0 && y <= 4096.0;
     double lo[n], hi[n], bounded[n];
-    for (int k = 0; k < n; ++k) {
-        const double x = toward[k];
-        const bool baseInRange = (x >= 0x1p-1000) & (x <= 0x1p1000);
-        double t = 0.0, slack = 0.0;
-        const double value = PowerEstimate(baseInRange ? x : 1.0, y, t, slack);
-        lo[k] = value - value * slack;
-        hi[k] = value + value * slack;
-        bounded[k] = baseInRange & (t >= -700.0) & (t <= 700.0) ? 1.0 : 0.0;
-    }
+    PowerLanes(toward, s.shininess, lo, hi, bounded);
     for (int k = 0; k < n; ++k) {
         const double strength = E[k] * specular;
         const float low = static_cast<float>(strength * lo[k]);
         const float top = static_cast<float>(strength * hi[k]);
         highlight[k] = low;
-        settled[k] = exponentInRange & (bounded[k] == 1.0) & (low == top) ? 1.0 : 0.0;
+        settled[k] = (bounded[k] == 1.0) & (low == top) ? 1.0 : 0.0;
     }
 }
 
@@ -230,9 +237,11 @@ void Reflect(const LightLaneScene &s, const FootprintLaneHits &__restrict h,
     const float m10 = s.toWorld[1][0], m11 = s.toWorld[1][1], m12 = s.toWorld[1][2];
     const float m20 = s.toWorld[2][0], m21 = s.toWorld[2][1], m22 = s.toWorld[2][2];
     const double occludes = s.occludes ? 1.0 : 0.0;
+    double facing[n];
     for (int k = 0; k < n; ++k) {
         const float dx = h.dx[k], dy = h.dy[k], dz = h.dz[k];
         const float dn = (dx * nx[k] + dy * ny[k]) + dz * nz[k];
+        facing[k] = 1.0 - static_cast<double>(__builtin_fabsf(dn)); // ReflectionStrength's
         const float twice = 2.0f * dn;
         const float rx = dx - nx[k] * twice, ry = dy - ny[k] * twice, rz = dz - nz[k] * twice;
         out.rx[k] = rx;
@@ -278,6 +287,17 @@ void Reflect(const LightLaneScene &s, const FootprintLaneHits &__restrict h,
         const double uc = (Ux * Cx + Uy * Cy) + Uz * Cz, uk = (Ux * Kx + Uy * Ky) + Uz * Kz;
         out.ru[k] = __builtin_sqrt(tc * tc + tk * tk / (c * c));
         out.rv[k] = __builtin_sqrt(uc * uc + uk * uk / (c * c));
+    }
+    // The strength (ReflectionStrength): intensity times the facing's power,
+    // settled where both bounds round to the same single-precision value.
+    double lo[n], hi[n], bounded[n];
+    PowerLanes(facing, s.reflectionExponent, lo, hi, bounded);
+    const double intensity = s.reflectionIntensity;
+    for (int k = 0; k < n; ++k) {
+        const float low = static_cast<float>(intensity * lo[k]);
+        const float top = static_cast<float>(intensity * hi[k]);
+        out.strength[k] = low;
+        out.strengthSettled[k] = (bounded[k] == 1.0) & (low == top) ? 1.0 : 0.0;
     }
 }
 

@@ -646,7 +646,8 @@ void ReflectRunAhead(const Record &info, const FootprintLaneHits &rays, const Hi
         const Vector3 n = FacingViewer(Vector3(values.nx[k], values.ny[k], values.nz[k]), d);
         const Vector3 W(lights.wx[k], lights.wy[k], lights.wz[k]);
         out.map[k] = ReflectionMapColour<P>(info, W, lights.ru[k], lights.rv[k]);
-        out.strength[k] = ReflectionStrength(info, d, n);
+        out.strength[k] = lights.strengthSettled[k] != 0.0 ? lights.strength[k]
+                                                         : ReflectionStrength(info, d, n);
     }
 }
 

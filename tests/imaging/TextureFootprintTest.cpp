@@ -429,7 +429,9 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
                 ASSERT_TRUE(same(baseline.angleLo[k], expected.angleLo[k]));
                 ASSERT_TRUE(same(baseline.angleHi[k], expected.angleHi[k]));
                 ASSERT_EQ(baseline.placed[k], expected.placed[k]);
-                if (expected.placed[k] != 0.0) ASSERT_EQ(baseline.column[k], expected.column[k]);
+                if (expected.placed[k] != 0.0) {
+                    ASSERT_EQ(baseline.column[k], expected.column[k]);
+                }
                 ASSERT_TRUE(same(baseline.unLo[k], expected.unLo[k]));
                 ASSERT_TRUE(same(baseline.unHi[k], expected.unHi[k]));
                 placed += expected.placed[k] != 0.0;
@@ -482,8 +484,9 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
             ASSERT_EQ(lookups.xRadius[k], sample.xRadius);
             ASSERT_EQ(lookups.yRadius[k], sample.yRadius);
         }
-        if (PlaceLookupLanesV3(scene, radii, lookupsFast))
+        if (PlaceLookupLanesV3(scene, radii, lookupsFast)) {
             ASSERT_EQ(std::memcmp(&lookupsFast, &lookups, sizeof lookups), 0) << "trial " << trial;
+        }
     }
     EXPECT_GT(inReach, 1000);
     EXPECT_GT(outOfReach, 1000);

@@ -735,7 +735,7 @@ TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
     std::mt19937 random(41);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f), height(1.0f, 6.0f), scale(0.0f, 1.0f);
     std::uniform_int_distribution<int> type(0, 4), lights(1, kLaneLights), mode(1, 3);
-    int compared = 0, alone = 0, highlights = 0, settled = 0;
+    int compared = 0, alone = 0, highlights = 0, settled = 0, strengths = 0;
     for (int trial = 0; trial < 300; ++trial) {
         Scene s;
         s.setTexture<PF_PixelFloat>(8, 8, [](int, int) { return Pixel(1, 1, 1, 1); });
@@ -748,6 +748,11 @@ TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
         s->ambient = scale(random);
         s->specular = scale(random);
         s->shininess = static_cast<float>(std::tan(scale(random) * 1.5));
+        if (trial % 3 == 0) { // and a reflection, whose strength the lanes bound too
+            s.setReflectionMap<PF_PixelFloat>(8, 4, [](int, int) { return Pixel(1, 1, 1, 1); });
+            s->reflectionIntensity = scale(random);
+            s->reflectionRolloff = trial % 6 == 0 ? 0.0f : 3.0f * scale(random);
+        }
         for (int j = lights(random); j > 0; --j) {
             const int t = type(random);
             vLight &light = s.addLight(t == 4 ? 7 : t, Vector3(300 * unit(random), 300 * unit(random), 400 * unit(random)),
@@ -793,6 +798,20 @@ TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
                 ASSERT_EQ(baseline.highlight[j][k], exact) << "trial " << trial;
                 ++settled;
             }
+        for (int k = 0; scene.reflects && k < kHitLanes; ++k) {
+            // A reflection's strength settled from bounds of its power is
+            // the one shading works out from the power itself.
+            if (baseline.strengthSettled[k] == 0.0) continue;
+            const Vector3 d(hits.dx[k], hits.dy[k], hits.dz[k]);
+            Vector3 n(located.nx[k], located.ny[k], located.nz[k]);
+            if (Vectormath::Aos::dot(n, d) > 0.0f) n = -n;
+            const double facing = 1.0 - std::fabs(Vectormath::Aos::dot(d, n));
+            const float exact = static_cast<float>(
+                static_cast<double>(s->reflectionIntensity) *
+                std::pow(facing, static_cast<double>(10.0f * s->reflectionRolloff)));
+            ASSERT_EQ(baseline.strength[k], exact) << "trial " << trial << ", lane " << k;
+            ++strengths;
+        }
         if (!LightHitLanesV3(scene, hits, located, fast)) continue;
         ASSERT_EQ(std::memcmp(&fast, &baseline, sizeof fast), 0) << "trial " << trial;
         ++compared;
@@ -800,5 +819,6 @@ TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
     EXPECT_GT(alone, 100);      // shadow rays that meet the surface
     EXPECT_GT(highlights, 100); // and highlights
     EXPECT_GT(settled, highlights * 9 / 10); // nearly all settled from bounds
+    EXPECT_GT(strengths, 500);                // and reflections' strengths
     if (compared == 0) std::cout << "no x86-64-v3 build or processor: its lanes were not compared\n";
 }
