@@ -100,42 +100,44 @@ void Power(const LightLaneScene &s, const LightLaneLight &light, const HitLaneVa
     }
 }
 
-// A light's highlight factors, (E specular) pow(toward, shininess) in single
-// precision, from bounds of the power (PowerBounds' steps, its range tests
-// taken bitwise so that the loop goes on lanes): settled (1)
-// where both bounds give the same factor, which every power between them
-// then gives too (the product and the rounding are monotone).
 // Bounds lo, hi of each lane's power x^y (PowerBounds' steps, its range
-// tests taken bitwise), with `bounded` 1 where they hold.
+// tests taken bitwise so that the loop goes on lanes), with `bounded` 1
+// where the base's and the product's ranges hold; the exponent's range
+// (0 to 4096), the same on every lane, is the caller's to test.
 void PowerLanes(const double (&x)[kHitLanes], double y, double (&lo)[kHitLanes],
                 double (&hi)[kHitLanes], double (&bounded)[kHitLanes])
 {
     constexpr int n = kHitLanes;
-    const double exponentInRange = y >= 0.0 && y <= 4096.0 ? 1.0 : 0.0;
     for (int k = 0; k < n; ++k) {
         const bool baseInRange = (x[k] >= 0x1p-1000) & (x[k] <= 0x1p1000);
         double t = 0.0, slack = 0.0;
         const double value = PowerEstimate(baseInRange ? x[k] : 1.0, y, t, slack);
         lo[k] = value - value * slack;
         hi[k] = value + value * slack;
-        bounded[k] = baseInRange & (t >= -700.0) & (t <= 700.0) ? exponentInRange : 0.0;
+        bounded[k] = baseInRange & (t >= -700.0) & (t <= 700.0) ? 1.0 : 0.0;
     }
 }
 
+// A light's highlight factors, (E specular) pow(toward, shininess) in single
+// precision, from bounds of the power: settled (1) where both bounds give the
+// same factor, which every power between them then gives too (the product
+// and the rounding are monotone).
 void Highlights(const LightLaneScene &s, const double (&toward)[kHitLanes],
                 const float (&E)[kHitLanes], float (&highlight)[kHitLanes],
                 double (&settled)[kHitLanes])
 {
     constexpr int n = kHitLanes;
+    const double y = s.shininess;
     const float specular = s.specular;
+    const bool exponentInRange = y >= 0.0 && y <= 4096.0;
     double lo[n], hi[n], bounded[n];
-    PowerLanes(toward, s.shininess, lo, hi, bounded);
+    PowerLanes(toward, y, lo, hi, bounded);
     for (int k = 0; k < n; ++k) {
         const double strength = E[k] * specular;
         const float low = static_cast<float>(strength * lo[k]);
         const float top = static_cast<float>(strength * hi[k]);
         highlight[k] = low;
-        settled[k] = (bounded[k] == 1.0) & (low == top) ? 1.0 : 0.0;
+        settled[k] = exponentInRange & (bounded[k] == 1.0) & (low == top) ? 1.0 : 0.0;
     }
 }
 
@@ -290,14 +292,15 @@ void Reflect(const LightLaneScene &s, const FootprintLaneHits &__restrict h,
     }
     // The strength (ReflectionStrength): intensity times the facing's power,
     // settled where both bounds round to the same single-precision value.
+    const double y = s.reflectionExponent, intensity = s.reflectionIntensity;
+    const bool exponentInRange = y >= 0.0 && y <= 4096.0;
     double lo[n], hi[n], bounded[n];
-    PowerLanes(facing, s.reflectionExponent, lo, hi, bounded);
-    const double intensity = s.reflectionIntensity;
+    PowerLanes(facing, y, lo, hi, bounded);
     for (int k = 0; k < n; ++k) {
         const float low = static_cast<float>(intensity * lo[k]);
         const float top = static_cast<float>(intensity * hi[k]);
         out.strength[k] = low;
-        out.strengthSettled[k] = (bounded[k] == 1.0) & (low == top) ? 1.0 : 0.0;
+        out.strengthSettled[k] = exponentInRange & (bounded[k] == 1.0) & (low == top) ? 1.0 : 0.0;
     }
 }
 

@@ -594,8 +594,9 @@ void ShadeQuad(const Record &info, const PF_PixelFloat *texels, const LightLaneV
 }
 
 // AddReflection on a quad's lanes, after its lights: lanes that are not lit
-// (or not kept) take values they drop.
-void AddQuadReflection(const Record &info, const PF_PixelFloat (&texels)[kHitLanes],
+// (or not kept) take values they drop. Out of line, like the test below: a
+// record without a reflection map keeps its registers for the lights.
+[[gnu::noinline]] void AddQuadReflection(const Record &info, const PF_PixelFloat (&texels)[kHitLanes],
                        const LightLaneValues &lights, const RunReflections &reflections,
                        int first, QuadLanes (&acc)[4])
 {
@@ -624,6 +625,23 @@ void AddQuadReflection(const Record &info, const PF_PixelFloat (&texels)[kHitLan
         const QuadLanes tint = QuadOf(base[c]) * metal + plain; // MetalTint
         acc[c + 1] += QuadOf(occlusion[c]) * (tint * QuadOf(map[c])) * rho;
     }
+}
+
+// The lanes of a quad whose reflection was worked out ahead: all but a lit
+// hit whose map colour was not, or whose hidden reflection's texel was not
+// looked up.
+[[gnu::noinline]] QuadMask ReflectedAhead(const PF_PixelFloat (&texels)[kHitLanes],
+                                          const LightLaneValues &lights,
+                                          const RunReflections &reflections, int first)
+{
+    QuadMask ahead;
+    for (int k = 0; k < kQuad; ++k) {
+        const int lane = first + k;
+        const bool lit = texels[lane].alpha > 0.0f;
+        const bool hidden = lights.occluded[lane] != 0.0;
+        ahead[k] = lit && (!reflections.mapped[lane] || (hidden && !reflections.obstructed[lane])) ? 0 : -1;
+    }
+    return ahead;
 }
 
 } // namespace
@@ -670,16 +688,7 @@ bool ShadeRunAhead(const Record &info, const double (&t)[kHitLanes],
         QuadMask keep;
         for (int k = 0; k < kQuad; ++k) keep[k] = want[first + k] ? -1 : 0;
         for (int j = 0; j < count; ++j) keep &= ~QuadFlags(lights->alone[j] + first);
-        // So is a lit hit whose reflection was not worked out ahead, or is
-        // hidden where the texel was not looked up.
-        if (reflects)
-            for (int k = 0; k < kQuad; ++k) {
-                const int lane = first + k;
-                const bool lit = texels[lane].alpha > 0.0f;
-                const bool hidden = lights->occluded[lane] != 0.0;
-                if (lit && (!reflections->mapped[lane] || (hidden && !reflections->obstructed[lane])))
-                    keep[k] = 0;
-            }
+        if (reflects) keep &= ReflectedAhead(texels, *lights, *reflections, first);
         bool any = false;
         for (int k = 0; k < kQuad; ++k) any |= want[first + k] = keep[k] != 0;
         if (!any) continue;
