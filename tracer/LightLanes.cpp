@@ -3,6 +3,7 @@
 #include <cstdint>
 #include "tracer/ProcessorLevel.h"
 
+#include "tracer/ArctangentBounds.h"
 #include "tracer/Shading.h"
 
 #define LIGHT_LANES_NAMESPACE light_lanes_baseline
@@ -54,6 +55,7 @@ LightLaneScene MakeLightLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
     s.occludes = info.selfShadow && IsLayerChosen(info.textureLayer);
     s.reflectionIntensity = info.reflectionIntensity;
     s.reflectionExponent = 10.0f * info.reflectionRolloff;
+    s.mapWidth = static_cast<double>(info.reflectionLayer.width);
     const Vectormath::Aos::Matrix4 &toWorld = info.shape.objectToWorld;
     for (int c = 0; c < 3; ++c)
         for (int r = 0; r < 3; ++r) s.toWorld[c][r] = toWorld.getCol(c)[r];

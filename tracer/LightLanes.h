@@ -59,6 +59,7 @@ struct LightLaneScene {
     // The reflection's strength (ReflectionStrength): its intensity and
     // the exponent of its roll-off.
     double reflectionIntensity, reflectionExponent;
+    double mapWidth; // the reflection map's width, for its column
 };
 
 // Each light's terms on each lane's hit, flags as 1 or 0 (in doubles, as the
@@ -90,6 +91,11 @@ struct LightLaneValues {
     // strengthSettled is 1: from bounds of its power, as the highlights'.
     float strength[kHitLanes];
     double strengthSettled[kHitLanes];
+    // The map's column of the direction in the world (16.16), where
+    // mapPlaced is 1: from bounds of its longitude's angle, as
+    // MapColumnFromBounds (Shading.h) places it.
+    double mapPlaced[kHitLanes];
+    PF_Fixed mapColumn[kHitLanes];
 };
 
 // The record's part of the lights.

@@ -148,6 +148,8 @@ void Reflect(const LightLaneScene &s, const FootprintLaneHits &__restrict h,
              const float (&ny)[kHitLanes], const float (&nz)[kHitLanes],
              LightLaneValues &__restrict out);
 
+void PlaceMapColumns(const LightLaneScene &s, LightLaneValues &out);
+
 void Light(const LightLaneScene &s, const FootprintLaneHits &h, const HitLaneValues &hv,
            LightLaneValues &out)
 {
@@ -301,6 +303,48 @@ void Reflect(const LightLaneScene &s, const FootprintLaneHits &__restrict h,
         const float top = static_cast<float>(intensity * hi[k]);
         out.strength[k] = low;
         out.strengthSettled[k] = exponentInRange & (bounded[k] == 1.0) & (low == top) ? 1.0 : 0.0;
+    }
+    PlaceMapColumns(s, out);
+}
+
+// The map's column of each lane's direction in the world from bounds of its
+// longitude's angle (MapColumnFromBounds: ArctangentBounds of the
+// direction's z and x, then each end's turn and column): placed where both
+// ends take the same turn and give the same column in FixedFromDouble's
+// one-step range. The table's rows are read in a loop of their own, so that
+// the arithmetic around it goes on lanes.
+void PlaceMapColumns(const LightLaneScene &s, LightLaneValues &out)
+{
+    constexpr int n = kHitLanes;
+    const double width = s.mapWidth;
+    double xs[n], ys[n], series[n], sixteenths[n], bounded[n];
+    int tableRows[n];
+    for (int k = 0; k < n; ++k) {
+        xs[k] = out.wx[k];
+        ys[k] = out.wz[k];
+    }
+    for (int k = 0; k < n; ++k) {
+        const double ax = __builtin_fabs(xs[k]), ay = __builtin_fabs(ys[k]);
+        const double big = ax > ay ? ax : ay, small = ax > ay ? ay : ax;
+        const double ratio = small / big;
+        const bool inRange = ArctangentArgumentsInRange(big, ratio);
+        series[k] = ArctangentSeries(inRange ? ratio : 0.0, tableRows[k]);
+        bounded[k] = inRange ? 1.0 : 0.0;
+    }
+    for (int k = 0; k < n; ++k) sixteenths[k] = kArctangentOfSixteenths[tableRows[k]];
+    for (int k = 0; k < n; ++k) {
+        const double r = ArctangentByOctant(sixteenths[k] + series[k], xs[k], ys[k]);
+        const double urLo = (r - kArctangentSlack) / (2.0 * kBoundsPi) - 0.25;
+        const double urHi = (r + kArctangentSlack) / (2.0 * kBoundsPi) - 0.25;
+        const double turnsLo = __builtin_floor(urLo), turnsHi = __builtin_floor(urHi);
+        const double scaledLo = (urLo - turnsLo) * width * 65536.0;
+        const double scaledHi = (urHi - turnsHi) * width * 65536.0;
+        const bool oneStep = (__builtin_fabs(scaledLo) < 2147483647.0) & (__builtin_fabs(scaledHi) < 2147483647.0);
+        const double lo = oneStep ? scaledLo : 0.0, hi = oneStep ? scaledHi : 0.0;
+        const int columnLo = static_cast<int>(lo + __builtin_copysign(0.5, lo));
+        const int columnHi = static_cast<int>(hi + __builtin_copysign(0.5, hi));
+        out.mapColumn[k] = columnLo;
+        out.mapPlaced[k] = (bounded[k] == 1.0) & oneStep & (turnsLo == turnsHi) & (columnLo == columnHi) ? 1.0 : 0.0;
     }
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "tracer/ArctangentBounds.h"
+
 #if defined(VELTRIX_CORNER_LANES_V3)
 #define LIGHT_LANES_NAMESPACE light_lanes_v3
 #include "tracer/LightLanesKernel.inl"

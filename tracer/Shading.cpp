@@ -175,6 +175,9 @@ Rgb PassedThroughRgb(const Record &info, const PF_PixelFloat &texel);
 Vector3 MapDirection(const Record &info, const Vector3 &Rv);
 template <class P>
 PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &W, double ru, double rv);
+template <class P>
+PF_PixelFloat MapColourAt(const Record &info, const Vector3 &W, double ru, double rv, bool placed,
+                          PF_Fixed column);
 MapLookup MapPosition(const PF_LayerDef &map, const Vector3 &W, double &vr);
 MapLookup MapLatitude(const PF_LayerDef &map, const Vector3 &W, double &vr);
 void MapFootprintRadii(const Record &info, const Vector3 &d, const Vector3 &n, const Vector3 &W,
@@ -663,7 +666,8 @@ void ReflectRunAhead(const Record &info, const FootprintLaneHits &rays, const Hi
         const Vector3 d(rays.dx[k], rays.dy[k], rays.dz[k]);
         const Vector3 n = FacingViewer(Vector3(values.nx[k], values.ny[k], values.nz[k]), d);
         const Vector3 W(lights.wx[k], lights.wy[k], lights.wz[k]);
-        out.map[k] = ReflectionMapColour<P>(info, W, lights.ru[k], lights.rv[k]);
+        out.map[k] = MapColourAt<P>(info, W, lights.ru[k], lights.rv[k], lights.mapPlaced[k] != 0.0,
+                                    lights.mapColumn[k]);
         out.strength[k] = lights.strengthSettled[k] != 0.0 ? lights.strength[k]
                                                          : ReflectionStrength(info, d, n);
     }
@@ -989,10 +993,18 @@ Vector3 MapDirection(const Record &info, const Vector3 &Rv)
 template <class P>
 PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &W, double ru, double rv)
 {
+    PF_Fixed column = 0;
+    const bool placed = MapColumnFromBounds(info.reflectionLayer, W, column);
+    return MapColourAt<P>(info, W, ru, rv, placed, column);
+}
+
+// ReflectionMapColour with MapColumnFromBounds's answer given.
+template <class P>
+PF_PixelFloat MapColourAt(const Record &info, const Vector3 &W, double ru, double rv, bool placed,
+                          PF_Fixed column)
+{
     const PF_LayerDef &map = info.reflectionLayer;
     double vr = 0.0;
-    PF_Fixed column = 0;
-    const bool placed = MapColumnFromBounds(map, W, column);
     MapLookup lookup = placed ? MapLatitude(map, W, vr) : MapPosition(map, W, vr);
     MapFootprint(info, vr, ru, rv, lookup);
 

@@ -735,7 +735,7 @@ TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
     std::mt19937 random(41);
     std::uniform_real_distribution<float> unit(-1.0f, 1.0f), height(1.0f, 6.0f), scale(0.0f, 1.0f);
     std::uniform_int_distribution<int> type(0, 4), lights(1, kLaneLights), mode(1, 3);
-    int compared = 0, alone = 0, highlights = 0, settled = 0, strengths = 0;
+    int compared = 0, alone = 0, highlights = 0, settled = 0, strengths = 0, columns = 0;
     for (int trial = 0; trial < 300; ++trial) {
         Scene s;
         s.setTexture<PF_PixelFloat>(8, 8, [](int, int) { return Pixel(1, 1, 1, 1); });
@@ -799,6 +799,15 @@ TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
                 ++settled;
             }
         for (int k = 0; scene.reflects && k < kHitLanes; ++k) {
+            // The map's column is placed where the one-hit bounds place it.
+            PF_Fixed column = 0;
+            const Vector3 W(baseline.wx[k], baseline.wy[k], baseline.wz[k]);
+            const bool placed = MapColumnFromBounds(s->reflectionLayer, W, column);
+            ASSERT_EQ(baseline.mapPlaced[k] != 0.0, placed) << "trial " << trial << ", lane " << k;
+            if (placed) {
+                ASSERT_EQ(baseline.mapColumn[k], column) << "trial " << trial << ", lane " << k;
+                ++columns;
+            }
             // A reflection's strength settled from bounds of its power is
             // the one shading works out from the power itself.
             if (baseline.strengthSettled[k] == 0.0) continue;
@@ -820,5 +829,6 @@ TEST(PixelCallbackTest, BothBuildsOfTheLightLanesGiveTheSameBits)
     EXPECT_GT(highlights, 100); // and highlights
     EXPECT_GT(settled, highlights * 9 / 10); // nearly all settled from bounds
     EXPECT_GT(strengths, 500);                // and reflections' strengths
+    EXPECT_GT(columns, 500);                  // and map columns
     if (compared == 0) std::cout << "no x86-64-v3 build or processor: its lanes were not compared\n";
 }
