@@ -215,8 +215,10 @@ template <class P> const HostWorld *sourceOf(Host &host, const PF_SampPB *params
     return world;
 }
 
+// Every sample's checks, faults and errors: the whole path.
 template <class P, Filter filter>
-PF_Err sample(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB *params, P *dst_pixel) {
+[[gnu::noinline]] PF_Err sampleFully(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB *params,
+                                     P *dst_pixel) {
     Host *host = Host::fromEffectRef(effect_ref);
     if (!host) {
         if (dst_pixel) *dst_pixel = P{};
@@ -272,6 +274,30 @@ PF_Err sample(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB *pa
         return PF_Err_NONE;
     }
     return PF_Err_NONE;
+}
+
+// The suites' functions. An area sample of a source this thread sampled
+// before (nearly every one of a frame), by the running command's effect,
+// with no fault armed, goes straight to its table's filter; everything else
+// takes the whole path, which finds the same table the same way.
+template <class P, Filter filter>
+PF_Err sample(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB *params, P *dst_pixel) {
+    if constexpr (filter == Filter::Area) {
+        Host *host = effect_ref ? Host::runningWith(effect_ref) : nullptr;
+        if (host && dst_pixel && params && params->src && !host->faults().anyArmed()) {
+            if (const AreaTable *table = rememberedTable<P>(*host, *params->src)) {
+                try {
+                    *dst_pixel = store<P>(filterWith(*table, x / kFixedOne, y / kFixedOne,
+                                                     params->x_radius / kFixedOne, params->y_radius / kFixedOne));
+                } catch (const std::bad_alloc &) { // a rolling table's rows
+                    *dst_pixel = P{};
+                    return PF_Err_OUT_OF_MEMORY;
+                }
+                return PF_Err_NONE;
+            }
+        }
+    }
+    return sampleFully<P, filter>(effect_ref, x, y, params, dst_pixel);
 }
 
 const PF_Sampling8Suite1 kSampling8 = {sample<PF_Pixel, Filter::Nearest>, sample<PF_Pixel, Filter::Bilinear>,

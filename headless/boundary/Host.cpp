@@ -30,7 +30,6 @@ namespace {
 // Every live Host, and the one whose command is running.
 std::mutex g_registryMutex;
 std::vector<Host *> g_liveHosts;
-std::atomic<Host *> g_inCommand{nullptr};
 
 constexpr A_long fourCharCode(char a, char b, char c, char d) {
     auto byte = [](char ch) { return A_u_long(std::uint8_t(ch)); };
@@ -121,7 +120,7 @@ Host::~Host() {
                           g_liveHosts.end());
     }
     Host *self = this;
-    g_inCommand.compare_exchange_strong(self, nullptr);
+    inCommand_.compare_exchange_strong(self, nullptr);
     token_->magic = 0;
     delete token_;
 }
@@ -176,16 +175,14 @@ void Host::setTime(A_long currentTime, A_long timeStep, A_u_long timeScale) {
 // ---- the current host ----------------------------------------------------------------
 
 Host *Host::current() {
-    if (Host *host = g_inCommand.load()) return host;
+    if (Host *host = inCommand_.load()) return host;
     std::lock_guard lock(g_registryMutex);
     return g_liveHosts.size() == 1 ? g_liveHosts.front() : nullptr;
 }
 
 Host *Host::fromEffectRef(PF_ProgPtr ref) {
     if (!ref) return nullptr;
-    // Render threads ask this for every sample: answer the common case unlocked.
-    Host *running = g_inCommand.load();
-    if (running && running->inData_.effect_ref == ref) return running;
+    if (Host *running = runningWith(ref)) return running;
     std::lock_guard lock(g_registryMutex);
     for (Host *host : g_liveHosts)
         if (reinterpret_cast<PF_ProgPtr>(host->token_) == ref) return host;
@@ -282,7 +279,7 @@ PF_Err Host::iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn) 
 PF_Err Host::guarded(PF_Cmd cmd, bool integersAreErrors, const std::function<PF_Err()> &body) {
     const auto start = std::chrono::steady_clock::now();
     if (depth_ == 0) passTimings_.clear();
-    Host *previousHost = g_inCommand.exchange(this);
+    Host *previousHost = inCommand_.exchange(this);
     const PF_Cmd previousCmd = currentCmd_;
     currentCmd_ = cmd;
     ++depth_;
@@ -311,7 +308,7 @@ PF_Err Host::guarded(PF_Cmd cmd, bool integersAreErrors, const std::function<PF_
     worlds_.commandBoundary();
     --depth_;
     currentCmd_ = previousCmd;
-    g_inCommand.store(previousHost);
+    inCommand_.store(previousHost);
     record.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     record.passes = passTimings_;
     last_ = std::move(record);

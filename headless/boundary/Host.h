@@ -38,6 +38,7 @@
 #include "headless/boundary/WorkerPool.h"
 #include "headless/boundary/Worlds.h"
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -164,6 +165,13 @@ public:
     static Host *current();
     // The live Host whose effect reference is `ref`, or null.
     static Host *fromEffectRef(PF_ProgPtr ref);
+    // fromEffectRef's common case, unlocked and inline for the render
+    // threads, which ask at every sample: the Host running a command, where
+    // `ref` (not null) is its effect reference; null otherwise.
+    static Host *runningWith(PF_ProgPtr ref) {
+        Host *running = inCommand_.load();
+        return running && running->inData_.effect_ref == ref ? running : nullptr;
+    }
 
     // Runs one iterate_generic pass on the workers and keeps its timing for
     // the running command's record.
@@ -171,6 +179,9 @@ public:
 
 private:
     struct Token; // what effect_ref points at
+
+    // The Host running a command, the one context-free callbacks act on.
+    static inline std::atomic<Host *> inCommand_{nullptr};
 
     void initInData();
     void prepareOutData(PF_OutData &out) const;

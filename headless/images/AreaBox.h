@@ -14,19 +14,6 @@
 
 namespace headless {
 
-// Where a box edge falls: cell a and the covered fraction s in [0, 1] of
-// that cell left of (or above) the edge.
-struct TableEdge {
-    A_long cell;
-    double fraction;
-};
-
-// A box by its edge cells: columns a0 and a1, rows b0 and b1, and the
-// fractions of those cells it covers left of and above its edges.
-struct TableBox {
-    TableEdge left, right, top, bottom;
-};
-
 // The sums of `box` from a whole table of `width` + 1 columns with the
 // x86-64-v3 build into `out`; false, doing nothing, where that build is
 // missing or the processor lacks it.

@@ -15,15 +15,6 @@ namespace {
 // 1 in some 40 operations. 2^-42 leaves a margin of about 8 over that.
 const double kRealNoise = std::ldexp(1.0, -42);
 
-// Where a box edge at `x` (in [0, cells]) falls: cell a in [0, cells - 1] and
-// the covered fraction s in [0, 1] of that cell left of x. x is never
-// negative, so truncation is its floor: one conversion, where std::floor
-// takes a sequence of them on processors without a rounding instruction (the
-// baseline this file is built for), four times a sample.
-TableEdge locate(double x, A_long cells) {
-    const A_long cell = std::min(static_cast<A_long>(x), cells - 1);
-    return {cell, x - cell};
-}
 
 template <class T> std::unique_ptr<T[]> wholeTable(const HostWorld &world) {
     AreaTableRows<T> rows(world);
@@ -216,21 +207,6 @@ BoxSums combineNarrow(const NarrowAreaTable &table, A_long width, const TableBox
 }
 } // namespace
 
-bool AreaTable::cutBox(double x0, double y0, double x1, double y1, TableBox &box) const {
-    x0 = std::max(x0, 0.0);
-    y0 = std::max(y0, 0.0);
-    x1 = std::min(x1, static_cast<double>(width_));
-    y1 = std::min(y1, static_cast<double>(height_));
-    if (!(x0 < x1) || !(y0 < y1)) return false; // empty, outside the world, or NaN
-    box = TableBox{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
-    return true;
-}
-
-bool AreaTable::fourPixels(const TableBox &box) const {
-    // Integer tables, whole or rolling: their pixels do not change while they are current.
-    return quadFilter_ && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1;
-}
-
 BoxSums AreaTable::integrate(double x0, double y0, double x1, double y1) const {
     TableBox box;
     if (!cutBox(x0, y0, x1, y1, box)) return {};
@@ -243,19 +219,6 @@ BoxSums AreaTable::boxSums(const TableBox &box) const {
     if (real_) return combineWhole(real_.get(), width_, box);
     if (rollingExact_) return combineRolling(*rollingExact_, box);
     return combineRolling(*rollingReal_, box);
-}
-
-PF_PixelFloat AreaTable::filter(double x, double y, double rx, double ry) const {
-    // integrate's steps over the box shifted by half a pixel (the table puts
-    // pixel i at [i, i + 1)), with the four-pixel box's sums resolved where
-    // they are made.
-    const double area = 4.0 * rx * ry;
-    TableBox box;
-    if (!cutBox(x - rx + 0.5, y - ry + 0.5, x + rx + 0.5, y + ry + 0.5, box))
-        return resolveBox(BoxSums{}, area, alphaNoise_, fullIntensity_);
-    if (fourPixels(box))
-        return quadFilter_(world_.row(box.top.cell), world_.row(box.bottom.cell), box, area, fullIntensity_);
-    return resolveBox(boxSums(box), area, alphaNoise_, fullIntensity_);
 }
 
 } // namespace headless

@@ -50,6 +50,7 @@
 #include "headless/images/HostWorld.h"
 #include "headless/images/RollingRows.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -58,7 +59,20 @@ namespace headless {
 
 class NarrowAreaTable;
 struct BoxSums;
-struct TableBox;
+
+// Where a box edge falls: cell a and the covered fraction s in [0, 1] of
+// that cell left of (or above) the edge.
+struct TableEdge {
+    A_long cell;
+    double fraction;
+};
+
+// A box by its edge cells: columns a0 and a1, rows b0 and b1, and the
+// fractions of those cells it covers left of and above its edges.
+struct TableBox {
+    TableEdge left, right, top, bottom;
+};
+
 // The area filter of a box whose edges fall in neighbouring columns and rows
 // of an integer world, from its two rows of pixels (AreaBox.h).
 using QuadFilterKernel = PF_PixelFloat (*)(const std::byte *top, const std::byte *bottom, const TableBox &box,
@@ -113,7 +127,7 @@ public:
     // half a pixel (and not NaN): resolveBox of integrate's sums over the
     // box shifted by half a pixel. The same bits, with one call where a
     // box's edges fall in neighbouring columns and rows of an integer world.
-    PF_PixelFloat filter(double x, double y, double rx, double ry) const;
+    PF_PixelFloat filter(double x, double y, double rx, double ry) const; // inline, below
 
     // A bound on the rounding error of any box's alpha sum: 0 for integer
     // tables.
@@ -155,5 +169,48 @@ private:
     // (integer worlds), or null.
     QuadFilterKernel quadFilter_ = nullptr;
 };
+
+// ---- inline, for the samplers (every host area sample takes these) -----------------
+
+namespace area_table_detail {
+// Where a box edge at `x` (in [0, cells]) falls: cell a in [0, cells - 1] and
+// the covered fraction s in [0, 1] of that cell left of x. x is never
+// negative, so truncation is its floor: one conversion, where std::floor
+// takes a sequence of them on processors without a rounding instruction (the
+// baseline the host is built for), four times a sample.
+inline TableEdge locate(double x, A_long cells) {
+    const A_long cell = std::min(static_cast<A_long>(x), cells - 1);
+    return {cell, x - cell};
+}
+} // namespace area_table_detail
+
+inline bool AreaTable::cutBox(double x0, double y0, double x1, double y1, TableBox &box) const {
+    using area_table_detail::locate;
+    x0 = std::max(x0, 0.0);
+    y0 = std::max(y0, 0.0);
+    x1 = std::min(x1, static_cast<double>(width_));
+    y1 = std::min(y1, static_cast<double>(height_));
+    if (!(x0 < x1) || !(y0 < y1)) return false; // empty, outside the world, or NaN
+    box = TableBox{locate(x0, width_), locate(x1, width_), locate(y0, height_), locate(y1, height_)};
+    return true;
+}
+
+inline bool AreaTable::fourPixels(const TableBox &box) const {
+    // Integer tables, whole or rolling: their pixels do not change while they are current.
+    return quadFilter_ && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1;
+}
+
+inline PF_PixelFloat AreaTable::filter(double x, double y, double rx, double ry) const {
+    // integrate's steps over the box shifted by half a pixel (the table puts
+    // pixel i at [i, i + 1)), with the four-pixel box's sums resolved where
+    // they are made.
+    const double area = 4.0 * rx * ry;
+    TableBox box;
+    if (!cutBox(x - rx + 0.5, y - ry + 0.5, x + rx + 0.5, y + ry + 0.5, box))
+        return resolveBox(BoxSums{}, area, alphaNoise_, fullIntensity_);
+    if (fourPixels(box))
+        return quadFilter_(world_.row(box.top.cell), world_.row(box.bottom.cell), box, area, fullIntensity_);
+    return resolveBox(boxSums(box), area, alphaNoise_, fullIntensity_);
+}
 
 } // namespace headless
