@@ -177,25 +177,31 @@ void Light(const LightLaneScene &s, const FootprintLaneHits &h, const HitLaneVal
         const double shadows = light.shadows ? 1.0 : 0.0, obstructs = light.obstructs ? 1.0 : 0.0;
         const double parallel = light.type == kParallelLight ? 1.0 : 0.0;
         const double ambient = light.type == kAmbientLight ? 1.0 : 0.0;
+        // The shadow ray from the hit toward the light (ShadowFactors,
+        // GetObstColor): its farther crossing with the surface, and whether
+        // that lies between the hit and the light; only for a light that
+        // casts a shadow (the crossing of one that does not counts 0 times).
+        if (shadows == 1.0) {
+            for (int k = 0; k < n; ++k) {
+                const float rdx = -lx[k], rdy = -ly[k], rdz = -lz[k];
+                const double dx = rdx, dy = rdy, dz = rdz;
+                const double ox = hv.px[k], oy = hv.py[k], oz = hv.pz[k];
+                const double A = dz * dz * ic - dx * dx * ia - dy * dy * ib;
+                const double B = dz * oz * ic - dx * ox * ia - dy * oy * ib;
+                const double C = oz * oz * ic + ia * (-ox * ox) - ib * (oy * oy) - 1.0;
+                const double disc = B * B - A * C;
+                const double root = __builtin_sqrt(disc > 0.0 ? disc : 0.0);
+                const double t1 = (-B - root) / A, t2 = (root - B) / A;
+                const double t = __builtin_fabs(t2) > __builtin_fabs(t1) ? t2 : t1;
+                const float toLightX = x0 - hv.px[k], toLightY = y0 - hv.py[k], toLightZ = z0 - hv.pz[k];
+                const double toLight = (toLightX * rdx + toLightY * rdy) + toLightZ * rdz;
+                const double bound = parallel == 1.0 ? t + 1.0 : toLight;
+                out.alone[j][k] = disc > 0.0 ? (t > 0.0 ? (t < bound ? obstructs : 0.0) : 0.0) : 0.0;
+            }
+        } else {
+            for (int k = 0; k < n; ++k) out.alone[j][k] = 0.0;
+        }
         for (int k = 0; k < n; ++k) {
-            // The shadow ray from the hit toward the light (ShadowFactors,
-            // GetObstColor): its farther crossing with the surface, and
-            // whether that lies between the hit and the light.
-            const float rdx = -lx[k], rdy = -ly[k], rdz = -lz[k];
-            const double dx = rdx, dy = rdy, dz = rdz;
-            const double ox = hv.px[k], oy = hv.py[k], oz = hv.pz[k];
-            const double A = dz * dz * ic - dx * dx * ia - dy * dy * ib;
-            const double B = dz * oz * ic - dx * ox * ia - dy * oy * ib;
-            const double C = oz * oz * ic + ia * (-ox * ox) - ib * (oy * oy) - 1.0;
-            const double disc = B * B - A * C;
-            const double root = __builtin_sqrt(disc > 0.0 ? disc : 0.0);
-            const double t1 = (-B - root) / A, t2 = (root - B) / A;
-            const double t = __builtin_fabs(t2) > __builtin_fabs(t1) ? t2 : t1;
-            const float toLightX = x0 - hv.px[k], toLightY = y0 - hv.py[k], toLightZ = z0 - hv.pz[k];
-            const double toLight = (toLightX * rdx + toLightY * rdy) + toLightZ * rdz;
-            const double bound = parallel == 1.0 ? t + 1.0 : toLight;
-            const double crossing = disc > 0.0 ? (t > 0.0 ? (t < bound ? obstructs : 0.0) : 0.0) : 0.0;
-            out.alone[j][k] = crossing * shadows;
             out.shadow[j][k] = shadows == 1.0 ? 1.0f * dark + plain : 1.0f;
 
             // The diffuse and highlight terms (AddLight).
