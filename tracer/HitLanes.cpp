@@ -1,5 +1,6 @@
 #include "tracer/HitLanes.h"
 
+#include <cmath>
 #include <cstdint>
 #include "tracer/ProcessorLevel.h"
 
@@ -30,6 +31,7 @@ HitLaneScene MakeHitLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
     }
     s.c = shape.radii.getZ();
     s.axialScale = info.textureHeight * info.openFactor;
+    s.rawVLimit = 1e149 * std::fabs(static_cast<double>(s.c)) / std::fabs(s.axialScale);
     // The head sheet's offset of one row: the pass's quotient where it holds
     // for these rows, and that quotient is 1 / rows to the bit.
     s.hasRows = texture.height != 0;

@@ -36,6 +36,7 @@ struct HitLaneScene {
     float invRadii[3], invRadiiSquared[3]; // the normalised point and the normal
     float c;                               // the z semi-axis, in single precision
     double axialScale;                     // textureHeight times the opening factor
+    double rawVLimit; // |rawV| up to this keeps |axialScale rawV / c| below 1e149
     bool hasRows;                          // the texture layer has rows
     double rowHeight;                      // 1 / rows
     double v0, openFactor;                 // the opening about the fixed row

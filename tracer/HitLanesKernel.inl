@@ -175,20 +175,34 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
     const double u0 = s.u0, slide = s.slide, screw = s.screw, width = s.width;
     double openedPeriods[n], seamPeriods[n], shifts[n];
     for (int k = 0; k < n; ++k) {
-        const double v = out.rawV[k];
-        const double scaledV = axialScale * v / static_cast<double>(c);
-        const double d = v > 0.0 ? scaledV + 1.0 : scaledV - 1.0;
-        const double d2 = d * d - 1.0;
-        const double opened = (openFactor - 1.0) * __builtin_sqrt(0.0 < d2 ? d2 : 0.0) + 1.0;
-        openedPeriods[k] = openFactor == 1.0 && !(__builtin_fabs(d) > 1e150) ? 1.0 : opened;
-        const double z = pnz[k];
-        const double z2 = z * z - 1.0;
-        const double seam = __builtin_sqrt(0.0 < z2 ? z2 : 0.0) * (__builtin_fabs(openFactor) - 1.0) + 1.0;
-        seamPeriods[k] = out.seamPeriod[k] =
-            __builtin_fabs(openFactor) == 1.0 && !(__builtin_fabs(z) > 1e150) ? 1.0 : seam;
         const double repetition = out.repetition[k];
         const double twists = repetition < 0.0 ? repetition + 1.0 : repetition;
         shifts[k] = twists * screw;
+    }
+    // An unopened surface's periods are 1 without their square roots where
+    // every lane's normalised height is far from huge (|rawV| within the
+    // scene's limit keeps d below 1e150; a float z is, unless infinite).
+    const double rawVLimit = s.rawVLimit;
+    double plainV = 0.0;
+    float plainZ = 0.0f;
+    for (int k = 0; k < n; ++k) plainV += __builtin_fabs(out.rawV[k]) <= rawVLimit ? 1.0 : 0.0;
+    for (int k = 0; k < n; ++k) plainZ += __builtin_fabsf(pnz[k]) <= __FLT_MAX__ ? 1.0f : 0.0f;
+    if (openFactor == 1.0 && plainV == n && plainZ == n) {
+        for (int k = 0; k < n; ++k) openedPeriods[k] = seamPeriods[k] = out.seamPeriod[k] = 1.0;
+    } else {
+        for (int k = 0; k < n; ++k) {
+            const double v = out.rawV[k];
+            const double scaledV = axialScale * v / static_cast<double>(c);
+            const double d = v > 0.0 ? scaledV + 1.0 : scaledV - 1.0;
+            const double d2 = d * d - 1.0;
+            const double opened = (openFactor - 1.0) * __builtin_sqrt(0.0 < d2 ? d2 : 0.0) + 1.0;
+            openedPeriods[k] = openFactor == 1.0 && !(__builtin_fabs(d) > 1e150) ? 1.0 : opened;
+            const double z = pnz[k];
+            const double z2 = z * z - 1.0;
+            const double seam = __builtin_sqrt(0.0 < z2 ? z2 : 0.0) * (__builtin_fabs(openFactor) - 1.0) + 1.0;
+            seamPeriods[k] = out.seamPeriod[k] =
+                __builtin_fabs(openFactor) == 1.0 && !(__builtin_fabs(z) > 1e150) ? 1.0 : seam;
+        }
     }
     // Where every period is 1 (an unopened surface), the wraps' divisions and
     // products by it are left out, as the one-hit steps leave them out.
