@@ -599,9 +599,11 @@ void ShadeQuad(const Record &info, const PF_PixelFloat *texels, const LightLaneV
 // AddReflection on a quad's lanes, after its lights: lanes that are not lit
 // (or not kept) take values they drop. Out of line, like the test below: a
 // record without a reflection map keeps its registers for the lights.
-[[gnu::noinline]] void AddQuadReflection(const Record &info, const PF_PixelFloat (&texels)[kHitLanes],
-                       const LightLaneValues &lights, const RunReflections &reflections,
-                       int first, QuadLanes (&acc)[4])
+[[gnu::noinline]] void AddQuadReflection(const Record &info,
+                                         const PF_PixelFloat (&texels)[kHitLanes],
+                                         const LightLaneValues &lights,
+                                         const RunReflections &reflections, int first,
+                                         QuadLanes (&acc)[4])
 {
     const float metal = info.metal, plain = 1.0f - info.metal;
     float occlusion[3][kQuad], map[3][kQuad], base[3][kQuad], strength[kQuad];

@@ -189,6 +189,21 @@ void rememberTable(std::uint64_t stamp, const PF_EffectWorld &src, const HostWor
     memos.next = (memos.next + 1) % kSourceMemos;
 }
 
+// The area filter of `table` at the sample's 16.16 place and radii, stored
+// into the suite's pixel type; where a rolling table's rows find no memory,
+// the pixel is transparent and the error out of memory.
+template <class P>
+PF_Err filterInto(const AreaTable &table, PF_Fixed x, PF_Fixed y, const PF_SampPB &params, P *dst_pixel) {
+    try {
+        *dst_pixel = store<P>(filterWith(table, x / kFixedOne, y / kFixedOne, params.x_radius / kFixedOne,
+                                         params.y_radius / kFixedOne));
+    } catch (const std::bad_alloc &) {
+        *dst_pixel = P{};
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    return PF_Err_NONE;
+}
+
 // The world the block's source describes, of pixel type P, or null after
 // recording why not.
 template <class P> const HostWorld *sourceOf(Host &host, const PF_SampPB *params, PF_Err &err) {
@@ -234,17 +249,9 @@ template <class P, Filter filter>
     }
 
     if constexpr (filter == Filter::Area) {
-        if (params && params->src) {
-            if (const AreaTable *table = rememberedTable<P>(*host, *params->src)) {
-                try {
-                    *dst_pixel = store<P>(filterWith(*table, x / kFixedOne, y / kFixedOne,
-                                                     params->x_radius / kFixedOne, params->y_radius / kFixedOne));
-                } catch (const std::bad_alloc &) { // a rolling table's rows
-                    return PF_Err_OUT_OF_MEMORY;
-                }
-                return PF_Err_NONE;
-            }
-        }
+        if (params && params->src)
+            if (const AreaTable *table = rememberedTable<P>(*host, *params->src))
+                return filterInto(*table, x, y, *params, dst_pixel);
     }
 
     // Read before the search: a memo made from it is then at worst too old.
@@ -263,15 +270,16 @@ template <class P, Filter filter>
     case Filter::Bilinear:
         *dst_pixel = store<P>(bilinear<P>(*world, cx, cy));
         return PF_Err_NONE;
-    case Filter::Area:
+    case Filter::Area: {
+        const AreaTable *table = nullptr;
         try {
-            const AreaTable &table = world->areaTable();
-            rememberTable<P>(stamp, *params->src, *world, table);
-            *dst_pixel = store<P>(filterWith(table, cx, cy, params->x_radius / kFixedOne, params->y_radius / kFixedOne));
+            table = &world->areaTable();
         } catch (const std::bad_alloc &) {
             return PF_Err_OUT_OF_MEMORY;
         }
-        return PF_Err_NONE;
+        rememberTable<P>(stamp, *params->src, *world, *table);
+        return filterInto(*table, x, y, *params, dst_pixel);
+    }
     }
     return PF_Err_NONE;
 }
@@ -284,18 +292,9 @@ template <class P, Filter filter>
 PF_Err sample(PF_ProgPtr effect_ref, PF_Fixed x, PF_Fixed y, const PF_SampPB *params, P *dst_pixel) {
     if constexpr (filter == Filter::Area) {
         Host *host = effect_ref ? Host::runningWith(effect_ref) : nullptr;
-        if (host && dst_pixel && params && params->src && !host->faults().anyArmed()) {
-            if (const AreaTable *table = rememberedTable<P>(*host, *params->src)) {
-                try {
-                    *dst_pixel = store<P>(filterWith(*table, x / kFixedOne, y / kFixedOne,
-                                                     params->x_radius / kFixedOne, params->y_radius / kFixedOne));
-                } catch (const std::bad_alloc &) { // a rolling table's rows
-                    *dst_pixel = P{};
-                    return PF_Err_OUT_OF_MEMORY;
-                }
-                return PF_Err_NONE;
-            }
-        }
+        if (host && dst_pixel && params && params->src && !host->faults().anyArmed())
+            if (const AreaTable *table = rememberedTable<P>(*host, *params->src))
+                return filterInto(*table, x, y, *params, dst_pixel);
     }
     return sampleFully<P, filter>(effect_ref, x, y, params, dst_pixel);
 }
