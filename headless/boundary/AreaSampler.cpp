@@ -193,7 +193,8 @@ void rememberTable(std::uint64_t stamp, const PF_EffectWorld &src, const HostWor
 // into the suite's pixel type; where a rolling table's rows find no memory,
 // the pixel is transparent and the error out of memory.
 template <class P>
-PF_Err filterInto(const AreaTable &table, PF_Fixed x, PF_Fixed y, const PF_SampPB &params, P *dst_pixel) {
+[[gnu::always_inline]] inline PF_Err filterInto(const AreaTable &table, PF_Fixed x, PF_Fixed y,
+                                                const PF_SampPB &params, P *dst_pixel) {
     try {
         *dst_pixel = store<P>(filterWith(table, x / kFixedOne, y / kFixedOne, params.x_radius / kFixedOne,
                                          params.y_radius / kFixedOne));
