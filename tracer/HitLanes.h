@@ -16,10 +16,9 @@
 // what the processor supports. Both do exactly the operations of the one-hit
 // code (Ray::pointAt, NormalisedPoint, getVFromCoordinate, openedV, RowReach,
 // SurfaceNormal, sampRadiusYBound, ArctangentBounds, PlaceAngleBounds, and
-// the common lookup's tests and conversions) lane
-// by lane, in the same order and precision and without contraction into
-// fused multiply-adds, so every lane holds the bits LookAhead gives for that
-// hit.
+// CommonPlacedSample's tests and conversions) lane by lane, in the same order
+// and precision and without contraction into fused multiply-adds, so every
+// lane holds the bits LookAhead gives for that hit.
 //
 // Thread safety: pure functions of their arguments; call from any thread.
 #pragma once
@@ -97,7 +96,7 @@ HitLaneScene MakeHitLaneScene(const RenderInfoTemplate<Hyperboloid> &info);
 void LocateHitLanes(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out);
 
 // Where the placed hits' lookups are the common one, from their footprints'
-// radii (PlacedLookupIsCommon's tests and FixedFromDouble's and
+// radii (CommonPlacedSample's tests and FixedFromDouble's and
 // FixedSampleRadius's one-step conversions, lane by lane): fills `common`,
 // `row`, `xRadius` and `yRadius` of `values`, which LocateHitLanes filled.
 // A lane is only meaningful where its angle is bounded.

@@ -45,6 +45,8 @@
 // layer: its first pointer is set only when one is chosen.
 inline bool IsLayerChosen(const PF_LayerDef &layer) { return layer.reserved0 != nullptr; }
 
+struct RunReflections; // below
+
 // What shading works out first for a hit, worked out ahead of it with the
 // hits of a run of neighbouring pixels: its row before and after opening,
 // its place among the texture's repetitions, its normal and whether any
@@ -56,8 +58,6 @@ inline bool IsLayerChosen(const PF_LayerDef &layer) { return layer.reserved0 != 
 // divisions of eight hits overlap instead of waiting on one another, and
 // most hits beyond the texture's reach are settled without shading them at
 // all (ShadeHit). A view of one lane: the run's values stay where they are.
-struct RunReflections; // below
-
 struct HitAhead {
     double t;                        // the hit's ray parameter
     const HitLaneValues *values;     // the run's hit lanes; null: not worked out
@@ -73,8 +73,8 @@ struct HitAhead {
     // The run's hits' texels (TexelAhead), for hits in the texture's reach;
     // null: not looked up.
     const PF_PixelFloat *texels = nullptr;
-    // The run's reflection terms worked out ahead (ReflectRunAhead); null:
-    // none, shading works them out.
+    // The run's reflection terms and the texels that hide its reflections,
+    // worked out ahead (ReflectRunAhead); null: none, shading works them out.
     const RunReflections *reflections = nullptr;
     // The hit's colour as shading gives it, shaded ahead in lanes
     // (ShadeRunAhead); null: not shaded ahead. Read by the depth pass, which
