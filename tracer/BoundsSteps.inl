@@ -39,6 +39,35 @@ inline double ArctangentByOctant(double octant, double x, double y)
     return __builtin_copysign(left, y);
 }
 
+// ArctangentBounds lane by lane, for the lane kernels: bounds lo, hi of the
+// angle of each lane's (x, y), with `bounded` 1 where they are offered. A
+// lane outside the bounds' range takes the ratio 0, which keeps its row of
+// the table in range, and is flagged 0. The table's rows are read in a loop
+// of their own, so that the arithmetic around it goes on lanes. (Its
+// includers declare the table and the slack: ArctangentBounds.h.)
+template <int n>
+[[gnu::always_inline]] inline void ArctangentBoundsLanes(const double (&xs)[n], const double (&ys)[n],
+                                                         double (&lo)[n], double (&hi)[n],
+                                                         double (&bounded)[n])
+{
+    double series[n], sixteenths[n];
+    int tableRows[n];
+    for (int k = 0; k < n; ++k) {
+        const double ax = __builtin_fabs(xs[k]), ay = __builtin_fabs(ys[k]);
+        const double big = ax > ay ? ax : ay, small = ax > ay ? ay : ax;
+        const double ratio = small / big;
+        const bool inRange = ArctangentArgumentsInRange(big, ratio);
+        series[k] = ArctangentSeries(inRange ? ratio : 0.0, tableRows[k]);
+        bounded[k] = inRange ? 1.0 : 0.0;
+    }
+    for (int k = 0; k < n; ++k) sixteenths[k] = kArctangentOfSixteenths[tableRows[k]];
+    for (int k = 0; k < n; ++k) {
+        const double r = ArctangentByOctant(sixteenths[k] + series[k], xs[k], ys[k]);
+        lo[k] = r - kArctangentSlack;
+        hi[k] = r + kArctangentSlack;
+    }
+}
+
 // exp(y ln x) for x in [2^-1000, 2^1000] and y ln x (`t`) in [-700, 700]
 // (outside it, the value is exp(0) and the caller's range test fails), and
 // the half width of the power's bounds relative to it (`slack`).

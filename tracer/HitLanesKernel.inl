@@ -141,30 +141,13 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
         out.outOfReach[k] = beyond + boundBeyond != 0.0 ? 1.0 : 0.0;
     }
     // Bounds of the angle of u (AngleBoundsAt: ArctangentBounds of the
-    // normalised y and x, in single precision, widened, by its steps). A lane
-    // outside the bounds' range takes the ratio 0, which keeps its row of the
-    // table in range, and is flagged. The table's rows are read in a loop of
-    // their own, so that the arithmetic around it goes on lanes.
-    double xs[n], ys[n], series[n], sixteenths[n];
-    int tableRows[n];
+    // normalised y and x, in single precision, widened).
+    double xs[n], ys[n];
     for (int k = 0; k < n; ++k) {
         xs[k] = px[k] * invRadiiX;
         ys[k] = py[k] * invRadiiY;
     }
-    for (int k = 0; k < n; ++k) {
-        const double ax = __builtin_fabs(xs[k]), ay = __builtin_fabs(ys[k]);
-        const double big = ax > ay ? ax : ay, small = ax > ay ? ay : ax;
-        const double ratio = small / big;
-        const bool inRange = ArctangentArgumentsInRange(big, ratio);
-        series[k] = ArctangentSeries(inRange ? ratio : 0.0, tableRows[k]);
-        out.angleBounded[k] = inRange ? 1.0 : 0.0;
-    }
-    for (int k = 0; k < n; ++k) sixteenths[k] = kArctangentOfSixteenths[tableRows[k]];
-    for (int k = 0; k < n; ++k) {
-        const double r = ArctangentByOctant(sixteenths[k] + series[k], xs[k], ys[k]);
-        out.angleLo[k] = r - kArctangentSlack;
-        out.angleHi[k] = r + kArctangentSlack;
-    }
+    ArctangentBoundsLanes(xs, ys, out.angleLo, out.angleHi, out.angleBounded);
     // Where the common lookup falls for both ends of the bounds
     // (PlaceAngleBounds): the periods of the opened u at the row
     // (openedUPeriod) and of the twisted u at the hit (SeamUPeriodAtHit), the
@@ -187,7 +170,10 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
     float plainZ = 0.0f;
     for (int k = 0; k < n; ++k) plainV += __builtin_fabs(out.rawV[k]) <= rawVLimit ? 1.0 : 0.0;
     for (int k = 0; k < n; ++k) plainZ += __builtin_fabsf(pnz[k]) <= __FLT_MAX__ ? 1.0f : 0.0f;
-    if (openFactor == 1.0 && plainV == n && plainZ == n) {
+    // Where every period is 1 (an unopened surface), the wraps' divisions and
+    // products by it are left out, as the one-hit steps leave them out.
+    bool unitPeriods = openFactor == 1.0 && plainV == n && plainZ == n;
+    if (unitPeriods) {
         for (int k = 0; k < n; ++k) openedPeriods[k] = seamPeriods[k] = out.seamPeriod[k] = 1.0;
     } else {
         for (int k = 0; k < n; ++k) {
@@ -203,13 +189,11 @@ void Locate(const HitLaneScene &s, const FootprintLaneHits &h, HitLaneValues &ou
             seamPeriods[k] = out.seamPeriod[k] =
                 __builtin_fabs(openFactor) == 1.0 && !(__builtin_fabs(z) > 1e150) ? 1.0 : seam;
         }
+        double unitLanes = 0.0;
+        for (int k = 0; k < n; ++k)
+            unitLanes += openedPeriods[k] == 1.0 && seamPeriods[k] == 1.0 ? 1.0 : 0.0;
+        unitPeriods = unitLanes == n;
     }
-    // Where every period is 1 (an unopened surface), the wraps' divisions and
-    // products by it are left out, as the one-hit steps leave them out.
-    double unitLanes = 0.0;
-    for (int k = 0; k < n; ++k)
-        unitLanes += openedPeriods[k] == 1.0 && seamPeriods[k] == 1.0 ? 1.0 : 0.0;
-    const bool unitPeriods = unitLanes == n;
     double turns[2][n], openedTurns[2][n], repetitionTurns[2][n], inRange[2][n], uns[2][n];
     int columns[2][n];
     const auto placeEnd = [&](const double *angles, double *turn, double *opened, double *repeated,

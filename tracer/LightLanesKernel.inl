@@ -317,31 +317,20 @@ void Reflect(const LightLaneScene &s, const FootprintLaneHits &__restrict h,
 // longitude's angle (MapColumnFromBounds: ArctangentBounds of the
 // direction's z and x, then each end's turn and column): placed where both
 // ends take the same turn and give the same column in FixedFromDouble's
-// one-step range. The table's rows are read in a loop of their own, so that
-// the arithmetic around it goes on lanes.
+// one-step range.
 void PlaceMapColumns(const LightLaneScene &s, LightLaneValues &out)
 {
     constexpr int n = kHitLanes;
     const double width = s.mapWidth;
-    double xs[n], ys[n], series[n], sixteenths[n], bounded[n];
-    int tableRows[n];
+    double xs[n], ys[n], ends[2][n], bounded[n];
     for (int k = 0; k < n; ++k) {
         xs[k] = out.wx[k];
         ys[k] = out.wz[k];
     }
+    ArctangentBoundsLanes(xs, ys, ends[0], ends[1], bounded);
     for (int k = 0; k < n; ++k) {
-        const double ax = __builtin_fabs(xs[k]), ay = __builtin_fabs(ys[k]);
-        const double big = ax > ay ? ax : ay, small = ax > ay ? ay : ax;
-        const double ratio = small / big;
-        const bool inRange = ArctangentArgumentsInRange(big, ratio);
-        series[k] = ArctangentSeries(inRange ? ratio : 0.0, tableRows[k]);
-        bounded[k] = inRange ? 1.0 : 0.0;
-    }
-    for (int k = 0; k < n; ++k) sixteenths[k] = kArctangentOfSixteenths[tableRows[k]];
-    for (int k = 0; k < n; ++k) {
-        const double r = ArctangentByOctant(sixteenths[k] + series[k], xs[k], ys[k]);
-        const double urLo = (r - kArctangentSlack) / (2.0 * kBoundsPi) - 0.25;
-        const double urHi = (r + kArctangentSlack) / (2.0 * kBoundsPi) - 0.25;
+        const double urLo = ends[0][k] / (2.0 * kBoundsPi) - 0.25;
+        const double urHi = ends[1][k] / (2.0 * kBoundsPi) - 0.25;
         const double turnsLo = __builtin_floor(urLo), turnsHi = __builtin_floor(urHi);
         const double scaledLo = (urLo - turnsLo) * width * 65536.0;
         const double scaledHi = (urHi - turnsHi) * width * 65536.0;

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "tracer/ArctangentBounds.h" // what the steps' arctangent lanes read
+
 namespace {
 #include "tracer/BoundsSteps.inl"
 } // namespace

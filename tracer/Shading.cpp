@@ -933,6 +933,7 @@ void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const V
 {
     Rgb occlusion(1.0f, 1.0f, 1.0f);
     PF_PixelFloat mapColour;
+    const float *strength = nullptr; // worked out ahead, or null
     if (const LightLaneValues *lanes = ahead ? ahead->lights : nullptr) {
         const int k = ahead->lane;
         const RunReflections *r = ahead->reflections;
@@ -940,12 +941,13 @@ void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const V
         if (lanes->occluded[k] != 0.0)
             occlusion = r && r->obstructed[k] ? PassedThroughRgb(info, r->obstruction[k])
                                               : OccludedReflection<P>(info, hit, Rv, lanes->occlusionT[k]);
-        if (r && r->mapped[k]) { // worked out ahead
-            acc.v += occlusion.v * (tint.v * LanesOf(r->map[k])) * Splat(r->strength[k]);
-            return;
+        if (r && r->mapped[k]) {
+            mapColour = r->map[k];
+            strength = &r->strength[k];
+        } else {
+            const Vector3 W(lanes->wx[k], lanes->wy[k], lanes->wz[k]);
+            mapColour = ReflectionMapColour<P>(info, W, lanes->ru[k], lanes->rv[k]);
         }
-        const Vector3 W(lanes->wx[k], lanes->wy[k], lanes->wz[k]);
-        mapColour = ReflectionMapColour<P>(info, W, lanes->ru[k], lanes->rv[k]);
     } else {
         const Vector3 Rv = d - n * (2.0f * Vectormath::Aos::dot(d, n));
         occlusion = ReflectionOcclusion<P>(info, hit, Rv);
@@ -954,7 +956,7 @@ void AddReflection(const Record &info, const Hit &hit, const Vector3 &n, const V
         MapFootprintRadii(info, d, n, W, ru, rv);
         mapColour = ReflectionMapColour<P>(info, W, ru, rv);
     }
-    const float rho = ReflectionStrength(info, d, n);
+    const float rho = strength ? *strength : ReflectionStrength(info, d, n);
     acc.v += occlusion.v * (tint.v * LanesOf(mapColour)) * Splat(rho);
 }
 
