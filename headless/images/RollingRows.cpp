@@ -110,9 +110,15 @@ template <class T> void RollingRows<T>::keepCurrent(A_long wanted) const {
     slot->sequence.store(sequence + 1, std::memory_order_relaxed);
     std::atomic_thread_fence(std::memory_order_release);
     slot->row.store(row, std::memory_order_relaxed);
+    // The count read once: the stores might change the maker's vector as far
+    // as the compiler knows, which would otherwise reread its size at every
+    // value (the copy is the window's part of making a row, made under the
+    // lock while other threads may wait).
     const T *values = maker_.values();
     T *out = slot->values;
-    for (std::size_t i = 0; i < maker_.stride(); ++i)
+    const std::size_t count = maker_.stride();
+#pragma GCC unroll 4
+    for (std::size_t i = 0; i < count; ++i)
         std::atomic_ref<T>(out[i]).store(values[i], std::memory_order_relaxed);
     slot->sequence.store(sequence + 2, std::memory_order_release);
     slotOfRow_[row].store(slot, std::memory_order_release);
