@@ -35,10 +35,9 @@ BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box);
 template <class P> QuadFilterKernel quadFilterKernel();
 
 // The sums of `box` from rows b0, b0 + 1, b1 and b1 + 1 of a rolling
-// window's table (`rows`), every value read atomically, since the window may
-// be rewriting them (its reader checks afterwards): the x86-64-v3 build's
-// kernel (null where that build is missing or the processor lacks it), and
-// the build's own. T is std::uint64_t or double.
+// window's table (`rows`, which no one rewrites while they are read): the
+// x86-64-v3 build's kernel (null where that build is missing or the processor
+// lacks it), and the build's own. T is std::uint64_t or double.
 template <class T> using RowsBoxKernel = BoxSums (*)(const T *const (&rows)[4], const TableBox &box);
 template <class T> RowsBoxKernel<T> rowsBoxV3();
 template <class T> BoxSums rowsBoxBaseline(const T *const (&rows)[4], const TableBox &box);

@@ -10,7 +10,6 @@
 #include "headless/images/AreaBox.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -39,12 +38,6 @@ inline double toDouble(std::uint64_t sum) { return static_cast<double>(static_ca
 inline double toDouble(std::uint32_t sum) { return static_cast<double>(sum); }
 
 template <class T> T plainLoad(const T *at) { return *at; }
-// A value of rows that a writer may be rewriting meanwhile (a rolling
-// window's, whose reader checks afterwards that they did not change): read
-// atomically, one at a time.
-template <class T> T atomicLoad(const T *at) {
-    return std::atomic_ref<T>(*const_cast<T *>(at)).load(std::memory_order_relaxed);
-}
 
 // The arithmetic of a box on lanes: one channel at a time (T, then double),
 // with SSE2 two channels to a register, with AVX2 all four. Every lane computes exactly what
@@ -66,10 +59,6 @@ template <class T> void toDoubles(const T (&in)[9], double (&out)[9]) {
 #if defined(__SSE2__)
 inline __m128i load2(const std::uint64_t *at) { return _mm_loadu_si128(reinterpret_cast<const __m128i *>(at)); }
 inline __m128d load2(const double *at) { return _mm_loadu_pd(at); }
-inline __m128i atomicLoad2(const std::uint64_t *at) {
-    return _mm_set_epi64x(static_cast<long long>(atomicLoad(at + 1)), static_cast<long long>(atomicLoad(at)));
-}
-inline __m128d atomicLoad2(const double *at) { return _mm_set_pd(atomicLoad(at + 1), atomicLoad(at)); }
 inline __m128i add(__m128i a, __m128i b) { return _mm_add_epi64(a, b); }
 inline __m128i sub(__m128i a, __m128i b) { return _mm_sub_epi64(a, b); }
 inline __m128d add(__m128d a, __m128d b) { return _mm_add_pd(a, b); }
@@ -119,13 +108,6 @@ inline void toDoubles(const Words2 (&in)[9], __m128d (&out)[9]) {
 // Four channels to a register, on processors with AVX2 (the x86-64-v3 build).
 inline __m256i load4(const std::uint64_t *at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at)); }
 inline __m256d load4(const double *at) { return _mm256_loadu_pd(at); }
-inline __m256i atomicLoad4(const std::uint64_t *at) {
-    return _mm256_set_epi64x(static_cast<long long>(atomicLoad(at + 3)), static_cast<long long>(atomicLoad(at + 2)),
-                             static_cast<long long>(atomicLoad(at + 1)), static_cast<long long>(atomicLoad(at)));
-}
-inline __m256d atomicLoad4(const double *at) {
-    return _mm256_set_pd(atomicLoad(at + 3), atomicLoad(at + 2), atomicLoad(at + 1), atomicLoad(at));
-}
 inline __m256i add(__m256i a, __m256i b) { return _mm256_add_epi64(a, b); }
 inline __m256i sub(__m256i a, __m256i b) { return _mm256_sub_epi64(a, b); }
 inline __m256d add(__m256d a, __m256d b) { return _mm256_add_pd(a, b); }
@@ -201,8 +183,8 @@ template <class D> D weigh(const D (&d)[9], const Weights &w) {
 template <class D, class T, class Load>
 [[gnu::always_inline]] inline D boxLanes(const T *const (&rows)[4], const std::size_t (&columns)[4], const Weights &w, Load load) {
     using V = decltype(load(rows[0]));
-    // Unrolled, so that the 16 values stay in registers (a rolling window's
-    // are read one by one, atomically; a loop kept them on the stack).
+    // Unrolled, so that the 16 values stay in registers (a loop kept them on
+    // the stack).
     V r[4][4];
 #pragma GCC unroll 4
     for (int i = 0; i < 4; ++i)
@@ -247,19 +229,15 @@ BoxSums combine(const T *const (&rows)[4], const TableBox &box, Load load) {
     return {out[0], out[1], out[2], out[3]};
 }
 
-// The same on the widest lanes the build has; `Atomic` reads every value
-// atomically (atomicLoad), for rows a writer may be rewriting.
-template <bool Atomic, class T> BoxSums combineRows(const T *const (&rows)[4], const TableBox &box) {
+// The same on the widest lanes the build has.
+template <class T> BoxSums combineRows(const T *const (&rows)[4], const TableBox &box) {
 #if defined(__AVX2__)
     static_assert(kAreaSums == 4);
     std::size_t cols[4];
     columnsOf(box, cols);
     const Weights weights(box);
     alignas(32) double out[kAreaSums];
-    _mm256_store_pd(out, boxLanes<__m256d>(rows, cols, weights, [](const T *at) {
-                        if constexpr (Atomic) return atomicLoad4(at);
-                        else return load4(at);
-                    }));
+    _mm256_store_pd(out, boxLanes<__m256d>(rows, cols, weights, [](const T *at) { return load4(at); }));
     return {out[0], out[1], out[2], out[3]};
 #elif defined(__SSE2__)
     std::size_t cols[4];
@@ -269,15 +247,11 @@ template <bool Atomic, class T> BoxSums combineRows(const T *const (&rows)[4], c
 #pragma GCC unroll 2
     for (std::size_t c = 0; c < kAreaSums; c += 2) {
         const T *const channels[4] = {rows[0] + c, rows[1] + c, rows[2] + c, rows[3] + c};
-        _mm_store_pd(out + c, boxLanes<__m128d>(channels, cols, weights, [](const T *at) {
-                         if constexpr (Atomic) return atomicLoad2(at);
-                         else return load2(at);
-                     }));
+        _mm_store_pd(out + c, boxLanes<__m128d>(channels, cols, weights, [](const T *at) { return load2(at); }));
     }
     return {out[0], out[1], out[2], out[3]};
 #else
-    if constexpr (Atomic) return combine(rows, box, atomicLoad<T>);
-    else return combine(rows, box, plainLoad<T>);
+    return combine(rows, box, plainLoad<T>);
 #endif
 }
 
@@ -286,7 +260,7 @@ template <class T> BoxSums combineWhole(const T *sums, A_long width, const Table
     const auto row = [&](A_long b) { return sums + static_cast<std::size_t>(b) * stride; };
     const T *const rows[4] = {row(box.top.cell), row(box.top.cell + 1), row(box.bottom.cell),
                               row(box.bottom.cell + 1)};
-    return combineRows<false>(rows, box);
+    return combineRows(rows, box);
 }
 
 // A box whose edges fall in neighbouring columns and rows (a1 = a0 + 1,

@@ -21,8 +21,8 @@ PF_PixelFloat quadFilter16(const std::byte *top, const std::byte *bottom, const 
                            double full) {
     return quadFilter<PF_Pixel16>(top, bottom, box, area, full);
 }
-BoxSums rows(const std::uint64_t *const (&rows)[4], const TableBox &box) { return combineRows<true>(rows, box); }
-BoxSums rows(const double *const (&rows)[4], const TableBox &box) { return combineRows<true>(rows, box); }
+BoxSums rows(const std::uint64_t *const (&rows)[4], const TableBox &box) { return combineRows(rows, box); }
+BoxSums rows(const double *const (&rows)[4], const TableBox &box) { return combineRows(rows, box); }
 } // namespace area_box_v3
 } // namespace headless
 #endif

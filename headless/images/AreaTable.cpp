@@ -149,7 +149,7 @@ template <class T> RowsBoxKernel<T> rowsBoxV3() {
     return nullptr;
 }
 template <class T> BoxSums rowsBoxBaseline(const T *const (&rows)[4], const TableBox &box) {
-    return area_box_baseline::combineRows<true>(rows, box);
+    return area_box_baseline::combineRows(rows, box);
 }
 template RowsBoxKernel<std::uint64_t> rowsBoxV3();
 template RowsBoxKernel<double> rowsBoxV3();

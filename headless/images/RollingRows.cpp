@@ -1,6 +1,8 @@
 #include "headless/images/RollingRows.h"
 
 #include <algorithm>
+#include <cstring>
+#include <mutex>
 
 namespace headless {
 
@@ -24,7 +26,8 @@ constexpr std::size_t kChunkRows = 16;
 template <class T>
 RollingRows<T>::RollingRows(const HostWorld &world)
     : rows_(world.height() + 1), checkpointSpacing_(std::max(kMinSpacing, rows_ / kCheckpoints + 1)),
-      slotOfRow_(new std::atomic<Slot *>[static_cast<std::size_t>(rows_)]), maker_(world),
+      slotOfRow_(new std::atomic<Slot *>[static_cast<std::size_t>(rows_)]), hazards_(new Hazard[kReaderPosts]),
+      maker_(world),
       checkpoints_(new T[static_cast<std::size_t>((rows_ - 1) / checkpointSpacing_ + 1) * maker_.stateSize()]),
       capacity_(std::min(kFirstCapacity, rows_)) {
     for (A_long row = 0; row < rows_; ++row) slotOfRow_[row].store(nullptr, std::memory_order_relaxed);
@@ -95,36 +98,47 @@ template <class T> void RollingRows<T>::makeThrough(A_long last, A_long keepFrom
 // oldest row makes way when the window is full, unless it is wanted now.
 template <class T> void RollingRows<T>::keepCurrent(A_long wanted) const {
     const A_long row = maker_.current();
-    Slot *slot;
     if (last_ >= first_ && last_ - first_ + 1 >= capacity_ && first_ < wanted) {
-        slot = slotOfRow_[first_].load(std::memory_order_relaxed);
-        slotOfRow_[first_].store(nullptr, std::memory_order_relaxed);
+        Slot *oldest = slotOfRow_[first_].load(std::memory_order_relaxed);
+        slotOfRow_[first_].store(nullptr, std::memory_order_seq_cst);
+        free_.push_back(oldest);
         ++first_;
-    } else {
-        if (free_.empty()) addSlots();
-        slot = free_.back();
-        free_.pop_back();
     }
-
-    const std::uint64_t sequence = slot->sequence.load(std::memory_order_relaxed);
-    slot->sequence.store(sequence + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    slot->row.store(row, std::memory_order_relaxed);
-    // The count read once: the stores might change the maker's vector as far
-    // as the compiler knows, which would otherwise reread its size at every
-    // value (the copy is the window's part of making a row, made under the
-    // lock while other threads may wait).
-    const T *values = maker_.values();
-    T *out = slot->values;
-    const std::size_t count = maker_.stride();
-#pragma GCC unroll 4
-    for (std::size_t i = 0; i < count; ++i)
-        std::atomic_ref<T>(out[i]).store(values[i], std::memory_order_relaxed);
-    slot->sequence.store(sequence + 2, std::memory_order_release);
+    Slot *slot = freeSlot();
+    // No thread reads this memory now (freeSlot), and none finds it before
+    // it is published below: plain writes.
+    std::memcpy(slot->values, maker_.values(), maker_.stride() * sizeof(T));
+    slot->heldRow = row;
     slotOfRow_[row].store(slot, std::memory_order_release);
 
     if (last_ < first_) first_ = row;
     last_ = row;
+}
+
+// Memory for a row: the most recently freed whose last row lies below every
+// posted read (a read posted later finds that row unpublished: it was
+// unpublished before this looked at the posts), or new memory.
+template <class T> typename RollingRows<T>::Slot *RollingRows<T>::freeSlot() const {
+    if (!free_.empty()) {
+        const A_long lowest = lowestHazard();
+        for (auto it = free_.rbegin(); it != free_.rend(); ++it) {
+            Slot *slot = *it;
+            if (slot->heldRow >= lowest) continue;
+            free_.erase(std::next(it).base());
+            return slot;
+        }
+    }
+    addSlots();
+    Slot *slot = free_.back();
+    free_.pop_back();
+    return slot;
+}
+
+template <class T> A_long RollingRows<T>::lowestHazard() const {
+    A_long lowest = kNoRow;
+    for (int post = 0; post < kReaderPosts; ++post)
+        lowest = std::min(lowest, hazards_[post].row.load(std::memory_order_seq_cst));
+    return lowest;
 }
 
 // A quarter more rows (at least kChunkRows, at most what the table has left).
@@ -149,10 +163,57 @@ template <class T> void RollingRows<T>::saveCheckpointIfDue() const {
 template <class T> void RollingRows<T>::dropWindow() const {
     for (A_long row = first_; row <= last_; ++row) {
         free_.push_back(slotOfRow_[row].load(std::memory_order_relaxed));
-        slotOfRow_[row].store(nullptr, std::memory_order_relaxed);
+        slotOfRow_[row].store(nullptr, std::memory_order_seq_cst);
     }
     first_ = 0;
     last_ = -1;
+}
+
+// ---- the readers' posts -------------------------------------------------------
+
+namespace {
+// Which posts live threads hold. A thread takes one on its first read and
+// gives it back when it ends; the post it leaves is kNoRow in every window.
+std::mutex g_postsMutex;
+bool g_postTaken[kReaderPosts] = {};
+
+// The post of this thread: -1 before it has one, -2 where none was free.
+#if defined(__ELF__)
+thread_local int t_post __attribute__((tls_model("initial-exec"))) = -1;
+#else
+thread_local int t_post = -1;
+#endif
+
+// Reads made later while the thread ends (by other thread-local objects'
+// destructors) go through the lock: no post is taken again.
+struct PostRelease {
+    ~PostRelease() {
+        const int post = t_post;
+        t_post = -2;
+        if (post < 0) return;
+        std::lock_guard lock(g_postsMutex);
+        g_postTaken[post] = false;
+    }
+};
+
+[[gnu::noinline]] int takePost() {
+    thread_local PostRelease release; // gives the post back when the thread ends
+    (void)release;
+    std::lock_guard lock(g_postsMutex);
+    t_post = -2;
+    for (int post = 0; post < kReaderPosts; ++post)
+        if (!g_postTaken[post]) {
+            g_postTaken[post] = true;
+            t_post = post;
+            break;
+        }
+    return t_post;
+}
+} // namespace
+
+int rollingReaderPost() {
+    const int post = t_post;
+    return post != -1 ? post : takePost();
 }
 
 template class RollingRows<std::uint64_t>;

@@ -11,10 +11,13 @@
 // holds about 2r rows plus the rows between the threads, not the image.
 //
 // Thread safety: read() may be called from any number of threads at once.
-// Reading takes no lock while the rows are held: each row's memory carries a
-// sequence number that is odd while the row is rewritten, and a read whose
-// rows changed under it is done again under the lock. Rows are made under
-// the lock. The world's pixels must not change while the window lives.
+// Reading takes no lock while the rows are held, and reads the values as
+// plain memory: a reading thread first posts the lowest row it is about to
+// read (its hazard), and a row's memory is never given to another row while
+// a posted hazard is at or below the row it held (the memory waits, or the
+// window takes more). Rows are made under the lock, as are the reads of
+// threads beyond the posts there are and of rows not held. The world's
+// pixels must not change while the window lives.
 #pragma once
 
 #include "headless/images/AreaTableRows.h"
@@ -36,10 +39,8 @@ public:
     RollingRows &operator=(const RollingRows &) = delete;
 
     // Calls read(r0, r1, r2, r3) with the values of table rows `rows` (each
-    // in [0, height]) and returns what it returns. `read` must read every
-    // value atomically (a relaxed std::atomic_ref load), must not keep the
-    // pointers, and may be called more than once: only the last call's result
-    // is returned. Throws std::bad_alloc when a row's memory is not there.
+    // in [0, height]) and returns what it returns. `read` must not keep the
+    // pointers. Throws std::bad_alloc when a row's memory is not there.
     template <class Read> auto read(const A_long (&rows)[4], Read &&read) const;
 
     // Rows whose memory is allocated now (the window never gives memory back
@@ -49,9 +50,14 @@ public:
 
 private:
     struct Slot {
-        std::atomic<std::uint64_t> sequence{0}; // odd while the row is rewritten
-        std::atomic<A_long> row{-1};
+        A_long heldRow = -1; // the last row made in it (under mutex_)
         T *values = nullptr; // stride() entries in a chunk's memory
+    };
+    // A thread's post: the lowest row its read in progress reads, or kNoRow.
+    // One per cache line, so that posting stays within the thread's cache.
+    static constexpr A_long kNoRow = 0x7fffffff;
+    struct alignas(64) Hazard {
+        std::atomic<A_long> row{kNoRow};
     };
     // Row memory comes in chunks of several rows: a window that widens
     // allocates a few times, not once per row.
@@ -65,6 +71,8 @@ private:
     void restartAt(A_long first) const;
     void makeThrough(A_long last, A_long keepFrom, A_long wanted) const;
     void keepCurrent(A_long wanted) const;
+    Slot *freeSlot() const;
+    A_long lowestHazard() const;
     void saveCheckpointIfDue() const;
     void addSlots() const;
     void dropWindow() const;
@@ -72,6 +80,7 @@ private:
     const A_long rows_; // height + 1
     const A_long checkpointSpacing_;
     std::unique_ptr<std::atomic<Slot *>[]> slotOfRow_;
+    std::unique_ptr<Hazard[]> hazards_; // kReaderPosts of them, by rollingReaderPost()
 
     mutable std::mutex mutex_; // guards everything below
     mutable AreaTableRows<T> maker_;
@@ -87,28 +96,35 @@ private:
     mutable long restarts_ = 0;
 };
 
+// This thread's post among kReaderPosts (the same in every window), or -1
+// where every post is taken by a live thread.
+inline constexpr int kReaderPosts = 64;
+int rollingReaderPost();
+
 template <class T> template <class Read> auto RollingRows<T>::read(const A_long (&rows)[4], Read &&read) const {
-    // Without the lock: every row held, none rewritten while it was read.
-    const Slot *slots[4];
-    std::uint64_t sequences[4];
-    bool held = true;
-    for (int k = 0; k < 4 && held; ++k) {
-        const Slot *slot = slotOfRow_[rows[k]].load(std::memory_order_acquire);
-        if (!slot) {
-            held = false;
-            break;
+    const int post = rollingReaderPost();
+    if (post >= 0) {
+        // Posted before the rows are looked up, in one total order with the
+        // writer's unpublishing of a row and its look at the posts: either the
+        // writer sees the post and keeps the row's memory, or this sees the
+        // row gone.
+        A_long lowest = rows[0];
+        for (A_long row : rows) lowest = std::min(lowest, row);
+        std::atomic<A_long> &hazard = hazards_[post].row;
+        hazard.store(lowest, std::memory_order_seq_cst);
+        const T *values[4];
+        bool held = true;
+        for (int k = 0; k < 4 && held; ++k) {
+            const Slot *slot = slotOfRow_[rows[k]].load(std::memory_order_seq_cst);
+            held = slot != nullptr;
+            if (held) values[k] = slot->values;
         }
-        sequences[k] = slot->sequence.load(std::memory_order_acquire);
-        held = (sequences[k] & 1) == 0 && slot->row.load(std::memory_order_relaxed) == rows[k];
-        slots[k] = slot;
-    }
-    if (held) {
-        auto result = read(slots[0]->values, slots[1]->values, slots[2]->values, slots[3]->values);
-        std::atomic_thread_fence(std::memory_order_acquire);
-        bool unchanged = true;
-        for (int k = 0; k < 4; ++k)
-            unchanged = unchanged && slots[k]->sequence.load(std::memory_order_relaxed) == sequences[k];
-        if (unchanged) return result;
+        if (held) {
+            auto result = read(values[0], values[1], values[2], values[3]);
+            hazard.store(kNoRow, std::memory_order_release);
+            return result;
+        }
+        hazard.store(kNoRow, std::memory_order_release);
     }
     // Under the lock: make the rows, then read them while nothing can move.
     std::lock_guard lock(mutex_);

@@ -14,6 +14,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <latch>
 #include <limits>
 #include <random>
 #include <string>
@@ -149,6 +150,31 @@ TEST_P(RollingTableTest, ManyThreadsReadingAtOnceGetTheWholeTablesSums) {
         for (std::thread &thread : threads) thread.join();
         for (int t = 0; t < kThreads; ++t) EXPECT_EQ(differing[t], 0) << "round " << round << ", thread " << t;
     }
+}
+
+TEST(RollingTableThreadsTest, MoreReadersAtOnceThanPostsStillGetTheWholeTablesSums) {
+    // Every reader stays alive until all have read, so that those beyond the
+    // window's posts read under its lock while the others read without it.
+    const auto world = randomWorld(PixelDepth::Eight, 45, 400, 9);
+    const AreaTable whole(*world, 0, AreaTable::Storage::Whole);
+    const AreaTable rolling(*world, 0, AreaTable::Storage::Rolling);
+    const std::vector<Box> boxes = sweepBoxes(45, 400, 12.0, 22);
+    constexpr int kThreads = headless::kReaderPosts + 8;
+    std::latch allRead(kThreads);
+    std::vector<int> differing(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            for (std::size_t i = t % 7; i < boxes.size(); i += 7) {
+                const Box &box = boxes[i];
+                if (!sameBits(whole.integrate(box.x0, box.y0, box.x1, box.y1),
+                              rolling.integrate(box.x0, box.y0, box.x1, box.y1)))
+                    ++differing[t];
+            }
+            allRead.arrive_and_wait();
+        });
+    for (std::thread &thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(differing[t], 0) << "thread " << t;
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, RollingTableTest,
