@@ -94,18 +94,25 @@ inline double PowerEstimate(double x, double y, double &t, double &slack)
     const double e = high ? e0 + 1.0 : e0;
     const double s = (m - 1.0) / (m + 1.0);
     const double s2 = s * s;
+    // Both series by powers of their variable in pairs (Estrin's scheme):
+    // a few products deep rather than one per term, so that a run's lanes
+    // wait on fewer roundings in a row; each term's rounding stays within a
+    // unit or two of 2^-53 of the sum, as in the nested form.
+    const double s4 = s2 * s2, s8 = s4 * s4;
     const double series =
-        2.0 + s2 * (2.0 / 3 + s2 * (2.0 / 5 + s2 * (2.0 / 7 + s2 * (2.0 / 9 + s2 * (2.0 / 11 +
-              s2 * (2.0 / 13 + s2 * (2.0 / 15 + s2 * (2.0 / 17))))))));
+        ((2.0 + s2 * (2.0 / 3)) + s4 * (2.0 / 5 + s2 * (2.0 / 7))) +
+        s8 * (((2.0 / 9 + s2 * (2.0 / 11)) + s4 * (2.0 / 13 + s2 * (2.0 / 15))) + s8 * (2.0 / 17));
     const double lnx = e * kLn2Hi + (e * kLn2Lo + s * series);
     t = y * lnx;
     const double tt = (t >= -700.0) & (t <= 700.0) ? t : 0.0;
     const double k = __builtin_floor(tt * kInvLn2 + 0.5);
     const double r = (tt - k * kLn2Hi) - k * kLn2Lo;
+    const double r2 = r * r, r4 = r2 * r2, r8 = r4 * r4;
     const double p =
-        1.0 + r * (1.0 + r * (1.0 / 2 + r * (1.0 / 6 + r * (1.0 / 24 + r * (1.0 / 120 +
-        r * (1.0 / 720 + r * (1.0 / 5040 + r * (1.0 / 40320 + r * (1.0 / 362880 +
-        r * (1.0 / 3628800 + r * (1.0 / 39916800 + r * (1.0 / 479001600 + r * (1.0 / 6227020800.0)))))))))))));
+        (((1.0 + r) + r2 * (1.0 / 2 + r * (1.0 / 6))) +
+         r4 * ((1.0 / 24 + r * (1.0 / 120)) + r2 * (1.0 / 720 + r * (1.0 / 5040)))) +
+        r8 * (((1.0 / 40320 + r * (1.0 / 362880)) + r2 * (1.0 / 3628800 + r * (1.0 / 39916800))) +
+              r4 * (1.0 / 479001600 + r * (1.0 / 6227020800.0)));
     // 2^k, k in [-1010, 1010]: its biased exponent, the low bits of k + 1023 + 2^52.
     const double scale =
         __builtin_bit_cast(double, __builtin_bit_cast(std::uint64_t, k + (0x1p52 + 1023.0)) << 52);
