@@ -96,8 +96,8 @@ private:
     mutable long restarts_ = 0;
 };
 
-// This thread's post among kReaderPosts (the same in every window), or -1
-// where every post is taken by a live thread.
+// This thread's post among kReaderPosts (the same in every window), or a
+// negative number where every post is taken by a live thread.
 inline constexpr int kReaderPosts = 64;
 int rollingReaderPost();
 
