@@ -3,6 +3,7 @@
 #include "headless/images/AreaTable.h"
 #include "headless/boundary/Host.h"
 #include "headless/images/HostWorld.h"
+#include "headless/images/ProgramThreadLocal.h"
 #include "headless/boundary/Worlds.h"
 
 #include <algorithm>
@@ -166,15 +167,6 @@ template <class P> struct SourceMemos {
     std::array<SourceMemo, kSourceMemos> slots;
     std::size_t next = 0;
 };
-// The host is linked into programs, not loaded with dlopen: the memos can
-// take the initial-exec model, whose address is one instruction. The default
-// for position-independent code goes through a call, around which every
-// sample would save and reload its arguments.
-#if defined(__ELF__)
-#define VELTRIX_PROGRAM_TLS __attribute__((tls_model("initial-exec")))
-#else
-#define VELTRIX_PROGRAM_TLS
-#endif
 template <class P> thread_local SourceMemos<P> t_sources VELTRIX_PROGRAM_TLS;
 
 // The remembered table of `src`, or null.

@@ -1,5 +1,7 @@
 #include "headless/images/RollingRows.h"
 
+#include "headless/images/ProgramThreadLocal.h"
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -178,11 +180,7 @@ std::mutex g_postsMutex;
 bool g_postTaken[kReaderPosts] = {};
 
 // The post of this thread: -1 before it has one, -2 where none was free.
-#if defined(__ELF__)
-thread_local int t_post __attribute__((tls_model("initial-exec"))) = -1;
-#else
-thread_local int t_post = -1;
-#endif
+thread_local int t_post VELTRIX_PROGRAM_TLS = -1;
 
 // Reads made later while the thread ends (by other thread-local objects'
 // destructors) go through the lock: no post is taken again.
