@@ -21,10 +21,8 @@ template <class T> std::unique_ptr<T[]> wholeTable(const HostWorld &world) {
     const std::size_t stride = rows.stride();
     std::unique_ptr<T[]> sums(new T[stride * (static_cast<std::size_t>(world.height()) + 1)]);
     std::copy_n(rows.values(), stride, sums.get());
-    for (A_long y = 0; y < world.height(); ++y) {
-        rows.advance();
-        std::copy_n(rows.values(), stride, sums.get() + (static_cast<std::size_t>(y) + 1) * stride);
-    }
+    // Each row is made in its place in the table, from the row above it.
+    for (A_long y = 0; y < world.height(); ++y) rows.advanceInto(sums.get() + (static_cast<std::size_t>(y) + 1) * stride);
     return sums;
 }
 

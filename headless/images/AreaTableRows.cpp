@@ -17,10 +17,15 @@ inline void addCompensated(double &sum, double &compensation, double value) {
     sum = t;
 }
 
-// Adds pixel row `y` of 8-bit or 16-bit pixels to the row above, in place.
-template <class P> void addExactRow(const HostWorld &world, A_long y, std::uint64_t *sums) {
+// Row y + 1 of 8-bit or 16-bit pixels: pixel row `y` added to row y (`above`),
+// written to `out`: in place where `out` is `above`, or in memory of its own.
+template <class P, bool InPlace>
+void addExactRow(const HostWorld &world, A_long y, const std::uint64_t *__restrict above,
+                 std::uint64_t *__restrict out) {
     const auto *pixels = reinterpret_cast<const P *>(world.row(y));
     std::uint64_t run[kAreaSums] = {0, 0, 0, 0};
+    if constexpr (!InPlace)
+        for (std::size_t c = 0; c < kAreaSums; ++c) out[c] = above[c];
     for (A_long x = 0; x < world.width(); ++x) {
         const P &p = pixels[x];
         const std::uint64_t alpha = p.alpha;
@@ -28,17 +33,26 @@ template <class P> void addExactRow(const HostWorld &world, A_long y, std::uint6
         run[1] += p.red * alpha;
         run[2] += p.green * alpha;
         run[3] += p.blue * alpha;
-        std::uint64_t *out = sums + (static_cast<std::size_t>(x) + 1) * kAreaSums;
-        for (std::size_t c = 0; c < kAreaSums; ++c) out[c] += run[c];
+        const std::size_t at = (static_cast<std::size_t>(x) + 1) * kAreaSums;
+        for (std::size_t c = 0; c < kAreaSums; ++c)
+            if constexpr (InPlace) out[at + c] += run[c];
+            else out[at + c] = above[at + c] + run[c];
     }
 }
 
-// Adds pixel row `y` of float pixels to the row above, in place, carrying
-// every column's compensation on.
-void addRealRow(const HostWorld &world, A_long y, double *sums, double *compensation) {
+template <class P> void addExactRow(const HostWorld &world, A_long y, const std::uint64_t *above, std::uint64_t *out) {
+    // The two pointers are never used together where they are the same.
+    if (out == above) addExactRow<P, true>(world, y, nullptr, out);
+    else addExactRow<P, false>(world, y, above, out);
+}
+
+// Row y + 1 of float pixels: pixel row `y` added to row y (`above`), written
+// to `out` (which may be `above`), carrying every column's compensation on.
+void addRealRow(const HostWorld &world, A_long y, const double *above, double *out, double *compensation) {
     const auto *pixels = reinterpret_cast<const PF_PixelFloat *>(world.row(y));
     double run[kAreaSums] = {0, 0, 0, 0};
     double runCompensation[kAreaSums] = {0, 0, 0, 0};
+    for (std::size_t c = 0; c < kAreaSums; ++c) out[c] = above[c];
     for (A_long x = 0; x < world.width(); ++x) {
         const PF_PixelFloat &p = pixels[x];
         // Products of two floats are exact in double.
@@ -48,38 +62,84 @@ void addRealRow(const HostWorld &world, A_long y, double *sums, double *compensa
         const std::size_t at = (static_cast<std::size_t>(x) + 1) * kAreaSums;
         for (std::size_t c = 0; c < kAreaSums; ++c) {
             addCompensated(run[c], runCompensation[c], values[c]);
-            addCompensated(sums[at + c], compensation[at + c], run[c]);
+            double sum = above[at + c];
+            addCompensated(sum, compensation[at + c], run[c]);
+            out[at + c] = sum;
         }
     }
+}
+
+// Whether pixel row `y` has no pixel with an alpha the sums count (a
+// transparent row, as the parts of a layer nothing was drawn on are).
+template <class P> bool transparentRow(const HostWorld &world, A_long y) {
+    const auto *pixels = reinterpret_cast<const P *>(world.row(y));
+    for (A_long x = 0; x < world.width(); ++x)
+        if constexpr (std::is_same_v<P, PF_PixelFloat>) {
+            if (finiteOrZero(pixels[x].alpha) != 0.0f) return false;
+        } else if (pixels[x].alpha != 0) {
+            return false;
+        }
+    return true;
+}
+
+// Whether every value is +0 (the bits of a table above nothing but
+// transparent rows).
+template <class T> bool allPositiveZero(const T *values, std::size_t count) {
+    for (std::size_t k = 0; k < count; ++k)
+        if (values[k] != T{0} || std::signbit(static_cast<double>(values[k]))) return false;
+    return true;
 }
 
 } // namespace
 
 template <class T>
 AreaTableRows<T>::AreaTableRows(const HostWorld &world)
-    : world_(world), sums_((static_cast<std::size_t>(world.width()) + 1) * kAreaSums, T{0}) {
+    : world_(world), sums_((static_cast<std::size_t>(world.width()) + 1) * kAreaSums, T{0}), current_(sums_.data()) {
     if constexpr (std::is_same_v<T, double>) compensation_.assign(sums_.size(), 0.0);
 }
 
-template <class T> void AreaTableRows<T>::advance() {
+template <class T> void AreaTableRows<T>::advance() { advanceInto(sums_.data()); }
+
+// A transparent row adds nothing to exact sums. Compensated sums are left
+// as they are only where that holds by construction, while they and their
+// compensation are all +0 (adding zeros to them gives +0 again); with a
+// compensation pending, adding a zero is left to the arithmetic.
+template <class T> bool AreaTableRows<T>::rowAddsNothing() const {
     if constexpr (std::is_same_v<T, double>) {
-        addRealRow(world_, row_, sums_.data(), compensation_.data());
+        return zeroState_ && transparentRow<PF_PixelFloat>(world_, row_);
     } else if (world_.depth() == PixelDepth::Eight) {
-        addExactRow<PF_Pixel>(world_, row_, sums_.data());
+        return transparentRow<PF_Pixel>(world_, row_);
     } else {
-        addExactRow<PF_Pixel16>(world_, row_, sums_.data());
+        return transparentRow<PF_Pixel16>(world_, row_);
     }
+}
+
+template <class T> void AreaTableRows<T>::advanceInto(T *out) {
+    if (rowAddsNothing()) {
+        if (out != current_) std::copy_n(current_, sums_.size(), out);
+    } else if constexpr (std::is_same_v<T, double>) {
+        addRealRow(world_, row_, current_, out, compensation_.data());
+        zeroState_ = false;
+    } else if (world_.depth() == PixelDepth::Eight) {
+        addExactRow<PF_Pixel>(world_, row_, current_, out);
+    } else {
+        addExactRow<PF_Pixel16>(world_, row_, current_, out);
+    }
+    current_ = out;
     ++row_;
 }
 
 template <class T> void AreaTableRows<T>::saveState(T *state) const {
-    std::copy(sums_.begin(), sums_.end(), state);
+    std::copy_n(current_, sums_.size(), state);
     std::copy(compensation_.begin(), compensation_.end(), state + sums_.size());
 }
 
 template <class T> void AreaTableRows<T>::restoreState(A_long row, const T *state) {
     row_ = row;
     std::copy_n(state, sums_.size(), sums_.begin());
+    current_ = sums_.data();
+    zeroState_ = allPositiveZero(sums_.data(), sums_.size()) &&
+                 allPositiveZero(compensation_.data(), compensation_.size());
     std::copy_n(state + sums_.size(), compensation_.size(), compensation_.begin());
 }
 

@@ -28,11 +28,17 @@ public:
 
     // Entries in a row: (width + 1) * kAreaSums.
     std::size_t stride() const { return sums_.size(); }
-    // The row made last, and its values.
+    // The row made last, and its values: in the maker's own memory, or in
+    // the memory advanceInto() made it in.
     A_long current() const { return row_; }
-    const T *values() const { return sums_.data(); }
-    // Makes the next row. Only while current() < the world's height.
+    const T *values() const { return current_; }
+    // Makes the next row in the maker's own memory. Only while current() <
+    // the world's height.
     void advance();
+    // Makes the next row in `out` (stride() entries, which may be values()),
+    // with no copy in the maker's own memory: the row after it is made from
+    // `out`, which must stay as it is until then (or until restoreState).
+    void advanceInto(T *out);
 
     // Where making the rows stands after the current row, enough to go on
     // from there: stateSize() values (the row's sums, then, for float worlds,
@@ -43,10 +49,14 @@ public:
     void restoreState(A_long row, const T *state);
 
 private:
+    bool rowAddsNothing() const;
+
     const HostWorld &world_;
     A_long row_ = 0;
     std::vector<T> sums_;
+    const T *current_; // the current row's values: sums_ or the last advanceInto's memory
     std::vector<double> compensation_;
+    bool zeroState_ = true; // the sums and compensation are all +0
 };
 
 // The sum of |alpha| over a float world, as the area table's noise bound

@@ -86,33 +86,50 @@ template <class T> void RollingRows<T>::restartAt(A_long first) const {
 }
 
 // Makes rows up to `last`, holding those from `keepFrom` on (evicting the
-// oldest beyond the capacity, but never a row at or after `wanted`).
+// oldest beyond the capacity, but never a row at or after `wanted`). A row
+// held is made in its slot, from the row before it, with no copy.
 template <class T> void RollingRows<T>::makeThrough(A_long last, A_long keepFrom, A_long wanted) const {
     if (maker_.current() >= keepFrom && maker_.current() > last_) keepCurrent(wanted);
     while (maker_.current() < last) {
-        maker_.advance();
+        if (maker_.current() + 1 >= keepFrom) {
+            Slot *slot = slotForNext(wanted);
+            maker_.advanceInto(slot->values);
+            publish(slot);
+        } else {
+            maker_.advance();
+        }
         saveCheckpointIfDue();
-        if (maker_.current() >= keepFrom) keepCurrent(wanted);
     }
 }
 
-// Puts the maker's current row into the window, after the rows held; the
-// oldest row makes way when the window is full, unless it is wanted now.
+// Puts the maker's current row, made before the window held it (a
+// checkpoint's, or one made while the window was dropped), into the window.
 template <class T> void RollingRows<T>::keepCurrent(A_long wanted) const {
-    const A_long row = maker_.current();
+    Slot *slot = slotForNext(wanted);
+    // The maker may still read the row from the memory it made it in, which
+    // may be this slot's (freed, and written by no one since).
+    if (slot->values != maker_.values()) std::memcpy(slot->values, maker_.values(), maker_.stride() * sizeof(T));
+    publish(slot);
+}
+
+// Memory for the row after those held; the oldest row makes way when the
+// window is full, unless it is wanted now. No thread reads the memory now
+// (freeSlot), and none finds it before publish(): plain writes.
+template <class T> typename RollingRows<T>::Slot *RollingRows<T>::slotForNext(A_long wanted) const {
     if (last_ >= first_ && last_ - first_ + 1 >= capacity_ && first_ < wanted) {
         Slot *oldest = slotOfRow_[first_].load(std::memory_order_relaxed);
         slotOfRow_[first_].store(nullptr, std::memory_order_seq_cst);
         free_.push_back(oldest);
         ++first_;
     }
-    Slot *slot = freeSlot();
-    // No thread reads this memory now (freeSlot), and none finds it before
-    // it is published below: plain writes.
-    std::memcpy(slot->values, maker_.values(), maker_.stride() * sizeof(T));
+    return freeSlot();
+}
+
+// Publishes the slot as the maker's current row, after the rows held.
+template <class T> void RollingRows<T>::publish(Slot *slot) const {
+    const A_long row = maker_.current();
     slot->heldRow = row;
     slotOfRow_[row].store(slot, std::memory_order_release);
-
     if (last_ < first_) first_ = row;
     last_ = row;
 }

@@ -71,6 +71,8 @@ private:
     void restartAt(A_long first) const;
     void makeThrough(A_long last, A_long keepFrom, A_long wanted) const;
     void keepCurrent(A_long wanted) const;
+    Slot *slotForNext(A_long wanted) const;
+    void publish(Slot *slot) const;
     Slot *freeSlot() const;
     A_long lowestHazard() const;
     void saveCheckpointIfDue() const;

@@ -217,6 +217,98 @@ std::unique_ptr<HostWorld> brightWorld(A_long width, A_long height, A_long satur
     return world;
 }
 
+// The rows of a world in bands, transparent (alpha 0 under any colour, or
+// not finite) and not, against the rows' definition written out here: each
+// entry the sum over the pixels above and to the left, exact for integer
+// worlds and compensated along the row and then down the column for float
+// ones, where the transparent bands after the drawn ones meet sums with their
+// compensation pending. Made in the maker's own memory and in memory of the
+// caller's alike.
+TEST(AreaTableRowsTest, TransparentBandsGiveTheRowsOfTheSums) {
+    constexpr A_long kWidth = 23, kHeight = 26;
+    const auto drawn = [](A_long y) { return (y >= 5 && y < 9) || (y >= 15 && y < 18); };
+    for (PixelDepth depth : {PixelDepth::Eight, PixelDepth::Sixteen, PixelDepth::Float}) {
+        SCOPED_TRACE(static_cast<int>(depth));
+        auto world = randomWorld(depth, kWidth, kHeight, 41);
+        for (A_long y = 0; y < kHeight; ++y)
+            for (A_long x = 0; x < kWidth; ++x) {
+                // A red far above the rest leaves the float sums after it
+                // rounded, their compensation pending.
+                if (drawn(y) && x == 0 && depth == PixelDepth::Float)
+                    *world->pixel<PF_PixelFloat>(x, y) = {1.0f, 3e17f, 0.5f, 0.5f};
+                if (drawn(y)) continue;
+                if (depth == PixelDepth::Eight) world->pixel<PF_Pixel>(x, y)->alpha = 0;
+                if (depth == PixelDepth::Sixteen) world->pixel<PF_Pixel16>(x, y)->alpha = 0;
+                if (depth == PixelDepth::Float)
+                    world->pixel<PF_PixelFloat>(x, y)->alpha =
+                        x % 3 ? 0.0f : x % 2 ? -0.0f : std::numeric_limits<float>::infinity();
+            }
+        world->pixelsChanged();
+
+        // The definition, as doubles holding what each depth's sums hold.
+        const std::size_t stride = (std::size_t(kWidth) + 1) * 4;
+        std::vector<double> expected(stride, 0.0), sums(stride, 0.0), compensation(stride, 0.0);
+        const auto kahan = [](double &sum, double &c, double v) {
+            const double y = v - c, t = sum + y;
+            c = (t - sum) - y;
+            sum = t;
+        };
+        for (A_long y = 0; y < kHeight; ++y) {
+            double run[4] = {}, runC[4] = {};
+            for (A_long x = 0; x < kWidth; ++x) {
+                double v[4];
+                if (depth == PixelDepth::Float) {
+                    const PF_PixelFloat &p = *world->pixel<PF_PixelFloat>(x, y);
+                    const auto finite = [](float f) { return std::isfinite(f) ? double(f) : 0.0; };
+                    const double a = finite(p.alpha);
+                    v[0] = a, v[1] = finite(p.red) * a, v[2] = finite(p.green) * a, v[3] = finite(p.blue) * a;
+                } else if (depth == PixelDepth::Eight) {
+                    const PF_Pixel &p = *world->pixel<PF_Pixel>(x, y);
+                    v[0] = p.alpha, v[1] = p.red * p.alpha, v[2] = p.green * p.alpha, v[3] = p.blue * p.alpha;
+                } else {
+                    const PF_Pixel16 &p = *world->pixel<PF_Pixel16>(x, y);
+                    v[0] = p.alpha, v[1] = double(p.red) * p.alpha, v[2] = double(p.green) * p.alpha,
+                    v[3] = double(p.blue) * p.alpha;
+                }
+                for (int c = 0; c < 4; ++c) {
+                    const std::size_t at = (std::size_t(x) + 1) * 4 + c;
+                    if (depth != PixelDepth::Float) {
+                        run[c] += v[c]; // integers below 2^53: exact
+                        sums[at] += run[c];
+                    } else {
+                        kahan(run[c], runC[c], v[c]);
+                        kahan(sums[at], compensation[at], run[c]);
+                    }
+                }
+            }
+            expected.insert(expected.end(), sums.begin(), sums.end());
+        }
+
+        const auto check = [&](auto tag, bool ownMemory) {
+            using T = decltype(tag);
+            AreaTableRows<T> rows(*world);
+            std::vector<T> made(rows.values(), rows.values() + stride), memory(stride * kHeight);
+            for (A_long y = 0; y < kHeight; ++y) {
+                if (ownMemory) rows.advance();
+                else rows.advanceInto(memory.data() + std::size_t(y) * stride);
+                made.insert(made.end(), rows.values(), rows.values() + stride);
+            }
+            int differing = 0;
+            for (std::size_t k = 0; k < made.size(); ++k) {
+                const double value = static_cast<double>(made[k]);
+                if (std::memcmp(&value, &expected[k], sizeof value) != 0 && ++differing <= 3)
+                    ADD_FAILURE() << "row " << k / stride << " entry " << k % stride << ": " << value << " vs "
+                                  << expected[k] << (ownMemory ? " (own memory)" : " (caller's memory)");
+            }
+            EXPECT_EQ(differing, 0);
+        };
+        for (bool ownMemory : {true, false}) {
+            if (depth == PixelDepth::Float) check(double{}, ownMemory);
+            else check(std::uint64_t{}, ownMemory);
+        }
+    }
+}
+
 TEST(NarrowTableTest, BoxesOfAnySizeGiveTheExactSums) {
     // 700 x 600 crosses the exact rows and columns at 256 and 512; sums pass
     // 2^32 many times over.
