@@ -30,7 +30,7 @@ RollingRows<T>::RollingRows(const HostWorld &world)
     : rows_(world.height() + 1), checkpointSpacing_(std::max(kMinSpacing, rows_ / kCheckpoints + 1)),
       slotOfRow_(new std::atomic<Slot *>[static_cast<std::size_t>(rows_)]), hazards_(new Hazard[kReaderPosts]),
       maker_(world),
-      checkpoints_(new T[static_cast<std::size_t>((rows_ - 1) / checkpointSpacing_ + 1) * maker_.stateSize()]),
+      checkpoints_(static_cast<std::size_t>((rows_ - 1) / checkpointSpacing_ + 1) * maker_.stateSize() * sizeof(T)),
       capacity_(std::min(kFirstCapacity, rows_)) {
     for (A_long row = 0; row < rows_; ++row) slotOfRow_[row].store(nullptr, std::memory_order_relaxed);
     saveCheckpointIfDue();
@@ -82,7 +82,7 @@ template <class T> void RollingRows<T>::hold(A_long first, A_long last) const {
 template <class T> void RollingRows<T>::restartAt(A_long first) const {
     if (maker_.current() <= first) return; // it gets there going on
     const std::size_t index = std::min(checkpointsSaved_ - 1, static_cast<std::size_t>(first / checkpointSpacing_));
-    maker_.restoreState(static_cast<A_long>(index) * checkpointSpacing_, checkpoints_.get() + index * maker_.stateSize());
+    maker_.restoreState(static_cast<A_long>(index) * checkpointSpacing_, checkpoints_.template as<T>() + index * maker_.stateSize());
 }
 
 // Makes rows up to `last`, holding those from `keepFrom` on (evicting the
@@ -164,8 +164,9 @@ template <class T> A_long RollingRows<T>::lowestHazard() const {
 template <class T> void RollingRows<T>::addSlots() const {
     const std::size_t left = static_cast<std::size_t>(rows_) > slotCount_ ? rows_ - slotCount_ : 1;
     const std::size_t count = std::min(left, std::max<std::size_t>(kChunkRows, slotCount_ / 4));
-    Chunk chunk{std::make_unique<Slot[]>(count), std::unique_ptr<T[]>(new T[count * maker_.stride()])};
-    for (std::size_t i = 0; i < count; ++i) chunk.slots[i].values = chunk.values.get() + i * maker_.stride();
+    // From the cache: a window of the frame before left memory of this size.
+    Chunk chunk{std::make_unique<Slot[]>(count), RowBlock(count * maker_.stride() * sizeof(T))};
+    for (std::size_t i = 0; i < count; ++i) chunk.slots[i].values = chunk.values.template as<T>() + i * maker_.stride();
     // Pushed last to first, so that the chunk's rows are handed out in order.
     free_.reserve(free_.size() + count);
     for (std::size_t i = count; i-- > 0;) free_.push_back(&chunk.slots[i]);
@@ -176,7 +177,7 @@ template <class T> void RollingRows<T>::addSlots() const {
 template <class T> void RollingRows<T>::saveCheckpointIfDue() const {
     const A_long row = maker_.current();
     if (row % checkpointSpacing_ == 0 && static_cast<std::size_t>(row / checkpointSpacing_) == checkpointsSaved_)
-        maker_.saveState(checkpoints_.get() + checkpointsSaved_++ * maker_.stateSize());
+        maker_.saveState(checkpoints_.template as<T>() + checkpointsSaved_++ * maker_.stateSize());
 }
 
 template <class T> void RollingRows<T>::dropWindow() const {

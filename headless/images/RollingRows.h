@@ -21,6 +21,7 @@
 #pragma once
 
 #include "headless/images/AreaTableRows.h"
+#include "headless/images/RowMemoryCache.h"
 
 #include <algorithm>
 #include <atomic>
@@ -63,7 +64,7 @@ private:
     // allocates a few times, not once per row.
     struct Chunk {
         std::unique_ptr<Slot[]> slots;
-        std::unique_ptr<T[]> values;
+        RowBlock values;
     };
 
     // Holds rows [first, last] in the window (under mutex_).
@@ -87,8 +88,8 @@ private:
     mutable std::mutex mutex_; // guards everything below
     mutable AreaTableRows<T> maker_;
     // The maker's state after rows 0, spacing, 2 spacing, ... (those reached
-    // so far), in one block allocated up front.
-    std::unique_ptr<T[]> checkpoints_;
+    // so far), in one block taken up front.
+    RowBlock checkpoints_;
     mutable std::size_t checkpointsSaved_ = 0;
     mutable std::vector<Chunk> chunks_;
     mutable std::size_t slotCount_ = 0;
