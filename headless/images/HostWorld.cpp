@@ -117,6 +117,33 @@ bool depthFromWorldType(AEGP_WorldType type, PixelDepth &depth) {
     }
 }
 
+namespace {
+// Pixels the effect must write before it reads them: garbage bytes, and in
+// float worlds NaN in every channel (which no arithmetic hides). Each byte
+// is written once: a float world's pixels as NaN, its row padding (and the
+// few bytes of a world of no pixels) as garbage bytes.
+void fillWithGarbage(std::byte *storage, std::size_t bytes, PixelDepth depth, A_long width, A_long height,
+                     A_long rowbytes) {
+    if (depth != PixelDepth::Float) {
+        std::memset(storage, kGarbageByte, bytes);
+        return;
+    }
+    // The first row made, the others copied from it: the library's copy
+    // writes at the memory's pace, where a loop over the pixels does not.
+    constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::size_t pixelBytes = static_cast<std::size_t>(width) * sizeof(PF_PixelFloat);
+    const std::size_t rowBytes = static_cast<std::size_t>(rowbytes);
+    if (height > 0) {
+        auto *pixels = reinterpret_cast<PF_PixelFloat *>(storage);
+        for (A_long x = 0; x < width; ++x) pixels[x] = {nan, nan, nan, nan};
+        std::memset(storage + pixelBytes, kGarbageByte, rowBytes - pixelBytes);
+    }
+    for (std::size_t y = 1; y < static_cast<std::size_t>(height); ++y) std::memcpy(storage + y * rowBytes, storage, rowBytes);
+    const std::size_t filled = static_cast<std::size_t>(height) * static_cast<std::size_t>(rowbytes);
+    if (bytes > filled) std::memset(storage + filled, kGarbageByte, bytes - filled);
+}
+} // namespace
+
 HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fill) : depth_(depth) {
     if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide)
         throw std::invalid_argument("world size out of range");
@@ -125,21 +152,8 @@ HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fi
     storage_ = takeStorage(bytes);
     storageBytes_ = bytes;
 
-    if (fill == WorldFill::Clear) {
-        std::memset(storage_.get(), 0, bytes);
-    } else {
-        std::memset(storage_.get(), kGarbageByte, bytes);
-        if (depth == PixelDepth::Float) {
-            const PF_PixelFloat nan{std::numeric_limits<float>::quiet_NaN(),
-                                    std::numeric_limits<float>::quiet_NaN(),
-                                    std::numeric_limits<float>::quiet_NaN(),
-                                    std::numeric_limits<float>::quiet_NaN()};
-            for (std::size_t y = 0; y < static_cast<std::size_t>(height); ++y) {
-                auto *row = reinterpret_cast<PF_PixelFloat *>(storage_.get() + y * rowbytes);
-                for (A_long x = 0; x < width; ++x) row[x] = nan;
-            }
-        }
-    }
+    if (fill == WorldFill::Clear) std::memset(storage_.get(), 0, bytes);
+    else fillWithGarbage(storage_.get(), bytes, depth, width, height, rowbytes);
 
     desc_.data = storage_.get();
     desc_.rowbytes = rowbytes;
