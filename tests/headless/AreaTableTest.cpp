@@ -258,19 +258,16 @@ TEST(AreaTableRowsTest, TransparentBandsGiveTheRowsOfTheSums) {
             double run[4] = {}, runC[4] = {};
             for (A_long x = 0; x < kWidth; ++x) {
                 double v[4];
-                if (depth == PixelDepth::Float) {
-                    const PF_PixelFloat &p = *world->pixel<PF_PixelFloat>(x, y);
-                    const auto finite = [](float f) { return std::isfinite(f) ? double(f) : 0.0; };
-                    const double a = finite(p.alpha);
-                    v[0] = a, v[1] = finite(p.red) * a, v[2] = finite(p.green) * a, v[3] = finite(p.blue) * a;
-                } else if (depth == PixelDepth::Eight) {
-                    const PF_Pixel &p = *world->pixel<PF_Pixel>(x, y);
-                    v[0] = p.alpha, v[1] = p.red * p.alpha, v[2] = p.green * p.alpha, v[3] = p.blue * p.alpha;
-                } else {
-                    const PF_Pixel16 &p = *world->pixel<PF_Pixel16>(x, y);
-                    v[0] = p.alpha, v[1] = double(p.red) * p.alpha, v[2] = double(p.green) * p.alpha,
-                    v[3] = double(p.blue) * p.alpha;
-                }
+                const auto premultiply = [&v](double a, double r, double g, double b) {
+                    v[0] = a, v[1] = r * a, v[2] = g * a, v[3] = b * a;
+                };
+                const auto finite = [](float f) { return std::isfinite(f) ? double(f) : 0.0; };
+                if (const PF_PixelFloat *p = world->pixel<PF_PixelFloat>(x, y))
+                    premultiply(finite(p->alpha), finite(p->red), finite(p->green), finite(p->blue));
+                else if (const PF_Pixel *p = world->pixel<PF_Pixel>(x, y))
+                    premultiply(p->alpha, p->red, p->green, p->blue);
+                else if (const PF_Pixel16 *p = world->pixel<PF_Pixel16>(x, y))
+                    premultiply(p->alpha, p->red, p->green, p->blue);
                 for (int c = 0; c < 4; ++c) {
                     const std::size_t at = (std::size_t(x) + 1) * 4 + c;
                     if (depth != PixelDepth::Float) {
