@@ -25,6 +25,9 @@ template <class T> class AreaTableRows {
 public:
     // Starts at row 0 (all zeros). Throws std::bad_alloc.
     explicit AreaTableRows(const HostWorld &world);
+    // Not copied: the current row may be the maker's own memory.
+    AreaTableRows(const AreaTableRows &) = delete;
+    AreaTableRows &operator=(const AreaTableRows &) = delete;
 
     // Entries in a row: (width + 1) * kAreaSums.
     std::size_t stride() const { return sums_.size(); }

@@ -7,7 +7,8 @@
 // while fresh memory costs the system a page fault for every page first
 // written: on the thread making a row, while every other thread that needs
 // the row waits for it. The cache keeps blocks given back, up to
-// kHeldBytes in all, and hands them out again by size.
+// kHeldBytes in all, and hands them out again by size (as the host keeps the
+// memory of its last image-sized worlds for the next ones, HostWorld.h).
 //
 // Thread safety: every function may be called from any thread.
 #pragma once
