@@ -20,50 +20,11 @@ constexpr unsigned char kGarbageByte = 0xA5;
 // frame (a depth-of-field render's four side buffers), instead of having the
 // system map and clear it anew every frame. A request of a size none of them
 // has lets them all go first, so that they never add to what is held.
-constexpr std::size_t kSpareFromBytes = std::size_t{1} << 20;
-constexpr std::size_t kSpareBlocks = 8;
-struct SpareBlock {
-    std::unique_ptr<std::byte[]> storage;
-    std::size_t bytes = 0;
-};
-struct Spare {
-    std::mutex mutex;
-    std::vector<SpareBlock> blocks; // the most recent last; never more than kSpareBlocks
-};
 // Never destroyed: a world may still go while the program exits.
-Spare &spare() {
-    static Spare *const instance = new Spare;
+SpareMemory &worldMemory() {
+    static SpareMemory *const instance =
+        new SpareMemory({std::size_t{1} << 20, 8, std::numeric_limits<std::size_t>::max(), true});
     return *instance;
-}
-
-std::unique_ptr<std::byte[]> takeStorage(std::size_t bytes) {
-    if (bytes >= kSpareFromBytes) {
-        std::vector<SpareBlock> released; // freed after the lock
-        {
-            Spare &s = spare();
-            std::lock_guard lock(s.mutex);
-            for (auto it = s.blocks.rbegin(); it != s.blocks.rend(); ++it)
-                if (it->bytes == bytes) {
-                    std::unique_ptr<std::byte[]> kept = std::move(it->storage);
-                    s.blocks.erase(std::next(it).base());
-                    return kept;
-                }
-            released.swap(s.blocks);
-        }
-    }
-    return std::unique_ptr<std::byte[]>(new std::byte[bytes]);
-}
-
-void giveBackStorage(std::unique_ptr<std::byte[]> storage, std::size_t bytes) {
-    if (!storage || bytes < kSpareFromBytes) return;
-    SpareBlock oldest; // freed after the lock
-    Spare &s = spare();
-    std::lock_guard lock(s.mutex);
-    if (s.blocks.size() == kSpareBlocks) {
-        oldest = std::move(s.blocks.front());
-        s.blocks.erase(s.blocks.begin());
-    }
-    s.blocks.push_back(SpareBlock{std::move(storage), bytes});
 }
 
 A_long paddedRowbytes(PixelDepth depth, A_long width) {
@@ -149,13 +110,13 @@ HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fi
         throw std::invalid_argument("world size out of range");
     const A_long rowbytes = paddedRowbytes(depth, width);
     const std::size_t bytes = std::max<std::size_t>(static_cast<std::size_t>(rowbytes) * height, 16);
-    storage_ = takeStorage(bytes);
-    storageBytes_ = bytes;
+    storage_ = SpareBlock(worldMemory(), bytes);
+    std::byte *const storage = storage_.as<std::byte>();
 
-    if (fill == WorldFill::Clear) std::memset(storage_.get(), 0, bytes);
-    else fillWithGarbage(storage_.get(), bytes, depth, width, height, rowbytes);
+    if (fill == WorldFill::Clear) std::memset(storage, 0, bytes);
+    else fillWithGarbage(storage, bytes, depth, width, height, rowbytes);
 
-    desc_.data = storage_.get();
+    desc_.data = storage;
     desc_.rowbytes = rowbytes;
     desc_.width = width;
     desc_.height = height;
@@ -164,20 +125,11 @@ HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fi
     desc_.world_flags = depth == PixelDepth::Sixteen ? PF_WorldFlags{PF_WorldFlag_DEEP} : PF_WorldFlags{0};
 }
 
-HostWorld::~HostWorld() { giveBackStorage(std::move(storage_), storageBytes_); }
+HostWorld::~HostWorld() = default;
 
-void HostWorld::releaseSpareStorage() {
-    std::vector<SpareBlock> released; // freed after the lock
-    Spare &s = spare();
-    std::lock_guard lock(s.mutex);
-    released.swap(s.blocks);
-}
+void HostWorld::releaseSpareStorage() { worldMemory().releaseAll(); }
 
-std::size_t HostWorld::spareBlocks() {
-    Spare &s = spare();
-    std::lock_guard lock(s.mutex);
-    return s.blocks.size();
-}
+std::size_t HostWorld::spareBlocks() { return worldMemory().blocks(); }
 
 bool HostWorld::describedBy(const PF_EffectWorld &desc) const {
     return desc.data == desc_.data && desc.width == desc_.width && desc.height == desc_.height &&
@@ -191,7 +143,7 @@ void HostWorld::setWriteable(bool writeable) {
 
 void *HostWorld::address(A_long x, A_long y) const {
     if (x < 0 || y < 0 || x >= desc_.width || y >= desc_.height) return nullptr;
-    return storage_.get() + static_cast<std::size_t>(y) * desc_.rowbytes + static_cast<std::size_t>(x) * bytesPerPixel();
+    return storage_.as<std::byte>() + static_cast<std::size_t>(y) * desc_.rowbytes + static_cast<std::size_t>(x) * bytesPerPixel();
 }
 
 bool HostWorld::copyPixelsFrom(const HostWorld &other) {

@@ -44,6 +44,7 @@
 #pragma once
 
 #include "headless/SdkHeaders.h"
+#include "headless/images/SpareMemory.h"
 
 #include <atomic>
 #include <cstddef>
@@ -127,7 +128,7 @@ public:
     // on every sample.
     std::byte *row(A_long y) {
         if (y < 0 || y >= desc_.height) return nullptr;
-        return storage_.get() + static_cast<std::size_t>(y) * desc_.rowbytes;
+        return storage_.as<std::byte>() + static_cast<std::size_t>(y) * desc_.rowbytes;
     }
     const std::byte *row(A_long y) const { return const_cast<HostWorld *>(this)->row(y); }
     // Pixel (x, y) as P, or null outside the world or when P is not this
@@ -176,8 +177,7 @@ private:
     void *address(A_long x, A_long y) const;
 
     PixelDepth depth_;
-    std::unique_ptr<std::byte[]> storage_;
-    std::size_t storageBytes_ = 0;
+    SpareBlock storage_;
     PF_EffectWorld desc_{};
 
     bool tableHeldWhole_ = false;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 #include <mutex>
 
 namespace headless {
@@ -30,7 +31,7 @@ RollingRows<T>::RollingRows(const HostWorld &world)
     : rows_(world.height() + 1), checkpointSpacing_(std::max(kMinSpacing, rows_ / kCheckpoints + 1)),
       slotOfRow_(new std::atomic<Slot *>[static_cast<std::size_t>(rows_)]), hazards_(new Hazard[kReaderPosts]),
       maker_(world),
-      checkpoints_(static_cast<std::size_t>((rows_ - 1) / checkpointSpacing_ + 1) * maker_.stateSize() * sizeof(T)),
+      checkpoints_(rollingRowMemory(), static_cast<std::size_t>((rows_ - 1) / checkpointSpacing_ + 1) * maker_.stateSize() * sizeof(T)),
       capacity_(std::min(kFirstCapacity, rows_)) {
     for (A_long row = 0; row < rows_; ++row) slotOfRow_[row].store(nullptr, std::memory_order_relaxed);
     saveCheckpointIfDue();
@@ -164,8 +165,8 @@ template <class T> A_long RollingRows<T>::lowestHazard() const {
 template <class T> void RollingRows<T>::addSlots() const {
     const std::size_t left = static_cast<std::size_t>(rows_) > slotCount_ ? rows_ - slotCount_ : 1;
     const std::size_t count = std::min(left, std::max<std::size_t>(kChunkRows, slotCount_ / 4));
-    // From the cache: a window of the frame before left memory of this size.
-    Chunk chunk{std::make_unique<Slot[]>(count), RowBlock(count * maker_.stride() * sizeof(T))};
+    // A window of the frame before left memory of this size.
+    Chunk chunk{std::make_unique<Slot[]>(count), SpareBlock(rollingRowMemory(), count * maker_.stride() * sizeof(T))};
     for (std::size_t i = 0; i < count; ++i) chunk.slots[i].values = chunk.values.template as<T>() + i * maker_.stride();
     // Pushed last to first, so that the chunk's rows are handed out in order.
     free_.reserve(free_.size() + count);
@@ -187,6 +188,12 @@ template <class T> void RollingRows<T>::dropWindow() const {
     }
     first_ = 0;
     last_ = -1;
+}
+
+// Never destroyed: a window may still go while the program exits.
+SpareMemory &rollingRowMemory() {
+    static SpareMemory *const instance = new SpareMemory({0, std::numeric_limits<std::size_t>::max(), kRollingRowMemoryBytes, false});
+    return *instance;
 }
 
 // ---- the readers' posts -------------------------------------------------------

@@ -21,7 +21,7 @@
 #pragma once
 
 #include "headless/images/AreaTableRows.h"
-#include "headless/images/RowMemoryCache.h"
+#include "headless/images/SpareMemory.h"
 
 #include <algorithm>
 #include <atomic>
@@ -64,7 +64,7 @@ private:
     // allocates a few times, not once per row.
     struct Chunk {
         std::unique_ptr<Slot[]> slots;
-        RowBlock values;
+        SpareBlock values;
     };
 
     // Holds rows [first, last] in the window (under mutex_).
@@ -89,7 +89,7 @@ private:
     mutable AreaTableRows<T> maker_;
     // The maker's state after rows 0, spacing, 2 spacing, ... (those reached
     // so far), in one block taken up front.
-    RowBlock checkpoints_;
+    SpareBlock checkpoints_;
     mutable std::size_t checkpointsSaved_ = 0;
     mutable std::vector<Chunk> chunks_;
     mutable std::size_t slotCount_ = 0;
@@ -98,6 +98,14 @@ private:
     mutable A_long capacity_;
     mutable long restarts_ = 0;
 };
+
+// The memory of windows' rows and checkpoints, kept for the next frame's
+// windows (of worlds the same width, the same sizes): up to this many bytes.
+// A window lives as long as its world; fresh memory for the next one would
+// be a page fault for every page its rows first write, taken by the thread
+// making a row while the others wait for it.
+inline constexpr std::size_t kRollingRowMemoryBytes = std::size_t{32} << 20;
+SpareMemory &rollingRowMemory();
 
 // This thread's post among kReaderPosts (the same in every window), or a
 // negative number where every post is taken by a live thread.

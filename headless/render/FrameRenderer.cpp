@@ -5,6 +5,7 @@
 #include "headless/boundary/Plugin.h"
 #include "headless/composition/SmartRenderHost.h"
 #include "headless/images/HostWorld.h"
+#include "headless/images/RollingRows.h"
 
 #include <cstring>
 #include <utility>
@@ -133,10 +134,12 @@ Image FrameRenderer::render(double t, NextFrame next) {
     if (!result.output) throw RenderError("the effect rendered no output");
     // Letting the composition be edited lets every layer kept for a next
     // frame go (none is checked out between frames), and the memory the
-    // host keeps for a next world of a layer's size goes with it.
+    // host keeps for a next world of a layer's size, and for its tables'
+    // rows, goes with it.
     if (next == NextFrame::None) {
         effect_->editComposition();
         headless::HostWorld::releaseSpareStorage();
+        headless::rollingRowMemory().releaseAll();
     }
     return imageFromWorld(result.output->effectWorld(), depth_);
 }

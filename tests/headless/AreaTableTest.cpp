@@ -9,7 +9,7 @@
 #include "headless/images/AreaTableRows.h"
 #include "headless/images/HostWorld.h"
 #include "headless/images/NarrowAreaTable.h"
-#include "headless/images/RowMemoryCache.h"
+#include "headless/images/RollingRows.h"
 
 #include <gtest/gtest.h>
 
@@ -535,39 +535,39 @@ TEST(RollingTableMemoryTest, ASweepHoldsTheRowsItsBoxesSpanNotTheWorld) {
 // the last one left (written already, so no page is new to the system), and
 // gets the same sums from it; what the cache holds stays within its bound.
 TEST(RollingTableMemoryTest, AWindowTakesTheMemoryTheLastOneLeft) {
-    using headless::RowMemoryCache;
+    headless::SpareMemory &rows = headless::rollingRowMemory();
     const auto world = randomWorld(PixelDepth::Sixteen, 64, 900, 5);
     const auto boxes = sweepBoxes(64, 900, 12.0, 7);
     const AreaTable whole(*world, 0, AreaTable::Storage::Whole);
-    RowMemoryCache::releaseAll();
+    rows.releaseAll();
     std::size_t heldAfterFirst = 0;
     for (int frame = 0; frame < 2; ++frame) {
         {
             const AreaTable rolling(*world, 0, AreaTable::Storage::Rolling);
             expectSameSums(whole, rolling, boxes);
             if (frame == 1) {
-                EXPECT_EQ(RowMemoryCache::heldBytes(), 0u);
+                EXPECT_EQ(rows.heldBytes(), 0u);
             }
         }
-        if (frame == 0) heldAfterFirst = RowMemoryCache::heldBytes();
+        if (frame == 0) heldAfterFirst = rows.heldBytes();
     }
     EXPECT_GT(heldAfterFirst, 0u);
 
     // A block of one size never serves another; past the bound, blocks go.
-    void *block = RowMemoryCache::take(4096);
-    RowMemoryCache::give(block, 4096);
-    void *other = RowMemoryCache::take(8192);
+    void *block = rows.take(4096);
+    rows.give(block, 4096);
+    void *other = rows.take(8192);
     EXPECT_NE(other, block);
-    EXPECT_EQ(RowMemoryCache::take(4096), block);
-    RowMemoryCache::give(block, 4096);
-    RowMemoryCache::give(other, 8192);
+    EXPECT_EQ(rows.take(4096), block);
+    rows.give(block, 4096);
+    rows.give(other, 8192);
     std::vector<void *> many;
-    for (std::size_t bytes = 0; bytes <= RowMemoryCache::kHeldBytes; bytes += 1 << 20)
-        many.push_back(RowMemoryCache::take(1 << 20));
-    for (void *b : many) RowMemoryCache::give(b, 1 << 20);
-    EXPECT_LE(RowMemoryCache::heldBytes(), RowMemoryCache::kHeldBytes);
-    RowMemoryCache::releaseAll();
-    EXPECT_EQ(RowMemoryCache::heldBytes(), 0u);
+    for (std::size_t bytes = 0; bytes <= headless::kRollingRowMemoryBytes; bytes += 1 << 20)
+        many.push_back(rows.take(1 << 20));
+    for (void *b : many) rows.give(b, 1 << 20);
+    EXPECT_LE(rows.heldBytes(), headless::kRollingRowMemoryBytes);
+    rows.releaseAll();
+    EXPECT_EQ(rows.heldBytes(), 0u);
 }
 
 TEST(RollingTableMemoryTest, LargeTablesRollAndSmallOnesAreWhole) {
