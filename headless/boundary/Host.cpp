@@ -265,15 +265,29 @@ PF_Err Host::iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn) 
     // Threads in bands far apart keep each its own part of what the pass
     // reads in its caches; a rolling window of the effect's own layers would
     // have to hold every row between them.
-    const auto dealing = worlds_.effectHasRollingWorld() ? WorkerPool::Dealing::Together
-                                                         : WorkerPool::Dealing::Bands;
+    const bool rolling = worlds_.effectHasRollingWorld();
+    const long buildsBefore = rolling ? worlds_.effectRollingTableBuilds() : 0;
+    const auto dealing = rolling ? dealingFor(fn) : WorkerPool::Dealing::Bands;
     const PF_Err err = workers_.iterate(iterations, refcon, fn, dealing);
+    if (rolling) rememberReads(fn, worlds_.effectRollingTableBuilds() != buildsBefore);
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     if (depth_ > 0) {
         std::lock_guard lock(passTimingsMutex_);
         passTimings_.push_back({iterations, took.count()});
     }
     return err;
+}
+
+WorkerPool::Dealing Host::dealingFor(PF_IterateGenericFunc fn) {
+    std::lock_guard lock(dealingMutex_);
+    const auto it = readsRollingWorld_.find(fn);
+    const bool bands = it != readsRollingWorld_.end() && !it->second;
+    return bands ? WorkerPool::Dealing::Bands : WorkerPool::Dealing::Together;
+}
+
+void Host::rememberReads(PF_IterateGenericFunc fn, bool readRollingWorld) {
+    std::lock_guard lock(dealingMutex_);
+    readsRollingWorld_[fn] = readRollingWorld;
 }
 
 PF_Err Host::guarded(PF_Cmd cmd, bool integersAreErrors, const std::function<PF_Err()> &body) {

@@ -43,6 +43,7 @@
 #include <mutex>
 #include <string>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -174,7 +175,8 @@ public:
     }
 
     // Runs one iterate_generic pass on the workers and keeps its timing for
-    // the running command's record.
+    // the running command's record. The pass is dealt in bands unless it may
+    // read a world of the effect's whose table rolls (see dealingFor).
     PF_Err iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn);
 
 private:
@@ -191,6 +193,14 @@ private:
     // effect's entry point treats it); otherwise every throw is kErrThrown.
     PF_Err guarded(PF_Cmd cmd, bool integersAreErrors, const std::function<PF_Err()> &body);
     static std::string describeCurrentException();
+    // How to deal a pass of `fn` while the effect holds a world whose table
+    // rolls (Worlds::effectHasRollingWorld): together, unless fn's last pass
+    // read none of those worlds. An effect's own images are sampled about
+    // where its pass is, and a window of rows would have to span the bands;
+    // but the pass that writes them (the layers of a blur, say) reads none,
+    // and runs faster in bands, each thread writing and reading its own part.
+    WorkerPool::Dealing dealingFor(PF_IterateGenericFunc fn);
+    void rememberReads(PF_IterateGenericFunc fn, bool readRollingWorld);
 
     HostOptions options_;
     PF_EntryPointFunc entry_ = nullptr;
@@ -216,6 +226,11 @@ private:
     // a nested pass may record from a worker thread.
     std::mutex passTimingsMutex_;
     std::vector<PassTiming> passTimings_;
+
+    // Whether each callback's last pass read a rolling world of the
+    // effect's; passes may start on any thread (nested ones).
+    std::mutex dealingMutex_;
+    std::unordered_map<PF_IterateGenericFunc, bool> readsRollingWorld_;
 
     int depth_ = 0;
     PF_Cmd currentCmd_ = -1;

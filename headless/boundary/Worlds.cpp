@@ -155,6 +155,14 @@ bool Worlds::effectHasRollingWorld() const {
                        [](const std::unique_ptr<HostWorld> &world) { return AreaTable::rollsBySize(*world); });
 }
 
+long Worlds::effectRollingTableBuilds() const {
+    std::lock_guard lock(mutex_);
+    long builds = 0;
+    for (const std::unique_ptr<HostWorld> &world : owned_)
+        if (AreaTable::rollsBySize(*world)) builds += world->tableBuilds();
+    return builds;
+}
+
 // ---- published worlds -------------------------------------------------------------
 
 Worlds::Publication Worlds::publish(HostWorld &world, WorldAccess access) {

@@ -90,6 +90,10 @@ public:
     // layers of a blur) are sampled about where they are written, so such a
     // window follows the threads of the pass that reads them.
     bool effectHasRollingWorld() const;
+    // How many area tables those worlds have had built, all told. The
+    // boundary before a pass moves their pixels on, so a pass that moves this
+    // count read one of them through the samplers.
+    long effectRollingTableBuilds() const;
 
     // ---- worlds the host owns elsewhere ----
 

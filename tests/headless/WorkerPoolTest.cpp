@@ -229,18 +229,25 @@ TEST(WorkerPool, IterateGenericCallbackUsesTheHostPool) {
 }
 
 // The host deals its passes in bands, except while the effect holds a world
-// whose area table rolls: a blur's layers are sampled about where the pass
-// writes, and the window of rows would have to span the bands.
-TEST(WorkerPool, HostKeepsThreadsTogetherWhileTheEffectHoldsALargeWorld) {
+// whose area table rolls and the pass may read it: a blur's layers are
+// sampled about where the pass is, and the window of rows would have to span
+// the bands. A pass whose callback read none of them last time is dealt in
+// bands; one that read one (its table built in the pass) stays together.
+TEST(WorkerPool, HostKeepsThreadsTogetherWhileThePassMayReadALargeWorld) {
     headless::HostOptions options;
     options.threads = 2;
     Host host(options);
+    headless::HostWorld *read = nullptr; // the world the passes read, if any
     auto startUnderHost = [&] {
         return helperStart([&](const std::function<PF_Err(A_long, A_long)> &fn) {
+            const std::function<PF_Err(A_long, A_long)> reading = [&](A_long thread, A_long i) {
+                if (read && i == 0) read->areaTable();
+                return fn(thread, i);
+            };
             PF_Err err = PF_Err_NONE;
             EXPECT_EQ(host.run(PF_Cmd_SMART_RENDER, [&] {
                 return err = host.inData()->utils->iterate_generic(
-                    100000, const_cast<void *>(static_cast<const void *>(&fn)),
+                    100000, const_cast<void *>(static_cast<const void *>(&reading)),
                     [](void *refcon, A_long thread, A_long i, A_long) {
                         return (*static_cast<const std::function<PF_Err(A_long, A_long)> *>(refcon))(thread, i);
                     });
@@ -250,8 +257,7 @@ TEST(WorkerPool, HostKeepsThreadsTogetherWhileTheEffectHoldsALargeWorld) {
         });
     };
     const A_long block = host.workers().blockSize(100000);
-    auto make = [&](A_long width, A_long height) {
-        headless::HostWorld *world = nullptr;
+    auto make = [&](A_long width, A_long height, headless::HostWorld *&world) {
         AEGP_WorldH handle{};
         EXPECT_EQ(host.worlds().create(headless::Worlds::Maker::AegpWorldSuite, headless::PixelDepth::Eight,
                                        width, height, headless::WorldFill::Clear, world, handle),
@@ -260,10 +266,20 @@ TEST(WorkerPool, HostKeepsThreadsTogetherWhileTheEffectHoldsALargeWorld) {
     };
 
     EXPECT_GT(startUnderHost(), block) << "no worlds: bands";
-    const AEGP_WorldH small = make(64, 64);
+    headless::HostWorld *smallWorld = nullptr, *largeWorld = nullptr;
+    const AEGP_WorldH small = make(64, 64, smallWorld);
+    read = smallWorld;
     EXPECT_GT(startUnderHost(), block) << "a small world's table is held whole: bands";
-    const AEGP_WorldH large = make(1920, 1080);
+    const AEGP_WorldH large = make(1920, 1080, largeWorld);
+    read = nullptr;
     EXPECT_LE(startUnderHost(), block) << "a frame-sized world's table rolls: together";
+    EXPECT_GT(startUnderHost(), block) << "the callback's last pass read no such world: bands";
+    read = largeWorld;
+    EXPECT_GT(startUnderHost(), block) << "still bands, and this pass reads it";
+    EXPECT_LE(startUnderHost(), block) << "the last pass read it: together";
+    read = nullptr;
+    EXPECT_LE(startUnderHost(), block) << "together while it may read it";
+    EXPECT_GT(startUnderHost(), block) << "bands after a pass that did not";
     EXPECT_TRUE(host.worlds().dispose(large, "test"));
     EXPECT_GT(startUnderHost(), block) << "bands again once it is gone";
     EXPECT_TRUE(host.worlds().dispose(small, "test"));
