@@ -15,6 +15,7 @@ namespace {
 // that taking a block costs nothing next to running it.
 constexpr A_long kBlocksPerThread = 1024;
 
+
 // The pool and thread index of the current thread while it runs a pass.
 thread_local const WorkerPool *t_pool = nullptr;
 thread_local int t_threadIndex = 0;
@@ -43,6 +44,7 @@ struct WorkerPool::Pass {
     void *refcon;
     PF_IterateGenericFunc fn;
     Range whole;           // the one range of a pass dealt together
+    A_long claimMost = 1;  // blocks a thread takes at once, at most
     Range *ranges = &whole;
     int rangeCount = 1;
     std::atomic<bool> failed{false};
@@ -126,6 +128,7 @@ PF_Err WorkerPool::iterate(A_long iterations, void *refcon, PF_IterateGenericFun
 
     std::lock_guard serial(passMutex_);
     pass.deal(bands_.get(), dealing == Dealing::Bands ? threadCount_ : 1);
+    if (dealing == Dealing::Together) pass.claimMost = kTogetherClaim;
     {
         std::lock_guard lock(mutex_);
         pass_ = &pass;
@@ -167,6 +170,16 @@ void WorkerPool::workerLoop(int threadIndex) {
     }
 }
 
+// How many blocks to take from `range` at once: a quarter of each thread's
+// share of what is left, within [1, pass.claimMost]. Taken by several threads
+// at once, a claim may start anywhere up to the range's end: it runs the
+// blocks it got, whatever size the others took.
+A_long WorkerPool::claimSize(const Pass &pass, const Range &range) const {
+    if (pass.claimMost == 1) return 1;
+    const A_long left = range.end - range.next.load(std::memory_order_relaxed);
+    return std::clamp<A_long>(left / (threadCount_ * 4), 1, pass.claimMost);
+}
+
 void WorkerPool::work(Pass &pass, int threadIndex) {
     auto fail = [&pass](PF_Err err) {
         PF_Err none = PF_Err_NONE;
@@ -178,11 +191,13 @@ void WorkerPool::work(Pass &pass, int threadIndex) {
         for (int step = 0; step < pass.rangeCount; ++step) {
             Range &range = pass.ranges[(threadIndex + step) % pass.rangeCount];
             for (;;) {
-                const A_long block = range.next.fetch_add(1, std::memory_order_relaxed);
+                const A_long claim = claimSize(pass, range);
+                const A_long block = range.next.fetch_add(claim, std::memory_order_relaxed);
                 if (block >= range.end) break;
                 const A_long begin = block * pass.block;
-                const A_long end = static_cast<A_long>(
-                    std::min<std::int64_t>(pass.iterations, std::int64_t(begin) + pass.block));
+                const A_long last = std::min(block + claim, range.end); // past the claim's blocks
+                const A_long end =
+                    static_cast<A_long>(std::min<std::int64_t>(pass.iterations, std::int64_t(last) * pass.block));
                 for (A_long i = begin; i < end; ++i) {
                     if (pass.failed.load(std::memory_order_relaxed)) return;
                     if (PF_Err err = pass.fn(pass.refcon, threadIndex, i, pass.iterations)) {

@@ -42,11 +42,12 @@ class IterateCoverage : public ::testing::TestWithParam<int> {};
 TEST_P(IterateCoverage, EveryIndexExactlyOnceInContiguousBlocks) {
     WorkerPool pool(GetParam());
     ASSERT_EQ(pool.threads(), GetParam());
-    for (A_long n : {0, 1, 7, 1000003}) {
+    for (auto dealing : {WorkerPool::Dealing::Bands, WorkerPool::Dealing::Together})
+    for (A_long n : {0, 1, 7, 100003, 1000003}) {
         Visits v(n);
         v.expectedTotal = n;
         v.threads = pool.threads();
-        ASSERT_EQ(pool.iterate(n, &v, visit), PF_Err_NONE) << n;
+        ASSERT_EQ(pool.iterate(n, &v, visit, dealing), PF_Err_NONE) << n;
         EXPECT_EQ(v.badThread.load(), 0) << n;
         EXPECT_EQ(v.badTotal.load(), 0) << n;
         for (A_long i = 0; i < n; ++i)
@@ -107,7 +108,7 @@ template <class Iterate> A_long helperStart(Iterate &&iterate) {
 
 // Dealt in bands, each thread works through neighbouring indices of its own:
 // the helper starts at the middle of the pass. Dealt together, it starts on
-// one of the first two blocks.
+// one of the first two stretches of blocks.
 TEST(WorkerPool, BandsStartEachThreadOnItsOwnPart) {
     WorkerPool pool(2);
     const A_long n = 100000;
@@ -121,7 +122,7 @@ TEST(WorkerPool, BandsStartEachThreadOnItsOwnPart) {
         if (dealing == Dealing::Bands)
             EXPECT_EQ(first, block * (blocks / 2));
         else
-            EXPECT_LE(first, block) << "one of the first two blocks, whichever thread came first";
+            EXPECT_LE(first, block * WorkerPool::kTogetherClaim) << "the first stretch or the second, whichever thread came first";
     }
 }
 
@@ -257,6 +258,7 @@ TEST(WorkerPool, HostKeepsThreadsTogetherWhileThePassMayReadALargeWorld) {
         });
     };
     const A_long block = host.workers().blockSize(100000);
+    const A_long together = block * WorkerPool::kTogetherClaim; // where the second stretch starts, at most
     auto make = [&](A_long width, A_long height, headless::HostWorld *&world) {
         AEGP_WorldH handle{};
         EXPECT_EQ(host.worlds().create(headless::Worlds::Maker::AegpWorldSuite, headless::PixelDepth::Eight,
@@ -265,23 +267,23 @@ TEST(WorkerPool, HostKeepsThreadsTogetherWhileThePassMayReadALargeWorld) {
         return handle;
     };
 
-    EXPECT_GT(startUnderHost(), block) << "no worlds: bands";
+    EXPECT_GT(startUnderHost(), together) << "no worlds: bands";
     headless::HostWorld *smallWorld = nullptr, *largeWorld = nullptr;
     const AEGP_WorldH small = make(64, 64, smallWorld);
     read = smallWorld;
-    EXPECT_GT(startUnderHost(), block) << "a small world's table is held whole: bands";
+    EXPECT_GT(startUnderHost(), together) << "a small world's table is held whole: bands";
     const AEGP_WorldH large = make(1920, 1080, largeWorld);
     read = nullptr;
-    EXPECT_LE(startUnderHost(), block) << "a frame-sized world's table rolls: together";
-    EXPECT_GT(startUnderHost(), block) << "the callback's last pass read no such world: bands";
+    EXPECT_LE(startUnderHost(), together) << "a frame-sized world's table rolls: together";
+    EXPECT_GT(startUnderHost(), together) << "the callback's last pass read no such world: bands";
     read = largeWorld;
-    EXPECT_GT(startUnderHost(), block) << "still bands, and this pass reads it";
-    EXPECT_LE(startUnderHost(), block) << "the last pass read it: together";
+    EXPECT_GT(startUnderHost(), together) << "still bands, and this pass reads it";
+    EXPECT_LE(startUnderHost(), together) << "the last pass read it: together";
     read = nullptr;
-    EXPECT_LE(startUnderHost(), block) << "together while it may read it";
-    EXPECT_GT(startUnderHost(), block) << "bands after a pass that did not";
+    EXPECT_LE(startUnderHost(), together) << "together while it may read it";
+    EXPECT_GT(startUnderHost(), together) << "bands after a pass that did not";
     EXPECT_TRUE(host.worlds().dispose(large, "test"));
-    EXPECT_GT(startUnderHost(), block) << "bands again once it is gone";
+    EXPECT_GT(startUnderHost(), together) << "bands again once it is gone";
     EXPECT_TRUE(host.worlds().dispose(small, "test"));
 }
 
