@@ -151,6 +151,32 @@ bool AnyByteSet(const unsigned char *p, std::size_t n)
     return any != 0;
 }
 
+// The same for a tile's row of pixels of kPixelBytes each: a size known
+// when compiled, so the loads unroll (the survey reads every byte of the
+// empty parts of both colour buffers, tile by tile).
+template <std::size_t kPixelBytes> bool AnyByteSetInTile(const unsigned char *p)
+{
+    constexpr std::size_t kBytes = DofSideBuffers::kTile * kPixelBytes;
+    static_assert(kBytes % 8 == 0);
+    std::uint64_t any = 0;
+    for (std::size_t k = 0; k < kBytes; k += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, p + k, 8);
+        any |= word;
+    }
+    return any != 0;
+}
+
+// Marks those of `row`'s whole tiles (`tiles` of them) that hold anything.
+// Every byte is read, in order, marked tiles too: one stream the processor
+// reads ahead of, three times as fast as passing over the marked ones.
+template <std::size_t kPixelBytes> void MarkWholeTiles(const unsigned char *row, int tiles, std::uint32_t *marks)
+{
+    constexpr std::size_t kTileBytes = DofSideBuffers::kTile * kPixelBytes;
+    for (int tx = 0; tx < tiles; ++tx)
+        marks[tx] |= AnyByteSetInTile<kPixelBytes>(row + tx * kTileBytes) ? 1u : 0u;
+}
+
 // A side buffer's rows and pixel size, when it exists at the output's size.
 bool MatchesOutput(const AEO::World *world, const PF_LayerDef &output)
 {
@@ -172,17 +198,24 @@ float DofSideBuffers::depthAt(const unsigned char *base, int rowBytes, int x, in
 void DofSideBuffers::markTiles(std::uint32_t *counts, const unsigned char *base, int rowBytes) const
 {
     const std::size_t stride = stride_;
-    const std::size_t tileBytes = static_cast<std::size_t>(kTile) * colourBytes_;
+    const int wholeTiles = width_ / kTile;
     for (int y = 0; y < height_; ++y) {
         const unsigned char *row = base + static_cast<std::ptrdiff_t>(y) * rowBytes;
         std::uint32_t *marks = counts + (static_cast<std::size_t>(y / kTile) + 1) * stride + 1;
-        for (int tx = 0; tx < tilesX_; ++tx) {
-            if (marks[tx]) continue; // already known to hold something
+        int tx = 0;
+        switch (colourBytes_) {
+        case 4: MarkWholeTiles<4>(row, wholeTiles, marks), tx = wholeTiles; break;
+        case 8: MarkWholeTiles<8>(row, wholeTiles, marks), tx = wholeTiles; break;
+        case 16: MarkWholeTiles<16>(row, wholeTiles, marks), tx = wholeTiles; break;
+        default: break;
+        }
+        for (; tx < tilesX_; ++tx) { // a last tile cut by the edge, or another pixel size
+            if (marks[tx]) continue;
             const int x0 = tx * kTile;
-            const std::size_t bytes =
-                tx + 1 < tilesX_ ? tileBytes
-                                 : static_cast<std::size_t>(width_ - x0) * colourBytes_;
-            if (AnyByteSet(row + static_cast<std::size_t>(x0) * colourBytes_, bytes)) marks[tx] = 1;
+            const int x1 = std::min(x0 + kTile, width_);
+            if (AnyByteSet(row + static_cast<std::size_t>(x0) * colourBytes_,
+                           static_cast<std::size_t>(x1 - x0) * colourBytes_))
+                marks[tx] = 1;
         }
     }
     // The marks become counts over every rectangle from tile (0, 0).
