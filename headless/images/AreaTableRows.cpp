@@ -2,8 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 namespace headless {
+
+#if defined(VELTRIX_AREA_BOX_V3)
+namespace area_rows_v3 {
+void addRow8(const PF_Pixel *pixels, A_long width, const std::uint64_t *above, std::uint64_t *out);
+void addRow16(const PF_Pixel16 *pixels, A_long width, const std::uint64_t *above, std::uint64_t *out);
+} // namespace area_rows_v3
+#endif
 
 namespace {
 
@@ -40,11 +48,20 @@ void addExactRow(const HostWorld &world, A_long y, const std::uint64_t *__restri
     }
 }
 
-template <class P> void addExactRow(const HostWorld &world, A_long y, const std::uint64_t *above, std::uint64_t *out) {
+template <class P> void addExactRowAnywhere(const HostWorld &world, A_long y, const std::uint64_t *above,
+                                              std::uint64_t *out) {
     // The two pointers are never used together where they are the same.
     if (out == above) addExactRow<P, true>(world, y, nullptr, out);
     else addExactRow<P, false>(world, y, above, out);
 }
+
+#if defined(VELTRIX_AREA_BOX_V3)
+template <class P> void addExactRowV3(const HostWorld &world, A_long y, const std::uint64_t *above, std::uint64_t *out) {
+    const auto *pixels = reinterpret_cast<const P *>(world.row(y));
+    if constexpr (std::is_same_v<P, PF_Pixel>) area_rows_v3::addRow8(pixels, world.width(), above, out);
+    else area_rows_v3::addRow16(pixels, world.width(), above, out);
+}
+#endif
 
 // Row y + 1 of float pixels: pixel row `y` added to row y (`above`), written
 // to `out` (which may be `above`), carrying every column's compensation on.
@@ -92,6 +109,28 @@ template <class T> bool allPositiveZero(const T *values, std::size_t count) {
 
 } // namespace
 
+ExactRowKernel exactRowV3(PixelDepth depth) {
+#if defined(VELTRIX_AREA_BOX_V3)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("x86-64-v3"))
+        return depth == PixelDepth::Eight ? addExactRowV3<PF_Pixel> : addExactRowV3<PF_Pixel16>;
+#endif
+    (void)depth;
+    return nullptr;
+}
+
+void exactRowBaseline(const HostWorld &world, A_long y, const std::uint64_t *above, std::uint64_t *out) {
+    if (world.depth() == PixelDepth::Eight) addExactRowAnywhere<PF_Pixel>(world, y, above, out);
+    else addExactRowAnywhere<PF_Pixel16>(world, y, above, out);
+}
+
+namespace {
+// The widest kernel this processor runs, per depth, chosen once.
+const ExactRowKernel exactRow8 = exactRowV3(PixelDepth::Eight) ? exactRowV3(PixelDepth::Eight) : exactRowBaseline;
+const ExactRowKernel exactRow16 =
+    exactRowV3(PixelDepth::Sixteen) ? exactRowV3(PixelDepth::Sixteen) : exactRowBaseline;
+} // namespace
+
 template <class T>
 AreaTableRows<T>::AreaTableRows(const HostWorld &world)
     : world_(world), sums_((static_cast<std::size_t>(world.width()) + 1) * kAreaSums, T{0}), current_(sums_.data()) {
@@ -121,9 +160,9 @@ template <class T> void AreaTableRows<T>::advanceInto(T *out) {
         addRealRow(world_, row_, current_, out, compensation_.data());
         zeroState_ = false;
     } else if (world_.depth() == PixelDepth::Eight) {
-        addExactRow<PF_Pixel>(world_, row_, current_, out);
+        exactRow8(world_, row_, current_, out);
     } else {
-        addExactRow<PF_Pixel16>(world_, row_, current_, out);
+        exactRow16(world_, row_, current_, out);
     }
     current_ = out;
     ++row_;

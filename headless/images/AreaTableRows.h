@@ -62,6 +62,15 @@ private:
     bool zeroState_ = true; // the sums and compensation are all +0
 };
 
+// Row y + 1 of an 8-bit or 16-bit world's table from row y (`above`) and
+// pixel row y, into `out` (stride entries, which may be `above`): the
+// x86-64-v3 build's kernel for worlds of `depth` (null where that build is
+// missing or the processor lacks it), and the build's own. The same integers
+// either way; the rows take the widest the processor runs.
+using ExactRowKernel = void (*)(const HostWorld &world, A_long y, const std::uint64_t *above, std::uint64_t *out);
+ExactRowKernel exactRowV3(PixelDepth depth);
+void exactRowBaseline(const HostWorld &world, A_long y, const std::uint64_t *above, std::uint64_t *out);
+
 // The sum of |alpha| over a float world, as the area table's noise bound
 // needs it (non-finite alpha counting as 0).
 double absoluteAlphaSum(const HostWorld &world);

@@ -218,6 +218,38 @@ std::unique_ptr<HostWorld> brightWorld(A_long width, A_long height, A_long satur
     return world;
 }
 
+// A row of an integer world's table made by the build's own loop and by the
+// x86-64-v3 kernel, each into memory of its own and in place over the row
+// above, from a row of random 64-bit sums (where additions wrap): the same
+// integers. 16-bit pixels of full scale have products beyond 2^31.
+TEST(AreaTableRowsTest, BaselineAndV3MakeTheSameRowsInPlaceOrNot) {
+    for (PixelDepth depth : {PixelDepth::Eight, PixelDepth::Sixteen})
+        for (A_long width : {1, 7, 300}) {
+            SCOPED_TRACE(testing::Message() << "depth " << static_cast<int>(depth) << ", width " << width);
+            auto world = randomWorld(depth, width, 2, 7u + unsigned(width));
+            if (depth == PixelDepth::Sixteen) {
+                *world->pixel<PF_Pixel16>(width - 1, 1) = {65535, 65535, 65535, 65535};
+            }
+            std::mt19937_64 rng(static_cast<std::uint64_t>(width));
+            std::vector<std::uint64_t> above((std::size_t(width) + 1) * 4);
+            for (std::uint64_t &value : above) value = rng();
+            std::vector<std::pair<const char *, headless::ExactRowKernel>> kernels = {
+                {"baseline", headless::exactRowBaseline}};
+            if (headless::ExactRowKernel v3 = headless::exactRowV3(depth)) kernels.push_back({"x86-64-v3", v3});
+            for (A_long y : {0, 1}) {
+                std::vector<std::uint64_t> want;
+                for (const auto &[name, kernel] : kernels) {
+                    std::vector<std::uint64_t> apart(above.size()), inPlace = above;
+                    kernel(*world, y, above.data(), apart.data());
+                    kernel(*world, y, inPlace.data(), inPlace.data());
+                    if (want.empty()) want = apart;
+                    EXPECT_EQ(apart, want) << name << ", row " << y;
+                    EXPECT_EQ(inPlace, want) << name << " in place, row " << y;
+                }
+            }
+        }
+}
+
 // The rows of a world in bands, transparent (alpha 0 under any colour, or
 // not finite) and not, against the rows' definition written out here: each
 // entry the sum over the pixels above and to the left, exact for integer
