@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
+#include <cstring>
 #include <type_traits>
 
 namespace headless {
@@ -90,7 +92,19 @@ void addRealRow(const HostWorld &world, A_long y, const double *above, double *o
 // transparent row, as the parts of a layer nothing was drawn on are).
 template <class P> bool transparentRow(const HostWorld &world, A_long y) {
     const auto *pixels = reinterpret_cast<const P *>(world.row(y));
-    for (A_long x = 0; x < world.width(); ++x)
+    A_long x = 0;
+    if constexpr (std::is_same_v<P, PF_Pixel>) {
+        // Eight pixels at a time: their alpha bytes (the first of each), as
+        // words of two pixels.
+        static_assert(sizeof(PF_Pixel) == 4 && offsetof(PF_Pixel, alpha) == 0);
+        constexpr std::uint64_t kAlphas = 0x000000ff000000ffull;
+        for (; x + 8 <= world.width(); x += 8) {
+            std::uint64_t words[4];
+            std::memcpy(words, pixels + x, sizeof words);
+            if ((words[0] | words[1] | words[2] | words[3]) & kAlphas) return false;
+        }
+    }
+    for (; x < world.width(); ++x)
         if constexpr (std::is_same_v<P, PF_PixelFloat>) {
             if (finiteOrZero(pixels[x].alpha) != 0.0f) return false;
         } else if (pixels[x].alpha != 0) {
@@ -154,7 +168,7 @@ template <class T> bool AreaTableRows<T>::rowAddsNothing() const {
 }
 
 template <class T> void AreaTableRows<T>::advanceInto(T *out) {
-    if (rowAddsNothing()) {
+    if (!nextAddsSomething_ && rowAddsNothing()) {
         if (out != current_) std::copy_n(current_, sums_.size(), out);
     } else if constexpr (std::is_same_v<T, double>) {
         addRealRow(world_, row_, current_, out, compensation_.data());
@@ -166,6 +180,16 @@ template <class T> void AreaTableRows<T>::advanceInto(T *out) {
     }
     current_ = out;
     ++row_;
+    nextAddsSomething_ = false;
+}
+
+template <class T> bool AreaTableRows<T>::advanceIfNothingAdded() {
+    if (!rowAddsNothing()) {
+        nextAddsSomething_ = true; // advanceInto need not look again
+        return false;
+    }
+    ++row_;
+    return true;
 }
 
 template <class T> void AreaTableRows<T>::saveState(T *state) const {
@@ -175,6 +199,7 @@ template <class T> void AreaTableRows<T>::saveState(T *state) const {
 
 template <class T> void AreaTableRows<T>::restoreState(A_long row, const T *state) {
     row_ = row;
+    nextAddsSomething_ = false;
     std::copy_n(state, sums_.size(), sums_.begin());
     current_ = sums_.data();
     zeroState_ = allPositiveZero(sums_.data(), sums_.size()) &&

@@ -42,6 +42,10 @@ public:
     // with no copy in the maker's own memory: the row after it is made from
     // `out`, which must stay as it is until then (or until restoreState).
     void advanceInto(T *out);
+    // Where the next row's pixel row adds nothing to the sums (a transparent
+    // row), makes it as the current row's values, unchanged and where they
+    // are, and returns true; otherwise does nothing and returns false.
+    bool advanceIfNothingAdded();
 
     // Where making the rows stands after the current row, enough to go on
     // from there: stateSize() values (the row's sums, then, for float worlds,
@@ -59,7 +63,8 @@ private:
     std::vector<T> sums_;
     const T *current_; // the current row's values: sums_ or the last advanceInto's memory
     std::vector<double> compensation_;
-    bool zeroState_ = true; // the sums and compensation are all +0
+    bool zeroState_ = true;          // the sums and compensation are all +0
+    bool nextAddsSomething_ = false; // known so of the next row's pixel row
 };
 
 // Row y + 1 of an 8-bit or 16-bit world's table from row y (`above`) and

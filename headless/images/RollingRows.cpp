@@ -88,19 +88,39 @@ template <class T> void RollingRows<T>::restartAt(A_long first) const {
 
 // Makes rows up to `last`, holding those from `keepFrom` on (evicting the
 // oldest beyond the capacity, but never a row at or after `wanted`). A row
-// held is made in its slot, from the row before it, with no copy.
+// held is made in its slot, from the row before it, with no copy; a row the
+// same as the one before it (below a transparent pixel row, as the empty
+// parts of a blur's layers are) shares that row's slot.
 template <class T> void RollingRows<T>::makeThrough(A_long last, A_long keepFrom, A_long wanted) const {
     if (maker_.current() >= keepFrom && maker_.current() > last_) keepCurrent(wanted);
     while (maker_.current() < last) {
         if (maker_.current() + 1 >= keepFrom) {
-            Slot *slot = slotForNext(wanted);
-            maker_.advanceInto(slot->values);
-            publish(slot);
+            if (!shareCurrent(wanted)) {
+                Slot *slot = slotForNext(wanted);
+                maker_.advanceInto(slot->values);
+                publish(slot);
+            }
         } else {
             maker_.advance();
         }
         saveCheckpointIfDue();
     }
+}
+
+// Where the maker's current row is the window's last, in its slot, and the
+// next adds nothing to it: makes the next row in that slot, as it is, and
+// publishes it there. False, with nothing done, otherwise, and where making
+// room would free that very slot (a window of one row).
+template <class T> bool RollingRows<T>::shareCurrent(A_long wanted) const {
+    if (last_ < first_ || last_ != maker_.current()) return false;
+    Slot *slot = slotOfRow_[last_].load(std::memory_order_relaxed);
+    if (slot->values != maker_.values()) return false;
+    const bool full = last_ - first_ + 1 >= capacity_ && first_ < wanted;
+    if (full && first_ == last_) return false;
+    if (!maker_.advanceIfNothingAdded()) return false;
+    if (full) evictOldest();
+    publish(slot);
+    return true;
 }
 
 // Puts the maker's current row, made before the window held it (a
@@ -117,13 +137,17 @@ template <class T> void RollingRows<T>::keepCurrent(A_long wanted) const {
 // window is full, unless it is wanted now. No thread reads the memory now
 // (freeSlot), and none finds it before publish(): plain writes.
 template <class T> typename RollingRows<T>::Slot *RollingRows<T>::slotForNext(A_long wanted) const {
-    if (last_ >= first_ && last_ - first_ + 1 >= capacity_ && first_ < wanted) {
-        Slot *oldest = slotOfRow_[first_].load(std::memory_order_relaxed);
-        slotOfRow_[first_].store(nullptr, std::memory_order_seq_cst);
-        free_.push_back(oldest);
-        ++first_;
-    }
+    if (last_ >= first_ && last_ - first_ + 1 >= capacity_ && first_ < wanted) evictOldest();
     return freeSlot();
+}
+
+// Unpublishes the oldest row held; its slot is free unless the next row is
+// in it too.
+template <class T> void RollingRows<T>::evictOldest() const {
+    Slot *oldest = slotOfRow_[first_].load(std::memory_order_relaxed);
+    slotOfRow_[first_].store(nullptr, std::memory_order_seq_cst);
+    if (first_ == last_ || slotOfRow_[first_ + 1].load(std::memory_order_relaxed) != oldest) free_.push_back(oldest);
+    ++first_;
 }
 
 // Publishes the slot as the maker's current row, after the rows held.
@@ -183,8 +207,9 @@ template <class T> void RollingRows<T>::saveCheckpointIfDue() const {
 
 template <class T> void RollingRows<T>::dropWindow() const {
     for (A_long row = first_; row <= last_; ++row) {
-        free_.push_back(slotOfRow_[row].load(std::memory_order_relaxed));
+        Slot *slot = slotOfRow_[row].load(std::memory_order_relaxed);
         slotOfRow_[row].store(nullptr, std::memory_order_seq_cst);
+        if (row == last_ || slotOfRow_[row + 1].load(std::memory_order_relaxed) != slot) free_.push_back(slot);
     }
     first_ = 0;
     last_ = -1;

@@ -50,8 +50,11 @@ public:
     long restarts() const;
 
 private:
+    // A row's memory. Consecutive rows with the same values (below a
+    // transparent pixel row) share one slot; a slot is free once no row of
+    // the window is in it.
     struct Slot {
-        A_long heldRow = -1; // the last row made in it (under mutex_)
+        A_long heldRow = -1; // the last row put in it (under mutex_)
         T *values = nullptr; // stride() entries in a chunk's memory
     };
     // A thread's post: the lowest row its read in progress reads, or kNoRow.
@@ -72,7 +75,9 @@ private:
     void restartAt(A_long first) const;
     void makeThrough(A_long last, A_long keepFrom, A_long wanted) const;
     void keepCurrent(A_long wanted) const;
+    bool shareCurrent(A_long wanted) const;
     Slot *slotForNext(A_long wanted) const;
+    void evictOldest() const;
     void publish(Slot *slot) const;
     Slot *freeSlot() const;
     A_long lowestHazard() const;
