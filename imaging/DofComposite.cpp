@@ -139,13 +139,14 @@ double DofBlurRadius(double d, double F, double S)
 
 namespace {
 
-// Whether any of the n bytes at p (n a multiple of 4) is not zero.
-bool AnyByteSet(const unsigned char *p, std::size_t n)
+// Whether any of the n bytes at p (n a multiple of the word's size) is not
+// zero, read a word at a time.
+template <class Word> bool AnyWordSet(const unsigned char *p, std::size_t n)
 {
-    std::uint32_t any = 0;
-    for (std::size_t k = 0; k < n; k += 4) {
-        std::uint32_t word;
-        std::memcpy(&word, p + k, 4);
+    Word any = 0;
+    for (std::size_t k = 0; k < n; k += sizeof(Word)) {
+        Word word;
+        std::memcpy(&word, p + k, sizeof word);
         any |= word;
     }
     return any != 0;
@@ -157,14 +158,8 @@ bool AnyByteSet(const unsigned char *p, std::size_t n)
 template <std::size_t kPixelBytes> bool AnyByteSetInTile(const unsigned char *p)
 {
     constexpr std::size_t kBytes = DofSideBuffers::kTile * kPixelBytes;
-    static_assert(kBytes % 8 == 0);
-    std::uint64_t any = 0;
-    for (std::size_t k = 0; k < kBytes; k += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, p + k, 8);
-        any |= word;
-    }
-    return any != 0;
+    static_assert(kBytes % sizeof(std::uint64_t) == 0);
+    return AnyWordSet<std::uint64_t>(p, kBytes);
 }
 
 // Marks those of `row`'s whole tiles (`tiles` of them) that hold anything.
@@ -213,8 +208,8 @@ void DofSideBuffers::markTiles(std::uint32_t *counts, const unsigned char *base,
             if (marks[tx]) continue;
             const int x0 = tx * kTile;
             const int x1 = std::min(x0 + kTile, width_);
-            if (AnyByteSet(row + static_cast<std::size_t>(x0) * colourBytes_,
-                           static_cast<std::size_t>(x1 - x0) * colourBytes_))
+            if (AnyWordSet<std::uint32_t>(row + static_cast<std::size_t>(x0) * colourBytes_,
+                                          static_cast<std::size_t>(x1 - x0) * colourBytes_))
                 marks[tx] = 1;
         }
     }
