@@ -15,7 +15,6 @@ namespace {
 // that taking a block costs nothing next to running it.
 constexpr A_long kBlocksPerThread = 1024;
 
-
 // The pool and thread index of the current thread while it runs a pass.
 thread_local const WorkerPool *t_pool = nullptr;
 thread_local int t_threadIndex = 0;
