@@ -172,6 +172,18 @@ template <std::size_t kPixelBytes> void MarkWholeTiles(const unsigned char *row,
         marks[tx] |= AnyByteSetInTile<kPixelBytes>(row + tx * kTileBytes) ? 1u : 0u;
 }
 
+// MarkWholeTiles for pixels of `pixelBytes`; how many tiles it marked (none
+// for a pixel size it has no form for).
+int MarkWholeTilesOf(int pixelBytes, const unsigned char *row, int tiles, std::uint32_t *marks)
+{
+    switch (pixelBytes) {
+    case 4: MarkWholeTiles<4>(row, tiles, marks); return tiles;
+    case 8: MarkWholeTiles<8>(row, tiles, marks); return tiles;
+    case 16: MarkWholeTiles<16>(row, tiles, marks); return tiles;
+    default: return 0;
+    }
+}
+
 // A side buffer's rows and pixel size, when it exists at the output's size.
 bool MatchesOutput(const AEO::World *world, const PF_LayerDef &output)
 {
@@ -197,14 +209,7 @@ void DofSideBuffers::markTiles(std::uint32_t *counts, const unsigned char *base,
     for (int y = 0; y < height_; ++y) {
         const unsigned char *row = base + static_cast<std::ptrdiff_t>(y) * rowBytes;
         std::uint32_t *marks = counts + (static_cast<std::size_t>(y / kTile) + 1) * stride + 1;
-        int tx = 0;
-        switch (colourBytes_) {
-        case 4: MarkWholeTiles<4>(row, wholeTiles, marks), tx = wholeTiles; break;
-        case 8: MarkWholeTiles<8>(row, wholeTiles, marks), tx = wholeTiles; break;
-        case 16: MarkWholeTiles<16>(row, wholeTiles, marks), tx = wholeTiles; break;
-        default: break;
-        }
-        for (; tx < tilesX_; ++tx) { // a last tile cut by the edge, or another pixel size
+        for (int tx = MarkWholeTilesOf(colourBytes_, row, wholeTiles, marks); tx < tilesX_; ++tx) { // a last tile cut by the edge, or another pixel size
             if (marks[tx]) continue;
             const int x0 = tx * kTile;
             const int x1 = std::min(x0 + kTile, width_);

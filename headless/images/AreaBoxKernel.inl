@@ -276,19 +276,36 @@ template <class T> BoxSums combineWhole(const T *sums, A_long width, const Table
 // of each lane's product are the whole product. They are unsigned: above
 // 2^31 (16-bit values beyond 32768) a signed conversion would turn them
 // negative, so they are widened to 64 bits and converted as unsigned.
-inline __m256d premultiplied(__m128i argb) {
+inline __m256i premultipliedProducts(__m128i argb) {
     const __m128i scale = _mm_blend_epi32(_mm_shuffle_epi32(argb, 0), _mm_set1_epi32(1), 1); // 1, a, a, a
-    return belowTwoTo52(_mm256_cvtepu32_epi64(_mm_mullo_epi32(argb, scale)));
+    return _mm256_cvtepu32_epi64(_mm_mullo_epi32(argb, scale));
 }
-inline __m256d premultiplied(const PF_Pixel &p) {
+// A pixel's four channels in 32-bit lanes.
+inline __m128i channelsOf(const PF_Pixel &p) {
     std::uint32_t bits;
     std::memcpy(&bits, &p, sizeof bits);
-    return premultiplied(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(bits))));
+    return _mm_cvtepu8_epi32(_mm_cvtsi32_si128(static_cast<int>(bits)));
 }
-inline __m256d premultiplied(const PF_Pixel16 &p) {
+inline __m128i channelsOf(const PF_Pixel16 &p) {
     std::uint64_t bits;
     std::memcpy(&bits, &p, sizeof bits);
-    return premultiplied(_mm_cvtepu16_epi32(_mm_cvtsi64_si128(static_cast<long long>(bits))));
+    return _mm_cvtepu16_epi32(_mm_cvtsi64_si128(static_cast<long long>(bits)));
+}
+template <class P> __m256d premultiplied(const P &p) { return belowTwoTo52(premultipliedProducts(channelsOf(p))); }
+
+// Row y + 1 of an integer world's table from row y (`above`) and pixel row y
+// (`pixels`), into `out`, which may be `above` (each entry is read before it
+// is written): the same integers as the one-channel loop (AreaTableRows.cpp).
+template <class P> void addRow(const P *pixels, A_long width, const std::uint64_t *above, std::uint64_t *out) {
+    auto load = [](const std::uint64_t *at) { return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at)); };
+    auto store = [](std::uint64_t *at, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i *>(at), v); };
+    store(out, load(above));
+    __m256i run = _mm256_setzero_si256();
+    for (A_long x = 0; x < width; ++x) {
+        run = _mm256_add_epi64(run, premultipliedProducts(channelsOf(pixels[x])));
+        const std::size_t at = (static_cast<std::size_t>(x) + 1) * kAreaSums;
+        store(out + at, _mm256_add_epi64(load(above + at), run));
+    }
 }
 #endif
 

@@ -1,5 +1,6 @@
-// The area table's box sums built for x86-64-v3, where the build asks for it;
-// run only where the processor has it.
+// The area table's box sums, and the rows of integer worlds' tables, built
+// for x86-64-v3 where the build asks for it; run only where the processor has
+// it.
 #include "headless/images/AreaBox.h"
 
 #if defined(VELTRIX_AREA_BOX_V3)
@@ -23,6 +24,12 @@ PF_PixelFloat quadFilter16(const std::byte *top, const std::byte *bottom, const 
 }
 BoxSums rows(const std::uint64_t *const (&rows)[4], const TableBox &box) { return combineRows(rows, box); }
 BoxSums rows(const double *const (&rows)[4], const TableBox &box) { return combineRows(rows, box); }
+void addRow8(const PF_Pixel *pixels, A_long width, const std::uint64_t *above, std::uint64_t *out) {
+    addRow(pixels, width, above, out);
+}
+void addRow16(const PF_Pixel16 *pixels, A_long width, const std::uint64_t *above, std::uint64_t *out) {
+    addRow(pixels, width, above, out);
+}
 } // namespace area_box_v3
 } // namespace headless
 #endif

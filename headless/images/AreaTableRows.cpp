@@ -9,10 +9,11 @@
 namespace headless {
 
 #if defined(VELTRIX_AREA_BOX_V3)
-namespace area_rows_v3 {
+// The rows on AVX2 lanes (AreaBoxV3.cpp).
+namespace area_box_v3 {
 void addRow8(const PF_Pixel *pixels, A_long width, const std::uint64_t *above, std::uint64_t *out);
 void addRow16(const PF_Pixel16 *pixels, A_long width, const std::uint64_t *above, std::uint64_t *out);
-} // namespace area_rows_v3
+} // namespace area_box_v3
 #endif
 
 namespace {
@@ -60,8 +61,8 @@ template <class P> void addExactRowAnywhere(const HostWorld &world, A_long y, co
 #if defined(VELTRIX_AREA_BOX_V3)
 template <class P> void addExactRowV3(const HostWorld &world, A_long y, const std::uint64_t *above, std::uint64_t *out) {
     const auto *pixels = reinterpret_cast<const P *>(world.row(y));
-    if constexpr (std::is_same_v<P, PF_Pixel>) area_rows_v3::addRow8(pixels, world.width(), above, out);
-    else area_rows_v3::addRow16(pixels, world.width(), above, out);
+    if constexpr (std::is_same_v<P, PF_Pixel>) area_box_v3::addRow8(pixels, world.width(), above, out);
+    else area_box_v3::addRow16(pixels, world.width(), above, out);
 }
 #endif
 
@@ -140,9 +141,12 @@ void exactRowBaseline(const HostWorld &world, A_long y, const std::uint64_t *abo
 
 namespace {
 // The widest kernel this processor runs, per depth, chosen once.
-const ExactRowKernel exactRow8 = exactRowV3(PixelDepth::Eight) ? exactRowV3(PixelDepth::Eight) : exactRowBaseline;
-const ExactRowKernel exactRow16 =
-    exactRowV3(PixelDepth::Sixteen) ? exactRowV3(PixelDepth::Sixteen) : exactRowBaseline;
+ExactRowKernel widestExactRow(PixelDepth depth) {
+    const ExactRowKernel v3 = exactRowV3(depth);
+    return v3 ? v3 : exactRowBaseline;
+}
+const ExactRowKernel exactRow8 = widestExactRow(PixelDepth::Eight);
+const ExactRowKernel exactRow16 = widestExactRow(PixelDepth::Sixteen);
 } // namespace
 
 template <class T>

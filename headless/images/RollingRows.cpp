@@ -115,10 +115,10 @@ template <class T> bool RollingRows<T>::shareCurrent(A_long wanted) const {
     if (last_ < first_ || last_ != maker_.current()) return false;
     Slot *slot = slotOfRow_[last_].load(std::memory_order_relaxed);
     if (slot->values != maker_.values()) return false;
-    const bool full = last_ - first_ + 1 >= capacity_ && first_ < wanted;
+    const bool full = evictionDue(wanted);
     if (full && first_ == last_) return false;
     if (!maker_.advanceIfNothingAdded()) return false;
-    if (full) evictOldest();
+    if (full) unpublish(first_++);
     publish(slot);
     return true;
 }
@@ -137,17 +137,22 @@ template <class T> void RollingRows<T>::keepCurrent(A_long wanted) const {
 // window is full, unless it is wanted now. No thread reads the memory now
 // (freeSlot), and none finds it before publish(): plain writes.
 template <class T> typename RollingRows<T>::Slot *RollingRows<T>::slotForNext(A_long wanted) const {
-    if (last_ >= first_ && last_ - first_ + 1 >= capacity_ && first_ < wanted) evictOldest();
+    if (evictionDue(wanted)) unpublish(first_++);
     return freeSlot();
 }
 
-// Unpublishes the oldest row held; its slot is free unless the next row is
+// Whether the window is full, so that the next row held takes the oldest
+// one's place, and that one is not wanted now.
+template <class T> bool RollingRows<T>::evictionDue(A_long wanted) const {
+    return last_ >= first_ && last_ - first_ + 1 >= capacity_ && first_ < wanted;
+}
+
+// Unpublishes held row `row`; its slot is free unless the next row held is
 // in it too.
-template <class T> void RollingRows<T>::evictOldest() const {
-    Slot *oldest = slotOfRow_[first_].load(std::memory_order_relaxed);
-    slotOfRow_[first_].store(nullptr, std::memory_order_seq_cst);
-    if (first_ == last_ || slotOfRow_[first_ + 1].load(std::memory_order_relaxed) != oldest) free_.push_back(oldest);
-    ++first_;
+template <class T> void RollingRows<T>::unpublish(A_long row) const {
+    Slot *slot = slotOfRow_[row].load(std::memory_order_relaxed);
+    slotOfRow_[row].store(nullptr, std::memory_order_seq_cst);
+    if (row == last_ || slotOfRow_[row + 1].load(std::memory_order_relaxed) != slot) free_.push_back(slot);
 }
 
 // Publishes the slot as the maker's current row, after the rows held.
@@ -206,11 +211,7 @@ template <class T> void RollingRows<T>::saveCheckpointIfDue() const {
 }
 
 template <class T> void RollingRows<T>::dropWindow() const {
-    for (A_long row = first_; row <= last_; ++row) {
-        Slot *slot = slotOfRow_[row].load(std::memory_order_relaxed);
-        slotOfRow_[row].store(nullptr, std::memory_order_seq_cst);
-        if (row == last_ || slotOfRow_[row + 1].load(std::memory_order_relaxed) != slot) free_.push_back(slot);
-    }
+    for (A_long row = first_; row <= last_; ++row) unpublish(row);
     first_ = 0;
     last_ = -1;
 }

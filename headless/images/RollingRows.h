@@ -77,7 +77,8 @@ private:
     void keepCurrent(A_long wanted) const;
     bool shareCurrent(A_long wanted) const;
     Slot *slotForNext(A_long wanted) const;
-    void evictOldest() const;
+    bool evictionDue(A_long wanted) const;
+    void unpublish(A_long row) const;
     void publish(Slot *slot) const;
     Slot *freeSlot() const;
     A_long lowestHazard() const;
