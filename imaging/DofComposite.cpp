@@ -71,15 +71,21 @@ PF_Err BlurredLayer(const Record &info, const Layer &layer, int x, int y, PF_Pix
 // The two depths at pixel (x, y) and the layers the survey found calm there
 // (DofSideBuffers::calmAt): from the frame's survey of the side buffers when
 // it holds the pixel, otherwise from buffers checked here (and none calm).
+// Where both layers are calm the depths are not read: the pixel is
+// transparent black whatever they are, and a frame's calm pixels (half of
+// the depth-of-field scene's) need not fetch them from the side buffers.
+constexpr int kBothCalm = DofSideBuffers::kNearCalm | DofSideBuffers::kFarCalm;
+
 template <class P>
 PF_Err DepthsAt(const Record &info, int x, int y, float &nearDepth, float &farDepth, int &calm)
 {
     constexpr int colourBytes = static_cast<int>(sizeof(P));
     const DofSideBuffers *side = info.dofSideBuffers;
     if (side && side->holds(colourBytes, x, y)) {
+        calm = side->calmAt(x, y);
+        if (calm == kBothCalm) return PF_Err_NONE;
         nearDepth = side->nearDepth(x, y);
         farDepth = side->farDepth(x, y);
-        calm = side->calmAt(x, y);
         return PF_Err_NONE;
     }
     calm = 0;

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 #include <new>
 #include <type_traits>
@@ -580,25 +581,41 @@ template <class P> DepthTargets TargetsAt(const Record &info, int x, int y)
             WorldPixel(info.farDepthWorld, depthBytes, x, y)};
 }
 
+// Whether the four side buffers, which hold a pixel of column x (TargetsAt
+// found it in every one), hold the n - 1 pixels after it in its row too.
+inline bool HoldRunFrom(const Record &info, int x, int n)
+{
+    const int last = x + n - 1;
+    for (const AEO::World *world :
+         {info.nearColorWorld, info.farColorWorld, info.nearDepthWorld, info.farDepthWorld})
+        if (last >= world->width()) return false;
+    return true;
+}
+
+// The depth of one surface layer of a covered pixel: the root where it is
+// drawn; otherwise the root's distance, or no surface when there is no finite
+// root or the surface is degenerate (no vertex distance).
+inline float LayerDepth(const Record &info, double t, bool faceShown)
+{
+    if (IsDrawn(t, faceShown)) return static_cast<float>(t);
+    if (std::isfinite(t) && info.shape.invRadii.getZ() != 0.0f)
+        return static_cast<float>(std::fabs(t));
+    return kNoSurface;
+}
+
 // One surface layer of a covered pixel: its colour, alpha times coverage,
-// where the root is drawn; otherwise transparent at the root's distance, or
-// without surface when there is no finite root or the surface is degenerate
-// (no vertex distance).
+// where the root is drawn, otherwise transparent; and its depth (LayerDepth).
 template <class P>
 void WriteLayer(const Record &info, const PixelCoverage &p, double t, bool faceShown,
                 const HitAhead *ahead, void *colourDst, void *depthDst)
 {
     PF_PixelFloat colour = kTransparent;
-    float depth = kNoSurface;
     if (IsDrawn(t, faceShown)) {
         if (ahead && ahead->shaded && ahead->t == t) colour = *ahead->shaded;
         else ShadeHit<P>(p.ray, t, info, colour, ahead);
-        depth = static_cast<float>(t);
-    } else if (std::isfinite(t) && info.shape.invRadii.getZ() != 0.0f) {
-        depth = static_cast<float>(std::fabs(t));
     }
     StorePixel<P>(colourDst, WithCoverage(colour, p.coverage));
-    StoreDepth(depthDst, depth);
+    StoreDepth(depthDst, LayerDepth(info, t, faceShown));
 }
 
 // Depth given to a pixel the surface misses: the ray parameter where the ray
@@ -661,13 +678,25 @@ template <class P> void SettleDepthRun(const Record &info, CoverageCache &cache)
 {
     static_assert(sizeof(P) <= sizeof(cache.back[0]));
     cache.targets = TargetsAt<P>(info, cache.x, cache.y);
-    cache.hasTargets = cache.targets.complete() &&
-                       TargetsAt<P>(info, cache.x + cache.n - 1, cache.y).complete();
+    cache.hasTargets = cache.targets.complete() && HoldRunFrom(info, cache.x, cache.n);
     const HitAhead beyond = BeyondReach();
+    const bool minusShown = info.renderSide != kRenderInside;
+    const bool plusShown = info.renderSide != kRenderOutside;
     for (int k = 0; k < cache.n; ++k) {
         const PixelCoverage &p = cache.run[k];
         cache.settled[k] = cache.hasTargets && (p.count <= 0 || cache.outside);
         if (!cache.settled[k]) continue;
+        if (cache.outside && p.count > 0) {
+            // Both hits lie beyond the texture's reach, where shading gives
+            // transparent black (a pass has a reach window only where depth
+            // compositing keeps it so), whatever the coverage: every byte of
+            // both colours is zero, at every depth. Only the depths remain.
+            std::memset(cache.stored[k], 0, sizeof(P));
+            std::memset(cache.back[k], 0, sizeof(P));
+            cache.depths[k][0] = LayerDepth(info, p.tMinus, minusShown);
+            cache.depths[k][1] = LayerDepth(info, p.tPlus, plusShown);
+            continue;
+        }
         const DepthTargets own{cache.stored[k], cache.back[k], &cache.depths[k][0],
                                &cache.depths[k][1]};
         WriteDepthPixel<P>(info, p, &beyond, own);

@@ -74,6 +74,7 @@ View RenderRandomView(std::mt19937 &random)
     const bool lit = coin(random), fade = way(random) < 0.2f;
     const int textureRows = rows(random);
     const float aspect = coin(random) ? 1.0f : 0.8f + 0.5f * way(random);
+    const int renderSide = 1 + static_cast<int>(random() % 3); // both faces, inner only, outer only
 
     View view;
     for (const int scratch : {Scene::kScratchAsRendered, 0}) {
@@ -82,6 +83,7 @@ View RenderRandomView(std::mt19937 &random)
         if (orthographic) SetOrthographicCamera(s.info(), LookAt(eye, target), kSize / 2.0f, kSize / 2.0f);
         else SetPerspectiveCamera(s.info(), LookAt(eye, target), zoom, kSize / 2.0f, kSize / 2.0f);
         s->pixelAspect = aspect;
+        s->renderSide = renderSide;
         s.setTexture<PF_PixelFloat>(12, textureRows, [](int x, int y) {
             return Pixel((x + y) % 3 ? 1.0f : 0.5f, x / 12.0f, y / 40.0f, 0.6f);
         });
