@@ -24,6 +24,11 @@ namespace {
 constexpr A_HandleSize kLargestHandle = A_HandleSize(1) << (sizeof(void *) >= 8 ? 40 : 30);
 constexpr unsigned char kFreshFill = 0xA5;
 
+// The handles whose memory is kept when they go (SpareMemory): from 64 KiB,
+// at most 8 blocks and 32 MiB, and a size none of them has lets them all go,
+// so that what is kept follows the sizes in use.
+constexpr SpareMemory::Limits kSpareHandles{std::size_t{64} << 10, 8, std::size_t{32} << 20, true};
+
 std::string describe(std::string_view service, PF_Handle handle, std::string_view what) {
     std::ostringstream text;
     text << service << ": " << what << " handle " << static_cast<const void *>(handle);
@@ -31,7 +36,8 @@ std::string describe(std::string_view service, PF_Handle handle, std::string_vie
 }
 } // namespace
 
-HandleTable::HandleTable(Ledger &ledger, Faults &faults) : ledger_(ledger), faults_(faults) {}
+HandleTable::HandleTable(Ledger &ledger, Faults &faults)
+    : ledger_(ledger), faults_(faults), spare_(kSpareHandles) {}
 
 HandleTable::~HandleTable() {
     for (auto &entry : live_) {
@@ -51,7 +57,7 @@ void HandleTable::forget(Record *record) {
     ledger_.remove(Ledger::kLiveHandles);
     live_.erase(handle);
     disposed_.insert(handle);
-    ::operator delete(record->master);
+    spare_.give(record->master, record->size > 0 ? record->size : 1);
     delete record;
 }
 
@@ -61,7 +67,11 @@ PF_Handle HandleTable::create(A_HandleSize size) {
 
     auto *record = new (std::nothrow) Record;
     if (!record) return nullptr;
-    record->master = ::operator new(size > 0 ? size : 1, std::nothrow);
+    try {
+        record->master = spare_.take(size > 0 ? size : 1);
+    } catch (const std::bad_alloc &) {
+        record->master = nullptr;
+    }
     if (!record->master) {
         delete record;
         return nullptr;

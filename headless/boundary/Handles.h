@@ -6,6 +6,12 @@
 // unlocked one until dispose. New blocks are filled with the byte 0xA5 so that
 // code reading memory it never wrote fails the same way on every run.
 //
+// The memory of the last few large handles disposed is kept for the next
+// handles of the same sizes: an effect asks for its per-frame working memory
+// (scratch for each render thread, a survey of its layers) frame after frame,
+// and fresh memory costs a page fault for every page the fill first writes,
+// about a millisecond a frame for half a megabyte on the command's thread.
+//
 // Every handle the table hands out is known by its address; an unknown,
 // foreign or already disposed handle is never dereferenced: the call does
 // nothing (or returns null / 0) and the misuse is recorded in the ledger.
@@ -16,6 +22,7 @@
 #pragma once
 
 #include "headless/SdkHeaders.h"
+#include "headless/images/SpareMemory.h"
 
 #include <cstddef>
 #include <mutex>
@@ -66,6 +73,7 @@ private:
     mutable std::mutex mutex_;
     std::unordered_map<PF_Handle, Record *> live_;
     std::unordered_set<PF_Handle> disposed_; // for "disposed twice" messages
+    SpareMemory spare_; // large blocks disposed, for the next handles of their sizes
 };
 
 // The handle functions of PF_UtilCallbacks. The SDK gives them no context, so

@@ -119,12 +119,28 @@ TEST_F(HandlesTest, HandlesBelongToTheirHost) {
     EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
 }
 
+// Small blocks, and large ones whose memory a disposed handle of their size
+// left (kept for the next frame's working memory): a block written and
+// disposed comes back holding the pattern, not what was written.
 TEST_F(HandlesTest, FreshBlocksHoldAFixedPattern) {
-    PF_Handle handle = utils.host_new_handle(32);
-    auto *bytes = static_cast<unsigned char *>(utils.host_lock_handle(handle));
-    for (int i = 0; i < 32; ++i) ASSERT_EQ(bytes[i], 0xA5) << i;
-    utils.host_unlock_handle(handle);
-    utils.host_dispose_handle(handle);
+    for (const A_HandleSize size : {A_HandleSize{32}, A_HandleSize{300000}}) {
+        void *last = nullptr;
+        for (int round = 0; round < 2; ++round) {
+            PF_Handle handle = utils.host_new_handle(size);
+            auto *bytes = static_cast<unsigned char *>(utils.host_lock_handle(handle));
+            for (A_HandleSize i = 0; i < size; ++i) {
+                ASSERT_EQ(bytes[i], 0xA5) << size << " " << i;
+            }
+            if (size > 32 && round == 1) {
+                EXPECT_EQ(bytes, last) << "the disposed block's memory again";
+            }
+            std::memset(bytes, 0, size);
+            last = bytes;
+            utils.host_unlock_handle(handle);
+            utils.host_dispose_handle(handle);
+        }
+    }
+    EXPECT_TRUE(host.ledger().empty()) << host.ledger().report();
 }
 
 } // namespace
