@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <mutex>
+#include <thread>
 
 namespace headless {
 
@@ -24,6 +25,15 @@ constexpr A_long kCheckpoints = 16;
 constexpr A_long kMinSpacing = 32;
 // Rows of memory allocated at a time, at least.
 constexpr std::size_t kChunkRows = 16;
+
+// A spinning thread's pause between looks at a row on its way.
+inline void pauseBriefly() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#else
+    std::this_thread::yield();
+#endif
+}
 } // namespace
 
 template <class T>
@@ -79,6 +89,26 @@ template <class T> void RollingRows<T>::hold(A_long first, A_long last) const {
     makeThrough(std::min(rows_ - 1, last + kLookahead), keepFrom, first);
 }
 
+template <class T> bool RollingRows<T>::awaitMaking(const A_long (&rows)[4], const T *(&values)[4]) const {
+    A_long highest = rows[0];
+    for (A_long row : rows) highest = std::max(highest, row);
+    // A row takes microseconds to make: a short wait, given up after about
+    // a millisecond (the maker may have been put off the processor).
+    constexpr int kLooks = 1 << 14;
+    for (int look = 0; look < kLooks; ++look) {
+        if (making_.load(std::memory_order_acquire) < highest) return false; // not on the way
+        bool held = true;
+        for (int k = 0; k < 4 && held; ++k) {
+            const Slot *slot = slotOfRow_[rows[k]].load(std::memory_order_seq_cst);
+            held = slot != nullptr;
+            if (held) values[k] = slot->values;
+        }
+        if (held) return true;
+        pauseBriefly();
+    }
+    return false;
+}
+
 // Puts the maker at the latest state at or before `first`.
 template <class T> void RollingRows<T>::restartAt(A_long first) const {
     if (maker_.current() <= first) return; // it gets there going on
@@ -93,6 +123,12 @@ template <class T> void RollingRows<T>::restartAt(A_long first) const {
 // parts of a blur's layers are) shares that row's slot.
 template <class T> void RollingRows<T>::makeThrough(A_long last, A_long keepFrom, A_long wanted) const {
     if (maker_.current() >= keepFrom && maker_.current() > last_) keepCurrent(wanted);
+    // Readers of the rows on the way wait for them, not for the lock.
+    making_.store(last, std::memory_order_release);
+    struct Done {
+        std::atomic<A_long> &making;
+        ~Done() { making.store(-1, std::memory_order_release); }
+    } done{making_};
     while (maker_.current() < last) {
         if (maker_.current() + 1 >= keepFrom) {
             if (!shareCurrent(wanted)) {

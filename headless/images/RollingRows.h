@@ -16,7 +16,10 @@
 // read (its hazard), and a row's memory is never given to another row while
 // a posted hazard is at or below the row it held (the memory waits, or the
 // window takes more). Rows are made under the lock, as are the reads of
-// threads beyond the posts there are and of rows not held. The world's
+// threads beyond the posts there are and of rows not held; a thread whose
+// rows are among those another thread is making right now waits for them to
+// be published instead of for the lock (the maker holds it for the whole run
+// of rows it makes, which after a jump ahead may be dozens). The world's
 // pixels must not change while the window lives.
 #pragma once
 
@@ -72,6 +75,10 @@ private:
 
     // Holds rows [first, last] in the window (under mutex_).
     void hold(A_long first, A_long last) const;
+    // Whether `rows`, all at most making_, were published while the rows
+    // through making_ were being made (false once the making is over, or
+    // after a long wait), each then read through `values`.
+    bool awaitMaking(const A_long (&rows)[4], const T *(&values)[4]) const;
     void restartAt(A_long first) const;
     void makeThrough(A_long last, A_long keepFrom, A_long wanted) const;
     void keepCurrent(A_long wanted) const;
@@ -90,6 +97,9 @@ private:
     const A_long checkpointSpacing_;
     std::unique_ptr<std::atomic<Slot *>[]> slotOfRow_;
     std::unique_ptr<Hazard[]> hazards_; // kReaderPosts of them, by rollingReaderPost()
+    // While rows are made (under mutex_), the last row of the run being made;
+    // -1 otherwise.
+    mutable std::atomic<A_long> making_{-1};
 
     mutable std::mutex mutex_; // guards everything below
     mutable AreaTableRows<T> maker_;
@@ -136,6 +146,7 @@ template <class T> template <class Read> auto RollingRows<T>::read(const A_long 
             held = slot != nullptr;
             if (held) values[k] = slot->values;
         }
+        if (!held) held = awaitMaking(rows, values);
         if (held) {
             auto result = read(values[0], values[1], values[2], values[3]);
             hazard.store(kNoRow, std::memory_order_release);
