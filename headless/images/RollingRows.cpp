@@ -26,6 +26,48 @@ constexpr A_long kMinSpacing = 32;
 // Rows of memory allocated at a time, at least.
 constexpr std::size_t kChunkRows = 16;
 
+// The widest a window of a table of each size (rows and entries a row) grew
+// to, for the next windows of that size: a frame's windows span what the
+// last frame's did, and one that starts narrower starts again once it finds
+// out, remaking its rows while the other threads wait for them. The last
+// few sizes are kept.
+class WindowWidths {
+public:
+    A_long widthFor(A_long rows, std::size_t stride) {
+        std::lock_guard lock(mutex_);
+        for (const Entry &e : entries_)
+            if (e.rows == rows && e.stride == stride) return e.capacity;
+        return 0;
+    }
+    void grewTo(A_long rows, std::size_t stride, A_long capacity) {
+        std::lock_guard lock(mutex_);
+        for (Entry &e : entries_)
+            if (e.rows == rows && e.stride == stride) {
+                e.capacity = std::max(e.capacity, capacity);
+                return;
+            }
+        entries_[next_] = Entry{rows, stride, capacity};
+        next_ = (next_ + 1) % kSizes;
+    }
+
+private:
+    struct Entry {
+        A_long rows = 0;
+        std::size_t stride = 0;
+        A_long capacity = 0;
+    };
+    static constexpr std::size_t kSizes = 4;
+    std::mutex mutex_;
+    Entry entries_[kSizes];
+    std::size_t next_ = 0;
+};
+
+// Never destroyed: a window may still go while the program exits.
+WindowWidths &windowWidths() {
+    static WindowWidths *const instance = new WindowWidths;
+    return *instance;
+}
+
 // A spinning thread's pause between looks at a row on its way.
 inline void pauseBriefly() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -42,12 +84,12 @@ RollingRows<T>::RollingRows(const HostWorld &world)
       slotOfRow_(new std::atomic<Slot *>[static_cast<std::size_t>(rows_)]), hazards_(new Hazard[kReaderPosts]),
       maker_(world),
       checkpoints_(rollingRowMemory(), static_cast<std::size_t>((rows_ - 1) / checkpointSpacing_ + 1) * maker_.stateSize() * sizeof(T)),
-      capacity_(std::min(kFirstCapacity, rows_)) {
+      capacity_(std::min(std::max(kFirstCapacity, windowWidths().widthFor(rows_, maker_.stride())), rows_)) {
     for (A_long row = 0; row < rows_; ++row) slotOfRow_[row].store(nullptr, std::memory_order_relaxed);
     saveCheckpointIfDue();
 }
 
-template <class T> RollingRows<T>::~RollingRows() = default;
+template <class T> RollingRows<T>::~RollingRows() { windowWidths().grewTo(rows_, maker_.stride(), capacity_); }
 
 template <class T> std::size_t RollingRows<T>::rowsAllocated() const {
     std::lock_guard lock(mutex_);
