@@ -30,7 +30,10 @@ constexpr std::size_t kChunkRows = 16;
 // to, for the next windows of that size: a frame's windows span what the
 // last frame's did, and one that starts narrower starts again once it finds
 // out, remaking its rows while the other threads wait for them. The last
-// few sizes are kept.
+// few sizes are kept. A window holds as many rows as it may before it lets
+// the oldest go, so a width taken over holds that many rows: only widths up
+// to a quarter of the table are taken over (kWidestTakenOverPart), and a frame
+// after one with a blur wider than that starts narrow, as before.
 class WindowWidths {
 public:
     A_long widthFor(A_long rows, std::size_t stride) {
@@ -68,6 +71,14 @@ WindowWidths &windowWidths() {
     return *instance;
 }
 
+// The rows a window starts with, given the width the last window of its
+// size grew to (0: none).
+constexpr A_long kWidestTakenOverPart = 4;
+A_long startingWidth(A_long rows, A_long lastWidth) {
+    const A_long takenOver = lastWidth <= rows / kWidestTakenOverPart ? lastWidth : 0;
+    return std::max(kFirstCapacity, takenOver);
+}
+
 // A spinning thread's pause between looks at a row on its way.
 inline void pauseBriefly() {
 #if defined(__x86_64__) || defined(__i386__)
@@ -84,7 +95,7 @@ RollingRows<T>::RollingRows(const HostWorld &world)
       slotOfRow_(new std::atomic<Slot *>[static_cast<std::size_t>(rows_)]), hazards_(new Hazard[kReaderPosts]),
       maker_(world),
       checkpoints_(rollingRowMemory(), static_cast<std::size_t>((rows_ - 1) / checkpointSpacing_ + 1) * maker_.stateSize() * sizeof(T)),
-      capacity_(std::min(std::max(kFirstCapacity, windowWidths().widthFor(rows_, maker_.stride())), rows_)) {
+      capacity_(std::min(startingWidth(rows_, windowWidths().widthFor(rows_, maker_.stride())), rows_)) {
     for (A_long row = 0; row < rows_; ++row) slotOfRow_[row].store(nullptr, std::memory_order_relaxed);
     saveCheckpointIfDue();
 }

@@ -30,6 +30,8 @@ public:
         bool missReleasesAll = false;
     };
     explicit SpareMemory(const Limits &limits) : limits_(limits) {}
+    // Frees the blocks kept (blocks taken and not given back are the takers').
+    ~SpareMemory() { releaseAll(); }
     SpareMemory(const SpareMemory &) = delete;
     SpareMemory &operator=(const SpareMemory &) = delete;
 
