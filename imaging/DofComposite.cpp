@@ -68,14 +68,14 @@ PF_Err BlurredLayer(const Record &info, const Layer &layer, int x, int y, PF_Pix
     return SampleBox<P>(info, layer, left, right, top, bottom, out);
 }
 
+constexpr int kBothCalm = DofSideBuffers::kNearCalm | DofSideBuffers::kFarCalm;
+
 // The two depths at pixel (x, y) and the layers the survey found calm there
 // (DofSideBuffers::calmAt): from the frame's survey of the side buffers when
 // it holds the pixel, otherwise from buffers checked here (and none calm).
 // Where both layers are calm the depths are not read: the pixel is
 // transparent black whatever they are, and a frame's calm pixels (half of
 // the depth-of-field scene's) need not fetch them from the side buffers.
-constexpr int kBothCalm = DofSideBuffers::kNearCalm | DofSideBuffers::kFarCalm;
-
 template <class P>
 PF_Err DepthsAt(const Record &info, int x, int y, float &nearDepth, float &farDepth, int &calm)
 {

@@ -150,13 +150,7 @@ template <class T> bool RollingRows<T>::awaitMaking(const A_long (&rows)[4], con
     constexpr int kLooks = 1 << 14;
     for (int look = 0; look < kLooks; ++look) {
         if (making_.load(std::memory_order_acquire) < highest) return false; // not on the way
-        bool held = true;
-        for (int k = 0; k < 4 && held; ++k) {
-            const Slot *slot = slotOfRow_[rows[k]].load(std::memory_order_seq_cst);
-            held = slot != nullptr;
-            if (held) values[k] = slot->values;
-        }
-        if (held) return true;
+        if (lookUpHeld(rows, values)) return true;
         pauseBriefly();
     }
     return false;

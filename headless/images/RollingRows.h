@@ -75,6 +75,17 @@ private:
 
     // Holds rows [first, last] in the window (under mutex_).
     void hold(A_long first, A_long last) const;
+    // Whether all of `rows` are published now (seq_cst, after the reader's
+    // post), each then read through `values`.
+    bool lookUpHeld(const A_long (&rows)[4], const T *(&values)[4]) const
+    {
+        for (int k = 0; k < 4; ++k) {
+            const Slot *slot = slotOfRow_[rows[k]].load(std::memory_order_seq_cst);
+            if (!slot) return false;
+            values[k] = slot->values;
+        }
+        return true;
+    }
     // Whether `rows`, all at most making_, were published while the rows
     // through making_ were being made (false once the making is over, or
     // after a long wait), each then read through `values`.
@@ -140,13 +151,7 @@ template <class T> template <class Read> auto RollingRows<T>::read(const A_long 
         std::atomic<A_long> &hazard = hazards_[post].row;
         hazard.store(lowest, std::memory_order_seq_cst);
         const T *values[4];
-        bool held = true;
-        for (int k = 0; k < 4 && held; ++k) {
-            const Slot *slot = slotOfRow_[rows[k]].load(std::memory_order_seq_cst);
-            held = slot != nullptr;
-            if (held) values[k] = slot->values;
-        }
-        if (!held) held = awaitMaking(rows, values);
+        const bool held = lookUpHeld(rows, values) || awaitMaking(rows, values);
         if (held) {
             auto result = read(values[0], values[1], values[2], values[3]);
             hazard.store(kNoRow, std::memory_order_release);
