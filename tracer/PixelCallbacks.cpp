@@ -605,13 +605,20 @@ inline float LayerDepth(const Record &info, double t, bool faceShown)
 
 // One surface layer of a covered pixel: its colour, alpha times coverage,
 // where the root is drawn, otherwise transparent; and its depth (LayerDepth).
+// A hit not worked out ahead whose height the pass's reach window shows
+// beyond the texture's reach (most second hits) takes the colour shading
+// gives such a hit without being located.
 template <class P>
 void WriteLayer(const Record &info, const PixelCoverage &p, double t, bool faceShown,
-                const HitAhead *ahead, void *colourDst, void *depthDst)
+                const HitAhead *ahead, const ReachWindow *window, void *colourDst,
+                void *depthDst)
 {
     PF_PixelFloat colour = kTransparent;
     if (IsDrawn(t, faceShown)) {
-        if (ahead && ahead->shaded && ahead->t == t) colour = *ahead->shaded;
+        const bool own = ahead && ahead->t == t;
+        if (own && ahead->shaded) colour = *ahead->shaded;
+        else if (!own && window && window->beyondHeights(p.ray.pointAt(t).getZ()))
+            OutOfReachColour(info, t, colour);
         else ShadeHit<P>(p.ray, t, info, colour, ahead);
     }
     StorePixel<P>(colourDst, WithCoverage(colour, p.coverage));
@@ -641,16 +648,17 @@ HitAhead BeyondReach()
     return beyond;
 }
 
-// The depth pass's pixel, written to `dst`.
+// The depth pass's pixel, written to `dst`; `window` is the pass's reach
+// window, or null.
 template <class P>
 void WriteDepthPixel(const Record &info, const PixelCoverage &p, const HitAhead *ahead,
-                     const DepthTargets &dst)
+                     const ReachWindow *window, const DepthTargets &dst)
 {
     if (p.count > 0) {
-        WriteLayer<P>(info, p, p.tMinus, info.renderSide != kRenderInside, ahead, dst.nearColour,
-                      dst.nearDepth);
-        WriteLayer<P>(info, p, p.tPlus, info.renderSide != kRenderOutside, ahead, dst.farColour,
-                      dst.farDepth);
+        WriteLayer<P>(info, p, p.tMinus, info.renderSide != kRenderInside, ahead, window,
+                      dst.nearColour, dst.nearDepth);
+        WriteLayer<P>(info, p, p.tPlus, info.renderSide != kRenderOutside, ahead, window,
+                      dst.farColour, dst.farDepth);
         return;
     }
     const float depth = MissDepth(info, p);
@@ -666,7 +674,7 @@ PF_Err TraceDepthPixel(const Record &info, const PixelCoverage &p, const HitAhea
 {
     const DepthTargets dst = TargetsAt<P>(info, x, y);
     if (!dst.complete()) return SideBufferError(info);
-    WriteDepthPixel<P>(info, p, ahead, dst);
+    WriteDepthPixel<P>(info, p, ahead, nullptr, dst);
     return PF_Err_NONE;
 }
 
@@ -699,7 +707,7 @@ template <class P> void SettleDepthRun(const Record &info, CoverageCache &cache)
         }
         const DepthTargets own{cache.stored[k], cache.back[k], &cache.depths[k][0],
                                &cache.depths[k][1]};
-        WriteDepthPixel<P>(info, p, &beyond, own);
+        WriteDepthPixel<P>(info, p, &beyond, nullptr, own);
     }
 }
 
@@ -765,7 +773,7 @@ template <class P, PixelWork work, bool traced>
     const auto workOn = [&](const HitAhead *ahead) -> PF_Err {
         if constexpr (!traced) {
             if (cache.hasTargets) {
-                WriteDepthPixel<P>(info, *p, ahead, RunTargets<P>(cache, lane));
+                WriteDepthPixel<P>(info, *p, ahead, cache.window, RunTargets<P>(cache, lane));
                 return PF_Err_NONE;
             }
         }

@@ -370,6 +370,11 @@ ReachWindow TextureReachWindow(const Record &info)
         bool none = false;
         if (!ReachedHeights(info, view, tail, z, slack, none)) return everywhere;
         if (none) continue;
+        // Widened in single precision, outward.
+        const int sheet = tail ? 0 : 1;
+        out.heightLo[sheet] = std::nextafter(static_cast<float>(z.lo - slack), -HUGE_VALF);
+        out.heightHi[sheet] = std::nextafter(static_cast<float>(z.hi + slack), HUGE_VALF);
+        if (!std::isfinite(out.heightLo[sheet]) || !std::isfinite(out.heightHi[sheet])) return everywhere;
         // The heights in slabs, each cut into sectors around the axis: boxes
         // that follow the band's rings closely.
         const double step = (z.hi - z.lo) / kSlabs;

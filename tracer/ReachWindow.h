@@ -8,7 +8,10 @@
 // surface's height on each sheet, so they lie in bounded boxes, and the
 // camera sees each box inside a rectangle of the output: every pixel outside
 // them is transparent black whatever its coverage. The trace pass stores those
-// pixels without covering them (PixelCallbacks.cpp).
+// pixels without covering them (PixelCallbacks.cpp). The boxes' heights alone
+// settle a hit too: the depth pass shades a pixel's second hit as a layer of
+// its own, and one whose height lies outside them is beyond reach without
+// being located.
 //
 // Beyond the texture's copies a hit is in reach only within its footprint's
 // radius of them, and that radius is bounded over the hits there (the
@@ -28,6 +31,8 @@
 
 #include "scene/RenderInfo.h"
 
+#include <cmath>
+
 struct ReachWindow {
     static constexpr int kMostBoxes = 256;
 
@@ -38,6 +43,19 @@ struct ReachWindow {
     bool everywhere = true;
     int boxes = 0;
     float left[kMostBoxes], right[kMostBoxes], top[kMostBoxes], bottom[kMostBoxes];
+
+    // The object-space heights z of each sheet's hits in reach, tail sheet
+    // first (lo > hi: none), widened by as much as the boxes are: a hit whose
+    // height lies outside both is beyond the texture's reach.
+    float heightLo[2] = {1.0f, 1.0f}, heightHi[2] = {0.0f, 0.0f};
+    // Whether a hit at height z (its point as Ray::pointAt gives it) lies
+    // beyond the texture's reach, shown by the heights alone; never when
+    // `everywhere` or z is not finite.
+    bool beyondHeights(float z) const
+    {
+        return !everywhere && std::isfinite(z) && !(z >= heightLo[0] && z <= heightHi[0]) &&
+               !(z >= heightLo[1] && z <= heightHi[1]);
+    }
 
     // The span of sample positions [lo, hi] along row y that may show
     // something (lo > hi: none); everything when `everywhere`.

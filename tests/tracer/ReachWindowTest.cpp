@@ -4,14 +4,18 @@
 // ones, opened surfaces, repetitions with gaps, blur, lights, fade-out)
 // rendered with per-thread scratch, where the window applies, give the bits
 // of the same views rendered without, where every pixel is covered and
-// shaded on its own: the trace pass's output and the depth pass's layers.
+// shaded on its own: the trace pass's output and the depth pass's layers,
+// whose second hits at heights the window shows beyond reach are settled
+// without being located.
 #include "imaging/World.h"
+#include "tracer/Coverage.h"
 #include "tracer/PixelCallbacks.h"
 #include "tracer/ReachWindow.h"
 #include "tracer/ShadingTestSupport.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -40,6 +44,7 @@ struct View {
     // The trace pass's output, then the depth pass's four layers.
     std::vector<unsigned char> windowed, alone;
     int outside = 0; // pixels outside the window
+    int farBeyond = 0; // covered pixels whose far crossing the window's heights leave out
 };
 
 // Appends the bytes of every pixel of `world`.
@@ -131,7 +136,13 @@ View RenderRandomView(std::mt19937 &random)
             s->beginPass(); // the window of the pass just rendered
             const ReachWindow window = TextureReachWindow(s.info());
             for (int y = 0; y < kSize; ++y)
-                for (int x = 0; x < kSize; ++x) view.outside += !window.columnsOf(y).meet(x, x);
+                for (int x = 0; x < kSize; ++x) {
+                    view.outside += !window.columnsOf(y).meet(x, x);
+                    PixelCoverage p;
+                    msaaRayTest(x, y, s.info(), p.count, p.A, p.Bh, p.D, p.ray);
+                    const double far = std::max(p.Bh - std::sqrt(p.D), p.Bh + std::sqrt(p.D)) / p.A;
+                    view.farBeyond += p.count > 0 && window.beyondHeights(p.ray.pointAt(far).getZ());
+                }
         }
     }
     return view;
@@ -142,19 +153,22 @@ View RenderRandomView(std::mt19937 &random)
 TEST(ReachWindowTest, PixelsLeftOutsideAreTheBitsTracingGivesThem)
 {
     std::mt19937 random(2026);
-    int windowed = 0, shown = 0;
+    int windowed = 0, shown = 0, farBeyond = 0;
     constexpr int kViews = 80;
     for (int k = 0; k < kViews; ++k) {
         SCOPED_TRACE("view " + std::to_string(k));
         const View view = RenderRandomView(random);
         ASSERT_EQ(view.windowed, view.alone);
         windowed += view.outside > 0;
+        farBeyond += view.farBeyond;
         const auto *pixels = reinterpret_cast<const PF_PixelFloat *>(view.alone.data()); // the trace pass's
         for (int i = 0; i < kSize * kSize; ++i) shown += pixels[i].alpha > 0.0f;
     }
-    // The views show the texture, and many leave pixels outside the window.
+    // The views show the texture, and many leave pixels outside the window
+    // and far crossings beyond its heights.
     EXPECT_GT(shown, kViews * kSize * kSize / 10);
     EXPECT_GT(windowed, kViews / 8);
+    EXPECT_GT(farBeyond, kViews * kSize * kSize / 20);
 }
 
 // Where pixels outside would not be transparent black, or the band of rows
