@@ -34,6 +34,14 @@ BoxSums quadBoxBaseline(const HostWorld &world, const TableBox &box);
 // once, from the world's rows b0 and b0 + 1.
 template <class P> QuadFilterKernel quadFilterKernel();
 
+// The same for a box whose edges fall one to three columns and rows apart
+// (AreaTable::fewPixels), from its at most 16 pixels; the filter from the
+// world's rows b0 to b1, rowbytes apart.
+using FewBoxKernel = BoxSums (*)(const HostWorld &world, const TableBox &box);
+FewBoxKernel fewBoxV3();
+BoxSums fewBoxBaseline(const HostWorld &world, const TableBox &box);
+template <class P> FewFilterKernel fewFilterKernel();
+
 // The sums of `box` from rows b0, b0 + 1, b1 and b1 + 1 of a rolling
 // window's table (`rows`, which no one rewrites while they are read): the
 // x86-64-v3 build's kernel (null where that build is missing or the processor

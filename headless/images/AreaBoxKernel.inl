@@ -356,6 +356,95 @@ PF_PixelFloat quadFilter(const std::byte *topRow, const std::byte *bottomRow, co
     return resolveBox(quadBox<P>(topRow, bottomRow, box), area, 0.0, full);
 }
 
+// The nine partial sums of a box whose edges fall `Columns` columns and
+// `Rows` rows apart, from its pixels (`value` gives a pixel's products on the
+// lanes D), weighted. Rows start at `topRow` (row b0), `rowBytes` apart. A
+// form for each span, so that the loops unroll into straight code.
+template <int Columns, int Rows, class D, class P, class Value>
+[[gnu::always_inline]] inline D fewLanes(const std::byte *topRow, std::size_t rowBytes, const TableBox &box,
+                                         const Weights &w, Value value) {
+    D whole = splat<D>(0.0), right = whole, left = whole, bottom = whole, top = whole;
+    D topLeft = whole, topRight = whole, bottomLeft = whole, bottomRight = whole;
+#pragma GCC unroll 4
+    for (int r = 0; r <= Rows; ++r) {
+        const P *row = reinterpret_cast<const P *>(topRow + static_cast<std::size_t>(r) * rowBytes) + box.left.cell;
+        const D first = value(row[0]), last = value(row[Columns]);
+        D inner = first; // the row's pixels in the whole columns a0 to a1 - 1
+#pragma GCC unroll 4
+        for (int c = 1; c < Columns; ++c) inner = add(inner, value(row[c]));
+        if (r < Rows) {
+            whole = add(whole, inner);
+            right = add(right, last);
+            left = add(left, first);
+        }
+        if (r == 0) top = inner, topLeft = first, topRight = last;
+        if (r == Rows) bottom = inner, bottomLeft = first, bottomRight = last;
+    }
+    // Whole pixels, right, left, bottom and top edges, then the corners.
+    const D d[9] = {whole, right, left, bottom, top, bottomRight, bottomLeft, topRight, topLeft};
+    return weigh(d, w);
+}
+
+// fewLanes for the box's own span, 1 to 3 columns and rows.
+template <class D, class P, class Value>
+[[gnu::always_inline]] inline D fewLanesOfSpan(const std::byte *topRow, std::size_t rowBytes, const TableBox &box,
+                                               const Weights &w, Value value) {
+    switch ((box.right.cell - box.left.cell) * 4 + (box.bottom.cell - box.top.cell)) {
+    case 1 * 4 + 1: return fewLanes<1, 1, D, P>(topRow, rowBytes, box, w, value);
+    case 1 * 4 + 2: return fewLanes<1, 2, D, P>(topRow, rowBytes, box, w, value);
+    case 1 * 4 + 3: return fewLanes<1, 3, D, P>(topRow, rowBytes, box, w, value);
+    case 2 * 4 + 1: return fewLanes<2, 1, D, P>(topRow, rowBytes, box, w, value);
+    case 2 * 4 + 2: return fewLanes<2, 2, D, P>(topRow, rowBytes, box, w, value);
+    case 2 * 4 + 3: return fewLanes<2, 3, D, P>(topRow, rowBytes, box, w, value);
+    case 3 * 4 + 1: return fewLanes<3, 1, D, P>(topRow, rowBytes, box, w, value);
+    case 3 * 4 + 2: return fewLanes<3, 2, D, P>(topRow, rowBytes, box, w, value);
+    default: return fewLanes<3, 3, D, P>(topRow, rowBytes, box, w, value);
+    }
+}
+
+// A box whose edges fall one to three columns and rows apart (a1 - a0 and
+// b1 - b0 each 1, 2 or 3; the boxes of footprints a little over a pixel),
+// straight from its at most 16 pixels, as quadBox takes four: every partial
+// sum the table gives for it is a sum of at most nine pixels' products, each
+// an integer below 2^32, whose sums in double are exact, the table's
+// integers; weighted alike, they give the table's result to the bit. It
+// reads a few pixels from as many rows of the world instead of 16 entries
+// from four rows of a table several times the pixels' size.
+template <class P>
+[[gnu::always_inline]] inline BoxSums fewBox(const std::byte *topRow, std::size_t rowBytes, const TableBox &box) {
+    const Weights weights(box);
+#if defined(__AVX2__)
+    alignas(32) double out[kAreaSums];
+    _mm256_store_pd(out, fewLanesOfSpan<__m256d, P>(topRow, rowBytes, box, weights,
+                                                    [](const P &p) { return premultiplied(p); }));
+#else
+    double out[kAreaSums];
+    for (std::size_t c = 0; c < kAreaSums; ++c)
+        out[c] = fewLanesOfSpan<double, P>(topRow, rowBytes, box, weights, [c](const P &p) {
+            const std::uint64_t alpha = p.alpha;
+            const std::uint64_t values[kAreaSums] = {alpha, p.red * alpha, p.green * alpha, p.blue * alpha};
+            return static_cast<double>(values[c]);
+        });
+#endif
+    return {out[0], out[1], out[2], out[3]};
+}
+
+template <class P> BoxSums fewBox(const HostWorld &world, const TableBox &box) {
+    return fewBox<P>(world.row(box.top.cell), static_cast<std::size_t>(world.rowbytes()), box);
+}
+
+// fewBox for the world's depth (8 or 16 bits).
+inline BoxSums integerFewBox(const HostWorld &world, const TableBox &box) {
+    return world.depth() == PixelDepth::Eight ? fewBox<PF_Pixel>(world, box) : fewBox<PF_Pixel16>(world, box);
+}
+
+// The area filter of such a box, in one call, as quadFilter.
+template <class P>
+PF_PixelFloat fewFilter(const std::byte *topRow, std::size_t rowBytes, const TableBox &box, double area,
+                        double full) {
+    return resolveBox(fewBox<P>(topRow, rowBytes, box), area, 0.0, full);
+}
+
 } // namespace AREA_BOX_NAMESPACE
 
 } // namespace headless

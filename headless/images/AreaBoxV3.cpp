@@ -22,6 +22,15 @@ PF_PixelFloat quadFilter16(const std::byte *top, const std::byte *bottom, const 
                            double full) {
     return quadFilter<PF_Pixel16>(top, bottom, box, area, full);
 }
+BoxSums few(const HostWorld &world, const TableBox &box) { return integerFewBox(world, box); }
+PF_PixelFloat fewFilter8(const std::byte *top, std::size_t rowBytes, const TableBox &box, double area,
+                         double full) {
+    return fewFilter<PF_Pixel>(top, rowBytes, box, area, full);
+}
+PF_PixelFloat fewFilter16(const std::byte *top, std::size_t rowBytes, const TableBox &box, double area,
+                          double full) {
+    return fewFilter<PF_Pixel16>(top, rowBytes, box, area, full);
+}
 BoxSums rows(const std::uint64_t *const (&rows)[4], const TableBox &box) { return combineRows(rows, box); }
 BoxSums rows(const double *const (&rows)[4], const TableBox &box) { return combineRows(rows, box); }
 void addRow8(const PF_Pixel *pixels, A_long width, const std::uint64_t *above, std::uint64_t *out) {

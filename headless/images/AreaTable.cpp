@@ -51,7 +51,9 @@ AreaTable::AreaTable(const HostWorld &world, std::uint64_t generation, Storage s
         if (rolls) rollingExact_ = std::make_unique<RollingRows<std::uint64_t>>(world);
         else if (world.depth() == PixelDepth::Eight) narrow_ = std::make_unique<NarrowAreaTable>(world);
         else exact_ = wholeTable<std::uint64_t>(world);
-        quadFilter_ = world.depth() == PixelDepth::Eight ? quadFilterKernel<PF_Pixel>() : quadFilterKernel<PF_Pixel16>();
+        const bool eight = world.depth() == PixelDepth::Eight;
+        quadFilter_ = eight ? quadFilterKernel<PF_Pixel>() : quadFilterKernel<PF_Pixel16>();
+        fewFilter_ = eight ? fewFilterKernel<PF_Pixel>() : fewFilterKernel<PF_Pixel16>();
     }
 }
 
@@ -81,6 +83,11 @@ PF_PixelFloat quadFilter8(const std::byte *top, const std::byte *bottom, const T
                           double full);
 PF_PixelFloat quadFilter16(const std::byte *top, const std::byte *bottom, const TableBox &box, double area,
                            double full);
+BoxSums few(const HostWorld &world, const TableBox &box);
+PF_PixelFloat fewFilter8(const std::byte *top, std::size_t rowBytes, const TableBox &box, double area,
+                         double full);
+PF_PixelFloat fewFilter16(const std::byte *top, std::size_t rowBytes, const TableBox &box, double area,
+                          double full);
 BoxSums rows(const std::uint64_t *const (&rows)[4], const TableBox &box);
 BoxSums rows(const double *const (&rows)[4], const TableBox &box);
 } // namespace area_box_v3
@@ -139,6 +146,28 @@ template <class P> QuadFilterKernel quadFilterKernel() {
 }
 template QuadFilterKernel quadFilterKernel<PF_Pixel>();
 template QuadFilterKernel quadFilterKernel<PF_Pixel16>();
+
+FewBoxKernel fewBoxV3() {
+#if defined(VELTRIX_AREA_BOX_V3)
+    if (processorRunsV3()) return area_box_v3::few;
+#endif
+    return nullptr;
+}
+BoxSums fewBoxBaseline(const HostWorld &world, const TableBox &box) {
+    return area_box_baseline::integerFewBox(world, box);
+}
+
+template <class P> FewFilterKernel fewFilterKernel() {
+#if defined(VELTRIX_AREA_BOX_V3)
+    if (processorRunsV3()) {
+        if constexpr (std::is_same_v<P, PF_Pixel>) return area_box_v3::fewFilter8;
+        else return area_box_v3::fewFilter16;
+    }
+#endif
+    return area_box_baseline::fewFilter<P>;
+}
+template FewFilterKernel fewFilterKernel<PF_Pixel>();
+template FewFilterKernel fewFilterKernel<PF_Pixel16>();
 
 template <class T> RowsBoxKernel<T> rowsBoxV3() {
 #if defined(VELTRIX_AREA_BOX_V3)

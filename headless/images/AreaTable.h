@@ -42,7 +42,9 @@
 // where it is in focus) is summed from its four pixels instead, whether the
 // table is held whole or rolls, which gives the same bits: the pixels must
 // not change while the table is current (between two of the boundaries where
-// the effect may write), as a rolling table already requires.
+// the effect may write), as a rolling table already requires. The area
+// filter takes a box whose edges fall up to three columns and rows apart
+// (a reflection map's footprints of a pixel or two) from its pixels too.
 //
 // Thread safety: any number of threads may integrate at once.
 #pragma once
@@ -77,6 +79,10 @@ struct TableBox {
 // of an integer world, from its two rows of pixels (AreaBox.h).
 using QuadFilterKernel = PF_PixelFloat (*)(const std::byte *top, const std::byte *bottom, const TableBox &box,
                                            double area, double full);
+// The same for a box whose edges fall one to three columns and rows apart,
+// from its rows of pixels, the first at `top`, `rowBytes` apart.
+using FewFilterKernel = PF_PixelFloat (*)(const std::byte *top, std::size_t rowBytes, const TableBox &box,
+                                          double area, double full);
 
 // Sums over a box, in the world's own channel units (0..255, 0..32768 or
 // float): alpha is the sum of alpha times covered area, the colours the sums
@@ -148,6 +154,10 @@ private:
     // Whether the box's edges fall in neighbouring columns and rows of an
     // integer world, whose four pixels then give its sums.
     [[gnu::always_inline]] inline bool fourPixels(const TableBox &box) const;
+    // Whether they fall one to three columns and rows apart in an integer
+    // world, where the at most 16 pixels give the filter (the filter asks
+    // after fourPixels, which takes one and one).
+    [[gnu::always_inline]] inline bool fewPixels(const TableBox &box) const;
     // The sums of a box within the world, from the table.
     BoxSums boxSums(const TableBox &box) const;
 
@@ -168,6 +178,7 @@ private:
     // The four-pixel box's filter for the world's depth, where it applies
     // (integer worlds), or null.
     QuadFilterKernel quadFilter_ = nullptr;
+    FewFilterKernel fewFilter_ = nullptr; // likewise, for fewPixels
 };
 
 // ---- inline, for the samplers (every host area sample takes these) -----------------
@@ -200,6 +211,13 @@ inline bool AreaTable::fourPixels(const TableBox &box) const {
     return quadFilter_ && box.right.cell == box.left.cell + 1 && box.bottom.cell == box.top.cell + 1;
 }
 
+inline bool AreaTable::fewPixels(const TableBox &box) const {
+    // Unsigned: a span of 0 wraps past 2 and is left to the table.
+    const unsigned columns = static_cast<unsigned>(box.right.cell - box.left.cell) - 1;
+    const unsigned rows = static_cast<unsigned>(box.bottom.cell - box.top.cell) - 1;
+    return fewFilter_ && columns <= 2 && rows <= 2;
+}
+
 inline PF_PixelFloat AreaTable::filter(double x, double y, double rx, double ry) const {
     // integrate's steps over the box shifted by half a pixel (the table puts
     // pixel i at [i, i + 1)), with the four-pixel box's sums resolved where
@@ -210,6 +228,9 @@ inline PF_PixelFloat AreaTable::filter(double x, double y, double rx, double ry)
         return resolveBox(BoxSums{}, area, alphaNoise_, fullIntensity_);
     if (fourPixels(box))
         return quadFilter_(world_.row(box.top.cell), world_.row(box.bottom.cell), box, area, fullIntensity_);
+    if (fewPixels(box))
+        return fewFilter_(world_.row(box.top.cell), static_cast<std::size_t>(world_.rowbytes()), box, area,
+                          fullIntensity_);
     return resolveBox(boxSums(box), area, alphaNoise_, fullIntensity_);
 }
 

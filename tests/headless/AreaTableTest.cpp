@@ -537,10 +537,55 @@ TEST(QuadBoxTest, ExactOverTheWholeSixteenBitRange) {
         }
 }
 
+// Boxes whose edges fall one to three columns and rows apart are summed from
+// their at most 16 pixels: for every such span the same bits as the table's
+// entries give, on the build's own instruction set and on x86-64-v3 alike,
+// with channel values over the whole 8-bit and 16-bit ranges (16-bit colour
+// times alpha passes 2^31), edges on cell borders and boxes at the last
+// column and row included.
+TEST(FewPixelBoxTest, EverySpanUpToThreeCellsGivesTheTablesBits) {
+    constexpr A_long kWidth = 37, kHeight = 29;
+    std::vector<std::pair<const char *, headless::FewBoxKernel>> kernels = {{"baseline", headless::fewBoxBaseline}};
+    if (headless::FewBoxKernel v3 = headless::fewBoxV3()) kernels.push_back({"x86-64-v3", v3});
+    for (PixelDepth depth : {PixelDepth::Eight, PixelDepth::Sixteen}) {
+        HostWorld world(depth, kWidth, kHeight);
+        std::mt19937 rng(depth == PixelDepth::Eight ? 41 : 42);
+        std::uniform_int_distribution<int> value(0, depth == PixelDepth::Eight ? 255 : 65535);
+        for (A_long y = 0; y < kHeight; ++y)
+            for (A_long x = 0; x < kWidth; ++x) {
+                const int a = (x + y) % 5 ? value(rng) : (depth == PixelDepth::Eight ? 255 : 65535);
+                if (depth == PixelDepth::Eight)
+                    *world.pixel<PF_Pixel>(x, y) = {A_u_char(a), A_u_char(value(rng)), A_u_char(value(rng)), A_u_char(value(rng))};
+                else
+                    *world.pixel<PF_Pixel16>(x, y) = {A_u_short(a), A_u_short(value(rng)), A_u_short(value(rng)), A_u_short(value(rng))};
+            }
+        world.pixelsChanged();
+        const std::vector<std::uint64_t> entries = wholeRows<std::uint64_t>(world);
+        std::uniform_real_distribution<double> fraction(0.0, 1.0);
+        for (A_long columns = 1; columns <= 3; ++columns)
+            for (A_long rows = 1; rows <= 3; ++rows) {
+                std::uniform_int_distribution<A_long> left(0, kWidth - 1 - columns), top(0, kHeight - 1 - rows);
+                int differing = 0;
+                for (int i = 0; i < 300; ++i) {
+                    const A_long a = i == 0 ? kWidth - 1 - columns : left(rng), b = i == 0 ? kHeight - 1 - rows : top(rng);
+                    double s0 = fraction(rng), s1 = fraction(rng), t0 = fraction(rng), t1 = fraction(rng);
+                    if (i % 5 == 1) s0 = 0, t1 = 1; // on cell borders
+                    if (i == 0) s1 = t1 = 1;         // to the world's last column and row
+                    const TableBox box{{a, s0}, {a + columns, s1}, {b, t0}, {b + rows, t1}};
+                    const BoxSums fromEntries = headless::wholeTableBoxBaseline(entries.data(), kWidth, box);
+                    for (const auto &kernel : kernels) differing += !sameBits(kernel.second(world, box), fromEntries);
+                }
+                EXPECT_EQ(differing, 0) << (depth == PixelDepth::Eight ? "8" : "16") << "-bit, " << columns << " x "
+                                        << rows << " cells";
+            }
+    }
+}
+
 // The area filter a table gives in one call is the filter of its sums, bit
 // for bit, for every kind of table: boxes of one pixel about pixel centres
-// and between them (the four-pixel boxes), large ones, and ones reaching
-// outside the world or lying wholly outside it.
+// and between them (the four-pixel boxes), boxes a pixel or two across
+// (summed from their pixels), large ones, and ones reaching outside the
+// world or lying wholly outside it.
 TEST(AreaTableFilterTest, IsTheFilterOfTheTablesSums) {
     auto bitsOf = [](const PF_PixelFloat &p) {
         std::uint32_t bits[4];
@@ -553,12 +598,13 @@ TEST(AreaTableFilterTest, IsTheFilterOfTheTablesSums) {
             const auto world = randomWorld(depth, 71, 59, 31);
             const AreaTable table(*world, 0, storage);
             std::mt19937 rng(32);
-            std::uniform_real_distribution<double> x(-50.0, 120.0), y(-50.0, 110.0), r(0.5, 30.0);
+            std::uniform_real_distribution<double> x(-50.0, 120.0), y(-50.0, 110.0), r(0.5, 30.0), small(0.5, 2.0);
             std::uniform_int_distribution<int> pixel(-1, 72);
             int differing = 0;
             for (int i = 0; i < 6000; ++i) {
                 double cx = x(rng), cy = y(rng), rx = r(rng), ry = r(rng);
                 if (i % 3 == 0) rx = ry = 0.5;                        // one pixel's box
+                if (i % 3 == 1) rx = small(rng), ry = small(rng);     // a few pixels' box
                 if (i % 6 == 0) cx = pixel(rng), cy = pixel(rng);     // about a pixel centre
                 const PF_PixelFloat expected = headless::resolveBox(
                     table.integrate(cx - rx + 0.5, cy - ry + 0.5, cx + rx + 0.5, cy + ry + 0.5), 4.0 * rx * ry,
