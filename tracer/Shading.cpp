@@ -178,6 +178,14 @@ PF_PixelFloat ReflectionMapColour(const Record &info, const Vector3 &W, double r
 template <class P>
 PF_PixelFloat MapColourAt(const Record &info, const Vector3 &W, double ru, double rv, bool placed,
                           PF_Fixed column);
+// One host sample of the map, placed (MapSampleAt) and then taken.
+struct MapSample {
+    PF_Fixed x, y;
+    PF_SampPB pb;
+};
+MapSample MapSampleAt(const Record &info, const Vector3 &W, double ru, double rv, bool placed,
+                      PF_Fixed column);
+template <class P> PF_PixelFloat TakeMapSample(const Record &info, const MapSample &sample);
 MapLookup MapPosition(const PF_LayerDef &map, const Vector3 &W, double &vr);
 MapLookup MapLatitude(const PF_LayerDef &map, const Vector3 &W, double &vr);
 void MapFootprintRadii(const Record &info, const Vector3 &d, const Vector3 &n, const Vector3 &W,
@@ -660,6 +668,10 @@ template <class P>
 void ReflectRunAhead(const Record &info, const FootprintLaneHits &rays, const HitLaneValues &values,
                      const LightLaneValues &lights, const bool (&lit)[kHitLanes], RunReflections &out)
 {
+    // The lanes' map lookups are placed first, then sampled one after
+    // another (in lane order, as one by one), so that the placements' long
+    // chains of arithmetic overlap rather than each waiting on a sample.
+    MapSample samples[kHitLanes];
     for (int k = 0; k < kHitLanes; ++k) {
         out.mapped[k] = lit[k];
         if (!lit[k]) continue;
@@ -668,11 +680,13 @@ void ReflectRunAhead(const Record &info, const FootprintLaneHits &rays, const Hi
         const Vector3 d(rays.dx[k], rays.dy[k], rays.dz[k]);
         const Vector3 n = FacingViewer(Vector3(values.nx[k], values.ny[k], values.nz[k]), d);
         const Vector3 W(lights.wx[k], lights.wy[k], lights.wz[k]);
-        out.map[k] = MapColourAt<P>(info, W, lights.ru[k], lights.rv[k], lights.mapPlaced[k] != 0.0,
-                                    lights.mapColumn[k]);
+        samples[k] = MapSampleAt(info, W, lights.ru[k], lights.rv[k], lights.mapPlaced[k] != 0.0,
+                                 lights.mapColumn[k]);
         out.strength[k] = lights.strengthSettled[k] != 0.0 ? lights.strength[k]
                                                          : ReflectionStrength(info, d, n);
     }
+    for (int k = 0; k < kHitLanes; ++k)
+        if (lit[k]) out.map[k] = TakeMapSample<P>(info, samples[k]);
 }
 
 bool ShadeRunAhead(const Record &info, const double (&t)[kHitLanes],
@@ -1007,16 +1021,27 @@ template <class P>
 PF_PixelFloat MapColourAt(const Record &info, const Vector3 &W, double ru, double rv, bool placed,
                           PF_Fixed column)
 {
+    return TakeMapSample<P>(info, MapSampleAt(info, W, ru, rv, placed, column));
+}
+
+// MapColourAt's lookup: where the map is sampled and over which radii.
+MapSample MapSampleAt(const Record &info, const Vector3 &W, double ru, double rv, bool placed,
+                      PF_Fixed column)
+{
     const PF_LayerDef &map = info.reflectionLayer;
     double vr = 0.0;
     MapLookup lookup = placed ? MapLatitude(map, W, vr) : MapPosition(map, W, vr);
     MapFootprint(info, vr, ru, rv, lookup);
+    return {placed ? column : FixedFromDouble(lookup.x), FixedFromDouble(lookup.y),
+            MakeSampPB(FiniteOrZero(lookup.rx), FiniteOrZero(lookup.ry), &map)};
+}
 
-    const PF_SampPB pb = MakeSampPB(FiniteOrZero(lookup.rx), FiniteOrZero(lookup.ry), &map);
+// The host's sample of the map there, its error noted.
+template <class P> PF_PixelFloat TakeMapSample(const Record &info, const MapSample &sample)
+{
     PF_PixelFloat mapColour{};
-    info.noteSamplingErr(HostAreaSample<P>(info.inData, SamplingSuites(info),
-                                           placed ? column : FixedFromDouble(lookup.x),
-                                           FixedFromDouble(lookup.y), pb, mapColour));
+    info.noteSamplingErr(HostAreaSample<P>(info.inData, SamplingSuites(info), sample.x, sample.y,
+                                           sample.pb, mapColour));
     return mapColour;
 }
 
