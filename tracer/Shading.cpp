@@ -669,8 +669,9 @@ void ReflectRunAhead(const Record &info, const FootprintLaneHits &rays, const Hi
                      const LightLaneValues &lights, const bool (&lit)[kHitLanes], RunReflections &out)
 {
     // The lanes' map lookups are placed first, then sampled one after
-    // another (in lane order, as one by one), so that the placements' long
-    // chains of arithmetic overlap rather than each waiting on a sample.
+    // another in lane order (the same samples in the same order as one lane
+    // at a time), so that the placements' long chains of arithmetic overlap
+    // rather than each waiting on the sample before it.
     MapSample samples[kHitLanes];
     for (int k = 0; k < kHitLanes; ++k) {
         out.mapped[k] = lit[k];

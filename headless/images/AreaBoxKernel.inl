@@ -377,8 +377,16 @@ template <int Columns, int Rows, class D, class P, class Value>
             right = add(right, last);
             left = add(left, first);
         }
-        if (r == 0) top = inner, topLeft = first, topRight = last;
-        if (r == Rows) bottom = inner, bottomLeft = first, bottomRight = last;
+        if (r == 0) {
+            top = inner;
+            topLeft = first;
+            topRight = last;
+        }
+        if (r == Rows) {
+            bottom = inner;
+            bottomLeft = first;
+            bottomRight = last;
+        }
     }
     // Whole pixels, right, left, bottom and top edges, then the corners.
     const D d[9] = {whole, right, left, bottom, top, bottomRight, bottomLeft, topRight, topLeft};
