@@ -142,6 +142,10 @@ public:
     HandleTable &handles() { return handles_; }
     SuiteRegistry &suites() { return suites_; }
     WorkerPool &workers() { return workers_; }
+    // The worker pool's ranges of rows, for filling the worlds the host makes.
+    RowRanges rowRanges() {
+        return [this](A_long rows, const std::function<void(A_long, A_long)> &work) { workers_.forRanges(rows, work); };
+    }
     Ledger &ledger() { return ledger_; }
     Faults &faults() { return faults_; }
     // The images the effect can reach; the world and sampling suites work on

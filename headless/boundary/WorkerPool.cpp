@@ -98,6 +98,26 @@ PF_Err WorkerPool::iterate(A_long iterations, const std::function<PF_Err(A_long,
     return iterate(iterations, const_cast<void *>(static_cast<const void *>(&fn)), callFunction, dealing);
 }
 
+void WorkerPool::forRanges(A_long count, const std::function<void(A_long, A_long)> &work) {
+    // A few ranges a thread, so that one which starts late still finds its
+    // share of them.
+    const A_long ranges = std::min<A_long>(count, 4 * threadCount_);
+    if (ranges <= 1) {
+        if (count > 0) work(0, count);
+        return;
+    }
+    const auto edge = [&](A_long i) { return static_cast<A_long>(std::int64_t{count} * i / ranges); };
+    const PF_Err err = iterate(
+        ranges,
+        [&](A_long, A_long i) {
+            work(edge(i), edge(i + 1));
+            return PF_Err(PF_Err_NONE);
+        },
+        Dealing::Bands);
+    // Nothing here fails; were a range left out all the same, all of it again.
+    if (err != PF_Err_NONE) work(0, count);
+}
+
 PF_Err WorkerPool::iterate(A_long iterations, void *refcon, PF_IterateGenericFunc fn, Dealing dealing) {
     if (iterations < 0 || !fn) return PF_Err_BAD_CALLBACK_PARAM;
     if (iterations == 0) return PF_Err_NONE;

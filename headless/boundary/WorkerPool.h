@@ -67,6 +67,10 @@ public:
     PF_Err iterate(A_long iterations, const std::function<PF_Err(A_long, A_long)> &fn,
                    Dealing dealing = Dealing::Bands);
 
+    // work(first, end) over contiguous ranges covering [0, count) once each,
+    // a few per thread, dealt in bands; returns when all are done. `work`
+    // must not throw. (HostWorld's RowRanges: a large world's first fill.)
+    void forRanges(A_long count, const std::function<void(A_long first, A_long end)> &work);
     // Number of consecutive indices a task takes in a pass of `iterations`.
     A_long blockSize(A_long iterations) const;
 

@@ -43,7 +43,7 @@ A_Err aegpNew(AEGP_PluginID, AEGP_WorldType type, A_long widthL, A_long heightL,
     if (!depthFromWorldType(type, depth)) return A_Err_PARAMETER;
     HostWorld *world = nullptr;
     return toAegpError(host->worlds().create(Worlds::Maker::AegpWorldSuite, depth, widthL, heightL,
-                                             WorldFill::Garbage, world, *worldPH));
+                                             WorldFill::Garbage, world, *worldPH, host->rowRanges()));
 }
 
 A_Err aegpDispose(AEGP_WorldH worldH) {
@@ -112,7 +112,8 @@ PF_Err pfNewWorld(PF_ProgPtr effect_ref, A_long widthL, A_long heightL, PF_Boole
     HostWorld *world = nullptr;
     AEGP_WorldH unused = nullptr;
     const WorldFill fill = clear_pixB ? WorldFill::Clear : WorldFill::Garbage;
-    if (PF_Err err = host->worlds().create(Worlds::Maker::PfWorldSuite, depth, widthL, heightL, fill, world, unused))
+    if (PF_Err err = host->worlds().create(Worlds::Maker::PfWorldSuite, depth, widthL, heightL, fill, world, unused,
+                                           host->rowRanges()))
         return err;
     *worldP = world->effectWorld();
     return PF_Err_NONE;

@@ -59,7 +59,7 @@ void Worlds::restamp() { stamp_.store(freshStamp(), std::memory_order_release); 
 // ---- worlds made for the effect ---------------------------------------------------
 
 PF_Err Worlds::create(Maker maker, PixelDepth depth, A_long width, A_long height, WorldFill fill,
-                      HostWorld *&world, AEGP_WorldH &handle) {
+                      HostWorld *&world, AEGP_WorldH &handle, const RowRanges &ranges) {
     world = nullptr;
     handle = nullptr;
     if (width < 1 || height < 1 || width > HostWorld::kMaxSide || height > HostWorld::kMaxSide)
@@ -67,7 +67,7 @@ PF_Err Worlds::create(Maker maker, PixelDepth depth, A_long width, A_long height
 
     std::unique_ptr<HostWorld> made;
     try {
-        made = std::make_unique<HostWorld>(depth, width, height, fill);
+        made = std::make_unique<HostWorld>(depth, width, height, fill, ranges);
     } catch (const std::bad_alloc &) {
         return PF_Err_OUT_OF_MEMORY;
     }

@@ -69,9 +69,10 @@ public:
     // Makes a world for the effect (the suites check their faults first).
     // Fails with PF_Err_BAD_CALLBACK_PARAM for a size outside
     // [1, HostWorld::kMaxSide] or PF_Err_OUT_OF_MEMORY. On success `world` is
-    // the new world and, for AEGP worlds, `handle` its handle.
+    // the new world and, for AEGP worlds, `handle` its handle. A large world
+    // is filled through `ranges` where given (Host::rowRanges).
     PF_Err create(Maker maker, PixelDepth depth, A_long width, A_long height, WorldFill fill,
-                  HostWorld *&world, AEGP_WorldH &handle);
+                  HostWorld *&world, AEGP_WorldH &handle, const RowRanges &ranges = {});
 
     // The live AEGP world of `handle`, or null (recorded as a problem of
     // `function` unless `quiet`).

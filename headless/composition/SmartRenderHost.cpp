@@ -269,7 +269,7 @@ PF_Err SmartRenderHost::checkoutOutput(PF_EffectWorld **output) {
     if (PF_Err err = host_.faults().check(service::kCheckoutOutput)) return err;
     if (!output_) {
         try {
-            output_ = std::make_unique<HostWorld>(depth_, width_, height_, WorldFill::Garbage);
+            output_ = std::make_unique<HostWorld>(depth_, width_, height_, WorldFill::Garbage, host_.rowRanges());
             // The output is the effect layer's image: its pixels have that layer's aspect.
             output_->setPixelAspect(host_.inData()->pixel_aspect_ratio);
         } catch (const std::bad_alloc &) {

@@ -80,32 +80,45 @@ bool depthFromWorldType(AEGP_WorldType type, PixelDepth &depth) {
 
 namespace {
 // Pixels the effect must write before it reads them: garbage bytes, and in
-// float worlds NaN in every channel (which no arithmetic hides). Each byte
-// is written once: a float world's pixels as NaN, its row padding (and the
-// few bytes of a world of no pixels) as garbage bytes.
-void fillWithGarbage(std::byte *storage, std::size_t bytes, PixelDepth depth, A_long width, A_long height,
-                     A_long rowbytes) {
+// float worlds NaN in every channel (which no arithmetic hides), in rows
+// [first, end). Each byte is written once: a float world's pixels as NaN,
+// its row padding as garbage bytes.
+void fillRowsWithGarbage(std::byte *storage, PixelDepth depth, A_long width, A_long rowbytes, A_long first,
+                         A_long end) {
+    const std::size_t rowBytes = static_cast<std::size_t>(rowbytes);
+    std::byte *const start = storage + static_cast<std::size_t>(first) * rowBytes;
+    const std::size_t rows = static_cast<std::size_t>(end - first);
     if (depth != PixelDepth::Float) {
-        std::memset(storage, kGarbageByte, bytes);
+        std::memset(start, kGarbageByte, rows * rowBytes);
         return;
     }
     // The first row made, the others copied from it: the library's copy
     // writes at the memory's pace, where a loop over the pixels does not.
     constexpr float nan = std::numeric_limits<float>::quiet_NaN();
     const std::size_t pixelBytes = static_cast<std::size_t>(width) * sizeof(PF_PixelFloat);
-    const std::size_t rowBytes = static_cast<std::size_t>(rowbytes);
-    if (height > 0) {
-        auto *pixels = reinterpret_cast<PF_PixelFloat *>(storage);
-        for (A_long x = 0; x < width; ++x) pixels[x] = {nan, nan, nan, nan};
-        std::memset(storage + pixelBytes, kGarbageByte, rowBytes - pixelBytes);
-    }
-    for (std::size_t y = 1; y < static_cast<std::size_t>(height); ++y) std::memcpy(storage + y * rowBytes, storage, rowBytes);
-    const std::size_t filled = static_cast<std::size_t>(height) * static_cast<std::size_t>(rowbytes);
-    if (bytes > filled) std::memset(storage + filled, kGarbageByte, bytes - filled);
+    auto *pixels = reinterpret_cast<PF_PixelFloat *>(start);
+    for (A_long x = 0; x < width; ++x) pixels[x] = {nan, nan, nan, nan};
+    std::memset(start + pixelBytes, kGarbageByte, rowBytes - pixelBytes);
+    for (std::size_t y = 1; y < rows; ++y) std::memcpy(start + y * rowBytes, start, rowBytes);
 }
+
+void fillRows(std::byte *storage, WorldFill fill, PixelDepth depth, A_long width, A_long rowbytes, A_long first,
+              A_long end) {
+    if (first >= end) return;
+    if (fill == WorldFill::Clear)
+        std::memset(storage + static_cast<std::size_t>(first) * static_cast<std::size_t>(rowbytes), 0,
+                    static_cast<std::size_t>(end - first) * static_cast<std::size_t>(rowbytes));
+    else
+        fillRowsWithGarbage(storage, depth, width, rowbytes, first, end);
+}
+
+// Below this many bytes a world is filled by the thread that makes it: the
+// other threads would take longer to wake than the fill.
+constexpr std::size_t kFillInRangesBytes = std::size_t{1} << 20;
 } // namespace
 
-HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fill) : depth_(depth) {
+HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fill, const RowRanges &ranges)
+    : depth_(depth) {
     if (width < 0 || height < 0 || width > kMaxSide || height > kMaxSide)
         throw std::invalid_argument("world size out of range");
     const A_long rowbytes = paddedRowbytes(depth, width);
@@ -113,8 +126,15 @@ HostWorld::HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fi
     storage_ = SpareBlock(worldMemory(), bytes);
     std::byte *const storage = storage_.as<std::byte>();
 
-    if (fill == WorldFill::Clear) std::memset(storage, 0, bytes);
-    else fillWithGarbage(storage, bytes, depth, width, height, rowbytes);
+    const auto fillRange = [&](A_long first, A_long end) {
+        fillRows(storage, fill, depth, width, rowbytes, first, end);
+    };
+    if (ranges && bytes >= kFillInRangesBytes) ranges(height, fillRange);
+    else fillRange(0, height);
+    // The bytes after the last row (the few of a world of no pixels).
+    const std::size_t filled = static_cast<std::size_t>(height) * static_cast<std::size_t>(rowbytes);
+    if (bytes > filled)
+        std::memset(storage + filled, fill == WorldFill::Clear ? 0 : kGarbageByte, bytes - filled);
 
     desc_.data = storage;
     desc_.rowbytes = rowbytes;

@@ -49,6 +49,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <type_traits>
@@ -86,6 +87,12 @@ template <class P> constexpr PixelDepth depthOf() {
 
 enum class WorldFill { Clear, Garbage };
 
+// Runs work(first, end) over row ranges that together cover [0, rows) once
+// each, possibly several at a time on other threads, and returns when all are
+// done (the host's worker pool: Host::rowRanges). A large world's first fill
+// goes at the pace of all the threads' stores, not one thread's.
+using RowRanges = std::function<void(A_long rows, const std::function<void(A_long first, A_long end)> &work)>;
+
 class HostWorld {
 public:
     // Largest width or height the host makes a world of.
@@ -95,8 +102,10 @@ public:
 
     // A width x height world. Throws std::invalid_argument for a side outside
     // [0, kMaxSide] and std::bad_alloc when the memory is not there. A world
-    // of no pixels still has a unique, non-null data address.
-    HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fill = WorldFill::Clear);
+    // of no pixels still has a unique, non-null data address. A large world
+    // is filled through `ranges` where given.
+    HostWorld(PixelDepth depth, A_long width, A_long height, WorldFill fill = WorldFill::Clear,
+              const RowRanges &ranges = {});
     ~HostWorld();
     HostWorld(const HostWorld &) = delete;
     HostWorld &operator=(const HostWorld &) = delete;

@@ -11,14 +11,18 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 using headless::Host;
 using headless::HostWorld;
 using headless::Ledger;
 using headless::PixelDepth;
+using headless::RowRanges;
+using headless::WorkerPool;
 using headless::WorldAccess;
 using headless::WorldFill;
 
@@ -83,6 +87,34 @@ TEST(HostWorldTest, FreshContentIsClearOrConspicuousGarbage) {
     // The padding after the last pixel of a row is garbage too.
     const std::byte *pad = real.row(0) + 3 * sizeof(PF_PixelFloat);
     EXPECT_EQ(static_cast<unsigned>(*pad), 0xA5u);
+}
+
+TEST(HostWorldTest, AWorldFilledByThePoolsRangesHoldsTheBytesOfOneFilledWhole) {
+    // The ranges cover every row once whatever their count against the
+    // threads'; the world's bytes, row padding included, are those of the
+    // same world filled by one thread. Sizes on both sides of the smallest
+    // world filled in ranges, and fewer rows than ranges.
+    for (int threads : {1, 3}) {
+        WorkerPool pool(threads);
+        for (A_long count : {0, 1, 2, 5, 1081}) {
+            std::vector<int> seen(static_cast<std::size_t>(count));
+            pool.forRanges(count, [&](A_long first, A_long end) {
+                for (A_long i = first; i < end; ++i) ++seen[static_cast<std::size_t>(i)];
+            });
+            EXPECT_EQ(std::count(seen.begin(), seen.end(), 1), count) << threads << " threads, " << count;
+        }
+        const RowRanges ranges = [&](A_long rows, const std::function<void(A_long, A_long)> &work) {
+            pool.forRanges(rows, work);
+        };
+        for (PixelDepth depth : kDepths)
+            for (WorldFill fill : {WorldFill::Garbage, WorldFill::Clear})
+                for (auto [width, height] : {std::pair<A_long, A_long>{1920, 1080}, {700, 3}, {3, 2}, {0, 9}}) {
+                    const HostWorld whole(depth, width, height, fill), inRanges(depth, width, height, fill, ranges);
+                    for (A_long y = 0; y < height; ++y)
+                        ASSERT_EQ(std::memcmp(whole.row(y), inRanges.row(y), std::size_t(whole.rowbytes())), 0)
+                            << int(depth) << " " << width << " x " << height << ", row " << y;
+                }
+    }
 }
 
 TEST(HostWorldTest, AFramesWorldsOfSeveralSizesReuseTheirMemory) {
