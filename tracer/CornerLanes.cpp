@@ -12,6 +12,13 @@ void Trace(const CornerLaneCamera &, const float (&)[kCornerLanes], const float 
 }
 #endif
 
+#if defined(VELTRIX_LANES_V4)
+namespace corner_lanes_v4 {
+void Trace(const CornerLaneCamera &, const float (&)[kCornerLanes], const float (&)[kCornerLanes],
+           CornerLanes &);
+}
+#endif
+
 void TraceCornerLanesBaseline(const CornerLaneCamera &camera, const float (&px)[kCornerLanes],
                               const float (&py)[kCornerLanes], CornerLanes &out)
 {
@@ -31,8 +38,22 @@ bool TraceCornerLanesV3(const CornerLaneCamera &camera, const float (&px)[kCorne
 #endif
 }
 
+bool TraceCornerLanesV4(const CornerLaneCamera &camera, const float (&px)[kCornerLanes],
+                        const float (&py)[kCornerLanes], CornerLanes &out)
+{
+#if defined(VELTRIX_LANES_V4)
+    if (!ProcessorRunsX86V4()) return false;
+    corner_lanes_v4::Trace(camera, px, py, out);
+    return true;
+#else
+    (void)camera, (void)px, (void)py, (void)out;
+    return false;
+#endif
+}
+
 void TraceCornerLanes(const CornerLaneCamera &camera, const float (&px)[kCornerLanes],
                       const float (&py)[kCornerLanes], CornerLanes &out)
 {
-    if (!TraceCornerLanesV3(camera, px, py, out)) TraceCornerLanesBaseline(camera, px, py, out);
+    if (!TraceCornerLanesV4(camera, px, py, out) && !TraceCornerLanesV3(camera, px, py, out))
+        TraceCornerLanesBaseline(camera, px, py, out);
 }

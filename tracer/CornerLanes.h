@@ -2,10 +2,11 @@
 // quadratics with the surface, lane by lane.
 //
 // The lanes are the coverage pass's innermost loop, so the kernel is built
-// twice: for the build's own instruction set and, on x86-64, for x86-64-v3
-// (eight floats or four doubles to an instruction), picked once by what the
-// processor supports. Both builds do exactly the operations of the one-ray
-// camera and intersection code, lane by lane, without contraction into fused
+// for the build's own instruction set and, on x86-64, for x86-64-v3 (eight
+// floats or four doubles to an instruction) and x86-64-v4 with 512-bit
+// vectors (twice as many), the widest the processor supports picked once.
+// Every build does exactly the operations of the one-ray camera and
+// intersection code, lane by lane, without contraction into fused
 // multiply-adds, so every lane's bits are the same whichever runs.
 //
 // Thread safety: pure functions of their arguments; call from any thread.
@@ -34,9 +35,12 @@ struct CornerLanes {
 void TraceCornerLanes(const CornerLaneCamera &camera, const float (&px)[kCornerLanes],
                       const float (&py)[kCornerLanes], CornerLanes &out);
 
-// The two builds on their own, for tests. The x86-64-v3 one returns false,
-// doing nothing, where it was not built or the processor lacks it.
+// The builds on their own, for tests. The x86-64-v3 and x86-64-v4 ones
+// return false, doing nothing, where they were not built or the processor
+// lacks them.
 void TraceCornerLanesBaseline(const CornerLaneCamera &camera, const float (&px)[kCornerLanes],
                               const float (&py)[kCornerLanes], CornerLanes &out);
 bool TraceCornerLanesV3(const CornerLaneCamera &camera, const float (&px)[kCornerLanes],
+                        const float (&py)[kCornerLanes], CornerLanes &out);
+bool TraceCornerLanesV4(const CornerLaneCamera &camera, const float (&px)[kCornerLanes],
                         const float (&py)[kCornerLanes], CornerLanes &out);

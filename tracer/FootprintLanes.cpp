@@ -13,6 +13,12 @@ void Measure(const FootprintLaneScene &, const FootprintLaneHits &, FootprintLan
 }
 #endif
 
+#if defined(VELTRIX_LANES_V4)
+namespace footprint_lanes_v4 {
+void Measure(const FootprintLaneScene &, const FootprintLaneHits &, FootprintLaneRadii &);
+}
+#endif
+
 FootprintLaneScene FootprintScene(const RenderInfoTemplate<Hyperboloid> &info)
 {
     const Hyperboloid &shape = info.shape;
@@ -60,8 +66,22 @@ bool MeasureFootprintLanesV3(const FootprintLaneScene &scene, const FootprintLan
 #endif
 }
 
+bool MeasureFootprintLanesV4(const FootprintLaneScene &scene, const FootprintLaneHits &hits,
+                             FootprintLaneRadii &out)
+{
+#if defined(VELTRIX_LANES_V4)
+    if (!ProcessorRunsX86V4()) return false;
+    footprint_lanes_v4::Measure(scene, hits, out);
+    return true;
+#else
+    (void)scene, (void)hits, (void)out;
+    return false;
+#endif
+}
+
 void MeasureFootprintLanes(const FootprintLaneScene &scene, const FootprintLaneHits &hits,
                            FootprintLaneRadii &out)
 {
-    if (!MeasureFootprintLanesV3(scene, hits, out)) MeasureFootprintLanesBaseline(scene, hits, out);
+    if (!MeasureFootprintLanesV4(scene, hits, out) && !MeasureFootprintLanesV3(scene, hits, out))
+        MeasureFootprintLanesBaseline(scene, hits, out);
 }

@@ -5,9 +5,9 @@
 // another, hit after hit. Worked out for the eight hits of a coverage run at
 // once, the lanes share those instructions (four or eight to one), so the
 // pixel pass measures the run's footprints here before it shades the run's
-// pixels. The kernel is built twice, like the corner lanes: for the build's
-// own instruction set and, on x86-64, for x86-64-v3, picked once by what the
-// processor supports. Both do exactly the operations of the one-hit code
+// pixels. The kernel is built like the corner lanes: for the build's own
+// instruction set and, on x86-64, for x86-64-v3 and x86-64-v4, the widest the
+// processor supports picked once. Every build does exactly the operations of the one-hit code
 // (the hit point, its normalised point and normal, the u tangent, the
 // incidence, the surface metric and the caps) lane by lane, in the same
 // order and precision and without contraction into fused multiply-adds, so
@@ -54,9 +54,12 @@ FootprintLaneScene FootprintScene(const RenderInfoTemplate<Hyperboloid> &info);
 void MeasureFootprintLanes(const FootprintLaneScene &scene, const FootprintLaneHits &hits,
                            FootprintLaneRadii &out);
 
-// The two builds on their own, for tests. The x86-64-v3 one returns false,
-// doing nothing, where it was not built or the processor lacks it.
+// The builds on their own, for tests. The x86-64-v3 and x86-64-v4 ones
+// return false, doing nothing, where they were not built or the processor
+// lacks them.
 void MeasureFootprintLanesBaseline(const FootprintLaneScene &scene, const FootprintLaneHits &hits,
                                    FootprintLaneRadii &out);
 bool MeasureFootprintLanesV3(const FootprintLaneScene &scene, const FootprintLaneHits &hits,
+                             FootprintLaneRadii &out);
+bool MeasureFootprintLanesV4(const FootprintLaneScene &scene, const FootprintLaneHits &hits,
                              FootprintLaneRadii &out);

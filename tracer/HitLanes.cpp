@@ -19,6 +19,13 @@ void PlaceLookups(const HitLaneScene &, const FootprintLaneRadii &, HitLaneValue
 }
 #endif
 
+#if defined(VELTRIX_LANES_V4)
+namespace hit_lanes_v4 {
+void Locate(const HitLaneScene &, const FootprintLaneHits &, HitLaneValues &);
+void PlaceLookups(const HitLaneScene &, const FootprintLaneRadii &, HitLaneValues &);
+}
+#endif
+
 HitLaneScene MakeHitLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
 {
     const Hyperboloid &shape = info.shape;
@@ -79,9 +86,22 @@ bool LocateHitLanesV3(const HitLaneScene &scene, const FootprintLaneHits &hits, 
 #endif
 }
 
+bool LocateHitLanesV4(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out)
+{
+#if defined(VELTRIX_LANES_V4)
+    if (!ProcessorRunsX86V4()) return false;
+    hit_lanes_v4::Locate(scene, hits, out);
+    return true;
+#else
+    (void)scene, (void)hits, (void)out;
+    return false;
+#endif
+}
+
 void LocateHitLanes(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out)
 {
-    if (!LocateHitLanesV3(scene, hits, out)) LocateHitLanesBaseline(scene, hits, out);
+    if (!LocateHitLanesV4(scene, hits, out) && !LocateHitLanesV3(scene, hits, out))
+        LocateHitLanesBaseline(scene, hits, out);
 }
 
 void PlaceLookupLanesBaseline(const HitLaneScene &scene, const FootprintLaneRadii &radii,
@@ -103,8 +123,22 @@ bool PlaceLookupLanesV3(const HitLaneScene &scene, const FootprintLaneRadii &rad
 #endif
 }
 
+bool PlaceLookupLanesV4(const HitLaneScene &scene, const FootprintLaneRadii &radii,
+                        HitLaneValues &values)
+{
+#if defined(VELTRIX_LANES_V4)
+    if (!ProcessorRunsX86V4()) return false;
+    hit_lanes_v4::PlaceLookups(scene, radii, values);
+    return true;
+#else
+    (void)scene, (void)radii, (void)values;
+    return false;
+#endif
+}
+
 void PlaceLookupLanes(const HitLaneScene &scene, const FootprintLaneRadii &radii,
                       HitLaneValues &values)
 {
-    if (!PlaceLookupLanesV3(scene, radii, values)) PlaceLookupLanesBaseline(scene, radii, values);
+    if (!PlaceLookupLanesV4(scene, radii, values) && !PlaceLookupLanesV3(scene, radii, values))
+        PlaceLookupLanesBaseline(scene, radii, values);
 }

@@ -11,9 +11,9 @@
 // then settles the hits out of reach without shading them, and shades the
 // others from these values (HitAhead).
 //
-// The kernel is built twice, like the corner and footprint lanes: for the
-// build's own instruction set and, on x86-64, for x86-64-v3, picked once by
-// what the processor supports. Both do exactly the operations of the one-hit
+// The kernel is built like the corner and footprint lanes: for the build's
+// own instruction set and, on x86-64, for x86-64-v3 and x86-64-v4, the widest
+// the processor supports picked once. Every build does exactly the operations of the one-hit
 // code (Ray::pointAt, NormalisedPoint, getVFromCoordinate, openedV, RowReach,
 // SurfaceNormal, sampRadiusYBound, ArctangentBounds, PlaceAngleBounds, and
 // CommonPlacedSample's tests and conversions) lane by lane, in the same order
@@ -103,12 +103,16 @@ void LocateHitLanes(const HitLaneScene &scene, const FootprintLaneHits &hits, Hi
 void PlaceLookupLanes(const HitLaneScene &scene, const FootprintLaneRadii &radii,
                       HitLaneValues &values);
 
-// The two builds on their own, for tests. The x86-64-v3 ones return false,
-// doing nothing, where they were not built or the processor lacks it.
+// The builds on their own, for tests. The x86-64-v3 and x86-64-v4 ones
+// return false, doing nothing, where they were not built or the processor
+// lacks them.
 void PlaceLookupLanesBaseline(const HitLaneScene &scene, const FootprintLaneRadii &radii,
                               HitLaneValues &values);
 bool PlaceLookupLanesV3(const HitLaneScene &scene, const FootprintLaneRadii &radii,
                         HitLaneValues &values);
+bool PlaceLookupLanesV4(const HitLaneScene &scene, const FootprintLaneRadii &radii,
+                        HitLaneValues &values);
 void LocateHitLanesBaseline(const HitLaneScene &scene, const FootprintLaneHits &hits,
                             HitLaneValues &out);
 bool LocateHitLanesV3(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out);
+bool LocateHitLanesV4(const HitLaneScene &scene, const FootprintLaneHits &hits, HitLaneValues &out);

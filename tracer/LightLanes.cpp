@@ -16,6 +16,12 @@ void Light(const LightLaneScene &, const FootprintLaneHits &, const HitLaneValue
 }
 #endif
 
+#if defined(VELTRIX_LANES_V4)
+namespace light_lanes_v4 {
+void Light(const LightLaneScene &, const FootprintLaneHits &, const HitLaneValues &, LightLaneValues &);
+}
+#endif
+
 LightLaneScene MakeLightLaneScene(const RenderInfoTemplate<Hyperboloid> &info)
 {
     LightLaneScene s{};
@@ -81,8 +87,22 @@ bool LightHitLanesV3(const LightLaneScene &scene, const FootprintLaneHits &hits,
 #endif
 }
 
+bool LightHitLanesV4(const LightLaneScene &scene, const FootprintLaneHits &hits,
+                     const HitLaneValues &located, LightLaneValues &out)
+{
+#if defined(VELTRIX_LANES_V4)
+    if (!ProcessorRunsX86V4()) return false;
+    light_lanes_v4::Light(scene, hits, located, out);
+    return true;
+#else
+    (void)scene, (void)hits, (void)located, (void)out;
+    return false;
+#endif
+}
+
 void LightHitLanes(const LightLaneScene &scene, const FootprintLaneHits &hits,
                    const HitLaneValues &located, LightLaneValues &out)
 {
-    if (!LightHitLanesV3(scene, hits, located, out)) LightHitLanesBaseline(scene, hits, located, out);
+    if (!LightHitLanesV4(scene, hits, located, out) && !LightHitLanesV3(scene, hits, located, out))
+        LightHitLanesBaseline(scene, hits, located, out);
 }

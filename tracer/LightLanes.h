@@ -13,8 +13,8 @@
 // worked out alike; its angles (libm's arccosine and arctangent) and its
 // samples stay with shading.
 //
-// The kernel is built twice, like the other lanes: for the build's own
-// instruction set and, on x86-64, for x86-64-v3. Both do exactly the
+// The kernel is built like the other lanes: for the build's own instruction
+// set and, on x86-64, for x86-64-v3 and x86-64-v4. Every build does exactly the
 // operations of the one-hit code (FacingViewer, GetLightPower, Falloff,
 // ShadowFactors, GetObstColor's crossing and bound, and AddLight's terms)
 // lane by lane, in the same order and precision and without contraction into
@@ -106,9 +106,12 @@ LightLaneScene MakeLightLaneScene(const RenderInfoTemplate<Hyperboloid> &info);
 void LightHitLanes(const LightLaneScene &scene, const FootprintLaneHits &hits,
                    const HitLaneValues &located, LightLaneValues &out);
 
-// The two builds on their own, for tests. The x86-64-v3 one returns false,
-// doing nothing, where it was not built or the processor lacks it.
+// The builds on their own, for tests. The x86-64-v3 and x86-64-v4 ones
+// return false, doing nothing, where they were not built or the processor
+// lacks them.
 void LightHitLanesBaseline(const LightLaneScene &scene, const FootprintLaneHits &hits,
                            const HitLaneValues &located, LightLaneValues &out);
 bool LightHitLanesV3(const LightLaneScene &scene, const FootprintLaneHits &hits,
+                     const HitLaneValues &located, LightLaneValues &out);
+bool LightHitLanesV4(const LightLaneScene &scene, const FootprintLaneHits &hits,
                      const HitLaneValues &located, LightLaneValues &out);

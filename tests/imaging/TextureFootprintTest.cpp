@@ -283,7 +283,7 @@ TEST(TextureFootprintLanes, EveryLaneIsTheOneHitFootprintBitForBit)
     headless::Host host{OneThread()};
     auto info = std::make_unique<Record>(host.inData());
     RandomFootprints draw(17);
-    int v3 = 0;
+    int wide = 0; // comparisons of a wider build's lanes
     for (int trial = 0; trial < 3000; ++trial) {
         if (trial % 25 == 0) {
             draw.newRecord(*info, trial % 100 == 0, trial % 75 != 0);
@@ -316,12 +316,13 @@ TEST(TextureFootprintLanes, EveryLaneIsTheOneHitFootprintBitForBit)
         MeasureFootprintLanesBaseline(scene, hits, baseline);
         ASSERT_EQ(std::memcmp(baseline.rx, expectedRx, sizeof expectedRx), 0) << "trial " << trial;
         ASSERT_EQ(std::memcmp(baseline.ry, expectedRy, sizeof expectedRy), 0) << "trial " << trial;
-        if (MeasureFootprintLanesV3(scene, hits, fast)) {
-            ASSERT_EQ(std::memcmp(&fast, &baseline, sizeof fast), 0) << "trial " << trial;
-            ++v3;
-        }
+        for (const auto build : {MeasureFootprintLanesV3, MeasureFootprintLanesV4})
+            if (build(scene, hits, fast)) {
+                ASSERT_EQ(std::memcmp(&fast, &baseline, sizeof fast), 0) << "trial " << trial;
+                ++wide;
+            }
     }
-    if (v3 == 0) std::cout << "no x86-64-v3 build or processor: its lanes were not compared\n";
+    if (wide == 0) std::cout << "no x86-64-v3 or -v4 build or processor: their lanes were not compared\n";
 }
 
 namespace {
@@ -361,7 +362,7 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
     auto info = std::make_unique<Record>(host.inData());
     RandomFootprints draw(29);
     std::uniform_int_distribution<int> copies(0, 3), coin(0, 9);
-    int inReach = 0, outOfReach = 0, v3 = 0, placed = 0, sampled = 0, outsideCommon = 0;
+    int inReach = 0, outOfReach = 0, wide = 0, placed = 0, sampled = 0, outsideCommon = 0;
     // Footprint radii, times a random blur: small, wide, past the sampler's
     // 128 pixels, negative and not a number.
     constexpr double kRadii[] = {0.5, 2.0, 0.0, 20.0, 90.0, 1e4, -1.0, 3.0,
@@ -445,10 +446,11 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
             ASSERT_TRUE(same(baseline.ny[k], expected.ny[k]));
             ASSERT_TRUE(same(baseline.nz[k], expected.nz[k]));
         }
-        if (LocateHitLanesV3(scene, hits, fast)) {
-            ASSERT_EQ(std::memcmp(&fast, &baseline, sizeof fast), 0) << "trial " << trial;
-            ++v3;
-        }
+        for (const auto build : {LocateHitLanesV3, LocateHitLanesV4})
+            if (build(scene, hits, fast)) {
+                ASSERT_EQ(std::memcmp(&fast, &baseline, sizeof fast), 0) << "trial " << trial;
+                ++wide;
+            }
         // The common lookup's host sample, placed in lanes from footprint
         // radii (past the neighbouring repetitions' rows and the seam, and
         // beyond the sampler's range) as the one-hit steps place it.
@@ -484,8 +486,11 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
             ASSERT_EQ(lookups.xRadius[k], sample.xRadius);
             ASSERT_EQ(lookups.yRadius[k], sample.yRadius);
         }
-        if (PlaceLookupLanesV3(scene, radii, lookupsFast)) {
-            ASSERT_EQ(std::memcmp(&lookupsFast, &lookups, sizeof lookups), 0) << "trial " << trial;
+        for (const auto build : {PlaceLookupLanesV3, PlaceLookupLanesV4}) {
+            lookupsFast = baseline;
+            if (build(scene, radii, lookupsFast)) {
+                ASSERT_EQ(std::memcmp(&lookupsFast, &lookups, sizeof lookups), 0) << "trial " << trial;
+            }
         }
     }
     EXPECT_GT(inReach, 1000);
@@ -493,5 +498,5 @@ TEST(TextureHitLanes, EveryLaneIsTheOneHitLookAheadBitForBit)
     EXPECT_GT(placed, 1000);
     EXPECT_GT(sampled, 500);
     EXPECT_GT(outsideCommon, 500);
-    if (v3 == 0) std::cout << "no x86-64-v3 build or processor: its lanes were not compared\n";
+    if (wide == 0) std::cout << "no x86-64-v3 or -v4 build or processor: their lanes were not compared\n";
 }
