@@ -25,7 +25,7 @@ target_compile_options(veltrix_effect_objects PRIVATE ${VELTRIX_HOT_PATH_FLAGS})
 # is picked at run time (same IEEE operations, no contraction, so the same
 # bits). The x86-64-v4 build takes 512-bit vectors: a lane step over eight
 # doubles is one instruction, and the processor holds twice as many steps in
-# flight (5 % off the peer frame where it runs). Not for Windows, where the
+# flight (3-4 % off the peer frame where it runs). Not for Windows, where the
 # compiler cannot keep the stack aligned for spilled 512-bit registers.
 # The hit, light and footprint lanes' branches are selects between values every lane works
 # out; -fno-trapping-math lets the compiler turn them into vector blends
