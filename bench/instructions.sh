@@ -23,6 +23,7 @@ depth=${2:-8}
 shift $(( $# > 1 ? 2 : 1 ))
 scenes=("$@")
 [ ${#scenes[@]} -gt 0 ] || scenes=(default peer photo reflection dof)
+case "$depth" in 8 | 16 | 32) ;; *) echo "DEPTH is 8, 16 or 32, not $depth" >&2; exit 2 ;; esac
 bench="$build/bench/bench_frame"
 [ -x "$bench" ] || { echo "no $bench: build the bench_frame target first" >&2; exit 1; }
 command -v valgrind >/dev/null || { echo "valgrind is not installed (apt-get install valgrind)" >&2; exit 1; }
@@ -37,7 +38,7 @@ trap 'rm -rf "$work"' EXIT
 counts() {
   valgrind --tool=cachegrind --cache-sim=yes --D1="$l1",12,64 --LL="$l2",8,64 \
     --cachegrind-out-file="$work/out" "$bench" --frame "$2" "$depth" 1 "$1" >"$work/frame" 2>"$work/log" ||
-    { echo "cachegrind failed on $2:" >&2; tail -n 5 "$work/log" >&2; exit 1; }
+    { echo "bench_frame failed on $2 under cachegrind:" >&2; grep -v "^==\|^--" "$work/log" | tail -n 5 >&2; exit 1; }
   local refs missed drawn
   refs=$(sed -n 's/.*I *refs: *\([0-9,]*\).*/\1/p' "$work/log" | tr -d ,)
   missed=$(sed -n 's/.*LL misses: *\([0-9,]*\).*/\1/p' "$work/log" | tr -d ,)
@@ -49,8 +50,12 @@ counts() {
 echo "| scene ($depth bits, 1 thread) | instructions | a pixel | drawn pixels | a drawn pixel | traffic past $((l2 / 1024)) KB |"
 echo "|---|---|---|---|---|---|"
 for scene in "${scenes[@]}"; do
-  read -r i1 m1 _ _ <<<"$(counts 1 "$scene")"
-  read -r i2 m2 drawn pixels <<<"$(counts 2 "$scene")"
+  # Assigned first: a failed run then stops the script (set -e), where a
+  # here-string would hand read an empty line.
+  one=$(counts 1 "$scene")
+  two=$(counts 2 "$scene")
+  read -r i1 m1 _ _ <<<"$one"
+  read -r i2 m2 drawn pixels <<<"$two"
   awk -v s="$scene" -v i="$((i2 - i1))" -v m="$((m2 - m1))" -v d="$drawn" -v p="$pixels" 'BEGIN {
     perDrawn = ""
     if (d > 0) perDrawn = sprintf("%.0f", i / d)
