@@ -100,8 +100,8 @@ PF_Err WorkerPool::iterate(A_long iterations, const std::function<PF_Err(A_long,
 
 void WorkerPool::forRanges(A_long count, const std::function<void(A_long, A_long)> &work) {
     // A few ranges a thread, so that one which starts late still finds its
-    // share of them.
-    const A_long ranges = std::min<A_long>(count, 4 * threadCount_);
+    // share of them; a pool of one thread does it all in one range.
+    const A_long ranges = threadCount_ > 1 ? std::min<A_long>(count, 4 * threadCount_) : 1;
     if (ranges <= 1) {
         if (count > 0) work(0, count);
         return;
