@@ -32,9 +32,14 @@ const kFootage = { source: text, pixel_aspect: number, colorspace: text };
 const kLayer = { enabled: flag };
 
 const layerName = (layer, i) => layer.name ?? `${layer.type} ${i + 1}`;
+// The document's value at a JSON pointer (undefined where it has none).
+const valueAtPointer = (doc, pointer) => pointer.split('/').slice(1)
+  .map((token) => token.replaceAll('~1', '/').replaceAll('~0', '~'))
+  .reduce((node, token) => node?.[token], doc);
 
 export class CompositionPanel {
-  // `edit(pointer, value)` resolves to the new state (value undefined: remove).
+  // `edit(pointer, value)` resolves to the new state (value undefined: remove);
+  // `value` may be a function of the document, called when the edit is sent.
   constructor(list, settings, edit) {
     Object.assign(this, { list, settings, edit });
     this.selected = 0;
@@ -63,8 +68,12 @@ export class CompositionPanel {
     if (!layer) return this.settings.replaceChildren();
     // The loader's message goes next to the setting it refused.
     const error = element('div', { className: 'error' });
-    const send = (pointer, value, where = error) => this.edit(pointer, value).then(() => { where.textContent = ''; })
-      .catch((e) => { where.textContent = e.error || e.message; });
+    // A function value gets the setting as the document holds it when the
+    // edit is sent: a key joins the keys the edits before it left.
+    const send = (pointer, value, where = error) =>
+      this.edit(pointer, typeof value === 'function' ? (doc) => value(valueAtPointer(doc, pointer)) : value)
+        .then(() => { where.textContent = ''; })
+        .catch((e) => { where.textContent = e.error || e.message; });
     const base = `/layers/${this.selected}`;
     const rows = [];
     const group = (title, fields, object, prefix) => {
@@ -93,7 +102,10 @@ export class CompositionPanel {
   setting(key, type, stored, send, error) {
     const animated = isAnimated(stored);
     const value = valueAt(stored, this.time);
-    const commit = (v) => send(animated && v !== undefined ? withKey(stored, this.time, v) : v);
+    const commit = (v) => {
+      const time = this.time;
+      return send((now) => (isAnimated(now) && v !== undefined ? withKey(now, time, v) : v));
+    };
     const field = (v) => element('input', { type: 'number', step: 'any', value: v ?? '', placeholder: 'default', title: key });
     let inputs;
     if (type.kind === 'flag') {
@@ -137,12 +149,12 @@ export class CompositionPanel {
     const button = element('button', { className: `stopwatch${animated ? ' on' : ''}`, type: 'button',
       textContent: animated ? '◆' : '◇', title: `Keyframes of ${key}` });
     button.addEventListener('click', () => {
-      if (animated) return send(value);
-      if (value === undefined || value === null) {
+      if (!animated && (value === undefined || value === null)) {
         error.textContent = `${key}: give it a value first, then turn on its keyframes`;
         return undefined;
       }
-      return send(withKey(undefined, this.time, value));
+      const time = this.time;
+      return send((now) => (isAnimated(now) ? valueAt(now, time) : withKey(undefined, time, valueAt(now, time))));
     });
     return button;
   }

@@ -63,7 +63,8 @@ function valueInputs(param, state, commit) {
 }
 
 export class EffectControls {
-  // `send(name, value, live)` resolves to the new state or throws the loader's error.
+  // `send(name, value, live)` resolves to the new state or throws the loader's
+  // error; `value` may be a function, called when the value is sent.
   constructor(root, expressions, send, reset) {
     Object.assign(this, { root, expressions, send, reset });
     this.rows = new Map(); // index -> {row, show, inputs, param, error, stopwatch, keys}
@@ -106,8 +107,14 @@ export class EffectControls {
     const { inputs, show } = valueInputs(param, state, commit);
     const stopwatch = element('button', { className: 'stopwatch', type: 'button', textContent: '◇', title: `Keyframes of ${param.name}` });
     stopwatch.addEventListener('click', () => {
-      const stored = this.stored(param);
-      done(this.send(param.name, isAnimated(stored) ? this.current(param) : withKey(undefined, this.time, this.current(param))));
+      const time = this.time;
+      done(this.send(param.name, () => {
+        // On: a key of the value at the time; off: that value stays, the keys go.
+        const stored = this.stored(param);
+        const value = valueAt(stored, time);
+        const now = value === undefined ? param.default : value;
+        return isAnimated(stored) ? now : withKey(undefined, time, now);
+      }));
     });
     const resetButton = element('button', { className: 'reset', type: 'button', textContent: '↺', title: `Reset ${param.name}` });
     resetButton.addEventListener('click', () => done(this.reset(param.name)));
@@ -121,10 +128,14 @@ export class EffectControls {
   }
 
   // Sends a new value of `param`: a keyframed parameter gets a key at the
-  // current time, others the value.
+  // current time, others the value. The key joins the keys as they are when
+  // it is sent, so that one made before the last answer came is kept.
   commit(param, value, live) {
-    const stored = this.stored(param);
-    return this.send(param.name, isAnimated(stored) ? withKey(stored, this.time, value) : value, live);
+    const time = this.time;
+    return this.send(param.name, () => {
+      const stored = this.stored(param);
+      return isAnimated(stored) ? withKey(stored, time, value) : value;
+    }, live);
   }
 
   setTime(time) {

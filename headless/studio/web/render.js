@@ -1,14 +1,16 @@
 // The Render panel: frames of the scene as it stands written to files in the
 // scene's folder by the server (veltrix-render's own frame plan, renderer and
 // writers), with its progress polled and shown here. Edits go on while it
-// renders; the files hold the scene as it was when Render was pressed.
+// renders; the files hold the scene as it was when Render was pressed, the
+// changes made before it included.
 import * as api from './api.js';
 
 const kPollMs = 150;
 
 export class RenderPanel {
   // `fields`: {output, frames, depth, downsample, alpha, colorspace, half, compression, overwrite,
-  // start, cancel, progress, text, error}
+  // start, cancel, progress, text, error, afterChanges}; `afterChanges(request)`
+  // makes the request once the changes before it are answered.
   constructor(fields) {
     Object.assign(this, fields);
     this.start.addEventListener('click', () => this.render());
@@ -47,7 +49,7 @@ export class RenderPanel {
     if (this.half.checked) request.half = true;
     if (this.compression.value.trim()) request.compression = this.compression.value.trim();
     try {
-      this.show(await api.startRender(request));
+      this.show(await this.afterChanges(() => api.startRender(request)));
       this.poll();
     } catch (e) {
       this.error.textContent = e.place ? `${e.place}: ${e.error}` : e.error || e.message;

@@ -1,6 +1,7 @@
 // The studio page: loads the state, builds the panel, the viewer, the point
-// handles and the timeline, and sends edits one at a time (while one is on
-// its way, only the latest value of a dragged control waits behind it).
+// handles and the timeline, and sends every change to the scene one at a
+// time, in the order it was made (while one is on its way, only the latest
+// value of a dragged control waits behind it).
 import * as api from './api.js';
 import { CompositionPanel } from './composition.js';
 import { EffectControls } from './controls.js';
@@ -14,8 +15,8 @@ const status = (text) => { $('status').textContent = text; };
 const viewer = new Viewer($('frame'), $('stage'), status);
 let state = null;
 let time = 0;         // composition seconds the viewer and the controls show
-let sending = null;   // the edit on its way
-let waiting = null;   // the latest live value behind it
+let queue = Promise.resolve(); // the last change sent or waiting to be
+let waitingLive = null;        // a dragged control's value not sent yet
 
 function applied(next) {
   // Layer menus list the layers: built again when they change.
@@ -33,34 +34,45 @@ function applied(next) {
   return state;
 }
 
-async function send(name, value, live) {
-  if (live && sending) {
-    // A dragged control: only its latest value waits behind the edit in flight.
-    if (waiting) waiting.resolve(null);
-    return new Promise((resolve, reject) => { waiting = { name, value, resolve, reject }; });
+// Sends `request` (a function making one API call) once the changes before
+// it are answered, and shows its answer with `show`. Sent side by side, two
+// changes could reach the server in the other order, and the older answer
+// could land last and show a scene the server no longer has.
+function change(request, show = applied) {
+  if (!request.live) waitingLive = null; // later live values go behind it
+  const result = queue.then(request).then(show);
+  queue = result.catch(() => {});
+  return result;
+}
+
+function send(name, value, live) {
+  if (live && waitingLive?.name === name) {
+    // A dragged control: only its latest value waits for the changes before it.
+    waitingLive.value = value;
+    return waitingLive.result;
   }
-  sending = api.setParam(name, value, !!live);
-  try {
-    return applied(await sending);
-  } finally {
-    sending = null;
-    if (waiting) {
-      const next = waiting;
-      waiting = null;
-      send(next.name, next.value, true).then(next.resolve, next.reject);
-    }
-  }
+  const entry = { name, value };
+  const request = () => {
+    if (waitingLive === entry) waitingLive = null;
+    const value = typeof entry.value === 'function' ? entry.value() : entry.value;
+    return api.setParam(entry.name, value, !!live);
+  };
+  request.live = !!live;
+  entry.result = change(request);
+  if (live) waitingLive = entry;
+  return entry.result;
 }
 
 const controls = new EffectControls($('controls'), $('expressions'), send,
-  (name) => api.resetParams(name).then(applied));
+  (name) => change(() => api.resetParams(name)));
 const handles = new PointHandles($('handles'), $('frame'), controls);
 const composition = new CompositionPanel($('layers'), $('layer-settings'),
-  (pointer, value) => api.editScene(pointer, value).then(applied));
+  (pointer, value) => change(() => api.editScene(pointer, typeof value === 'function' ? value(state.document) : value)));
 const addLayer = (type) => {
-  const count = state.document.layers.filter((l) => l.type === type).length + 1;
-  const name = `${type === 'camera' ? 'Camera' : 'Light'} ${count}`;
-  report(api.editScene('/layers/-', { name, type }).then(applied)
+  report(change(() => {
+    const count = state.document.layers.filter((l) => l.type === type).length + 1;
+    return api.editScene('/layers/-', { name: `${type === 'camera' ? 'Camera' : 'Light'} ${count}`, type });
+  })
     .then(() => { composition.selected = state.document.layers.length - 1; composition.update(state); }));
 };
 // A footage layer from an image of the scene's folder, named after its file.
@@ -68,10 +80,13 @@ const addFootage = () => {
   const source = $('footage-files').value;
   if (!source) return;
   const stem = source.split('/').pop().replace(/\.[^.]*$/, '');
-  const taken = new Set(state.layers);
-  let name = stem;
-  for (let n = 2; taken.has(name); ++n) name = `${stem} ${n}`;
-  report(api.editScene('/layers/-', { name, type: 'footage', source }).then(applied)
+  report(change(() => {
+    // Named when sent, from the layers the changes before it left.
+    const taken = new Set(state.layers);
+    let name = stem;
+    for (let n = 2; taken.has(name); ++n) name = `${stem} ${n}`;
+    return api.editScene('/layers/-', { name, type: 'footage', source });
+  })
     .then(() => { composition.selected = state.document.layers.length - 1; composition.update(state); }));
 };
 $('add-footage').addEventListener('click', addFootage);
@@ -81,7 +96,7 @@ $('add-light').addEventListener('click', () => addLayer('light'));
 const render = new RenderPanel({
   output: $('render-output'), frames: $('render-frames'), depth: $('render-depth'), downsample: $('render-downsample'),
   alpha: $('render-alpha'), colorspace: $('render-colorspace'), half: $('render-half'), compression: $('render-compression'),
-  overwrite: $('render-overwrite'),
+  overwrite: $('render-overwrite'), afterChanges: (request) => change(request, (answer) => answer),
   start: $('render-start'), cancel: $('render-cancel'), progress: $('render-progress'), text: $('render-text'), error: $('render-error'),
 });
 $('render-frames').addEventListener('input', (e) => { e.target.dataset.typed = e.target.value === '' ? '' : 'yes'; });
@@ -110,13 +125,13 @@ function opened(next) {
 }
 
 const report = (promise) => promise.catch((e) => status(e.error || e.message));
-$('reset-all').addEventListener('click', () => report(api.resetParams().then(applied)));
-$('undo').addEventListener('click', () => report(api.undo().then(applied)));
-$('redo').addEventListener('click', () => report(api.redo().then(applied)));
+$('reset-all').addEventListener('click', () => report(change(() => api.resetParams())));
+$('undo').addEventListener('click', () => report(change(() => api.undo())));
+$('redo').addEventListener('click', () => report(change(() => api.redo())));
 document.addEventListener('keydown', (e) => {
   if (!(e.ctrlKey || e.metaKey) || e.key.toLowerCase() !== 'z' || e.target.matches('input[type=number], input:not([type])')) return;
   e.preventDefault();
-  report((e.shiftKey ? api.redo() : api.undo()).then(applied));
+  report(change(() => (e.shiftKey ? api.redo() : api.undo())));
 });
 $('time').addEventListener('input', (e) => setTime(Number(e.target.value)));
 $('depth').addEventListener('change', (e) => { viewer.depth = Number(e.target.value); viewer.show(state.revision, time); });
@@ -156,9 +171,15 @@ $('play').addEventListener('click', () => {
   return showPlaying();
 });
 window.addEventListener('resize', () => viewer.layout());
-$('open').addEventListener('click', () => report(api.openScene($('scene-files').value).then(opened).then(() => status(''))));
-$('save').addEventListener('click', () => report(api.saveScene($('save-name').value)
-  .then((r) => listFiles().then(() => status(`saved ${r.saved}`)))));
+$('open').addEventListener('click', () => {
+  const path = $('scene-files').value;
+  report(change(() => api.openScene(path), opened).then(() => status('')));
+});
+// Saved after the changes before it are in.
+$('save').addEventListener('click', () => {
+  const path = $('save-name').value;
+  report(change(() => api.saveScene(path), (r) => listFiles().then(() => status(`saved ${r.saved}`))));
+});
 
 async function listFiles() {
   const { files } = await api.listFiles();
