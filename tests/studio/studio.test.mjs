@@ -233,72 +233,52 @@ test('dragging the Position XY handle moves the point, and one undo takes the wh
   assert.deepEqual(await page.evaluate(() => window.studio.state.values['Position XY']), undefined);
 });
 
+// Does `steps` in the page in one go, before any answer can come: ['scrub',
+// frame], ['click', selector] or ['type', selector, value].
+const inOneGo = (steps) => page.evaluate((steps) => {
+  for (const [what, target, value] of steps) {
+    const element = what === 'scrub' ? document.getElementById('time') : document.querySelector(target);
+    if (what === 'click') { element.click(); continue; }
+    element.value = String(what === 'scrub' ? target : value);
+    element.dispatchEvent(new Event(what === 'scrub' ? 'input' : 'change', { bubbles: true }));
+  }
+}, steps);
+
 test('changes made faster than the server answers reach it in the order they were made, and the page shows what it keeps', async () => {
-  // All in one go, before any answer: twelve values of one control and its
-  // reset, then keys at three times on another, just keyframed.
   const last = Number(await page.getAttribute('#time', 'max'));
   const rate = await page.evaluate(() => window.studio.state.composition.frameRate);
   const middle = Math.round(last / 2);
   const before = await page.evaluate(() => window.studio.state.values['Rotation X']);
-  assert.equal(typeof before, 'number');
-  await page.evaluate(([middle, last]) => {
-    const time = document.getElementById('time');
-    const scrub = (frame) => { time.value = String(frame); time.dispatchEvent(new Event('input', { bubbles: true })); };
-    const type = (name, value) => {
-      const field = document.querySelector(`[data-param="${name}"] input[type=number]`);
-      field.value = String(value);
-      field.dispatchEvent(new Event('change'));
-    };
-    for (let value = 1; value <= 12; ++value) type('Rotation Y', value);
-    document.querySelector('[data-param="Rotation Y"] .reset').click();
-    scrub(0);
-    document.querySelector('[data-param="Rotation X"] .stopwatch').click();
-    for (const [frame, value] of [[0, 10], [middle, 20], [last, 30]]) { scrub(frame); type('Rotation X', value); }
-    scrub(0);
-  }, [middle, last]);
-  const keys = [[0, 10], [middle / rate, 20], [last / rate, 30]];
-  const shown = async () => [await page.evaluate(() => window.studio.state.revision), (await health()).revision];
-  await page.waitForFunction((keys) => JSON.stringify(window.studio.state.values['Rotation X']?.keyframes) === keys,
-    JSON.stringify(keys), { timeout: 15000 });
-  let [ours, server] = await shown();
-  assert.equal(ours, server, 'the page shows the server\'s latest scene');
-  let params = effectParams(await documentNow());
-  assert.deepEqual(params['Rotation X'].keyframes, keys);
-  assert.equal(params['Rotation Y'], undefined, 'the reset came last');
-
-  // Five undos in one go take back, in turn, the keys, the stopwatch and the reset.
-  await page.evaluate(() => { for (let i = 0; i < 5; ++i) document.getElementById('undo').click(); });
-  await page.waitForFunction((before) => window.studio.state.values['Rotation X'] === before &&
-    window.studio.state.values['Rotation Y'] === 12, before, { timeout: 15000 });
-  [ours, server] = await shown();
-  assert.equal(ours, server, 'the page shows the server\'s latest scene');
-  params = effectParams(await documentNow());
+  const [x, y, fill] = ['[data-param="Rotation X"]', '[data-param="Rotation Y"]', '#layer-settings [data-setting="intensity"]'];
+  // Waits for `check` in the page, then holds the page to the server's latest revision.
+  const settled = async (check, arg) => {
+    await page.waitForFunction(check, arg, { timeout: 15000 });
+    assert.equal(await page.evaluate(() => window.studio.state.revision), (await health()).revision, 'the page shows the server\'s scene');
+    return documentNow();
+  };
+  // Twelve values of one control and its reset, then keys at three times on another, just keyframed.
+  await inOneGo([...Array.from({ length: 12 }, (_, i) => ['type', `${y} input[type=number]`, i + 1]), ['click', `${y} .reset`],
+    ['scrub', 0], ['click', `${x} .stopwatch`], ['type', `${x} input[type=number]`, 10], ['scrub', middle],
+    ['type', `${x} input[type=number]`, 20], ['scrub', last], ['type', `${x} input[type=number]`, 30], ['scrub', 0]]);
+  const keys = JSON.stringify([[0, 10], [middle / rate, 20], [last / rate, 30]]);
+  let params = effectParams(await settled((keys) => JSON.stringify(window.studio.state.values['Rotation X']?.keyframes) === keys, keys));
+  assert.deepEqual([JSON.stringify(params['Rotation X'].keyframes), params['Rotation Y']], [keys, undefined]);
+  // Five undos take back, in turn, the keys, the stopwatch and the reset.
+  await inOneGo(Array(5).fill(['click', '#undo']));
+  params = effectParams(await settled((before) => window.studio.state.values['Rotation X'] === before &&
+    window.studio.state.values['Rotation Y'] === 12, before));
   assert.deepEqual([params['Rotation X'], params['Rotation Y']], [before, 12]);
-  await page.click('[data-param="Rotation Y"] .reset');
-  await page.waitForFunction(() => window.studio.state.values['Rotation Y'] === undefined);
 
-  // The same for a light's setting in the composition panel: keyed at two
-  // times in one go, then both keys and the stopwatch undone in one go.
+  // A light's setting in the composition panel keyed at two times, then both keys and its stopwatch undone.
   await page.click('#layers button:has-text("Fill")');
-  await page.evaluate((last) => {
-    const time = document.getElementById('time');
-    const setting = (part) => document.querySelector(`#layer-settings [data-setting="intensity"] ${part}`);
-    const scrub = (frame) => { time.value = String(frame); time.dispatchEvent(new Event('input', { bubbles: true })); };
-    const type = (value) => { setting('input').value = String(value); setting('input').dispatchEvent(new Event('change')); };
-    scrub(0);
-    setting('.stopwatch').click();
-    type(20);
-    scrub(last);
-    type(60);
-    scrub(0);
-  }, last);
-  await page.waitForFunction((keys) => JSON.stringify(window.studio.state.document.layers[1].light.intensity.keyframes) === keys,
-    JSON.stringify([[0, 20], [last / rate, 60]]), { timeout: 15000 });
-  await page.evaluate(() => { for (let i = 0; i < 3; ++i) document.getElementById('undo').click(); });
-  await page.waitForFunction(() => window.studio.state.document.layers[1].light.intensity === 35, null, { timeout: 15000 });
-  [ours, server] = await shown();
-  assert.equal(ours, server, 'the page shows the server\'s latest scene');
-  assert.equal((await documentNow()).layers[1].light.intensity, 35);
+  await inOneGo([['click', `${y} .reset`], ['scrub', 0], ['click', `${fill} .stopwatch`], ['type', `${fill} input`, 20],
+    ['scrub', last], ['type', `${fill} input`, 60], ['scrub', 0]]);
+  const lightKeys = JSON.stringify([[0, 20], [last / rate, 60]]);
+  let doc = await settled((keys) => JSON.stringify(window.studio.state.document.layers[1].light.intensity.keyframes) === keys, lightKeys);
+  assert.equal(JSON.stringify(doc.layers[1].light.intensity.keyframes), lightKeys);
+  await inOneGo(Array(3).fill(['click', '#undo']));
+  doc = await settled(() => window.studio.state.document.layers[1].light.intensity === 35);
+  assert.deepEqual([doc.layers[1].light.intensity, effectParams(doc)['Rotation Y']], [35, undefined]);
 });
 
 test('the composition panel edits a light, as veltrix-render then draws it, and adds and removes a camera', async () => {
