@@ -73,9 +73,9 @@ export class EffectControls {
 
   // The parameter's value in the document (undefined: its default).
   stored(param) { return this.state.values[param.name]; }
-  // Its value at the current time, as the control shows it.
-  current(param) {
-    const value = valueAt(this.stored(param), this.time);
+  // Its value at `time` (the current time), as the control shows it.
+  current(param, time = this.time) {
+    const value = valueAt(this.stored(param), time);
     return value === undefined ? param.default : value;
   }
 
@@ -110,10 +110,8 @@ export class EffectControls {
       const time = this.time;
       done(this.send(param.name, () => {
         // On: a key of the value at the time; off: that value stays, the keys go.
-        const stored = this.stored(param);
-        const value = valueAt(stored, time);
-        const now = value === undefined ? param.default : value;
-        return isAnimated(stored) ? now : withKey(undefined, time, now);
+        const now = this.current(param, time);
+        return isAnimated(this.stored(param)) ? now : withKey(undefined, time, now);
       }));
     });
     const resetButton = element('button', { className: 'reset', type: 'button', textContent: '↺', title: `Reset ${param.name}` });

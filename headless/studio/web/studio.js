@@ -39,7 +39,7 @@ function applied(next) {
 // changes could reach the server in the other order, and the older answer
 // could land last and show a scene the server no longer has.
 function change(request, show = applied) {
-  if (!request.live) waitingLive = null; // later live values go behind it
+  waitingLive = null; // later live values go behind this change
   const result = queue.then(request).then(show);
   queue = result.catch(() => {});
   return result;
@@ -57,7 +57,6 @@ function send(name, value, live) {
     const value = typeof entry.value === 'function' ? entry.value() : entry.value;
     return api.setParam(entry.name, value, !!live);
   };
-  request.live = !!live;
   entry.result = change(request);
   if (live) waitingLive = entry;
   return entry.result;
